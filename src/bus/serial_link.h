@@ -1,0 +1,69 @@
+#pragma once
+// The one serial port of the program: its record, opening by name, line settings, and the
+// time-outs with which a Modbus transaction reads its answer.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "bus/serial_port.h"
+
+namespace quorna {
+
+// Speed codes as stored in the settings: the serial driver's baud-rate flag values.
+inline constexpr int kSpeed2400 = 256;
+inline constexpr int kSpeed4800 = 512;
+inline constexpr int kSpeed9600 = 2048;
+inline constexpr int kSpeed19200 = 8192;
+
+// Parity codes as stored in the settings.
+inline constexpr int kParityNone = 0;
+inline constexpr int kParityOdd = 1;
+inline constexpr int kParityEven = 2;
+
+inline constexpr std::size_t kPortNameCapacity = 31;
+
+// Time-outs of a transaction. 35 ms of silence ends an answer; a silent meter costs
+// 800 ms plus 1 ms per byte asked. Purging stale input waits 1 ms at most.
+inline constexpr CommTimeouts kNormalTimeouts{35, 1, 800, 5, 25};
+inline constexpr CommTimeouts kPurgeTimeouts{0, 0, 1, 5, 25};
+
+struct SerialLink {
+    std::unique_ptr<SerialPort> handle;
+    bool portOpen = false;
+    std::string portName;          // name of the port last opened successfully, "COM1:" to "COM4:"
+    bool reopenRequested = false;  // the settings file named a port: the next tick opens it
+    int openFailures = 0;          // failed openPort calls since its last success
+    int speed = kSpeed9600;        // SpeedCode
+    int parity = kParityNone;      // ParityCode
+    int stopBits = 0;              // 0 one stop bit, 2 two; nothing sets it
+};
+
+// The process-wide link.
+SerialLink& serialLink();
+
+// How ports are opened; tests may stand in a scripted port. nullptr restores the POSIX one.
+void setPortOpener(PortOpener opener);
+
+enum class ReadOutcome { Data = 0, Nothing = 1, Overflow = 2 };
+
+int baudForSpeedCode(int speedCode);       // 9600 for an unknown code
+Parity parityForCode(int parityCode);      // none for an unknown code
+
+// Closes the open port, then opens the named one with the stored line settings and starts a bus scan.
+// After two failures while a scan runs it tries nothing. A failure shows "Unable to open %s"
+// with the caption "Comm Port Open Failure".
+void openPort(const std::string& name);
+// The comms dialog's port buttons: like openPort, without scan and without counting failures;
+// a failure shows "Unable to open %s" under the application's title. True when the port is open.
+bool selectPort(const std::string& name);
+void applyPortSettings(SerialPort& port, int speedCode, int parityCode, int stopBitCode);
+// Throws away whatever arrived since the last transaction. Reopens a device that went away first.
+void purgeInput(SerialLink& link);
+// One write of the whole frame; its outcome shows up as a missing answer. Returns count.
+int writeBytes(SerialLink& link, const std::uint8_t* bytes, int count);
+// One read of at most maxCount bytes, ended by the normal time-outs; received gets the byte count.
+ReadOutcome readResponse(SerialLink& link, std::uint8_t* buffer, int maxCount, int& received);
+void closePort(SerialLink& link);
+
+}  // namespace quorna

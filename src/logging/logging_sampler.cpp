@@ -1,0 +1,7 @@
+#include "logging/logging_sampler.h"
+
+namespace quorna {
+
+void LoggingSampler() {}
+
+}  // namespace quorna

@@ -1,0 +1,16 @@
+#pragma once
+// The bus scan that fills "Available Meters", and the selection of a listed meter.
+
+namespace quorna {
+
+// On while a scan runs: timer ticks do nothing meanwhile.
+extern bool scanning;
+
+// Asks addresses 1 to the scan depth for their slave ID, lists the Branch and Circuit meters
+// and selects the first one found. Returns at once when a scan already runs.
+void MeterScan();
+
+// The operator picked an entry of the meter list (MeterList::selection).
+void selectMeter();
+
+}  // namespace quorna

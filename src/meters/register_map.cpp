@@ -1,0 +1,121 @@
+#include "meters/register_map.h"
+
+#include <cstring>
+
+#include "meters/meter_model.h"
+
+namespace quorna {
+namespace {
+
+ModbusError readBlock(SerialLink& link, int address, int start, int count, std::int32_t* out) {
+    const ModbusError result = readRegisters(link, address, start, count, out);
+    if (result != ModbusError::Ok) {
+        for (int i = 0; i < count; ++i) out[i] = -1;
+    }
+    return result;
+}
+
+}  // namespace
+
+std::string namesFromRegisters(const std::int32_t* registers, int registerCount) {
+    std::string text;
+    for (int i = 0; i < registerCount; ++i) {
+        const char pair[2] = {static_cast<char>((registers[i] >> 8) & 0xFF), static_cast<char>(registers[i] & 0xFF)};
+        for (char c : pair) {
+            if (c == '\0') return text;
+            text += c;
+        }
+    }
+    return text;
+}
+
+std::array<int, 2> nameToRegisters(const std::string& name) {
+    std::string padded = name.substr(0, 4);
+    padded.resize(4, ' ');
+    const auto byte = [&](int i) { return static_cast<int>(static_cast<unsigned char>(padded[static_cast<std::size_t>(i)])); };
+    return {byte(0) * 256 + byte(1), byte(2) * 256 + byte(3)};
+}
+
+float floatFromRegisters(std::int32_t high, std::int32_t low) {
+    const std::uint32_t bits = (static_cast<std::uint32_t>(high) & 0xFFFFU) << 16 | (static_cast<std::uint32_t>(low) & 0xFFFFU);
+    float value = 0.0F;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+std::uint32_t readSerialNumber(SerialLink& link, int address) {
+    const int model = directoryModel(address);
+    int start = 0;
+    if (model == kBranchMeter) {
+        start = kBranchSerialRegister;
+    } else if (isCircuitModel(model)) {
+        start = kCircuitSerialRegister;
+    } else {
+        return 0;
+    }
+    std::int32_t regs[2] = {0, 0};
+    if (readRegisters(link, address, start, 2, regs) != ModbusError::Ok) return 0;
+    return static_cast<std::uint32_t>(regs[0]) << 16 | static_cast<std::uint32_t>(regs[1]);
+}
+
+void readFirmwareVersion(SerialLink& link, int address, int& major, int& minor) {
+    const int start = directoryModel(address) == kBranchMeter ? kBranchFirmwareRegister : kOtherFirmwareRegister;
+    std::int32_t regs[2] = {0, 0};
+    if (readRegisters(link, address, start, 2, regs) != ModbusError::Ok) {
+        major = 0;
+        minor = 0;
+        return;
+    }
+    major = regs[0];
+    minor = regs[1];
+}
+
+ModbusError readPanelSetupBlock(SerialLink& link, int address, BreakerBlock& out) {
+    return readBlock(link, address, kPanelSetupRegister, kBreakerCount, out.data());
+}
+
+ModbusError readAlarmLimits(SerialLink& link, int address, BreakerBlock& out) {
+    if (directoryModel(address) == kBranchMeter) {
+        return readBlock(link, address, kBranchAlarmLimitRegister, kBreakerCount, out.data());
+    }
+    return readBlock(link, address, kGlobalLimitRegister, kGlobalLimitCount, out.data());
+}
+
+ModbusError readWarningLimits(SerialLink& link, int address, BreakerBlock& out) {
+    return readBlock(link, address, kWarningLimitRegister, kBreakerCount, out.data());
+}
+
+ModbusError readAlarmDelays(SerialLink& link, int address, BreakerBlock& out) {
+    return readBlock(link, address, kAlarmDelayRegister, kBreakerCount, out.data());
+}
+
+ModbusError readWarningDelays(SerialLink& link, int address, BreakerBlock& out) {
+    return readBlock(link, address, kWarningDelayRegister, kBreakerCount, out.data());
+}
+
+ModbusError readGlobalFlags(SerialLink& link, int address, std::int32_t& flags) {
+    std::int32_t value = 0;
+    const ModbusError result = readRegisters(link, address, kGlobalFlagsRegister, 1, &value);
+    flags = result == ModbusError::Ok ? value : kFailedFlags;
+    return result;
+}
+
+MeterNames readMeterNames(SerialLink& link, int address) {
+    MeterNames names;
+    const int model = directoryModel(address);
+    if (model == kBranchMeter) {
+        std::int32_t regs[2] = {0, 0};
+        if (readRegisters(link, address, kBranchNameRegister, 2, regs) == ModbusError::Ok) {
+            names.first = namesFromRegisters(regs, 2);
+        }
+    } else if (isCircuitModel(model)) {
+        std::int32_t regs[4] = {0, 0, 0, 0};
+        if (readRegisters(link, address, kCircuitNameRegister, 4, regs) == ModbusError::Ok) {
+            names.first = namesFromRegisters(regs, 2);
+            names.second = namesFromRegisters(regs + 2, 2);
+        }
+    }
+    return names;
+}
+
+}  // namespace quorna
