@@ -2,6 +2,12 @@
 
 namespace quorna {
 
-void installLoggingCommands(AppShell&) {}
+void installLogFileCommands(AppShell& shell);   // 32777, beside the file logging
+void installDatabaseCommands(AppShell& shell);  // 32778, beside the database logging
+
+void installLoggingCommands(AppShell& shell) {
+    installLogFileCommands(shell);
+    installDatabaseCommands(shell);
+}
 
 }  // namespace quorna

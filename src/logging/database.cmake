@@ -1,0 +1,3 @@
+if(TARGET quorna_gui)
+  target_sources(quorna_gui PRIVATE database_commands_qt.cpp)
+endif()
