@@ -1,0 +1,72 @@
+// The simulator's main loop: one thread that polls the line, the control socket and the
+// stop signals together, answers requests on time and lets the meters drift.
+#pragma once
+
+#include "bus_state.h"
+#include "control_server.h"
+#include "frame_codec.h"
+#include "line_settings.h"
+#include "request_log.h"
+#include "serial_line.h"
+#include "transmitter.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quorna::metersim {
+
+struct SimulatorOptions {
+    LineSettings line;
+    std::optional<std::string> device;       // a serial device instead of a pseudo-terminal
+    std::optional<std::string> link;         // symbolic link to the line's path
+    std::optional<std::string> requestLog;
+    std::optional<std::string> scenario;
+    std::optional<std::string> control;
+    std::chrono::milliseconds turnaround{5};
+    unsigned seed = 1;
+    bool drift = true;
+    bool checkLine = false;
+    std::vector<std::pair<int, int>> meters;  // address, model
+};
+
+class Simulator {
+public:
+    // Opens the line, makes the link, sets up the meters, runs the scenario file and opens
+    // the control socket, in this order, so that the control socket appearing means the
+    // simulator is ready. Returns nullptr and sets `error` on failure.
+    [[nodiscard]] static std::unique_ptr<Simulator> create(const SimulatorOptions& options, std::string& error);
+
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+    ~Simulator();  // removes the link and the control socket
+
+    [[nodiscard]] const std::string& linePath() const { return m_line.path(); }
+
+    // Runs until `stopFd` becomes readable (a signal arrived). Returns the exit status.
+    [[nodiscard]] int run(int stopFd);
+
+private:
+    Simulator(const SimulatorOptions& options, SerialLine line);
+
+    [[nodiscard]] bool runScenario(const std::string& path, std::string& error);
+    void handleFrame(const ReceivedFrame& frame);
+    void writeToLine(std::span<const uint8_t> bytes) { m_line.write(bytes); }
+
+    SimulatorOptions m_options;
+    SerialLine m_line;
+    BusState m_bus;
+    FrameAssembler m_assembler;
+    Transmitter m_transmitter;
+    std::unique_ptr<RequestLog> m_log;
+    std::unique_ptr<ControlServer> m_control;
+    std::mt19937 m_random;
+    Clock::time_point m_start;
+    bool m_linked = false;
+};
+
+}  // namespace quorna::metersim
