@@ -1,0 +1,291 @@
+// "Quorna.cfg": what the reader takes from hand-edited and written files, what the writer writes,
+// and that a failed save neither reports success nor touches the old file.
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "bus/serial_link.h"
+#include "recording_operator.h"
+#include "settings/configuration.h"
+
+namespace quorna::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ConfigurationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetCoreState();
+        m_previous = fs::current_path();
+        m_dir = fs::temp_directory_path() / ("quorna-cfg-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        fs::current_path(m_dir);
+    }
+    void TearDown() override {
+        fs::current_path(m_previous);
+        fs::permissions(m_dir, fs::perms::owner_all);
+        fs::remove_all(m_dir);
+        resetCoreState();
+    }
+
+    static void writeFile(const std::string& text) {
+        std::ofstream out("Quorna.cfg", std::ios::binary);
+        out << text;
+    }
+    static std::string readFile() {
+        std::ifstream in("Quorna.cfg", std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    static void read(const std::string& text) {
+        writeFile(text);
+        readConfiguration();
+    }
+
+    RecordingOperator op;
+    fs::path m_dir;
+    fs::path m_previous;
+};
+
+TEST_F(ConfigurationTest, NoFileOrOnlyCommentsKeepTheDefaults) {
+    readConfiguration();
+    const ConfigurationRecord& cfg = configuration();
+    EXPECT_EQ(cfg.locationName, "Here");
+    EXPECT_EQ(cfg.loggingInterval, 5);
+    EXPECT_EQ(cfg.scanDepth, 16);
+    EXPECT_EQ(cfg.fileFormat, 1);
+    EXPECT_FALSE(cfg.fileLoggingEnabled);
+    EXPECT_EQ(serialLink().speed, 2048);
+    EXPECT_EQ(serialLink().parity, 0);
+    EXPECT_FALSE(serialLink().reopenRequested);
+
+    read("# comment\n\n# another\r\n\r\n");
+    EXPECT_EQ(configuration().locationName, "Here");
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_TRUE(op.messages.empty());
+}
+
+TEST_F(ConfigurationTest, ValuesAreTakenAsTheyStand) {
+    read("location North Plant  \n"
+         "scan 40\n"
+         "port COM3:\n"
+         "speed 8192\r\n"
+         "parity 1\n"
+         "save_file /tmp/logs/plant a.csv\n"
+         "format 2\n"
+         "scan 8\n"
+         "interval5\n");
+    const ConfigurationRecord& cfg = configuration();
+    EXPECT_EQ(cfg.locationName, "North Plant  ") << "inner and trailing blanks stay";
+    EXPECT_EQ(cfg.scanDepth, 8) << "the last of several lines wins";
+    EXPECT_EQ(serialLink().portName, "COM3:");
+    EXPECT_TRUE(serialLink().reopenRequested);
+    EXPECT_FALSE(serialLink().portOpen) << "reading never opens the port";
+    EXPECT_EQ(serialLink().speed, 8192);
+    EXPECT_EQ(serialLink().parity, 1);
+    EXPECT_EQ(cfg.logFilePath, "/tmp/logs/plant a.csv");
+    EXPECT_TRUE(cfg.fileLoggingEnabled);
+    EXPECT_EQ(cfg.fileFormat, 2);
+    EXPECT_EQ(cfg.loggingInterval, 5) << "no blank is needed between key and value";
+}
+
+TEST_F(ConfigurationTest, MalformedLinesAreIgnored) {
+    read("interval\ninterval abc\ninterval 7\nspeed fast\nlocation\nbogus 12\n"
+         "interval 0\ninterval -3\nscan 0\nscan 248\nscan -1\n");
+    EXPECT_EQ(configuration().loggingInterval, 7);
+    EXPECT_EQ(configuration().scanDepth, 16) << "depths outside 1 to 247 keep the default";
+    EXPECT_EQ(serialLink().speed, 2048);
+    EXPECT_EQ(configuration().locationName, "Here");
+}
+
+TEST_F(ConfigurationTest, TheLastLineNeedsItsLineEnd) {
+    read("scan 30\nscan 9");
+    EXPECT_EQ(configuration().scanDepth, 30);
+}
+
+TEST_F(ConfigurationTest, LongLinesAreReadInPiecesAndLongValuesAreCut) {
+    // A 600-character location: the first 511 characters are one line, the rest another;
+    // the name keeps what fits its 255 characters.
+    std::string longName(600, 'x');
+    read("location " + longName + "\nport " + std::string(40, 'P') + "\n");
+    EXPECT_EQ(configuration().locationName, std::string(kLocationCapacity, 'x'));
+    EXPECT_EQ(serialLink().portName.size(), kPortNameCapacity);
+    // A line cut into pieces: the second piece is a line of its own and is read as one.
+    read("location " + std::string(502, 'y') + "scan 12\n");
+    EXPECT_EQ(configuration().scanDepth, 12);
+}
+
+TEST_F(ConfigurationTest, DatabaseLoggingNeedsASourceATableAndALink) {
+    read("dsn Plant\ntable Readings\nlink 3 6 Amps1\n");
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+    ASSERT_EQ(configuration().database.links.size(), 1U);
+    EXPECT_EQ(configuration().database.links[0].variable, 3);
+    EXPECT_EQ(configuration().database.links[0].sqlType, 6);
+    EXPECT_EQ(configuration().database.links[0].columnName, "Amps1");
+
+    resetCoreState();
+    read("dsn Plant\nlink 3 6 Amps1\nuser bob\n");
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_TRUE(configuration().database.links.empty());
+    EXPECT_EQ(configuration().database.dsn, "") << "an incomplete setup is cleared";
+    EXPECT_EQ(configuration().database.user, "");
+
+    resetCoreState();
+    read("dsn Plant\ntable Readings\nlink 3 6\n");
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off) << "two items do not make a link";
+
+    resetCoreState();
+    read("dsn Plant\ntable [Readings]\nlink 0 -5 [Meter] trailing words\nlink 2 70011 Date_Time\n");
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+    ASSERT_EQ(configuration().database.links.size(), 2U);
+    EXPECT_EQ(configuration().database.links[0].sqlType, -5);
+    EXPECT_EQ(configuration().database.links[0].columnName, "[Meter]");
+    EXPECT_EQ(configuration().database.links[1].sqlType, static_cast<std::int16_t>(70011 & 0xFFFF));
+}
+
+TEST_F(ConfigurationTest, WrittenFileHasTheExactLinesAndOwnerOnlyAccess) {
+    serialLink().portName = "COM1:";
+    ASSERT_TRUE(writeConfiguration({"Here", 4}));
+    EXPECT_EQ(readFile(),
+              "# Panelboard Metering Configuration setup file\n"
+              "# This file is generated automatically\n"
+              "# DO NOT manually edit \n"
+              "\n"
+              "location Here\n"
+              "interval 5\n"
+              "port COM1:\n"
+              "speed 2048\n"
+              "parity 0\n"
+              "scan 16\n");
+    struct stat st {};
+    ASSERT_EQ(::stat("Quorna.cfg", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600U);
+    ASSERT_EQ(op.messages.size(), 1U);
+    EXPECT_EQ(op.messages[0].text,
+              "Current settings saved to \"Quorna.cfg\"\nThis file will be read when the program is restarted");
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) ++files;
+    EXPECT_EQ(files, 1) << "no temporary file is left behind";
+}
+
+TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
+    ConfigurationRecord& cfg = configuration();
+    serialLink().portName = "COM2:";
+    serialLink().speed = 512;
+    serialLink().parity = 2;
+    cfg.scanDepth = 33;
+    cfg.logFilePath = "/var/log/quorna data.csv";
+    cfg.fileFormat = 3;
+    cfg.database.dsn = "Plant DSN";
+    cfg.database.table = "[Readings]";
+    cfg.database.user = "operator";
+    cfg.database.password = "s3cret word";
+    cfg.database.kludgeFlags = 5;
+    cfg.database.links = {{0, 4, "[Meter]"}, {2, 11, "[Date_Time]"}, {3, -5, "[Amps1]"}};
+    ASSERT_TRUE(writeConfiguration({"Plant 7", 8}));
+
+    resetCoreState();
+    readConfiguration();
+    EXPECT_EQ(configuration().locationName, "Plant 7");
+    EXPECT_EQ(configuration().loggingInterval, 15);
+    EXPECT_EQ(serialLink().portName, "COM2:");
+    EXPECT_TRUE(serialLink().reopenRequested);
+    EXPECT_EQ(serialLink().speed, 512);
+    EXPECT_EQ(serialLink().parity, 2);
+    EXPECT_EQ(configuration().scanDepth, 33);
+    EXPECT_EQ(configuration().logFilePath, "/var/log/quorna data.csv");
+    EXPECT_TRUE(configuration().fileLoggingEnabled);
+    EXPECT_EQ(configuration().fileFormat, 3);
+    EXPECT_EQ(configuration().database.dsn, "Plant DSN");
+    EXPECT_EQ(configuration().database.table, "[Readings]");
+    EXPECT_EQ(configuration().database.user, "operator");
+    EXPECT_EQ(configuration().database.password, "s3cret word");
+    EXPECT_EQ(configuration().database.kludgeFlags, 5);
+    ASSERT_EQ(configuration().database.links.size(), 3U);
+    EXPECT_EQ(configuration().database.links[2].sqlType, -5);
+    EXPECT_NE(readFile().find("link 3 -5 [Amps1]\n"), std::string::npos);
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+}
+
+TEST_F(ConfigurationTest, EmptyValuesAreNotWritten) {
+    configuration().fileFormat = 3;
+    ASSERT_TRUE(writeConfiguration({"", 0}));
+    const std::string text = readFile();
+    EXPECT_EQ(text.find("location"), std::string::npos);
+    EXPECT_EQ(text.find("port"), std::string::npos);
+    EXPECT_EQ(text.find("save_file"), std::string::npos);
+    EXPECT_EQ(text.find("format"), std::string::npos) << "no format without a log file";
+    EXPECT_EQ(text.find("kludge_flags"), std::string::npos);
+    EXPECT_NE(text.find("interval 1\n"), std::string::npos);
+
+    resetCoreState();
+    readConfiguration();
+    EXPECT_FALSE(serialLink().reopenRequested) << "no port line, no automatic open at the next start";
+}
+
+TEST_F(ConfigurationTest, AFailedSaveSaysSoAndLeavesTheOldFile) {
+    writeFile("scan 12\n");
+    fs::permissions(m_dir, fs::perms::owner_read | fs::perms::owner_exec);
+    if (::access(m_dir.c_str(), W_OK) == 0) GTEST_SKIP() << "running with rights that ignore directory permissions";
+    EXPECT_FALSE(writeConfiguration({"Here", 4}));
+    EXPECT_EQ(op.texts(), std::vector<std::string>{"Couldn't write file \"Quorna.cfg\""});
+    EXPECT_EQ(readFile(), "scan 12\n");
+}
+
+TEST_F(ConfigurationTest, ADiskThatFillsUpPartWayLeavesTheOldFile) {
+    // A file size limit makes the new file's write fail part-way, as a full disk would (also as root).
+    writeFile("# old settings\nscan 12\n");
+    struct rlimit previous {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = previous;
+    small.rlim_cur = 40;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = writeConfiguration({"Here", 4});
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(op.texts(), std::vector<std::string>{"Couldn't write file \"Quorna.cfg\""});
+    EXPECT_EQ(readFile(), "# old settings\nscan 12\n");
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) ++files;
+    EXPECT_EQ(files, 1) << "the unfinished new file is removed";
+}
+
+TEST(NearestInterval, MidpointsGoToTheLargerChoice) {
+    EXPECT_EQ(nearestInterval(0), 0);
+    EXPECT_EQ(nearestInterval(-4), 0);
+    EXPECT_EQ(nearestInterval(1.49), 0);
+    EXPECT_EQ(nearestInterval(1.5), 1);
+    EXPECT_EQ(nearestInterval(7), 5);
+    EXPECT_EQ(nearestInterval(8), 6);
+    EXPECT_EQ(nearestInterval(44.9), 10);
+    EXPECT_EQ(nearestInterval(45), 11);
+    EXPECT_EQ(nearestInterval(1000), 11);
+    for (std::size_t i = 0; i < IntervalChoices.size(); ++i) EXPECT_EQ(nearestInterval(IntervalChoices[i]), static_cast<int>(i));
+}
+
+TEST(ValueAfterKey, KeyMustBeFollowedByAValue) {
+    EXPECT_EQ(valueAfterKey("interval 5", "interval").value_or("?"), "5");
+    EXPECT_EQ(valueAfterKey("locationX", "location").value_or("?"), "X");
+    EXPECT_EQ(valueAfterKey("location \t North", "location").value_or("?"), "North");
+    EXPECT_FALSE(valueAfterKey("interval", "interval"));
+    EXPECT_FALSE(valueAfterKey("interval   ", "interval"));
+    EXPECT_FALSE(valueAfterKey("Interval 5", "interval"));
+    EXPECT_FALSE(valueAfterKey("int", "interval"));
+}
+
+}  // namespace
+}  // namespace quorna::test
