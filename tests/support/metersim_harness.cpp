@@ -207,7 +207,9 @@ void MeterSimulator::fault(int address, const std::string& kind)
 std::vector<SimRequest> MeterSimulator::requests() const
 {
     // The simulator reads the line before it serves the control socket, so once this ping is
-    // answered every request already written to the line is in the log.
+    // answered every request already written to the line is in the log. The short pause
+    // covers the kernel's hand-over of written bytes to the pseudo-terminal's other side.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
     sendCommand("ping");
     std::ifstream log(m_logPath, std::ios::binary);
     log.seekg(static_cast<std::streamoff>(m_logOffset));

@@ -1,0 +1,79 @@
+// Interoperability with an independent Modbus master: mbpoll (libmodbus) reads and writes
+// the simulated meters.
+#include "metersim_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <regex>
+#include <sys/wait.h>
+
+namespace quorna::test {
+namespace {
+
+struct CommandRun {
+    int status;
+    std::string output;
+};
+
+CommandRun runCommand(const std::string& command)
+{
+    CommandRun run{-1, {}};
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    std::array<char, 512> buffer{};
+    while (fgets(buffer.data(), buffer.size(), pipe) != nullptr)
+        run.output += buffer.data();
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+bool mbpollInstalled()
+{
+    return runCommand("command -v mbpoll").status == 0;
+}
+
+std::string mbpoll(const MeterSimulator& sim, const std::string& options)
+{
+    return "timeout 20 mbpoll -m rtu -b 9600 -P none -0 -1 " + options + " " + sim.device();
+}
+
+TEST(MeterSimulatorMbpoll, ReadsAndWritesHoldingRegisters)
+{
+    if (!mbpollInstalled())
+        GTEST_SKIP() << "mbpoll is not installed (Debian package mbpoll); interoperability not checked";
+    MeterSimulator sim({"--meter", "3:230", "--meter", "7:236"});
+    sim.set(3, 0, {1234, 0, 65535, 42});
+
+    const CommandRun read = runCommand(mbpoll(sim, "-a 3 -t 4 -r 0 -c 4"));
+    ASSERT_EQ(read.status, 0) << read.output;
+    EXPECT_TRUE(std::regex_search(read.output, std::regex(R"(\[0\]:\s+1234\b)"))) << read.output;
+    EXPECT_TRUE(std::regex_search(read.output, std::regex(R"(\[1\]:\s+0\b)"))) << read.output;
+    // mbpoll shows 16-bit registers as signed numbers.
+    EXPECT_TRUE(std::regex_search(read.output, std::regex(R"(\[2\]:\s+(65535|-1)\b)"))) << read.output;
+    EXPECT_TRUE(std::regex_search(read.output, std::regex(R"(\[3\]:\s+42\b)"))) << read.output;
+
+    const CommandRun write = runCommand(mbpoll(sim, "-a 7 -t 4 -r 30") + " 12345");
+    ASSERT_EQ(write.status, 0) << write.output;
+    EXPECT_EQ(sim.get(7, 30, 1), std::vector<int>{12345});
+    const auto writes = sim.writes();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].address, 7);
+    EXPECT_EQ(writes[0].reg, 30);
+    EXPECT_EQ(writes[0].value, 12345);
+
+    const CommandRun id = runCommand(mbpoll(sim, "-a 7 -u"));
+    ASSERT_EQ(id.status, 0) << id.output;
+    EXPECT_NE(id.output.find("Tamsa Circuit Meter 6,"), std::string::npos) << id.output;
+
+    const CommandRun refused = runCommand(mbpoll(sim, "-a 3 -t 4 -r 300"));
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.output.find("Illegal data address"), std::string::npos) << refused.output;
+}
+
+}  // namespace
+}  // namespace quorna::test
