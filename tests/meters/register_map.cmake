@@ -1,0 +1,1 @@
+quorna_add_gtest(register_map_tests SOURCES register_map_test.cpp)
