@@ -1,0 +1,122 @@
+#include "bus/trace_window_qt.h"
+
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "bus/trace_window.h"
+
+namespace quorna {
+namespace {
+
+QPointer<ProtocolTraceWindow> g_window;
+
+QLineEdit* counterField(const char* name) {
+    auto* field = new QLineEdit;
+    field->setObjectName(QString::fromLatin1(name));
+    field->setReadOnly(true);
+    return field;
+}
+
+}  // namespace
+
+ProtocolTraceWindow::ProtocolTraceWindow(QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                          Qt::WindowCloseButtonHint) {
+    setWindowTitle(QStringLiteral("Modbus Protocol Communication"));
+    setModal(false);
+
+    m_pane = new QLabel;
+    m_pane->setObjectName(QStringLiteral("pane"));
+    m_pane->setTextFormat(Qt::PlainText);
+    m_pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_pane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_pane->setWordWrap(true);
+    m_pane->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_pane->setMinimumSize(560, 220);
+    m_pane->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+
+    m_good = counterField("good");
+    m_bad = counterField("bad");
+    m_lastError = counterField("lastError");
+    m_lastError->setMinimumWidth(300);
+
+    auto* freeze = new QPushButton(QStringLiteral("Freeze"));
+    freeze->setObjectName(QStringLiteral("freeze"));
+    freeze->setAutoDefault(false);
+    auto* ok = new QPushButton(QStringLiteral("OK"));
+    ok->setObjectName(QStringLiteral("ok"));
+    ok->setDefault(true);
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(new QLabel(QStringLiteral("Ok")), 0, 0);
+    fields->addWidget(m_good, 0, 1);
+    fields->addWidget(new QLabel(QStringLiteral("Bad")), 1, 0);
+    fields->addWidget(m_bad, 1, 1);
+    fields->addWidget(new QLabel(QStringLiteral("Last\nErr")), 0, 2, 2, 1);
+    fields->addWidget(m_lastError, 0, 3, 2, 1, Qt::AlignVCenter);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addLayout(fields);
+    bottom->addStretch();
+    bottom->addWidget(freeze);
+    bottom->addWidget(ok);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pane, 1);
+    layout->addLayout(bottom);
+
+    connect(freeze, &QPushButton::clicked, this, [] { toggleTraceFreeze(); });
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    refresh();
+}
+
+ProtocolTraceWindow::~ProtocolTraceWindow() {
+    // Destroyed with its parent while still open: the master must not refresh it any more.
+    if (g_window == this && traceWindowOpen()) closeTraceWindow();
+}
+
+void ProtocolTraceWindow::refresh() {
+    const TraceView view = traceView();
+    m_pane->setText(QString::fromStdString(view.pane));
+    m_good->setText(QString::fromStdString(view.goodReads));
+    m_bad->setText(QString::fromStdString(view.badReads));
+    m_lastError->setText(QString::fromStdString(view.lastError));
+}
+
+void ProtocolTraceWindow::done(int result) {
+    closeTraceWindow();
+    QDialog::done(result);
+    deleteLater();
+}
+
+void ProtocolTraceWindow::showEvent(QShowEvent* event) {
+    refresh();
+    QDialog::showEvent(event);
+}
+
+void ProtocolTraceWindow::resizeEvent(QResizeEvent* event) {
+    refresh();
+    QDialog::resizeEvent(event);
+}
+
+void openProtocolTraceWindow(QWidget* parent) {
+    if (!openTraceWindow()) return;
+    g_window = new ProtocolTraceWindow(parent);
+    g_window->show();
+}
+
+void repaintTraceWindow() {
+    if (g_window.isNull() || !g_window->isVisible()) return;
+    g_window->refresh();
+    g_window->repaint();
+}
+
+ProtocolTraceWindow* protocolTraceWindow() { return g_window.data(); }
+
+}  // namespace quorna

@@ -1,0 +1,48 @@
+#pragma once
+// "Modbus Protocol Communication": the modeless window over the trace logic. At most one
+// exists; it shows the last four exchanges and the bus counters.
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+
+namespace quorna {
+
+class ProtocolTraceWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit ProtocolTraceWindow(QWidget* parent = nullptr);
+    ~ProtocolTraceWindow() override;
+
+    // Rebuilds the pane and the three fields from the trace ring and the bus counters.
+    void refresh();
+
+    // "OK", Esc and the close box: the window stops refreshing and goes away.
+    void done(int result) override;
+
+protected:
+    // The window shows the exchanges as they are whenever it is shown or resized, frozen or not.
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QLabel* m_pane = nullptr;
+    QLineEdit* m_good = nullptr;
+    QLineEdit* m_bad = nullptr;
+    QLineEdit* m_lastError = nullptr;
+};
+
+// The open command: creates the window, modeless under parent, unless one is open already.
+void openProtocolTraceWindow(QWidget* parent);
+
+// The main window's Operator::repaintTrace forwards here: redraws the open window at once
+// (the master calls it after every exchange while the window is live, the scan after every
+// address). Does nothing when no window is open.
+void repaintTraceWindow();
+
+// The open window, or nullptr.
+ProtocolTraceWindow* protocolTraceWindow();
+
+}  // namespace quorna
