@@ -1,0 +1,152 @@
+#include "panel/panel_config.h"
+
+#include "app/main_window_fields.h"
+#include "app/operator.h"
+#include "meters/meter_state.h"
+#include "meters/register_map.h"
+#include "panel/panel_fields.h"
+
+namespace quorna {
+namespace {
+
+constexpr int kCircuitNameCount = 4;       // first name 38 to 39, second 40 to 41
+constexpr int kCircuitSecondNameRegister = kCircuitNameRegister + 2;
+
+}  // namespace
+
+PanelConfigLogic& panelConfigLogic() {
+    static PanelConfigLogic logic;
+    return logic;
+}
+
+void PanelConfigLogic::open() {
+    WaitCursor wait;
+    m_address = selectedMeter().address;
+    m_model = selectedMeter().model;
+    m_firstName = mainFields().firstName;
+    m_panelName = m_firstName;
+    m_secondName = mainFields().secondName;
+    m_boardName = m_secondName;
+    int major = 0;
+    int minor = 0;
+    readFirmwareVersion(serialLink(), m_address, major, minor);
+    m_firmwareText = panel::firmwareText(major, minor);
+    m_serialText = panel::serialText(readSerialNumber(serialLink(), m_address));
+    m_ctSize = kInitialCtSize;
+    m_ctSizeFromMeter = false;
+    m_boxes = MeterEnableWord::boxes(0, m_model);
+    m_meterSelectionLocked = false;
+    refresh();
+    showFields();
+}
+
+void PanelConfigLogic::readNames() {
+    std::int32_t registers[kCircuitNameCount] = {0, 0, 0, 0};
+    if (readRegisters(serialLink(), m_address, kCircuitNameRegister, kCircuitNameCount, registers) != ModbusError::Ok) {
+        return;
+    }
+    m_firstName = namesFromRegisters(registers, 2);
+    m_panelName = m_firstName;
+    m_secondName = namesFromRegisters(registers + 2, 2);
+    m_boardName = m_secondName;
+    // The main window shows the selected meter's names; the polling cycle keeps them for another one.
+    if (selectedMeter().address == m_address) {
+        mainFields().firstName = m_firstName;
+        mainFields().secondName = m_secondName;
+        ui().transferFields();
+    }
+}
+
+void PanelConfigLogic::refresh() {
+    readNames();
+    std::int32_t value = 0;
+    if (readRegisters(serialLink(), m_address, kCtSizeRegister, 1, &value) == ModbusError::Ok) {
+        m_ctSize = panel::signed16(value);
+        m_ctSizeRead = m_ctSize;
+        m_ctSizeFromMeter = true;
+    }
+    if (readRegisters(serialLink(), m_address, kMeterEnableRegister, 1, &value) == ModbusError::Ok) {
+        m_boxes = MeterEnableWord::boxes(value, m_model);
+        m_meterSelectionLocked = MeterEnableWord::locked(value);
+    }
+}
+
+void PanelConfigLogic::showFields() {
+    texts.firstName = m_firstName;
+    texts.secondName = m_secondName;
+    texts.panelName = m_panelName;
+    texts.boardName = m_boardName;
+    texts.ctSize = std::to_string(m_ctSize);
+    texts.firmwareText = m_firmwareText;
+    texts.serialText = m_serialText;
+}
+
+int PanelConfigLogic::takeFields() {
+    m_firstName = texts.firstName;
+    if (!panel::takeName(texts.panelName)) return kPanelNameField;
+    m_panelName = texts.panelName;
+    m_secondName = texts.secondName;
+    if (!panel::takeName(texts.boardName)) return kBoardNameField;
+    m_boardName = texts.boardName;
+    // A CT size the meter itself holds passes even outside 1 to 5999; its "SET" still refuses it.
+    const std::optional<int> unchanged = m_ctSizeFromMeter ? std::optional<int>(m_ctSizeRead) : std::nullopt;
+    const auto ct = panel::takeInteger(texts.ctSize, kCtSizeLow, kCtSizeHigh, unchanged);
+    if (!ct) return kCtSizeField;
+    m_ctSize = *ct;
+    m_firmwareText = texts.firmwareText;
+    m_serialText = texts.serialText;
+    return kNoField;
+}
+
+int PanelConfigLogic::setName(const std::string& name, int firstRegister) {
+    WaitCursor wait;
+    const std::array<int, 2> words = nameToRegisters(name);
+    (void)writeRegister(serialLink(), m_address, firstRegister, words[0]);
+    (void)writeRegister(serialLink(), m_address, firstRegister + 1, words[1]);
+    readNames();
+    showFields();
+    return kNoField;
+}
+
+int PanelConfigLogic::setPanelName() {
+    if (const int failed = takeFields(); failed != kNoField) return failed;
+    return setName(m_panelName, kCircuitNameRegister);
+}
+
+int PanelConfigLogic::setBoardName() {
+    if (m_meterSelectionLocked) return kNoField;
+    if (const int failed = takeFields(); failed != kNoField) return failed;
+    return setName(m_boardName, kCircuitSecondNameRegister);
+}
+
+int PanelConfigLogic::setCtSize() {
+    if (const int failed = takeFields(); failed != kNoField) return failed;
+    if (m_ctSize < kCtSizeLow || m_ctSize > kCtSizeHigh) {
+        ui().messageBox(panel::integerRangeMessage(kCtSizeLow, kCtSizeHigh), "");
+        return kCtSizeField;
+    }
+    (void)writeRegister(serialLink(), m_address, kCtSizeRegister, m_ctSize);
+    showFields();
+    return kNoField;
+}
+
+int PanelConfigLogic::setMeterEnable() {
+    if (m_meterSelectionLocked) return kNoField;
+    if (const int failed = takeFields(); failed != kNoField) return failed;
+    {
+        WaitCursor wait;
+        (void)writeRegister(serialLink(), m_address, kMeterEnableRegister, MeterEnableWord::compose(m_boxes, m_model));
+        refresh();
+        showFields();
+    }
+    // Shown whether or not the meter took the word.
+    ui().messageBox(kNetworkDisplayMessage, "");
+    return kNoField;
+}
+
+void PanelConfigLogic::clickBox(int box) {
+    if (box < 1 || box > kMeterEnableBoxCount) return;
+    m_boxes[static_cast<std::size_t>(box - 1)] = MeterEnableWord::clicked(m_boxes, box, m_meterSelectionLocked, m_model);
+}
+
+}  // namespace quorna

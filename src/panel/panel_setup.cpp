@@ -1,0 +1,114 @@
+#include "panel/panel_setup.h"
+
+#include "app/main_window_fields.h"
+#include "app/operator.h"
+#include "meters/meter_state.h"
+#include "panel/panel_fields.h"
+
+namespace quorna {
+
+PanelSetupLogic& panelSetupLogic() {
+    static PanelSetupLogic logic;
+    return logic;
+}
+
+void PanelSetupLogic::open() {
+    WaitCursor wait;
+    m_address = selectedMeter().address;
+    m_firstName = mainFields().firstName;
+    m_panelName = m_firstName;
+    refreshRatings();
+    int major = 0;
+    int minor = 0;
+    readFirmwareVersion(serialLink(), m_address, major, minor);
+    m_firmwareText = panel::firmwareText(major, minor);
+    m_serialText = panel::serialText(readSerialNumber(serialLink(), m_address));
+    showFields();
+}
+
+void PanelSetupLogic::refreshRatings() {
+    BreakerBlock block{};
+    // A failed read leaves -1 in every entry, which then equals its snapshot and is never sent.
+    (void)readPanelSetupBlock(serialLink(), m_address, block);
+    for (int i = 0; i < kBreakerCount; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        m_breakerRating[at] = panel::signed16(block[at]);
+        m_snapshot.rating[at] = m_breakerRating[at];
+    }
+}
+
+void PanelSetupLogic::showFields() {
+    for (std::size_t i = 0; i < m_breakerRating.size(); ++i) texts.rating[i] = std::to_string(m_breakerRating[i]);
+    texts.globalRating = std::to_string(m_globalRating);
+    texts.firstName = m_firstName;
+    texts.panelName = m_panelName;
+    texts.firmwareText = m_firmwareText;
+    texts.serialText = m_serialText;
+}
+
+int PanelSetupLogic::takeFields() {
+    for (int i = 0; i < kBreakerCount; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        // A rating that still holds what the meter gave passes even outside 10 to 50 (a failed
+        // read shows -1): it is never sent, and refusing it would keep the window from closing.
+        const auto value = panel::takeInteger(texts.rating[at], kRatingLow, kRatingHigh, m_snapshot.rating[at]);
+        if (!value) return i;
+        m_breakerRating[at] = *value;
+    }
+    const auto global = panel::takeInteger(texts.globalRating, kRatingLow, kRatingHigh);
+    if (!global) return kGlobalRatingField;
+    m_globalRating = *global;
+    m_firstName = texts.firstName;
+    if (!panel::takeName(texts.panelName)) return kPanelNameField;
+    m_panelName = texts.panelName;
+    m_firmwareText = texts.firmwareText;
+    m_serialText = texts.serialText;
+    return kNoField;
+}
+
+int PanelSetupLogic::setGlobalRating() {
+    if (const int failed = takeFields(); failed != kNoField) return failed;
+    (void)writeRegister(serialLink(), m_address, kGlobalRatingRegister, m_globalRating);
+    refreshRatings();
+    showFields();
+    return kNoField;
+}
+
+void PanelSetupLogic::storeName(const std::string& name) {
+    m_firstName = name;
+    m_panelName = name;
+    // The main window shows the selected meter's name; the polling cycle keeps it for another one.
+    if (selectedMeter().address == m_address) {
+        mainFields().firstName = name;
+        ui().transferFields();
+    }
+}
+
+int PanelSetupLogic::setPanelName() {
+    if (const int failed = takeFields(); failed != kNoField) return failed;
+    const std::array<int, 2> words = nameToRegisters(m_panelName);
+    (void)writeRegister(serialLink(), m_address, kBranchNameRegister, words[0]);
+    (void)writeRegister(serialLink(), m_address, kBranchNameRegister + 1, words[1]);
+    std::int32_t registers[2] = {0, 0};
+    // When the read-back fails the window keeps the names it showed.
+    if (readRegisters(serialLink(), m_address, kBranchNameRegister, 2, registers) == ModbusError::Ok) {
+        storeName(namesFromRegisters(registers, 2));
+    }
+    refreshRatings();
+    showFields();
+    return kNoField;
+}
+
+int PanelSetupLogic::accept() {
+    if (const int failed = takeFields(); failed != kNoField) return failed;
+    WaitCursor wait;
+    for (int i = 0; i < kBreakerCount; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        if (m_breakerRating[at] != m_snapshot.rating[at]) {
+            (void)writeRegister(serialLink(), m_address, kPanelSetupRegister + i, m_breakerRating[at]);
+        }
+    }
+    return kNoField;
+}
+
+}  // namespace quorna
