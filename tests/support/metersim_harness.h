@@ -55,6 +55,8 @@ public:
     std::vector<SimWrite> writes() const;
     void clearRequests();
 
+    // Holds ttyMETERSIM (the link), control.sock, requests.log and metersim.out (the
+    // simulator's standard output); tests may put files of their own there.
     std::string tempDir() const { return m_tempDir; }
 
 private:

@@ -174,6 +174,11 @@ int main(int argc, char** argv)
         return 1;
     }
     std::cout << simulator->linePath() << std::endl;
+    if (!simulator->openControl(error)) {
+        std::cerr << "quorna-metersim: " << error << "\n";
+        close(stopFd);
+        return 1;
+    }
     const int status = simulator->run(stopFd);
     simulator.reset();
     close(stopFd);

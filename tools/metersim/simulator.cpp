@@ -51,12 +51,15 @@ std::unique_ptr<Simulator> Simulator::create(const SimulatorOptions& options, st
         simulator->m_bus.addMeter(address, model);
     if (options.scenario && !simulator->runScenario(*options.scenario, error))
         return nullptr;
-    if (options.control) {
-        simulator->m_control = ControlServer::listenOn(*options.control, error);
-        if (!simulator->m_control)
-            return nullptr;
-    }
     return simulator;
+}
+
+bool Simulator::openControl(std::string& error)
+{
+    if (!m_options.control)
+        return true;
+    m_control = ControlServer::listenOn(*m_options.control, error);
+    return m_control != nullptr;
 }
 
 Simulator::~Simulator()

@@ -36,10 +36,13 @@ struct SimulatorOptions {
 
 class Simulator {
 public:
-    // Opens the line, makes the link, sets up the meters, runs the scenario file and opens
-    // the control socket, in this order, so that the control socket appearing means the
-    // simulator is ready. Returns nullptr and sets `error` on failure.
+    // Opens the line, makes the link, sets up the meters and runs the scenario file.
+    // Returns nullptr and sets `error` on failure.
     [[nodiscard]] static std::unique_ptr<Simulator> create(const SimulatorOptions& options, std::string& error);
+
+    // Opens the control socket, if one was asked for. Done last of all, after the line's path
+    // is printed, so that the socket appearing tells a waiting client that everything is ready.
+    [[nodiscard]] bool openControl(std::string& error);
 
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
