@@ -1,0 +1,38 @@
+#pragma once
+// The real databases the database tests run against: a SQLite data source (always, when the
+// SQLite ODBC driver is installed) and a PostgreSQL data source (when scripts/odbc-test-env.sh
+// started one and exported QUORNA_TEST_PG_DSN). Statements and queries go through the program's
+// own ODBC binding.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorna::test {
+
+struct TestDataSource {
+    std::string name;      // "SQLite" or "PostgreSQL", for test names
+    std::string dsn;
+    std::string user;
+    std::string password;
+    bool postgres = false;
+};
+
+// Points unixODBC at the prepared environment: the one the script exported, or else a SQLite-only
+// one prepared under the build tree. Loads the driver manager. Call before any other ODBC use.
+void useTestOdbcEnvironment();
+
+// The data source by name ("SQLite" or "PostgreSQL"), or nothing with the reason in *why.
+std::optional<TestDataSource> testDataSource(const std::string& name, std::string* why);
+
+// Runs one statement; false (and the driver's text in *error) when it fails.
+bool execSql(const TestDataSource& source, const std::string& sql, std::string* error = nullptr);
+// Runs a query and returns every row with its first `columns` columns as text ("NULL" for null).
+std::vector<std::vector<std::string>> querySql(const TestDataSource& source, const std::string& sql, int columns);
+
+// Makes the database unreachable (the SQLite file's folder moved away, the PostgreSQL server
+// stopped) and brings it back.
+void takeDatabaseAway(const TestDataSource& source);
+void bringDatabaseBack(const TestDataSource& source);
+
+}  // namespace quorna::test
