@@ -1,0 +1,93 @@
+// The alarm reset of the selected meter.
+
+#include "meters/meter_commands.h"
+
+#include "app/main_window_fields.h"
+#include "meter_bus_fixture.h"
+#include "meters/meter_model.h"
+#include "meters/meter_state.h"
+
+namespace quorna::test {
+namespace {
+
+using ResetTest = MeterBusTest;
+
+TEST_F(ResetTest, BranchMeterGetsSixClearingWritesAndOneReadBack) {
+    auto& sim = startBus({"3:230"});
+    meterDirectory()[3] = kBranchMeter;
+    selectedMeter() = SelectedMeter{3, kBranchMeter};
+    sim.set(3, 42, {0x09, 1, 0, 0, 1, 0, 0});
+    mainFields().breakerLamp[0] = Lamp::Red;
+
+    resetMeterAlarms();
+
+    const auto writes = sim.writes();
+    ASSERT_EQ(writes.size(), 6U);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(writes[static_cast<std::size_t>(i)].address, 3);
+        EXPECT_EQ(writes[static_cast<std::size_t>(i)].reg, 43 + i);
+        EXPECT_EQ(writes[static_cast<std::size_t>(i)].value, 0);
+    }
+    const auto requests = sim.requests();
+    ASSERT_EQ(requests.size(), 7U);
+    EXPECT_EQ(functionOf(requests[6]), 3);
+    EXPECT_EQ(readStartOf(requests[6]), 0);
+    EXPECT_EQ(readCountOf(requests[6]), 49);
+    EXPECT_EQ(sim.get(3, 43, 6), (std::vector<int>{0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(mainFields().breakerLamp[0], Lamp::Green);
+    EXPECT_EQ(op.waitCursorShows, 1);
+    EXPECT_EQ(op.waitCursorDepth, 0);
+    EXPECT_TRUE(op.messages.empty());
+}
+
+TEST_F(ResetTest, CircuitMeterClearsItsAlarmRegister) {
+    auto& sim = startBus({"7:236"});
+    meterDirectory()[7] = kCircuitMeter6;
+    selectedMeter() = SelectedMeter{7, kCircuitMeter6};
+    sim.set(7, 36, {0x11});
+    mainFields().overAmps = Lamp::Red;
+
+    resetMeterAlarms();
+
+    const auto writes = sim.writes();
+    ASSERT_EQ(writes.size(), 1U);
+    EXPECT_EQ(writes[0].reg, 36);
+    EXPECT_EQ(writes[0].value, 0);
+    const auto requests = sim.requests();
+    ASSERT_EQ(requests.size(), 2U);
+    EXPECT_EQ(readCountOf(requests[1]), 37);
+    EXPECT_EQ(mainFields().overAmps, Lamp::Green);
+}
+
+TEST_F(ResetTest, SilentMeterAfterResetShowsGreenLamps) {
+    auto& sim = startBus({"3:230"});
+    meterDirectory()[3] = kBranchMeter;
+    selectedMeter() = SelectedMeter{3, kBranchMeter};
+    sim.fault(3, "badcrc");
+    mainFields().breakerLamp[5] = Lamp::Yellow;
+    resetMeterAlarms();
+    EXPECT_EQ(mainFields().breakerLamp[5], Lamp::Green);
+    EXPECT_TRUE(op.messages.empty());
+}
+
+TEST_F(ResetTest, NoMeterSelectedIsToldAndNothingIsSent) {
+    auto& sim = startBus({"3:230"});
+    meterDirectory()[3] = kBranchMeter;
+    resetMeterAlarms();
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"There is no valid meter selected to reset!"}));
+    EXPECT_EQ(op.messages[0].caption, "");
+    EXPECT_TRUE(sim.requests().empty());
+    EXPECT_EQ(op.waitCursorShows, 0);
+}
+
+TEST_F(ResetTest, MeterOfAnotherModelGetsNothing) {
+    auto& sim = startBus({"2:600"});
+    meterDirectory()[2] = kTemperatureMeter;
+    selectedMeter() = SelectedMeter{2, kTemperatureMeter};
+    resetMeterAlarms();
+    EXPECT_TRUE(sim.requests().empty());
+    EXPECT_TRUE(op.messages.empty());
+}
+
+}  // namespace
+}  // namespace quorna::test

@@ -1,0 +1,214 @@
+// The bus scan and the operator's choice in the meter list, against simulated meters.
+
+#include "meters/meter_scan.h"
+
+#include "app/main_window_fields.h"
+#include "meter_bus_fixture.h"
+#include "meters/meter_list.h"
+#include "meters/meter_model.h"
+#include "meters/meter_state.h"
+#include "meters/polling_cycle.h"
+#include "settings/configuration.h"
+
+namespace quorna::test {
+namespace {
+
+using MeterScanTest = MeterBusTest;
+
+TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
+    auto& sim = startBus({"2:600", "3:230", "7:236"});
+    sim.command("name 3 PNL1");
+    sim.command("name 7 MAIN");
+    std::vector<std::string> progress;
+    op.onRepaint = [&] {
+        if (!meterList().entries.empty() && (progress.empty() || progress.back() != meterList().entries[0])) {
+            progress.push_back(meterList().entries[0]);
+        }
+    };
+    mainFields().layout = Layout::CircuitView;
+
+    MeterScan();
+
+    // The progress line advanced before every probe, then went away.
+    ASSERT_GE(progress.size(), 17U);
+    EXPECT_EQ(progress[0], "Searching...");
+    EXPECT_EQ(progress[1], "Searching: 1 of 16");
+    EXPECT_EQ(progress[16], "Searching: 16 of 16");
+    EXPECT_GE(op.repaints, 17);
+
+    const auto& entries = meterList().entries;
+    ASSERT_EQ(entries.size(), 2U);
+    EXPECT_EQ(entries[0].substr(0, 12), "03 - PNL1 [T");
+    EXPECT_NE(entries[0].find("Tamsa"), std::string::npos);
+    EXPECT_EQ(modelFromDeviceText(entries[0]), kBranchMeter);
+    EXPECT_EQ(entries[1].substr(0, 10), "07 - MAIN ");
+    EXPECT_EQ(modelFromDeviceText(entries[1]), kCircuitMeter6);
+    EXPECT_EQ(entries[0].back(), ']');
+    EXPECT_EQ(meterList().selection, 0);
+    EXPECT_EQ(selectedMeter().address, 3);
+    EXPECT_EQ(selectedMeter().model, kBranchMeter);
+    EXPECT_EQ(op.layouts, (std::vector<Layout>{Layout::BranchView}));
+    EXPECT_EQ(mainFields().layout, Layout::BranchView);
+
+    // The temperature meter answered and is known, but not listed.
+    EXPECT_NE(meterDirectory()[2], 0);  // its slave ID byte
+    EXPECT_EQ(meterDirectory()[3], 230);
+    EXPECT_EQ(meterDirectory()[7], 236);
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(op.waitCursorShows, 1);
+    EXPECT_EQ(op.waitCursorDepth, 0);
+    EXPECT_FALSE(scanning);
+
+    // Every address up to the depth was asked once for its slave ID, in order.
+    std::vector<int> probed;
+    for (const auto& r : sim.requests()) {
+        if (functionOf(r) == 17) probed.push_back(addressOf(r));
+    }
+    ASSERT_EQ(probed.size(), 16U);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(probed[static_cast<std::size_t>(i)], i + 1);
+
+    // The operator picks the Circuit meter, then the Branch meter again.
+    meterList().selection = 1;
+    selectMeter();
+    EXPECT_EQ(selectedMeter().address, 7);
+    EXPECT_EQ(selectedMeter().model, kCircuitMeter6);
+    EXPECT_EQ(mainFields().layout, Layout::CircuitView);
+    meterList().selection = 0;
+    selectMeter();
+    EXPECT_EQ(selectedMeter().address, 3);
+    EXPECT_EQ(mainFields().layout, Layout::BranchView);
+
+    // No selection: nothing is polled any more, the model stays.
+    meterList().selection = -1;
+    selectMeter();
+    EXPECT_EQ(selectedMeter().address, -1);
+    EXPECT_EQ(selectedMeter().model, kBranchMeter);
+}
+
+TEST_F(MeterScanTest, FirstCircuitMeterSwitchesToTheCircuitLayout) {
+    startBus({"9:235", "12:230"});
+    configuration().scanDepth = 12;
+    MeterScan();
+    ASSERT_EQ(meterList().count(), 2);
+    EXPECT_EQ(selectedMeter().address, 9);
+    EXPECT_EQ(selectedMeter().model, kCircuitMeter8);
+    EXPECT_EQ(op.layouts, (std::vector<Layout>{Layout::CircuitView}));
+}
+
+TEST_F(MeterScanTest, SilentBusLeavesTheSelectionAsItWas) {
+    auto& sim = startBus({});
+    configuration().scanDepth = 3;
+    selectedMeter() = SelectedMeter{5, kBranchMeter};
+    meterList().insert(0, "05 - OLD [Tamsa Branch]");
+
+    MeterScan();
+
+    EXPECT_TRUE(meterList().entries.empty());
+    EXPECT_EQ(meterList().selection, -1);
+    EXPECT_EQ(selectedMeter().address, 5);
+    EXPECT_EQ(selectedMeter().model, kBranchMeter);
+    EXPECT_TRUE(op.layouts.empty());
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(sim.requests().size(), 3U);
+}
+
+TEST_F(MeterScanTest, ScanDepthIsReadAgainBeforeEveryAddress) {
+    auto& sim = startBus({});
+    configuration().scanDepth = 10;
+    op.onRepaint = [&] {
+        if (!meterList().entries.empty() && meterList().entries[0] == "Searching: 2 of 10") configuration().scanDepth = 3;
+    };
+    MeterScan();
+    EXPECT_EQ(sim.requests().size(), 3U);
+}
+
+TEST_F(MeterScanTest, MeterFoundFirstAboveSixtyThreeIsPolledButCannotBePicked) {
+    std::vector<std::string> meters;
+    // Temperature meters answer fast at 1 to 69 and are not listed; the Branch meter sits at 70.
+    for (int a = 1; a < 70; ++a) meters.push_back(std::to_string(a) + ":600");
+    meters.push_back("70:230");
+    auto& sim = startBus(meters);
+    configuration().scanDepth = 70;
+
+    MeterScan();
+
+    ASSERT_EQ(meterList().count(), 1);
+    EXPECT_EQ(meterList().entries[0].substr(0, 5), "70 - ");
+    EXPECT_EQ(selectedMeter().address, 70);
+    sim.clearRequests();
+    PollingCycle();
+    const auto requests = sim.requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(addressOf(requests[0]), 70);
+    EXPECT_EQ(readCountOf(requests[0]), 49);
+
+    meterList().selection = 0;
+    selectMeter();
+    EXPECT_EQ(selectedMeter().address, -1);
+    EXPECT_EQ(selectedMeter().model, kBranchMeter);
+}
+
+TEST_F(MeterScanTest, EntryWithoutLeadingDigitsSelectsNothing) {
+    meterDirectory()[3] = kBranchMeter;
+    mainFields().layout = Layout::CircuitView;
+    meterList().insert(0, "Searching: 3 of 16");
+    meterList().selection = 0;
+    selectedMeter() = SelectedMeter{3, kBranchMeter};
+    selectMeter();
+    EXPECT_EQ(selectedMeter().address, -1);
+    EXPECT_EQ(selectedMeter().model, kNoModel);
+    EXPECT_TRUE(op.layouts.empty());
+}
+
+TEST_F(MeterScanTest, PickingAMeterOfAnotherModelKeepsTheLayout) {
+    meterDirectory()[4] = kTemperatureMeter;
+    mainFields().layout = Layout::CircuitView;
+    meterList().insert(0, "04 - T1 [Tamsa Temperature]");
+    meterList().selection = 0;
+    selectMeter();
+    EXPECT_EQ(selectedMeter().address, 4);
+    EXPECT_TRUE(op.layouts.empty());
+    EXPECT_EQ(mainFields().layout, Layout::CircuitView);
+}
+
+TEST_F(MeterScanTest, BrokenAnswersAreReportedPerAddressAndTheScanGoesOn) {
+    auto& sim = startBus({"2:230", "3:230"});
+    configuration().scanDepth = 3;
+    sim.fault(2, "badcrc");
+    MeterScan();
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Address [2] Returned Error Code [5]."}));
+    EXPECT_EQ(op.messages[0].caption, "Com port failure");
+    ASSERT_EQ(meterList().count(), 1);
+    EXPECT_EQ(selectedMeter().address, 3);
+}
+
+TEST_F(MeterScanTest, ScanWithClosedPortTriesOneOpenThenAsksForAPort) {
+    setenv("QUORNA_COM3", "/nonexistent/quorna-no-port", 1);
+    serialLink().portName = "COM3:";
+    MeterScan();
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Unable to open COM3:", "Please select a COM port"}));
+    EXPECT_EQ(op.messages[1].caption, "");
+    EXPECT_FALSE(scanning);
+
+    // After two failed opens the scan tries nothing more.
+    op.messages.clear();
+    serialLink().openFailures = 2;
+    MeterScan();
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please select a COM port"}));
+    EXPECT_EQ(op.waitCursorShows, 0);
+    unsetenv("QUORNA_COM3");
+}
+
+TEST_F(MeterScanTest, ScanStartedWhileOneRunsReturnsAtOnce) {
+    auto& sim = startBus({"3:230"});
+    configuration().scanDepth = 2;
+    int nested = 0;
+    op.onRepaint = [&] {
+        if (nested++ == 0) MeterScan();
+    };
+    MeterScan();
+    EXPECT_EQ(sim.requests().size(), 2U);
+}
+
+}  // namespace
+}  // namespace quorna::test
