@@ -14,12 +14,12 @@ constexpr int kCircuitSecondNameRegister = kCircuitNameRegister + 2;
 
 }  // namespace
 
-PanelConfigLogic& panelConfigLogic() {
-    static PanelConfigLogic logic;
+PanelConfigDialog& panelConfigDialog() {
+    static PanelConfigDialog logic;
     return logic;
 }
 
-void PanelConfigLogic::open() {
+void PanelConfigDialog::open() {
     WaitCursor wait;
     m_address = selectedMeter().address;
     m_model = selectedMeter().model;
@@ -40,7 +40,7 @@ void PanelConfigLogic::open() {
     showFields();
 }
 
-void PanelConfigLogic::readNames() {
+void PanelConfigDialog::readNames() {
     std::int32_t registers[kCircuitNameCount] = {0, 0, 0, 0};
     if (readRegisters(serialLink(), m_address, kCircuitNameRegister, kCircuitNameCount, registers) != ModbusError::Ok) {
         return;
@@ -57,7 +57,7 @@ void PanelConfigLogic::readNames() {
     }
 }
 
-void PanelConfigLogic::refresh() {
+void PanelConfigDialog::refresh() {
     readNames();
     std::int32_t value = 0;
     if (readRegisters(serialLink(), m_address, kCtSizeRegister, 1, &value) == ModbusError::Ok) {
@@ -71,7 +71,7 @@ void PanelConfigLogic::refresh() {
     }
 }
 
-void PanelConfigLogic::showFields() {
+void PanelConfigDialog::showFields() {
     texts.firstName = m_firstName;
     texts.secondName = m_secondName;
     texts.panelName = m_panelName;
@@ -81,7 +81,7 @@ void PanelConfigLogic::showFields() {
     texts.serialText = m_serialText;
 }
 
-int PanelConfigLogic::takeFields() {
+int PanelConfigDialog::takeFields() {
     m_firstName = texts.firstName;
     if (!panel::takeName(texts.panelName)) return kPanelNameField;
     m_panelName = texts.panelName;
@@ -98,7 +98,7 @@ int PanelConfigLogic::takeFields() {
     return kNoField;
 }
 
-int PanelConfigLogic::setName(const std::string& name, int firstRegister) {
+int PanelConfigDialog::setName(const std::string& name, int firstRegister) {
     WaitCursor wait;
     const std::array<int, 2> words = nameToRegisters(name);
     (void)writeRegister(serialLink(), m_address, firstRegister, words[0]);
@@ -108,18 +108,18 @@ int PanelConfigLogic::setName(const std::string& name, int firstRegister) {
     return kNoField;
 }
 
-int PanelConfigLogic::setPanelName() {
+int PanelConfigDialog::setPanelName() {
     if (const int failed = takeFields(); failed != kNoField) return failed;
     return setName(m_panelName, kCircuitNameRegister);
 }
 
-int PanelConfigLogic::setBoardName() {
+int PanelConfigDialog::setBoardName() {
     if (m_meterSelectionLocked) return kNoField;
     if (const int failed = takeFields(); failed != kNoField) return failed;
     return setName(m_boardName, kCircuitSecondNameRegister);
 }
 
-int PanelConfigLogic::setCtSize() {
+int PanelConfigDialog::setCtSize() {
     if (const int failed = takeFields(); failed != kNoField) return failed;
     if (m_ctSize < kCtSizeLow || m_ctSize > kCtSizeHigh) {
         ui().messageBox(panel::integerRangeMessage(kCtSizeLow, kCtSizeHigh), "");
@@ -130,7 +130,7 @@ int PanelConfigLogic::setCtSize() {
     return kNoField;
 }
 
-int PanelConfigLogic::setMeterEnable() {
+int PanelConfigDialog::setMeterEnable() {
     if (m_meterSelectionLocked) return kNoField;
     if (const int failed = takeFields(); failed != kNoField) return failed;
     {
@@ -144,7 +144,7 @@ int PanelConfigLogic::setMeterEnable() {
     return kNoField;
 }
 
-void PanelConfigLogic::clickBox(int box) {
+void PanelConfigDialog::clickBox(int box) {
     if (box < 1 || box > kMeterEnableBoxCount) return;
     m_boxes[static_cast<std::size_t>(box - 1)] = MeterEnableWord::clicked(m_boxes, box, m_meterSelectionLocked, m_model);
 }

@@ -21,7 +21,7 @@ inline constexpr const char* kNetworkDisplayMessage =
     "When using a network display, you should perform a\r\n'FIND METERS' operation at the display "
     "after changing meter selection\r\nsettings.  Otherwise, comms failures may occur.";
 
-class PanelConfigLogic {
+class PanelConfigDialog {
 public:
     enum Field : int { kNoField = -1, kBoardNameField = 0, kPanelNameField = 1, kCtSizeField = 2 };
 
@@ -86,6 +86,6 @@ private:
 };
 
 // The one object that serves the whole run.
-PanelConfigLogic& panelConfigLogic();
+PanelConfigDialog& panelConfigDialog();
 
 }  // namespace quorna

@@ -18,8 +18,8 @@ PanelWindow choosePanelWindow() {
 }
 
 void resetPanelState() {
-    panelSetupLogic() = PanelSetupLogic{};
-    panelConfigLogic() = PanelConfigLogic{};
+    panelSetupDialog() = PanelSetupDialog{};
+    panelConfigDialog() = PanelConfigDialog{};
 }
 
 }  // namespace quorna

@@ -7,12 +7,12 @@
 
 namespace quorna {
 
-PanelSetupLogic& panelSetupLogic() {
-    static PanelSetupLogic logic;
+PanelSetupDialog& panelSetupDialog() {
+    static PanelSetupDialog logic;
     return logic;
 }
 
-void PanelSetupLogic::open() {
+void PanelSetupDialog::open() {
     WaitCursor wait;
     m_address = selectedMeter().address;
     m_firstName = mainFields().firstName;
@@ -26,7 +26,7 @@ void PanelSetupLogic::open() {
     showFields();
 }
 
-void PanelSetupLogic::refreshRatings() {
+void PanelSetupDialog::refreshRatings() {
     BreakerBlock block{};
     // A failed read leaves -1 in every entry, which then equals its snapshot and is never sent.
     (void)readPanelSetupBlock(serialLink(), m_address, block);
@@ -37,7 +37,7 @@ void PanelSetupLogic::refreshRatings() {
     }
 }
 
-void PanelSetupLogic::showFields() {
+void PanelSetupDialog::showFields() {
     for (std::size_t i = 0; i < m_breakerRating.size(); ++i) texts.rating[i] = std::to_string(m_breakerRating[i]);
     texts.globalRating = std::to_string(m_globalRating);
     texts.firstName = m_firstName;
@@ -46,7 +46,7 @@ void PanelSetupLogic::showFields() {
     texts.serialText = m_serialText;
 }
 
-int PanelSetupLogic::takeFields() {
+int PanelSetupDialog::takeFields() {
     for (int i = 0; i < kBreakerCount; ++i) {
         const auto at = static_cast<std::size_t>(i);
         // A rating that still holds what the meter gave passes even outside 10 to 50 (a failed
@@ -66,7 +66,7 @@ int PanelSetupLogic::takeFields() {
     return kNoField;
 }
 
-int PanelSetupLogic::setGlobalRating() {
+int PanelSetupDialog::setGlobalRating() {
     if (const int failed = takeFields(); failed != kNoField) return failed;
     (void)writeRegister(serialLink(), m_address, kGlobalRatingRegister, m_globalRating);
     refreshRatings();
@@ -74,7 +74,7 @@ int PanelSetupLogic::setGlobalRating() {
     return kNoField;
 }
 
-void PanelSetupLogic::storeName(const std::string& name) {
+void PanelSetupDialog::storeName(const std::string& name) {
     m_firstName = name;
     m_panelName = name;
     // The main window shows the selected meter's name; the polling cycle keeps it for another one.
@@ -84,7 +84,7 @@ void PanelSetupLogic::storeName(const std::string& name) {
     }
 }
 
-int PanelSetupLogic::setPanelName() {
+int PanelSetupDialog::setPanelName() {
     if (const int failed = takeFields(); failed != kNoField) return failed;
     const std::array<int, 2> words = nameToRegisters(m_panelName);
     (void)writeRegister(serialLink(), m_address, kBranchNameRegister, words[0]);
@@ -99,7 +99,7 @@ int PanelSetupLogic::setPanelName() {
     return kNoField;
 }
 
-int PanelSetupLogic::accept() {
+int PanelSetupDialog::accept() {
     if (const int failed = takeFields(); failed != kNoField) return failed;
     WaitCursor wait;
     for (int i = 0; i < kBreakerCount; ++i) {

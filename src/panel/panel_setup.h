@@ -17,7 +17,7 @@ inline constexpr int kGlobalRatingRegister = 267;
 inline constexpr int kRatingLow = 10, kRatingHigh = 50;  // amperes
 inline constexpr int kInitialGlobalRating = 20;
 
-class PanelSetupLogic {
+class PanelSetupDialog {
 public:
     // Which edit a take stopped at: breaker k's edit is field k - 1.
     static constexpr int kNoField = -1;
@@ -84,6 +84,6 @@ private:
 };
 
 // The one object that serves the whole run, so that the global rating survives between openings.
-PanelSetupLogic& panelSetupLogic();
+PanelSetupDialog& panelSetupDialog();
 
 }  // namespace quorna

@@ -1,0 +1,38 @@
+#pragma once
+// Small pieces the two panel windows' Qt classes share.
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QString>
+#include <string>
+
+namespace quorna::panel {
+
+inline constexpr int kHelpCommand = 57670;  // the application's help command
+
+// Meter texts are one byte per character.
+inline QString toQt(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
+inline std::string fromQt(const QString& text) { return text.toLatin1().toStdString(); }
+
+// A read-only, centred name field.
+inline QLineEdit* nameField(const QString& objectName, QWidget* parent) {
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(objectName);
+    field->setReadOnly(true);
+    field->setAlignment(Qt::AlignCenter);
+    field->setFocusPolicy(Qt::NoFocus);
+    field->setFixedWidth(60);
+    return field;
+}
+
+// Buttons take the focus only by the keyboard, so that a click on one does not first run the
+// focus-loss take of the edit the operator was in (the button's own action takes the fields).
+inline QPushButton* button(const QString& text, const QString& objectName, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(objectName);
+    b->setFocusPolicy(Qt::TabFocus);
+    b->setAutoDefault(false);
+    return b;
+}
+
+}  // namespace quorna::panel
