@@ -291,6 +291,11 @@ void DatabaseLinkLogic::unlink() {
     updateButtonsForRow();
 }
 
+void DatabaseLinkLogic::addTable(const std::string& name, TableColumns columns) {
+    if (m_selectedDataSource < 0) return;
+    if (createDatabaseTable(m_dataSources[m_selectedDataSource], m_user, m_password, name, columns)) refreshTables();
+}
+
 void DatabaseLinkLogic::addColumn() { show(kAddColumnText); }
 
 bool DatabaseLinkLogic::accept() {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "logging/add_table.h"
+
 namespace quorna {
 
 // A mapping row is linked exactly when it holds this separator between variable and column.
@@ -40,6 +42,10 @@ public:
     void addColumn();
     // Lists the selected data source's tables again (after a table was added).
     void refreshTables() { selectDataSource(m_selectedDataSource); }
+    // "Add Table", once the "Add Database Table" window closed with OK: creates the table in the
+    // selected data source and, when it was created, lists the tables again. Nothing without a
+    // selected data source.
+    void addTable(const std::string& name, TableColumns columns);
 
     // "OK": stores the link and makes database logging Active. False when the window stays open.
     [[nodiscard]] bool accept();

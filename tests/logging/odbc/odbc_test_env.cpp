@@ -37,7 +37,9 @@ void useTestOdbcEnvironment() {
         setenv("ODBCINI", (dir / "user-odbc.ini").c_str(), 1);
         setenv("QUORNA_TEST_ODBC_DIR", dir.c_str(), 1);
     }
-    if (odbcLibrary().handle == nullptr) ASSERT_EQ(loadOdbcLibrary(), kOdbcLoaded);
+    if (odbcLibrary().handle == nullptr) {
+        ASSERT_EQ(loadOdbcLibrary(), kOdbcLoaded);
+    }
     ASSERT_TRUE(ensureOdbcEnvironment());
 }
 
@@ -115,6 +117,34 @@ void bringDatabaseBack(const TestDataSource& source) {
     } else {
         fs::rename(odbcDirectory() / "sqlite.away", odbcDirectory() / "sqlite");
     }
+}
+
+}  // namespace quorna::test
+
+#include "logging/database_link.h"
+#include "recording_operator.h"
+
+namespace quorna::test {
+
+void RealDatabaseTest::SetUp() {
+    std::string why;
+    auto found = testDataSource(GetParam(), &why);
+    if (!found) GTEST_SKIP() << why;
+    source = *found;
+    useTestOdbcEnvironment();
+    resetCoreState();
+    resetDatabaseLinkForTests();
+}
+
+void RealDatabaseTest::TearDown() {
+    resetCoreState();
+    resetDatabaseLinkForTests();
+}
+
+void RealDatabaseTest::freshTable(const std::string& table, const std::string& columns) {
+    std::string error;
+    ASSERT_TRUE(execSql(source, "DROP TABLE IF EXISTS " + table, &error)) << error;
+    ASSERT_TRUE(execSql(source, "CREATE TABLE " + table + " (" + columns + ")", &error)) << error;
 }
 
 }  // namespace quorna::test

@@ -36,3 +36,26 @@ void takeDatabaseAway(const TestDataSource& source);
 void bringDatabaseBack(const TestDataSource& source);
 
 }  // namespace quorna::test
+
+#include <gtest/gtest.h>
+
+namespace quorna::test {
+
+// A test that runs once per real data source ("SQLite", "PostgreSQL"); it is skipped, with the
+// reason, when that data source is not available.
+class RealDatabaseTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Drops the table if it exists, then creates it with the given column definitions.
+    void freshTable(const std::string& table, const std::string& columns);
+
+    TestDataSource source;
+};
+
+// Names the parameterised cases after their data source.
+struct DataSourceName {
+    std::string operator()(const ::testing::TestParamInfo<std::string>& info) const { return info.param; }
+};
+
+}  // namespace quorna::test

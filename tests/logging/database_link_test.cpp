@@ -1,0 +1,247 @@
+// Linking the program's variables to a table's columns, against real SQLite and PostgreSQL data
+// sources: what the lists show, which columns link themselves, the buttons, and what "OK" stores.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "logging/database_link.h"
+#include "logging/odbc_library.h"
+#include "logging/readings_record.h"
+#include "logging/variable_table.h"
+#include "odbc_test_env.h"
+#include "recording_operator.h"
+#include "settings/configuration.h"
+
+namespace quorna {
+namespace {
+
+using test::RecordingOperator;
+
+TEST(VariableLinking, ColumnTypesDecideWhichVariablesMayBeLinked) {
+    EXPECT_EQ(VariableTable.size(), 45U);
+    EXPECT_EQ(VariableTable[2], "Date_Time");
+    EXPECT_EQ(VariableTable[44], "Amps42");
+    for (std::int16_t text : {SQL_CHAR, SQL_VARCHAR, SQL_LONGVARCHAR})
+        for (int v = 0; v < kVariableCount; ++v) EXPECT_TRUE(isLinkable(v, text));
+    for (std::int16_t number : {SQL_NUMERIC, SQL_DECIMAL, SQL_INTEGER, SQL_SMALLINT, SQL_FLOAT, SQL_REAL, SQL_DOUBLE}) {
+        EXPECT_TRUE(isLinkable(kMeterVariable, number));
+        EXPECT_FALSE(isLinkable(kLocationVariable, number));
+        EXPECT_FALSE(isLinkable(kDateTimeVariable, number));
+        EXPECT_TRUE(isLinkable(3, number));
+        EXPECT_TRUE(isLinkable(44, number));
+    }
+    for (std::int16_t when : {SQL_DATE, SQL_TIME, SQL_TIMESTAMP}) {
+        EXPECT_TRUE(isLinkable(kDateTimeVariable, when));
+        EXPECT_FALSE(isLinkable(kMeterVariable, when));
+        EXPECT_FALSE(isLinkable(3, when));
+    }
+    EXPECT_FALSE(isLinkable(kMeterVariable, SQL_BIGINT));
+    EXPECT_FALSE(isLinkable(kMeterVariable, SQL_BINARY));
+    EXPECT_FALSE(isLinkable(45, SQL_VARCHAR));
+}
+
+TEST(VariableLinking, NamesMatchIgnoringCaseWithSpaceForUnderscore) {
+    EXPECT_TRUE(namesMatch("Date_Time", "date time"));
+    EXPECT_TRUE(namesMatch("Date_Time", "DATE_TIME"));
+    EXPECT_TRUE(namesMatch("Amps1", "AMPS1"));
+    EXPECT_FALSE(namesMatch("Amps1", "Amps 1"));
+    EXPECT_FALSE(namesMatch("Amps1", "Amps12"));
+    EXPECT_FALSE(namesMatch("Amps12", "Amps1"));
+    EXPECT_FALSE(namesMatch("Meter", "Meter "));
+}
+
+TEST(DatabaseSetup, NewDatabaseStopsLoggingAndDropsWaitingRecords) {
+    test::resetCoreState();
+    configuration().databaseLogging = DatabaseLoggingState::Active;
+    configuration().database = DatabaseSettings{"Plant", "[Readings]", "op", "pw", 5, {ColumnLink{0, 4, "[Meter]"}}};
+    databaseQueue().push(std::make_shared<ReadingsRecord>());
+    startNewDatabase();
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_TRUE(configuration().database.dsn.empty());
+    EXPECT_TRUE(configuration().database.table.empty());
+    EXPECT_TRUE(configuration().database.user.empty());
+    EXPECT_TRUE(configuration().database.password.empty());
+    EXPECT_EQ(configuration().database.kludgeFlags, 0);
+    EXPECT_TRUE(configuration().database.links.empty());
+    EXPECT_TRUE(databaseQueue().empty());
+}
+
+class DatabaseLink : public test::RealDatabaseTest {
+protected:
+    void SetUp() override {
+        RealDatabaseTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        freshTable("linkage", "\"date time\" TIMESTAMP, \"AMPS1\" INTEGER, \"Meter\" VARCHAR(10), \"Amps 1\" INTEGER");
+        freshTable("dated_meters", "\"Meter\" DATE");
+    }
+
+    // Opens the window and selects the test's data source with its user name and password.
+    void openOnSource() {
+        ASSERT_TRUE(dialog.open());
+        dialog.setUser(source.user);
+        dialog.setPassword(source.password);
+        const auto& names = dialog.dataSources();
+        const auto at = std::find(names.begin(), names.end(), source.dsn);
+        ASSERT_NE(at, names.end()) << source.dsn << " is not listed";
+        dialog.selectDataSource(static_cast<int>(at - names.begin()));
+    }
+
+    void selectTable(const std::string& name) {
+        const auto& tables = dialog.tables();
+        const auto at = std::find(tables.begin(), tables.end(), name);
+        ASSERT_NE(at, tables.end()) << name << " is not listed";
+        dialog.selectTable(static_cast<int>(at - tables.begin()));
+    }
+
+    RecordingOperator op;
+    DatabaseLinkLogic& dialog = databaseLinkLogic();
+};
+
+TEST_P(DatabaseLink, OpeningListsSortedDataSourcesAndTheVariables) {
+    ASSERT_TRUE(dialog.open());
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::SettingUp);
+    const auto& names = dialog.dataSources();
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    EXPECT_NE(std::find(names.begin(), names.end(), source.dsn), names.end());
+    EXPECT_EQ(dialog.variables().size(), 45U);
+    EXPECT_EQ(dialog.variables()[0], "Meter");
+    EXPECT_EQ(dialog.selectedVariable(), 0);
+    EXPECT_EQ(dialog.selectedDataSource(), -1);
+    EXPECT_FALSE(dialog.okEnabled() || dialog.addTableEnabled() || dialog.addColumnEnabled() ||
+                 dialog.linkEnabled() || dialog.unlinkEnabled());
+    EXPECT_TRUE(op.messages.empty());
+}
+
+TEST_P(DatabaseLink, ChoosingADataSourceListsItsTablesSorted) {
+    openOnSource();
+    const auto& tables = dialog.tables();
+    EXPECT_TRUE(std::is_sorted(tables.begin(), tables.end()));
+    EXPECT_NE(std::find(tables.begin(), tables.end(), "linkage"), tables.end());
+    EXPECT_NE(std::find(tables.begin(), tables.end(), "dated_meters"), tables.end());
+    EXPECT_TRUE(dialog.addTableEnabled());
+    EXPECT_FALSE(dialog.okEnabled() || dialog.addColumnEnabled());
+    EXPECT_TRUE(op.messages.empty());
+}
+
+TEST_P(DatabaseLink, MatchingColumnsLinkThemselves) {
+    openOnSource();
+    selectTable("linkage");
+    EXPECT_EQ(dialog.rows(), (std::vector<std::string>{"Date_Time\t->\tdate time", "Amps1\t->\tAMPS1",
+                                                       "Meter\t->\tMeter", "\t\tAmps 1"}));
+    EXPECT_EQ(dialog.rowTypes(), (std::vector<std::int16_t>{SQL_TIMESTAMP, SQL_INTEGER, SQL_VARCHAR, SQL_INTEGER}));
+    EXPECT_EQ(dialog.linkedCount(), 3);
+    EXPECT_TRUE(dialog.okEnabled());
+    EXPECT_TRUE(dialog.addColumnEnabled());
+
+    selectTable("dated_meters");
+    EXPECT_EQ(dialog.rows(), std::vector<std::string>{"\t\tMeter"});
+    EXPECT_EQ(dialog.rowTypes(), std::vector<std::int16_t>{SQL_DATE});
+    EXPECT_EQ(dialog.linkedCount(), 0);
+    EXPECT_FALSE(dialog.okEnabled());
+    EXPECT_TRUE(op.messages.empty());
+}
+
+TEST_P(DatabaseLink, LinkAndUnlinkFollowTheColumnTypes) {
+    openOnSource();
+    selectTable("linkage");
+
+    dialog.selectRow(3);  // "Amps 1", INTEGER, not linked
+    EXPECT_TRUE(dialog.linkEnabled()) << "Meter may go to a number column";
+    EXPECT_FALSE(dialog.unlinkEnabled());
+    dialog.selectVariable(kLocationVariable);
+    EXPECT_FALSE(dialog.linkEnabled());
+    dialog.link();
+    EXPECT_EQ(dialog.rows()[3], "\t\tAmps 1") << "a refused link changes nothing";
+
+    dialog.selectVariable(kFirstAmpsVariable + 4);  // Amps5
+    dialog.link();
+    EXPECT_EQ(dialog.rows()[3], "Amps5\t->\tAmps 1");
+    EXPECT_EQ(dialog.linkedCount(), 4);
+    EXPECT_EQ(dialog.selectedRow(), 3);
+    EXPECT_TRUE(dialog.unlinkEnabled());
+
+    dialog.selectRow(1);  // relinking a linked row keeps the count
+    dialog.selectVariable(kFirstAmpsVariable + 1);
+    dialog.link();
+    EXPECT_EQ(dialog.rows()[1], "Amps2\t->\tAMPS1");
+    EXPECT_EQ(dialog.linkedCount(), 4);
+
+    for (int row : {0, 1, 2, 3}) {
+        dialog.selectRow(row);
+        dialog.unlink();
+    }
+    dialog.unlink();  // the row is no longer linked: nothing changes
+    EXPECT_EQ(dialog.rows(), (std::vector<std::string>{"\t\tdate time", "\t\tAMPS1", "\t\tMeter", "\t\tAmps 1"}));
+    EXPECT_EQ(dialog.linkedCount(), 0);
+    EXPECT_FALSE(dialog.okEnabled());
+    EXPECT_FALSE(dialog.unlinkEnabled());
+
+    dialog.selectRow(-1);
+    dialog.selectVariable(0);
+    EXPECT_FALSE(dialog.linkEnabled()) << "no row selected";
+}
+
+TEST_P(DatabaseLink, OkStoresTheLinksInColumnOrderAndStartsLogging) {
+    openOnSource();
+    selectTable("linkage");
+    dialog.selectRow(3);
+    dialog.selectVariable(kFirstAmpsVariable + 4);
+    dialog.link();
+    dialog.addColumn();
+    EXPECT_EQ(op.texts(), std::vector<std::string>{"The feature to add another column to a database\nisn't "
+                                                   "written yet.  Please use your database software"});
+    ASSERT_TRUE(dialog.accept());
+
+    const DatabaseSettings& stored = configuration().database;
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+    EXPECT_EQ(stored.dsn, source.dsn);
+    EXPECT_EQ(stored.table, "linkage");
+    EXPECT_EQ(stored.user, source.user);
+    EXPECT_EQ(stored.password, source.password);
+    EXPECT_EQ(stored.kludgeFlags, 0);
+    ASSERT_EQ(stored.links.size(), 4U);
+    EXPECT_EQ(stored.links[0].variable, kDateTimeVariable);
+    EXPECT_EQ(stored.links[0].sqlType, SQL_TIMESTAMP);
+    EXPECT_EQ(stored.links[0].columnName, "date time");
+    EXPECT_EQ(stored.links[1].variable, kFirstAmpsVariable);
+    EXPECT_EQ(stored.links[2].variable, kMeterVariable);
+    EXPECT_EQ(stored.links[2].sqlType, SQL_VARCHAR);
+    EXPECT_EQ(stored.links[3].variable, kFirstAmpsVariable + 4);
+    EXPECT_EQ(stored.links[3].columnName, "Amps 1");
+}
+
+TEST_P(DatabaseLink, OkWithoutATableSaysSoAndStaysOpen) {
+    openOnSource();
+    EXPECT_FALSE(dialog.accept());
+    EXPECT_EQ(op.texts(), std::vector<std::string>{"Error storing table name"});
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::SettingUp);
+    dialog.cancel();
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
+}
+
+TEST_P(DatabaseLink, TypedUserNameAndPasswordAreKeptForTheNextOpening) {
+    openOnSource();
+    dialog.cancel();
+    ASSERT_TRUE(dialog.open());
+    EXPECT_EQ(dialog.user(), source.user);
+    EXPECT_EQ(dialog.password(), source.password);
+}
+
+TEST_P(DatabaseLink, WrongPasswordIsExplained) {
+    if (!source.postgres) GTEST_SKIP() << "SQLite data sources take no password";
+    ASSERT_TRUE(dialog.open());
+    dialog.setUser(source.user);
+    dialog.setPassword("not-the-password");
+    const auto& names = dialog.dataSources();
+    dialog.selectDataSource(static_cast<int>(std::find(names.begin(), names.end(), source.dsn) - names.begin()));
+    ASSERT_EQ(op.messages.size(), 1U);
+    EXPECT_EQ(op.messages[0].text.rfind("Can't connect to this database, ", 0), 0U) << op.messages[0].text;
+    EXPECT_TRUE(dialog.tables().empty());
+    EXPECT_FALSE(dialog.addTableEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(RealDatabases, DatabaseLink, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());
+
+}  // namespace
+}  // namespace quorna
