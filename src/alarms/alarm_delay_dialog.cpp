@@ -1,0 +1,66 @@
+#include "alarms/alarm_delay_dialog.h"
+
+#include "alarms/alarm_windows.h"
+#include "alarms/field_validation.h"
+#include "app/main_window_fields.h"
+#include "app/operator.h"
+
+namespace quorna {
+
+AlarmDelayDialog::AlarmDelayDialog() : m_pairs(kAlarmDelayFirstRegister, kWarningDelayFirstRegister, kMaxDelay) {}
+
+void AlarmDelayDialog::open(int address) {
+    m_address = address;
+    m_failure.reset();
+    m_meterName = mainFields().firstName;
+    BreakerBlock alarm{};
+    BreakerBlock warn{};
+    (void)readAlarmDelays(serialLink(), m_address, alarm);  // a failed read leaves -1 in its block
+    (void)readWarningDelays(serialLink(), m_address, warn);
+    m_pairs.load(alarm, warn);
+}
+
+AlarmDelayDialog::Texts AlarmDelayDialog::showFields() {
+    Texts texts;
+    m_pairs.show(texts.data());
+    texts[kMeterNameField] = m_meterName;
+    m_shownName = m_meterName;
+    m_failure.reset();
+    return texts;
+}
+
+std::optional<int> AlarmDelayDialog::takeFields(const Texts& texts) {
+    m_failure = m_pairs.take(texts.data());
+    if (!m_failure && texts[kMeterNameField] != m_shownName) {
+        if (auto message = checkTextField(texts[kMeterNameField], kMeterNameLength)) {
+            m_failure = FieldFailure{kMeterNameField, std::move(*message)};
+        } else {
+            m_meterName = texts[kMeterNameField];
+            m_shownName = m_meterName;
+        }
+    }
+    return pendingFailure();
+}
+
+std::optional<int> AlarmDelayDialog::pendingFailure() {
+    if (!m_failure) return std::nullopt;
+    ui().messageBox(m_failure->message, "");
+    return m_failure->field;
+}
+
+std::optional<int> AlarmDelayDialog::ok() {
+    if (m_failure) return pendingFailure();
+    {
+        WaitCursor busy;
+        m_pairs.writeChanged(serialLink(), m_address);
+    }
+    alarmWindowMarks().delayWindowOpen = false;
+    return std::nullopt;
+}
+
+void AlarmDelayDialog::cancel() {
+    m_failure.reset();
+    alarmWindowMarks().delayWindowOpen = false;
+}
+
+}  // namespace quorna

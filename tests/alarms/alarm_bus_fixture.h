@@ -1,0 +1,88 @@
+#pragma once
+// Meters on the simulator's pseudo-terminal, the port open on it as "COM1:", and an operator that
+// records every message: the setting in which the alarm windows' stories are told.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "alarms/alarm_windows.h"
+#include "app/main_window_fields.h"
+#include "bus/serial_link.h"
+#include "meters/meter_model.h"
+#include "meters/meter_state.h"
+#include "metersim_harness.h"
+#include "recording_operator.h"
+
+namespace quorna::test {
+
+inline constexpr int kBranchAddress = 3;
+inline constexpr int kOtherBranchAddress = 4;
+inline constexpr int kCircuitAddress = 5;
+inline constexpr int kOtherCircuitAddress = 6;
+
+// A read-holding-registers request as the meter received it.
+struct ReadRequest {
+    int address;
+    int start;
+    int count;
+    bool operator==(const ReadRequest&) const = default;
+};
+
+inline std::vector<ReadRequest> readRequests(const std::vector<SimRequest>& requests) {
+    std::vector<ReadRequest> reads;
+    for (const auto& r : requests) {
+        if (r.bytes.size() == 8 && r.bytes[1] == 3) {
+            reads.push_back({r.bytes[0], r.bytes[2] * 256 + r.bytes[3], r.bytes[4] * 256 + r.bytes[5]});
+        }
+    }
+    return reads;
+}
+
+inline std::vector<std::string> writesAsText(const std::vector<SimWrite>& writes) {
+    std::vector<std::string> texts;
+    for (const auto& w : writes) {
+        texts.push_back(std::to_string(w.address) + ":" + std::to_string(w.reg) + "=" + std::to_string(w.value));
+    }
+    return texts;
+}
+
+class AlarmBusTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetCoreState();
+        resetAlarmState();
+        op = std::make_unique<RecordingOperator>();
+        sim = std::make_unique<MeterSimulator>(std::vector<std::string>{
+            "--meter", "3:230", "--meter", "4:230", "--meter", "5:236", "--meter", "6:236"});
+        sim->useAsComPort(1);
+        ASSERT_TRUE(selectPort("COM1:"));
+        serialLink().portName = "COM1:";
+        meterDirectory()[kBranchAddress] = kBranchMeter;
+        meterDirectory()[kOtherBranchAddress] = kBranchMeter;
+        meterDirectory()[kCircuitAddress] = kCircuitMeter6;
+        meterDirectory()[kOtherCircuitAddress] = kCircuitMeter6;
+        sim->clearRequests();
+    }
+
+    void TearDown() override {
+        resetAlarmState();
+        resetCoreState();
+        sim.reset();
+        op.reset();
+    }
+
+    void select(int address) {
+        selectedMeter().address = address;
+        selectedMeter().model = directoryModel(address);
+    }
+
+    std::vector<std::string> writes() const { return writesAsText(sim->writes()); }
+
+    std::unique_ptr<RecordingOperator> op;
+    std::unique_ptr<MeterSimulator> sim;
+};
+
+}  // namespace quorna::test
