@@ -267,5 +267,23 @@ TEST_F(OdbcBinding, FailedInsertShowsTheDriverTextAndReleasesEveryHandle) {
     EXPECT_EQ(control<int (*)()>("fakeOdbcOpenHandles")(), 0);
 }
 
+TEST_F(OdbcBinding, AddTableSendsTheStatementBuiltFromTheDriversTypeNames) {
+    useScriptedDriverManager();
+    DatabaseLinkLogic& dialog = databaseLinkLogic();
+    ASSERT_TRUE(dialog.open());
+    dialog.addTable("Readings", TableColumns::MinimalSet);
+    EXPECT_EQ(control<int (*)()>("fakeOdbcStatementCount")(), 0) << "no data source selected: nothing happens";
+
+    dialog.selectDataSource(0);
+    dialog.addTable("Readings", TableColumns::MinimalSet);
+    ASSERT_EQ(control<int (*)()>("fakeOdbcStatementCount")(), 1);
+    // The scripted driver offers INTEGER, FLOAT, VARCHAR and DATETIME.
+    EXPECT_STREQ(control<const char* (*)(int)>("fakeOdbcStatement")(0),
+                 "CREATE TABLE Readings (\nMeter INTEGER,\nLocation VARCHAR(32),\nDate_Time DATETIME,\nAmps1 INTEGER,\n"
+                 "Amps2 INTEGER,\nAmps3 INTEGER,\nAmps5 INTEGER,\nAmps6 INTEGER,\nAmps8 INTEGER);");
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(control<int (*)()>("fakeOdbcOpenHandles")(), 0);
+}
+
 }  // namespace
 }  // namespace quorna

@@ -1,0 +1,264 @@
+// The database writer: the literal each variable becomes, the INSERT text, and real logging
+// moments into SQLite and PostgreSQL, including a database that is away for two moments.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "logging/database_link.h"
+#include "logging/database_record_writer.h"
+#include "logging/odbc_library.h"
+#include "logging/readings_record.h"
+#include "logging/variable_table.h"
+#include "odbc_test_env.h"
+#include "recording_operator.h"
+#include "settings/configuration.h"
+
+namespace quorna {
+namespace {
+
+using test::RecordingOperator;
+
+// 7 March 2002 at the given local time.
+std::time_t march7(int hour, int minute) {
+    std::tm t{};
+    t.tm_year = 102;
+    t.tm_mon = 2;
+    t.tm_mday = 7;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+std::shared_ptr<ReadingsRecord> record(int model, int address, std::time_t time) {
+    auto r = std::make_shared<ReadingsRecord>();
+    r->model = model;
+    r->address = address;
+    r->time = time;
+    return r;
+}
+
+std::shared_ptr<ReadingsRecord> branch(int address, std::time_t time) {
+    auto r = record(230, address, time);
+    for (int i = 0; i < 42; ++i) r->current[i] = static_cast<float>(address * 100 + i + 1) + 0.25F;
+    return r;
+}
+
+TEST(FormatValue, EachVariableAndColumnTypeGivesItsLiteral) {
+    auto r = branch(1, march7(14, 15));
+    r->current[0] = 12.34F;
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_VARCHAR, "Here"), "'1'");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_INTEGER, "Here"), "1");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_BIGINT, "Here"), "1");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_DATE, "Here"), "NULL");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_VARCHAR, "Here"), "'12.340'");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_DOUBLE, "Here"), "12.340");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_TIMESTAMP, "Here"), "NULL");
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_CHAR, "North Plant"), "'North Plant'");
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_INTEGER, "North Plant"), "NULL");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIMESTAMP, "Here"), "'03/07/2002 14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_DATE, "Here"), "'03/07/2002 14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_VARCHAR, "Here"), "'03/07/2002 14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIME, "Here"), "'14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_INTEGER, "Here"), "NULL");
+}
+
+TEST(FormatValue, QuotesInsideALocationAreDoubled) {
+    auto r = branch(1, march7(14, 15));
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_VARCHAR, "O'Neil's plant"), "'O''Neil''s plant'");
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_VARCHAR, "x'); DROP TABLE readings; --"),
+              "'x''); DROP TABLE readings; --'");
+}
+
+TEST(FormatValue, MetersOtherThanBranchGiveTheValuesTheyRead) {
+    auto energy = record(8035, 7, march7(14, 15));
+    energy->values = {3.5F, 4.25F};
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *energy, SQL_FLOAT, ""), "4.250");
+    auto temperature = record(600, 9, march7(14, 15));
+    temperature->values = {21.5F};
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 26, *temperature, SQL_FLOAT, ""), "21.500");
+    auto fullData = record(8036, 8, march7(14, 15));
+    fullData->values = {1.0F, 2.0F};  // fewer values than the model carries: the rest is NULL
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *fullData, SQL_FLOAT, ""), "2.000");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 2, *fullData, SQL_FLOAT, ""), "NULL");
+}
+
+TEST(InsertStatement, OnlyTheVariablesOfTheRecordsModelInLinkOrder) {
+    DatabaseSettings settings;
+    settings.table = "Readings";
+    settings.links = {{0, SQL_INTEGER, "Meter"}, {1, SQL_VARCHAR, "Location"}, {2, SQL_TIMESTAMP, "Date_Time"},
+                      {3, SQL_INTEGER, "Amps1"}};
+    auto r = branch(1, march7(14, 15));
+    r->current[0] = 12.34F;
+    EXPECT_EQ(insertStatement(*r, settings, "Here"),
+              "INSERT INTO Readings (Meter, Location, Date_Time, Amps1)\n  VALUES (1, 'Here', '03/07/2002 14:15:00', 12.340);");
+
+    settings.links = {{7, SQL_FLOAT, "A5"}, {0, SQL_INTEGER, "M"}};
+    EXPECT_EQ(insertStatement(*r, settings, "Here"), "INSERT INTO Readings (A5, M)\n  VALUES (105.250, 1);");
+
+    settings.links = {{0, SQL_INTEGER, "Meter"}, {2, SQL_TIMESTAMP, "Date_Time"}, {3, SQL_FLOAT, "Amps1"},
+                      {5, SQL_FLOAT, "Amps3"}, {29, SQL_FLOAT, "Amps27"}, {31, SQL_FLOAT, "Amps29"}};
+    auto temperature = record(600, 9, march7(14, 15));
+    temperature->values = {21.5F};
+    EXPECT_EQ(insertStatement(*temperature, settings, "Here"), "INSERT INTO Readings (Meter, Amps27)\n  VALUES (9, 21.500);");
+    auto energy = record(8035, 7, march7(14, 15));
+    energy->values = {3.5F, 4.25F};
+    EXPECT_EQ(insertStatement(*energy, settings, "Here"),
+              "INSERT INTO Readings (Meter, Date_Time, Amps1)\n  VALUES (7, '03/07/2002 14:15:00', 3.500);");
+    EXPECT_FALSE(insertStatement(*record(0, 3, march7(14, 15)), settings, "Here"));
+    EXPECT_FALSE(variableIncluded(8036, kFirstAmpsVariable + 26));
+    EXPECT_TRUE(variableIncluded(8036, kFirstAmpsVariable + 25));
+}
+
+class DatabaseWriter : public test::RealDatabaseTest {
+protected:
+    void SetUp() override {
+        RealDatabaseTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        const std::string key = source.postgres ? "n SERIAL PRIMARY KEY" : "n INTEGER PRIMARY KEY AUTOINCREMENT";
+        freshTable("readings", key + ", Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, Amps1 FLOAT, "
+                                     "Amps2 FLOAT, Amps27 FLOAT");
+        configuration().locationName = "O'Neil Plant";
+        // The operator links the table in the setup window; every column but n links itself.
+        DatabaseLinkLogic& dialog = databaseLinkLogic();
+        ASSERT_TRUE(dialog.open());
+        dialog.setUser(source.user);
+        dialog.setPassword(source.password);
+        const auto& names = dialog.dataSources();
+        dialog.selectDataSource(static_cast<int>(std::find(names.begin(), names.end(), source.dsn) - names.begin()));
+        const auto& tables = dialog.tables();
+        dialog.selectTable(static_cast<int>(std::find(tables.begin(), tables.end(), "readings") - tables.begin()));
+        ASSERT_EQ(dialog.linkedCount(), 6);
+        ASSERT_TRUE(dialog.accept());
+        ASSERT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+    }
+
+    void TearDown() override {
+        if (databaseAway) test::bringDatabaseBack(source);
+        RealDatabaseTest::TearDown();
+    }
+
+    // One logging moment: a Branch meter at 1 and 5, an Energy-Only meter at 7, a Temperature
+    // meter at 9 and a failed read at 11, then the writer.
+    void loggingMoment(std::time_t time) {
+        databaseQueue().push(branch(1, time));
+        databaseQueue().push(branch(5, time));
+        auto energy = record(8035, 7, time);
+        energy->values = {3.5F, 4.25F};
+        databaseQueue().push(energy);
+        auto temperature = record(600, 9, time);
+        temperature->values = {21.5F};
+        databaseQueue().push(temperature);
+        databaseQueue().push(record(0, 11, time));
+        DatabaseRecordWriter();
+    }
+
+    std::vector<std::vector<std::string>> storedRows() {
+        return test::querySql(source, "SELECT Meter, Location, Date_Time, Amps1, Amps2, Amps27 FROM readings ORDER BY n", 6);
+    }
+
+    // The time as the database gives it back: PostgreSQL keeps a timestamp and shows it in ISO
+    // form; SQLite keeps the literal's text as it was written.
+    [[nodiscard]] std::string storedTime(const char* isoTime, const char* writtenTime) const {
+        return source.postgres ? isoTime : writtenTime;
+    }
+
+    static void expectMoment(const std::vector<std::vector<std::string>>& rows, std::size_t first, const std::string& time) {
+        ASSERT_GE(rows.size(), first + 4);
+        const std::vector<std::string> meters{"1", "5", "7", "9"};
+        for (std::size_t i = 0; i < 4; ++i) {
+            const auto& row = rows[first + i];
+            EXPECT_EQ(row[0], meters[i]);
+            EXPECT_EQ(row[1], "O'Neil Plant");
+            if (i < 3) {
+                EXPECT_EQ(row[2].substr(0, 19), time) << "row " << first + i;
+            } else {
+                EXPECT_EQ(row[2], "NULL") << "a Temperature meter does not log the time";
+            }
+        }
+        EXPECT_DOUBLE_EQ(std::stod(rows[first][3]), 101.25);
+        EXPECT_DOUBLE_EQ(std::stod(rows[first][4]), 102.25);
+        EXPECT_DOUBLE_EQ(std::stod(rows[first][5]), 127.25);
+        EXPECT_DOUBLE_EQ(std::stod(rows[first + 1][3]), 501.25);
+        EXPECT_DOUBLE_EQ(std::stod(rows[first + 2][3]), 3.5);
+        EXPECT_DOUBLE_EQ(std::stod(rows[first + 2][4]), 4.25);
+        EXPECT_EQ(rows[first + 2][5], "NULL");
+        EXPECT_EQ(rows[first + 3][3], "NULL");
+        EXPECT_DOUBLE_EQ(std::stod(rows[first + 3][5]), 21.5);
+    }
+
+    RecordingOperator op;
+    bool databaseAway = false;
+};
+
+TEST_P(DatabaseWriter, ALoggingMomentInsertsOneRowPerMeterWithReadings) {
+    loggingMoment(march7(14, 15));
+    EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
+    EXPECT_TRUE(databaseQueue().empty());
+    const auto rows = storedRows();
+    ASSERT_EQ(rows.size(), 4U) << "the failed read at address 11 adds no row";
+    expectMoment(rows, 0, storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"));
+}
+
+TEST_P(DatabaseWriter, NothingIsLostWhileTheDatabaseIsAway) {
+    test::takeDatabaseAway(source);
+    databaseAway = true;
+    loggingMoment(march7(14, 15));
+    loggingMoment(march7(14, 20));
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Error connecting", "Error connecting"}));
+    EXPECT_EQ(databaseQueue().size(), 10U);
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+
+    test::bringDatabaseBack(source);
+    databaseAway = false;
+    loggingMoment(march7(14, 25));
+    EXPECT_EQ(op.messages.size(), 2U);
+    EXPECT_TRUE(databaseQueue().empty());
+    const auto rows = storedRows();
+    ASSERT_EQ(rows.size(), 12U) << "three moments of four rows each, none lost or doubled";
+    expectMoment(rows, 0, storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"));
+    expectMoment(rows, 4, storedTime("2002-03-07 14:20:00", "03/07/2002 14:20:00"));
+    expectMoment(rows, 8, storedTime("2002-03-07 14:25:00", "03/07/2002 14:25:00"));
+}
+
+TEST_P(DatabaseWriter, AFailingInsertHoldsTheQueueUntilItSucceeds) {
+    ASSERT_TRUE(test::execSql(source, "DROP TABLE readings"));
+    loggingMoment(march7(14, 15));
+    ASSERT_EQ(op.messages.size(), 1U);
+    EXPECT_EQ(op.messages[0].text.rfind("Error # -1  ", 0), 0U) << op.messages[0].text;
+    EXPECT_EQ(databaseQueue().size(), 5U) << "the failing record and every one behind it wait";
+
+    loggingMoment(march7(14, 20));
+    EXPECT_EQ(op.messages.size(), 2U) << "every moment retries and tells again";
+
+    freshTable("readings", (source.postgres ? std::string("n SERIAL PRIMARY KEY") : std::string("n INTEGER PRIMARY KEY AUTOINCREMENT")) +
+                               ", Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, Amps1 FLOAT, Amps2 FLOAT, Amps27 FLOAT");
+    loggingMoment(march7(14, 25));
+    EXPECT_EQ(op.messages.size(), 2U);
+    const auto rows = storedRows();
+    ASSERT_EQ(rows.size(), 12U);
+    expectMoment(rows, 0, storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"));
+    expectMoment(rows, 8, storedTime("2002-03-07 14:25:00", "03/07/2002 14:25:00"));
+}
+
+TEST_P(DatabaseWriter, ATickInsideItsMessageBoxDoesNotRunTheWriterAgain) {
+    test::takeDatabaseAway(source);
+    databaseAway = true;
+    int nested = 0;
+    op.whileBoxOpen = [&](const test::ShownMessage&) {
+        ++nested;
+        DatabaseRecordWriter();  // the sampler of a tick would not start, but the writer guards itself too
+    };
+    loggingMoment(march7(14, 15));
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"});
+    EXPECT_EQ(databaseQueue().size(), 5U);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealDatabases, DatabaseWriter, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());
+
+}  // namespace
+}  // namespace quorna
