@@ -1,0 +1,227 @@
+// The comms configuration dialog's logic and the comms command: marks on opening, port buttons
+// that open at once, speed and parity taking effect at the next open, the scan depth arrows,
+// "Save", "OK" and "Cancel" with the interval and the location, and the reopen after "OK".
+
+#include <gtest/gtest.h>
+
+#include "app/comms_config.h"
+#include "bus/modbus_master.h"
+#include "comms_fixture.h"
+#include "logging/logging_sampler.h"
+
+namespace quorna::test {
+namespace {
+
+const char* const kSavedMessage = "Current settings saved to \"Quorna.cfg\"\nThis file will be read when the program is restarted";
+
+// Reads one register of a meter on the open port: Ok when the meter answered.
+ModbusError probe(int address) {
+    std::int32_t value = 0;
+    return readRegisters(serialLink(), address, 0, 1, &value);
+}
+
+TEST_F(CommsTest, OpeningMarksThePortSpeedAndParityOfTheSettings) {
+    serialLink().portName = "COM3:";
+    serialLink().speed = 8192;
+    serialLink().parity = 1;
+    CommsConfigDialog dialog;
+    EXPECT_EQ(dialog.markedPort(), 2);    // "COM3"
+    EXPECT_EQ(dialog.markedSpeed(), 3);   // "19.2K"
+    EXPECT_EQ(dialog.markedParity(), 2);  // "Odd"
+    EXPECT_EQ(dialog.portText(), "COM3:");
+}
+
+TEST_F(CommsTest, OpeningMarksNothingForCodesAndNamesNoButtonStandsFor) {
+    serialLink().portName = "COM3";  // no colon: not a button's name
+    serialLink().speed = 300;
+    serialLink().parity = 7;
+    CommsConfigDialog dialog;
+    EXPECT_EQ(dialog.markedPort(), -1);
+    EXPECT_EQ(dialog.markedSpeed(), -1);
+    EXPECT_EQ(dialog.markedParity(), -1);
+
+    serialLink().portName.clear();
+    serialLink().parity = 2;
+    CommsConfigDialog second;
+    EXPECT_EQ(second.markedPort(), -1);
+    EXPECT_EQ(second.markedParity(), 1);  // "Even"
+}
+
+TEST_F(CommsTest, TheDepthArrowsWrapBetweenOneAndTwoHundredFortySeven) {
+    CommsConfigDialog dialog;
+    EXPECT_EQ(dialog.depthText(), "16 devices");
+    dialog.stepDepth(1);
+    EXPECT_EQ(dialog.depthText(), "17 devices");
+    EXPECT_EQ(configuration().scanDepth, 17);  // in force at once
+
+    configuration().scanDepth = 1;
+    dialog.stepDepth(-1);
+    EXPECT_EQ(dialog.depthText(), "247 devices");
+    dialog.stepDepth(1);
+    EXPECT_EQ(dialog.depthText(), "1 devices");
+
+    // "Cancel" does not undo the depth.
+    dialog.stepDepth(1);
+    dialog.cancel();
+    EXPECT_EQ(configuration().scanDepth, 2);
+}
+
+TEST_F(CommsTest, ASevenMinuteIntervalBecomesSixOnOkAndStaysSevenOnCancel) {
+    configuration().loggingInterval = 7;
+    {
+        CommsConfigDialog dialog;
+        EXPECT_EQ(dialog.intervalText(), "6 min");
+        dialog.cancel();
+        EXPECT_EQ(configuration().loggingInterval, 7);
+    }
+    {
+        CommsConfigDialog dialog;
+        EXPECT_TRUE(dialog.ok());
+        EXPECT_EQ(configuration().loggingInterval, 6);
+    }
+}
+
+TEST_F(CommsTest, SaveWritesTheNearestIntervalWhetherTheDialogThenEndsWithOkOrCancel) {
+    configuration().loggingInterval = 7;
+    CommsConfigDialog dialog;
+    EXPECT_TRUE(dialog.save());
+    EXPECT_TRUE(settingsHas("interval 6"));
+    EXPECT_EQ(op.texts(), std::vector<std::string>{kSavedMessage});
+    dialog.cancel();
+    EXPECT_EQ(configuration().loggingInterval, 7);
+    EXPECT_TRUE(settingsHas("interval 6"));
+}
+
+TEST_F(CommsTest, OkRecomputesTheNextLoggingMomentWithTheNewInterval) {
+    configuration().loggingInterval = 7;
+    loggingClock().sampleTime = 3600 * 24 * 365;  // a sample already taken
+    loggingClock().nextMoment = 1;
+    CommsConfigDialog dialog;
+    dialog.stepInterval(1);  // 6 -> 10 minutes
+    EXPECT_EQ(dialog.intervalText(), "10 min");
+    ASSERT_TRUE(dialog.ok());
+    EXPECT_EQ(configuration().loggingInterval, 10);
+    EXPECT_EQ(loggingClock().nextMoment, nextLoggingMoment(loggingClock().sampleTime, 10));
+}
+
+TEST_F(CommsTest, TheIntervalArrowsWrapAndATypedNumberPicksTheNearestChoice) {
+    configuration().loggingInterval = 60;
+    CommsConfigDialog dialog;
+    dialog.stepInterval(1);
+    EXPECT_EQ(dialog.intervalText(), "1 min");
+    dialog.stepInterval(-1);
+    EXPECT_EQ(dialog.intervalText(), "60 min");
+    dialog.intervalEdited("8 minutes");
+    EXPECT_EQ(dialog.intervalText(), "10 min");
+    dialog.intervalEdited("1.5");
+    EXPECT_EQ(dialog.intervalText(), "2 min");
+    dialog.intervalEdited("soon");
+    EXPECT_EQ(dialog.intervalText(), "2 min");
+}
+
+TEST_F(CommsTest, ALocationWithAQuoteIsRefusedAndNothingIsStored) {
+    configuration().loggingInterval = 7;
+    for (const std::string location : {"North 'A'", "Hall \"B\""}) {
+        op.messages.clear();
+        CommsConfigDialog dialog;
+        dialog.setLocationText(location);
+        EXPECT_FALSE(dialog.ok());
+        EXPECT_EQ(op.texts(), std::vector<std::string>{"The Location name may not contain quote characters"});
+        EXPECT_EQ(op.messages[0].caption, "");
+        EXPECT_EQ(configuration().locationName, "Here");
+        EXPECT_EQ(configuration().loggingInterval, 7);
+    }
+    CommsConfigDialog dialog;
+    dialog.setLocationText("North Plant");
+    EXPECT_TRUE(dialog.ok());
+    EXPECT_EQ(configuration().locationName, "North Plant");
+}
+
+TEST_F(CommsTest, APortButtonOpensItsPortAtOnceWithoutScanning) {
+    MeterSimulator& bus = busOnPort(2, {"1:230"});
+    CommsConfigDialog dialog;
+    EXPECT_TRUE(dialog.clickPort(1));
+    EXPECT_TRUE(serialLink().portOpen);
+    EXPECT_EQ(serialLink().portName, "COM2:");
+    EXPECT_EQ(dialog.portText(), "COM2:");
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_TRUE(bus.requests().empty());  // no scan from here
+    EXPECT_EQ(probe(1), ModbusError::Ok);
+}
+
+TEST_F(CommsTest, APortThatCannotBeOpenedLeavesNoPortOpenAndTheNameUnchanged) {
+    busOnPort(1, {"1:230"});
+    absentPort(2);
+    ASSERT_TRUE(selectPort("COM1:"));
+    CommsConfigDialog dialog;
+    EXPECT_FALSE(dialog.clickPort(1));
+    EXPECT_EQ(op.texts(), std::vector<std::string>{"Unable to open COM2:"});
+    EXPECT_EQ(op.messages[0].caption, "");
+    EXPECT_FALSE(serialLink().portOpen);
+    EXPECT_EQ(serialLink().portName, "COM1:");
+    EXPECT_EQ(dialog.portText(), "COM1:");
+
+    // After "OK" the command sees an unchanged name and opens nothing.
+    CommsCommand([&] { return dialog.ok(); });
+    EXPECT_FALSE(serialLink().portOpen);
+    EXPECT_EQ(op.messages.size(), 1U);
+}
+
+TEST_F(CommsTest, SaveThenCancelLeavesTheClickedSettingsInTheFileAndTheOldOnesRunning) {
+    busOnPort(1, {"1:230"});
+    busOnPort(2, {"2:230"});
+    ASSERT_TRUE(selectPort("COM1:"));
+    CommsCommand([&] {
+        CommsConfigDialog dialog;
+        dialog.clickSpeed(3);   // 19.2K
+        dialog.clickParity(1);  // Even
+        EXPECT_TRUE(dialog.clickPort(1));
+        EXPECT_TRUE(dialog.save());
+        EXPECT_TRUE(settingsHas("port COM2:"));
+        EXPECT_TRUE(settingsHas("speed 8192"));
+        EXPECT_TRUE(settingsHas("parity 2"));
+        dialog.cancel();
+        return false;
+    });
+    EXPECT_EQ(serialLink().portName, "COM1:");
+    EXPECT_EQ(serialLink().speed, 2048);
+    EXPECT_EQ(serialLink().parity, 0);
+    // The link stays on the port the operator clicked last.
+    EXPECT_TRUE(serialLink().portOpen);
+    EXPECT_EQ(probe(2), ModbusError::Ok);
+    EXPECT_TRUE(settingsHas("port COM2:"));
+}
+
+TEST_F(CommsTest, ANewSpeedReachesTheLineOnlyWhenAPortIsOpenedAgain) {
+    // The meters answer only requests sent at their own speed, 9600 baud.
+    busOnPort(1, {"1:230"}, {"--check-line"});
+    ASSERT_TRUE(selectPort("COM1:"));
+    CommsConfigDialog dialog;
+    dialog.clickSpeed(3);
+    ASSERT_TRUE(dialog.ok());
+    EXPECT_EQ(serialLink().speed, 8192);
+    EXPECT_EQ(probe(1), ModbusError::Ok);  // still at 9600
+
+    CommsConfigDialog again;
+    ASSERT_TRUE(again.clickPort(0));       // reopened at 19200
+    EXPECT_EQ(probe(1), ModbusError::Timeout);
+}
+
+TEST_F(CommsTest, OkAfterChoosingAnotherPortReopensItByName) {
+    busOnPort(1, {"1:230"});
+    busOnPort(2, {"2:230"});
+    ASSERT_TRUE(selectPort("COM1:"));
+    configuration().scanDepth = 2;
+    CommsCommand([&] {
+        CommsConfigDialog dialog;
+        EXPECT_TRUE(dialog.clickPort(1));
+        return dialog.ok();
+    });
+    EXPECT_TRUE(serialLink().portOpen);
+    EXPECT_EQ(serialLink().portName, "COM2:");
+    EXPECT_EQ(serialLink().openFailures, 0);
+    EXPECT_EQ(probe(2), ModbusError::Ok);
+}
+
+}  // namespace
+}  // namespace quorna::test
