@@ -9,5 +9,10 @@ target_sources(quorna_core PRIVATE
   database_record_writer.cpp
 )
 if(TARGET quorna_gui)
-  target_sources(quorna_gui PRIVATE database_commands_qt.cpp)
+  target_sources(quorna_gui PRIVATE
+    database_commands_qt.cpp
+    database_link_qt.cpp
+    add_table_qt.cpp
+    database_setup_qt.cpp
+  )
 endif()

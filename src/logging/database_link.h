@@ -19,9 +19,6 @@ inline constexpr std::string_view kUnlinkedPrefix = "\t\t";
 // The DBMS names that want table and column names in square brackets contain this.
 inline constexpr std::string_view kBracketDbmsMarker = "ACCESS";
 
-// Main-window command that opens the database setup.
-inline constexpr int kDatabaseCommand = 32778;
-
 class DatabaseLinkLogic {
 public:
     // Opens the window from the Off state: loads the ODBC library and the environment and lists

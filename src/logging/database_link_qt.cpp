@@ -1,0 +1,219 @@
+#include "logging/database_link_qt.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStyledItemDelegate>
+#include <QTextOption>
+#include <QVBoxLayout>
+
+#include "app/app_shell.h"
+#include "app/dialog_units_qt.h"
+#include "logging/add_table_qt.h"
+#include "logging/database_link.h"
+#include "logging/database_setup_qt.h"
+#include "settings/configuration.h"
+
+namespace quorna {
+namespace {
+
+// Tab stops of the mapping list, in dialog units: variable, arrow, column.
+constexpr int kFirstTabStop = 54;
+constexpr int kSecondTabStop = 66;
+
+// Draws a row's text with the mapping list's tab stops, so that "Amps1\t->\tAMPS1" lines up.
+class TabStopDelegate : public QStyledItemDelegate {
+public:
+    TabStopDelegate(QList<qreal> stops, QObject* parent) : QStyledItemDelegate(parent), m_stops(std::move(stops)) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QString text = item.text;
+        item.text.clear();
+        const QWidget* widget = item.widget;
+        QStyle* style = widget ? widget->style() : nullptr;
+        if (style) style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+        QTextOption textOption(Qt::AlignLeft | Qt::AlignVCenter);
+        textOption.setTabArray(m_stops);
+        textOption.setWrapMode(QTextOption::NoWrap);
+        painter->save();
+        painter->setPen(item.state & QStyle::State_Selected ? item.palette.highlightedText().color()
+                                                            : item.palette.text().color());
+        painter->drawText(QRectF(item.rect.adjusted(3, 0, -3, 0)), text, textOption);
+        painter->restore();
+    }
+
+private:
+    QList<qreal> m_stops;
+};
+
+void showList(QListWidget* list, const std::vector<std::string>& texts, int selected) {
+    const QSignalBlocker blocker(list);
+    bool same = list->count() == static_cast<int>(texts.size());
+    for (int i = 0; same && i < list->count(); ++i) same = list->item(i)->text().toStdString() == texts[i];
+    if (!same) {
+        list->clear();
+        for (const std::string& t : texts) list->addItem(QString::fromStdString(t));
+    }
+    list->setCurrentRow(selected);
+    if (selected < 0) list->clearSelection();
+}
+
+QListWidget* addList(QGridLayout* grid, const QString& label, int row, int column, QWidget* parent) {
+    grid->addWidget(new QLabel(label, parent), row, column);
+    auto* list = new QListWidget(parent);
+    grid->addWidget(list, row + 1, column);
+    return list;
+}
+
+QPointer<DatabaseLinkDialogQt> g_linkWindow;
+
+}  // namespace
+
+DatabaseLinkDialogQt::DatabaseLinkDialogQt(AppShell& shell, QWidget* parent) : QDialog(parent), m_shell(shell) {
+    setWindowTitle(QStringLiteral("Save-to-Database Setup"));
+    setModal(false);
+    auto* grid = new QGridLayout;
+    m_dataSources = addList(grid, QStringLiteral("Databases (DSN)"), 0, 0, this);
+    m_tables = addList(grid, QStringLiteral("Table"), 0, 1, this);
+    m_variables = addList(grid, QStringLiteral("Variables"), 2, 0, this);
+    m_mapping = addList(grid, QStringLiteral("Variable to Database Column Mapping"), 2, 1, this);
+    const DialogUnits units(font());
+    m_mapping->setItemDelegate(new TabStopDelegate(
+        {static_cast<qreal>(units.x(kFirstTabStop)), static_cast<qreal>(units.x(kSecondTabStop))}, m_mapping));
+    m_mapping->setMinimumWidth(units.x(kSecondTabStop + 80));
+
+    auto* credentials = new QGridLayout;
+    m_user = new QLineEdit(this);
+    m_user->setMaxLength(static_cast<int>(kUserCapacity));
+    m_password = new QLineEdit(this);
+    m_password->setMaxLength(static_cast<int>(kPasswordCapacity));
+    m_password->setEchoMode(QLineEdit::Password);
+    credentials->addWidget(new QLabel(QStringLiteral("Username"), this), 0, 0);
+    credentials->addWidget(m_user, 0, 1);
+    credentials->addWidget(new QLabel(QStringLiteral("Password"), this), 1, 0);
+    credentials->addWidget(m_password, 1, 1);
+    grid->addLayout(credentials, 4, 0);
+
+    auto* tableButtons = new QHBoxLayout;
+    m_addTable = new QPushButton(QStringLiteral("Add Table"), this);
+    m_addColumn = new QPushButton(QStringLiteral("Add Column"), this);
+    m_link = new QPushButton(QStringLiteral("Link ->"), this);
+    m_unlink = new QPushButton(QStringLiteral("Unlink"), this);
+    for (QPushButton* b : {m_addTable, m_addColumn, m_link, m_unlink}) tableButtons->addWidget(b);
+    grid->addLayout(tableButtons, 4, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    m_ok = new QPushButton(QStringLiteral("OK"), this);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_help = new QPushButton(QStringLiteral("Help"), this);
+    m_ok->setDefault(true);
+    for (QPushButton* b : {m_ok, m_cancel, m_help}) buttons->addWidget(b);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(buttons);
+
+    connect(m_dataSources, &QListWidget::currentRowChanged, this, [this](int row) {
+        databaseLinkLogic().selectDataSource(row);
+        showLogic();
+    });
+    connect(m_tables, &QListWidget::currentRowChanged, this, [this](int row) {
+        databaseLinkLogic().selectTable(row);
+        showLogic();
+    });
+    connect(m_variables, &QListWidget::currentRowChanged, this, [this](int row) {
+        databaseLinkLogic().selectVariable(row);
+        showLogic();
+    });
+    connect(m_mapping, &QListWidget::currentRowChanged, this, [this](int row) {
+        databaseLinkLogic().selectRow(row);
+        showLogic();
+    });
+    const auto linkNow = [this] {
+        databaseLinkLogic().link();
+        showLogic();
+    };
+    connect(m_variables, &QListWidget::itemDoubleClicked, this, linkNow);
+    connect(m_mapping, &QListWidget::itemDoubleClicked, this, linkNow);
+    connect(m_link, &QPushButton::clicked, this, linkNow);
+    connect(m_unlink, &QPushButton::clicked, this, [this] {
+        databaseLinkLogic().unlink();
+        showLogic();
+    });
+    connect(m_addColumn, &QPushButton::clicked, this, [] { databaseLinkLogic().addColumn(); });
+    connect(m_addTable, &QPushButton::clicked, this, &DatabaseLinkDialogQt::addTable);
+    connect(m_user, &QLineEdit::textChanged, this,
+            [](const QString& text) { databaseLinkLogic().setUser(text.toStdString()); });
+    connect(m_password, &QLineEdit::textChanged, this,
+            [](const QString& text) { databaseLinkLogic().setPassword(text.toStdString()); });
+    connect(m_ok, &QPushButton::clicked, this, &DatabaseLinkDialogQt::accept);
+    connect(m_cancel, &QPushButton::clicked, this, &DatabaseLinkDialogQt::reject);
+}
+
+void DatabaseLinkDialogQt::openWindow() {
+    if (!databaseLinkLogic().open()) {
+        hide();
+        return;
+    }
+    showLogic();
+    show();
+    raise();
+    activateWindow();
+}
+
+void DatabaseLinkDialogQt::showLogic() {
+    const DatabaseLinkLogic& logic = databaseLinkLogic();
+    showList(m_dataSources, logic.dataSources(), logic.selectedDataSource());
+    showList(m_tables, logic.tables(), logic.selectedTable());
+    showList(m_variables, logic.variables(), logic.selectedVariable());
+    showList(m_mapping, logic.rows(), logic.selectedRow());
+    const QSignalBlocker userBlocker(m_user);
+    const QSignalBlocker passwordBlocker(m_password);
+    if (m_user->text().toStdString() != logic.user()) m_user->setText(QString::fromStdString(logic.user()));
+    if (m_password->text().toStdString() != logic.password())
+        m_password->setText(QString::fromStdString(logic.password()));
+    m_ok->setEnabled(logic.okEnabled());
+    m_addTable->setEnabled(logic.addTableEnabled());
+    m_addColumn->setEnabled(logic.addColumnEnabled());
+    m_link->setEnabled(logic.linkEnabled());
+    m_unlink->setEnabled(logic.unlinkEnabled());
+}
+
+void DatabaseLinkDialogQt::addTable() {
+    AddTableDialogQt dialog(this);
+    if (m_shell.runModal(dialog) != QDialog::Accepted) return;
+    databaseLinkLogic().addTable(dialog.tableName(), dialog.columns());
+    showLogic();
+}
+
+void DatabaseLinkDialogQt::accept() {
+    if (!databaseLinkLogic().accept()) return;
+    QDialog::accept();
+}
+
+void DatabaseLinkDialogQt::reject() {
+    databaseLinkLogic().cancel();
+    QDialog::reject();
+}
+
+void runDatabaseCommand(AppShell& shell) {
+    ConfigurationRecord& config = configuration();
+    if (config.databaseLogging == DatabaseLoggingState::Active) {
+        DatabaseSetupDialogQt setup(shell.mainWindow());
+        if (shell.runModal(setup) == QDialog::Accepted) startNewDatabase();
+    }
+    if (config.databaseLogging != DatabaseLoggingState::Off) return;
+    if (!g_linkWindow) g_linkWindow = new DatabaseLinkDialogQt(shell, shell.mainWindow());
+    g_linkWindow->openWindow();
+}
+
+}  // namespace quorna
