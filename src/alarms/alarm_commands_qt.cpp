@@ -6,6 +6,7 @@
 #include "alarms/breaker_alarm_window_qt.h"
 #include "alarms/global_limits_window_qt.h"
 #include "app/app_shell.h"
+#include "app/command_ids.h"
 
 namespace quorna {
 namespace {
@@ -19,7 +20,7 @@ void showModeless(AlarmWindow* window) {
 }  // namespace
 
 void installAlarmCommands(AppShell& shell) {
-    shell.addCommand(kSetpointsCommand, [&shell] {
+    shell.addCommand(kCmdSetpoints, [&shell] {
         switch (openAlarmSetup()) {
         case AlarmSetupWindow::BreakerAlarms:
             showModeless(new BreakerAlarmWindow(shell, breakerAlarmDialog()));
@@ -31,7 +32,7 @@ void installAlarmCommands(AppShell& shell) {
             break;
         }
     });
-    shell.addCommand(kDelaysCommand, [&shell] {
+    shell.addCommand(kCmdDelays, [&shell] {
         if (openAlarmDelays()) showModeless(new AlarmDelayWindow(shell, alarmDelayDialog()));
     });
 }

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "app/app_shell.h"
+#include "app/command_ids.h"
 
 namespace quorna {
 
@@ -25,7 +26,7 @@ AlarmWindow::AlarmWindow(AppShell& shell, const QString& title)
     m_help->setAutoDefault(false);
     connect(m_ok, &QPushButton::clicked, this, &AlarmWindow::onOk);
     connect(m_cancel, &QPushButton::clicked, this, &AlarmWindow::reject);
-    connect(m_help, &QPushButton::clicked, this, [this] { m_shell.dispatch(kHelpCommand); });
+    connect(m_help, &QPushButton::clicked, this, [this] { m_shell.dispatch(kCmdHelp); });
 }
 
 AlarmWindow::~AlarmWindow() {

@@ -15,9 +15,6 @@ namespace quorna {
 
 class AppShell;
 
-// The application's help command, run by every "Help" button.
-inline constexpr int kHelpCommand = 57670;
-
 class AlarmWindow : public QDialog {
     Q_OBJECT
 public:

@@ -8,8 +8,6 @@
 
 namespace quorna {
 
-inline constexpr int kSetpointsCommand = 32781;
-inline constexpr int kDelaysCommand = 32782;
 inline constexpr const char* kNoValidMeterForAlarms = "You must select a valid meter before configuring alarms!";
 
 // Set by an opener, cleared by the window when it closes. The breaker alarm window and the global
