@@ -1,1 +1,273 @@
+// The database windows on the offscreen platform, driven through their controls: the Database
+// command, "Save-to-Database Setup" against the SQLite data source, "Add Database Table" and
+// "Database Setup". Screenshots go to the build tree's screenshots folder.
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QWidget>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+
+#include "app/app_shell.h"
+#include "logging/add_table_qt.h"
+#include "logging/database_link.h"
+#include "logging/database_link_qt.h"
+#include "logging/database_setup_qt.h"
+#include "logging/odbc_library.h"
+#include "logging/readings_record.h"
+#include "odbc_test_env.h"
+#include "recording_operator.h"
+#include "settings/configuration.h"
+
+namespace quorna {
+
+void installDatabaseCommands(AppShell& shell);
+
+namespace {
+
+using test::RecordingOperator;
+
+// The main window as far as the database windows see it; a modal run hands the dialog to the
+// test, which answers for the operator.
+class ShellStub : public AppShell {
+public:
+    struct Command {
+        std::function<void()> handler;
+        QString menu;
+        QString entry;
+        QKeySequence shortcut;
+    };
+
+    QWidget* mainWindow() override { return &window; }
+    void addCommand(int id, std::function<void()> handler, const QString& menu, const QString& entry,
+                    const QKeySequence& shortcut) override {
+        commands[id] = Command{std::move(handler), menu, entry, shortcut};
+    }
+    void dispatch(int id) override { commands.at(id).handler(); }
+    int runModal(QDialog& dialog) override {
+        dialog.show();
+        QApplication::processEvents();
+        modalTitles.push_back(dialog.windowTitle());
+        const int result = answer ? answer(dialog) : QDialog::Rejected;
+        dialog.hide();
+        return result;
+    }
+
+    QWidget window;
+    std::map<int, Command> commands;
+    std::function<int(QDialog&)> answer;
+    std::vector<QString> modalTitles;
+};
+
+// Saves the window's picture and checks that it shows something.
+void screenshot(QWidget& widget, const QString& name) {
+    widget.adjustSize();
+    QApplication::processEvents();
+    const QImage image = widget.grab().toImage();
+    ASSERT_GT(image.width(), 200);
+    ASSERT_GT(image.height(), 100);
+    bool varied = false;
+    for (int y = 0; y < image.height() && !varied; y += 3)
+        for (int x = 0; x < image.width() && !varied; x += 3) varied = image.pixel(x, y) != image.pixel(0, 0);
+    EXPECT_TRUE(varied) << "the picture is a single colour";
+    const QString dir = QStringLiteral(QUORNA_BINARY_DIR "/screenshots");
+    QDir().mkpath(dir);
+    EXPECT_TRUE(image.save(dir + "/" + name + ".png"));
+}
+
+int rowOf(QListWidget* list, const QString& text) {
+    for (int i = 0; i < list->count(); ++i)
+        if (list->item(i)->text() == text) return i;
+    return -1;
+}
+
+std::vector<std::string> texts(QListWidget* list) {
+    std::vector<std::string> result;
+    for (int i = 0; i < list->count(); ++i) result.push_back(list->item(i)->text().toStdString());
+    return result;
+}
+
+TEST(DatabaseCommand, IsOfferedUnderConfigurationWithCtrlD) {
+    ShellStub shell;
+    installDatabaseCommands(shell);
+    ASSERT_EQ(shell.commands.count(32778), 1U);
+    EXPECT_EQ(shell.commands[32778].menu, "Configuration");
+    EXPECT_EQ(shell.commands[32778].entry, "Database");
+    EXPECT_EQ(shell.commands[32778].shortcut, QKeySequence(QStringLiteral("Ctrl+D")));
+}
+
+TEST(AddTableWindow, RefusesBadNamesAndLimitsTheLength) {
+    RecordingOperator op;
+    AddTableDialogQt dialog;
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Add Database Table");
+    EXPECT_TRUE(dialog.allColumnsButton()->isChecked());
+    EXPECT_EQ(dialog.nameEdit()->maxLength(), 20);
+    QTest::keyClicks(dialog.nameEdit(), "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    EXPECT_EQ(dialog.nameEdit()->text(), "ABCDEFGHIJKLMNOPQRST") << "a 21st character cannot be typed";
+
+    dialog.nameEdit()->setText("new table");
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    dialog.nameEdit()->clear();
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"The table name may only contain A-Z, a-z, 0-9 and underscore '_'",
+                                                    "You must give the new table a name"}));
+
+    dialog.nameEdit()->setText("Panel_01");
+    dialog.minimalColumnsButton()->click();
+    screenshot(dialog, "add_table_dialog");
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.tableName(), "Panel_01");
+    EXPECT_EQ(dialog.columns(), TableColumns::MinimalSet);
+}
+
+class DatabaseWindows : public test::RealDatabaseTest {
+protected:
+    void SetUp() override {
+        RealDatabaseTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        freshTable("gui_readings", "Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, \"AMPS1\" FLOAT, Notes INTEGER");
+        ASSERT_TRUE(test::execSql(source, "DROP TABLE IF EXISTS gui_added"));
+        installDatabaseCommands(shell);
+    }
+
+    DatabaseLinkDialogQt* linkWindow() { return shell.window.findChild<DatabaseLinkDialogQt*>(); }
+
+    RecordingOperator op;
+    ShellStub shell;
+};
+
+TEST_P(DatabaseWindows, OperatorLinksATableAndStartsLogging) {
+    shell.dispatch(32778);
+    DatabaseLinkDialogQt* window = linkWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isModal());
+    EXPECT_EQ(window->windowTitle(), "Save-to-Database Setup");
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::SettingUp);
+    EXPECT_EQ(window->variableList()->count(), 45);
+    EXPECT_EQ(window->variableList()->currentRow(), 0);
+    for (QPushButton* b : {window->okButton(), window->addTableButton(), window->addColumnButton(),
+                           window->linkButton(), window->unlinkButton()})
+        EXPECT_FALSE(b->isEnabled()) << b->text().toStdString();
+
+    QTest::keyClicks(window->userEdit(), QString::fromStdString(source.user));
+    QTest::keyClicks(window->passwordEdit(), QString::fromStdString(source.password));
+    EXPECT_EQ(databaseLinkLogic().password(), source.password);
+    window->dataSourceList()->setCurrentRow(rowOf(window->dataSourceList(), QString::fromStdString(source.dsn)));
+    EXPECT_TRUE(window->addTableButton()->isEnabled());
+    window->tableList()->setCurrentRow(rowOf(window->tableList(), "gui_readings"));
+    const std::string notes = source.postgres ? "notes" : "Notes";
+    const std::string meter = source.postgres ? "meter" : "Meter";
+    EXPECT_EQ(texts(window->mappingList())[0], "Meter\t->\t" + meter);
+    EXPECT_EQ(texts(window->mappingList())[4], "\t\t" + notes);
+    EXPECT_TRUE(window->okButton()->isEnabled());
+
+    // Amps7 goes to the Notes column by a double click in the variable list.
+    window->mappingList()->setCurrentRow(4);
+    EXPECT_FALSE(window->unlinkButton()->isEnabled());
+    window->variableList()->setCurrentRow(9);
+    EXPECT_TRUE(window->linkButton()->isEnabled());
+    // The double click as the list reports it (the offscreen platform does not synthesise one).
+    emit window->variableList()->itemDoubleClicked(window->variableList()->item(9));
+    EXPECT_EQ(texts(window->mappingList())[4], "Amps7\t->\t" + notes);
+    EXPECT_TRUE(window->unlinkButton()->isEnabled());
+    screenshot(*window, "database_link_dialog");
+
+    window->unlinkButton()->click();
+    EXPECT_EQ(texts(window->mappingList())[4], "\t\t" + notes);
+    window->linkButton()->click();
+    window->okButton()->click();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+    ASSERT_EQ(configuration().database.links.size(), 5U);
+    EXPECT_EQ(configuration().database.links[4].variable, 9);
+    EXPECT_TRUE(op.messages.empty());
+}
+
+TEST_P(DatabaseWindows, AddTableFromTheLinkWindowListsTheNewTable) {
+    shell.dispatch(32778);
+    DatabaseLinkDialogQt* window = linkWindow();
+    ASSERT_NE(window, nullptr);
+    window->userEdit()->setText(QString::fromStdString(source.user));
+    window->passwordEdit()->setText(QString::fromStdString(source.password));
+    window->dataSourceList()->setCurrentRow(rowOf(window->dataSourceList(), QString::fromStdString(source.dsn)));
+    shell.answer = [](QDialog& dialog) {
+        auto& addTable = dynamic_cast<AddTableDialogQt&>(dialog);
+        addTable.nameEdit()->setText("gui_added");
+        addTable.minimalColumnsButton()->click();
+        addTable.accept();
+        return addTable.result();
+    };
+    window->addTableButton()->click();
+    EXPECT_EQ(shell.modalTitles, std::vector<QString>{"Add Database Table"});
+    EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
+    ASSERT_GE(rowOf(window->tableList(), "gui_added"), 0);
+    EXPECT_EQ(window->tableList()->currentRow(), -1);
+    EXPECT_EQ(window->mappingList()->count(), 0);
+    window->cancelButton()->click();
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_TRUE(configuration().database.dsn.empty());
+}
+
+TEST_P(DatabaseWindows, NewDatabaseWhileLoggingDropsTheLinkAndOpensTheLinkWindow) {
+    configuration().databaseLogging = DatabaseLoggingState::Active;
+    configuration().database = DatabaseSettings{source.dsn, "gui_readings", "", "", 0, {ColumnLink{0, 4, "Meter"}}};
+    databaseQueue().push(std::make_shared<ReadingsRecord>());
+    QString shownDsn;
+    QString shownTable;
+    shell.answer = [&](QDialog& dialog) {
+        auto& setup = dynamic_cast<DatabaseSetupDialogQt&>(dialog);
+        shownDsn = setup.dataSourceEdit()->text();
+        shownTable = setup.tableEdit()->text();
+        EXPECT_TRUE(setup.dataSourceEdit()->isReadOnly());
+        EXPECT_TRUE(setup.newDatabaseButton()->isDefault());
+        screenshot(setup, "database_setup_dialog");
+        setup.newDatabaseButton()->click();
+        return setup.result();
+    };
+    shell.dispatch(32778);
+    EXPECT_EQ(shell.modalTitles, std::vector<QString>{"Database Setup"});
+    EXPECT_EQ(shownDsn.toStdString(), source.dsn);
+    EXPECT_EQ(shownTable, "gui_readings");
+    EXPECT_TRUE(databaseQueue().empty());
+    EXPECT_TRUE(configuration().database.links.empty());
+    ASSERT_NE(linkWindow(), nullptr);
+    EXPECT_TRUE(linkWindow()->isVisible());
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::SettingUp);
+
+    // The command does nothing while the link window is open.
+    shell.dispatch(32778);
+    EXPECT_EQ(shell.modalTitles.size(), 1U);
+    EXPECT_EQ(shell.window.findChildren<DatabaseLinkDialogQt*>().size(), 1);
+    linkWindow()->close();
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
+}
+
+TEST_P(DatabaseWindows, CancelInDatabaseSetupKeepsLogging) {
+    configuration().databaseLogging = DatabaseLoggingState::Active;
+    configuration().database = DatabaseSettings{source.dsn, "gui_readings", "", "", 0, {ColumnLink{0, 4, "Meter"}}};
+    shell.answer = [](QDialog&) { return static_cast<int>(QDialog::Rejected); };
+    shell.dispatch(32778);
+    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+    EXPECT_EQ(configuration().database.links.size(), 1U);
+    EXPECT_EQ(linkWindow(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealDatabases, DatabaseWindows, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());
+
+}  // namespace
+}  // namespace quorna
