@@ -5,3 +5,11 @@ quorna_add_gtest(file_logging_tests SOURCES
   file_logging_sampler_test.cpp
   file_log_dialog_test.cpp
 )
+
+# bench-logging: the time of one logging moment against the simulator (prints figures, not a test).
+add_executable(bench-logging bench_logging.cpp)
+set_target_properties(bench-logging PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QUORNA_TEST_BIN_DIR})
+target_link_libraries(bench-logging PRIVATE quorna_core quorna_test_support)
+if(TARGET quorna-metersim)
+  add_dependencies(bench-logging quorna-metersim)
+endif()

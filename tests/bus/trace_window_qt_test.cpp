@@ -1,0 +1,163 @@
+// The "Modbus Protocol Communication" window on the offscreen platform, reached through its
+// command: one window at most, live refresh after every exchange, "Freeze" during a scan, "OK".
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <memory>
+
+#include "app/command_ids.h"
+#include "bus/modbus_master.h"
+#include "bus/serial_link.h"
+#include "bus/trace_window.h"
+#include "bus/trace_ring.h"
+#include "bus/trace_window_qt.h"
+#include "meters/meter_scan.h"
+#include "meters/meter_state.h"
+#include "metersim_harness.h"
+#include "recording_operator.h"
+#include "settings/configuration.h"
+#include "trace_stub_shell.h"
+
+namespace quorna::test {
+namespace {
+
+// Forwards the master's and the scan's repaint requests to the window, as the main window does.
+class ForwardingOperator : public RecordingOperator {
+public:
+    void repaintTrace() override {
+        RecordingOperator::repaintTrace();
+        repaintTraceWindow();
+    }
+};
+
+class TraceWindowQtTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetCoreState();
+        resetTraceWindow();
+        installTraceCommands(shell);
+    }
+    void TearDown() override {
+        if (ProtocolTraceWindow* window = protocolTraceWindow()) window->done(QDialog::Accepted);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        resetTraceWindow();
+        resetCoreState();
+        sim.reset();
+        unsetenv("QUORNA_COM1");
+    }
+    void openBus(std::vector<std::string> args) {
+        sim = std::make_unique<MeterSimulator>(std::move(args));
+        sim->useAsComPort(1);
+        ASSERT_TRUE(selectPort("COM1:"));
+    }
+    ProtocolTraceWindow& window() {
+        ProtocolTraceWindow* w = protocolTraceWindow();
+        EXPECT_NE(w, nullptr);
+        return *w;
+    }
+    std::string pane() { return window().findChild<QLabel*>("pane")->text().toStdString(); }
+    std::string field(const char* name) { return window().findChild<QLineEdit*>(name)->text().toStdString(); }
+    void click(const char* name) { window().findChild<QPushButton*>(name)->click(); }
+    void read(int address, int start) {
+        std::int32_t value = 0;
+        (void)readRegisters(serialLink(), address, start, 1, &value);
+    }
+
+    ForwardingOperator op;
+    StubShell shell;
+    std::unique_ptr<MeterSimulator> sim;
+};
+
+TEST_F(TraceWindowQtTest, TheCommandSitsInTheConfigurationMenuWithControlT) {
+    ASSERT_EQ(shell.commands.count(kCmdProtocolTrace), 1U);
+    EXPECT_EQ(shell.commands[kCmdProtocolTrace].menu, "Configuration");
+    EXPECT_EQ(shell.commands[kCmdProtocolTrace].entry, "Protocol Trace");
+    EXPECT_EQ(shell.commands[kCmdProtocolTrace].shortcut, QKeySequence(QStringLiteral("Ctrl+T")));
+}
+
+TEST_F(TraceWindowQtTest, OpenedBeforeAnyTrafficItShowsAnEmptyPaneZeroZeroAndOk) {
+    shell.dispatch(kCmdProtocolTrace);
+    ASSERT_NE(protocolTraceWindow(), nullptr);
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_FALSE(window().isModal());
+    EXPECT_EQ(window().windowTitle(), "Modbus Protocol Communication");
+    EXPECT_EQ(window().parentWidget(), shell.mainWindow());
+    EXPECT_EQ(pane(), "");
+    EXPECT_EQ(field("good"), "0");
+    EXPECT_EQ(field("bad"), "0");
+    EXPECT_EQ(field("lastError"), "Ok");
+    EXPECT_TRUE(traceLive);
+    saveScreenshot(window(), "protocol-trace-empty");
+
+    // The command again leaves the one window as it is.
+    ProtocolTraceWindow* first = protocolTraceWindow();
+    shell.dispatch(kCmdProtocolTrace);
+    EXPECT_EQ(protocolTraceWindow(), first);
+    EXPECT_EQ(shell.mainWindow()->findChildren<ProtocolTraceWindow*>().size(), 1);
+}
+
+TEST_F(TraceWindowQtTest, TheLiveWindowFollowsEveryExchange) {
+    openBus({"--meter", "1:230"});
+    sim->set(1, 0, {1});
+    shell.dispatch(kCmdProtocolTrace);
+    read(1, 0);
+    EXPECT_EQ(pane(), "Send->01 03 00 00 00 01 84 0A\nRecv->01 03 02 00 01 79 84\n");
+    busStatistics().badReads = 3;
+    busStatistics().lastError = ModbusError::CrcError;
+    read(1, 0);
+    EXPECT_EQ(field("bad"), "3");
+    EXPECT_EQ(field("lastError"), "Err #5, CRC Error");
+    saveScreenshot(window(), "protocol-trace-live");
+}
+
+TEST_F(TraceWindowQtTest, FrozenDuringAScanThePaneKeepsItsTextAndASecondFreezeResumes) {
+    openBus({"--meter", "1:230", "--meter", "2:230", "--meter", "3:236"});
+    configuration().scanDepth = 3;
+    shell.dispatch(kCmdProtocolTrace);
+    read(1, 0);
+    const std::string before = pane();
+    ASSERT_FALSE(before.empty());
+
+    click("freeze");
+    EXPECT_FALSE(traceLive);
+    const int repaintsBefore = op.traceRepaints;
+    MeterScan();
+    EXPECT_EQ(op.traceRepaints, repaintsBefore);  // the scan asked for no repaint while frozen
+    EXPECT_EQ(pane(), before);
+    EXPECT_NE(traceView().pane, before);  // the ring moved on meanwhile
+
+    // The open command while frozen changes nothing; a second Freeze resumes the refresh.
+    shell.dispatch(kCmdProtocolTrace);
+    EXPECT_FALSE(traceLive);
+    click("freeze");
+    EXPECT_TRUE(traceLive);
+    read(2, 0);
+    EXPECT_EQ(pane(), traceView().pane);
+    EXPECT_NE(pane().find("Send->02 03 00 00 00 01"), std::string::npos);
+    EXPECT_NE(pane().find("Send->03 11"), std::string::npos);
+}
+
+TEST_F(TraceWindowQtTest, OkClosesTheWindowAndStopsTheRefresh) {
+    shell.dispatch(kCmdProtocolTrace);
+    click("ok");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(protocolTraceWindow(), nullptr);
+    EXPECT_FALSE(traceLive);
+    EXPECT_FALSE(traceWindowOpen());
+    repaintTraceWindow();  // harmless without a window
+
+    // The command opens a new one afterwards; the close box closes it the same way.
+    shell.dispatch(kCmdProtocolTrace);
+    ASSERT_NE(protocolTraceWindow(), nullptr);
+    window().close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(protocolTraceWindow(), nullptr);
+    EXPECT_FALSE(traceLive);
+}
+
+}  // namespace
+}  // namespace quorna::test

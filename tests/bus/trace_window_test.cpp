@@ -1,0 +1,104 @@
+// The protocol trace window's logic against simulated meters: what the pane and the three fields
+// show before any traffic, after a silent poll and after five exchanges, and open, freeze and close.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "bus/modbus_master.h"
+#include "bus/serial_link.h"
+#include "bus/trace_ring.h"
+#include "bus/trace_window.h"
+#include "logging/logging_sampler.h"
+#include "meters/meter_list.h"
+#include "meters/meter_state.h"
+#include "metersim_harness.h"
+#include "recording_operator.h"
+#include "settings/configuration.h"
+
+namespace quorna::test {
+namespace {
+
+class TraceWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetCoreState();
+        resetTraceWindow();
+        resetLoggingSampler();
+    }
+    void TearDown() override {
+        resetTraceWindow();
+        resetLoggingSampler();
+        resetCoreState();
+        sim.reset();
+        unsetenv("QUORNA_COM1");
+    }
+    void openBus(std::vector<std::string> args) {
+        sim = std::make_unique<MeterSimulator>(std::move(args));
+        sim->useAsComPort(1);
+        ASSERT_TRUE(selectPort("COM1:"));
+    }
+    RecordingOperator op;
+    std::unique_ptr<MeterSimulator> sim;
+};
+
+TEST_F(TraceWindowTest, OpenedBeforeAnyTrafficItShowsAnEmptyPaneZeroZeroAndOk) {
+    EXPECT_TRUE(openTraceWindow());
+    EXPECT_TRUE(traceLive);
+    const TraceView view = traceView();
+    EXPECT_EQ(view.pane, "");
+    EXPECT_EQ(view.goodReads, "0");
+    EXPECT_EQ(view.badReads, "0");
+    EXPECT_EQ(view.lastError, "Ok");
+}
+
+TEST_F(TraceWindowTest, AfterASilentMetersReadTheNewestEntryHasTheRequestAndAnEmptyReceiveLine) {
+    openBus({"--meter", "1:230"});
+    sim->fault(1, "silent");
+    ASSERT_TRUE(openTraceWindow());
+    // The logging cycle reads the listed meter and counts the failure, as a poll does.
+    meterList().insert(0, "01 - PNL1 [Tamsa Branch Circuit Monitor, 42 breakers]");
+    configuration().fileLoggingEnabled = true;
+    LoggingSampler();
+
+    const TraceView view = traceView();
+    EXPECT_EQ(view.pane, "Send->01 03 00 00 00 31 84 1E\nRecv->\n");
+    EXPECT_EQ(view.goodReads, "0");
+    EXPECT_EQ(view.badReads, "1");
+    EXPECT_EQ(view.lastError, "Err #1, Timeout Waiting For Response");
+    EXPECT_EQ(op.traceRepaints, 1);  // the live window was refreshed after the exchange
+}
+
+TEST_F(TraceWindowTest, AfterFiveExchangesThePaneShowsTheFourNewestOldestFirst) {
+    openBus({"--meter", "1:230"});
+    sim->set(1, 0, {1, 2, 3, 4, 5});
+    for (int start = 0; start < 5; ++start) {
+        std::int32_t value = 0;
+        ASSERT_EQ(readRegisters(serialLink(), 1, start, 1, &value), ModbusError::Ok);
+    }
+    EXPECT_EQ(traceRing().newest, 1);
+    EXPECT_EQ(traceView().pane,
+              "Send->01 03 00 01 00 01 D5 CA\nRecv->01 03 02 00 02 39 85\n"
+              "Send->01 03 00 02 00 01 25 CA\nRecv->01 03 02 00 03 F8 45\n"
+              "Send->01 03 00 03 00 01 74 0A\nRecv->01 03 02 00 04 B9 87\n"
+              "Send->01 03 00 04 00 01 C5 CB\nRecv->01 03 02 00 05 78 47\n");
+    EXPECT_EQ(op.traceRepaints, 0);  // no window open: nothing to refresh
+}
+
+TEST_F(TraceWindowTest, FreezeStopsTheRefreshAndTheOpenCommandLeavesAFrozenWindowAlone) {
+    ASSERT_TRUE(openTraceWindow());
+    toggleTraceFreeze();
+    EXPECT_FALSE(traceLive);
+    EXPECT_TRUE(traceWindowOpen());
+    EXPECT_FALSE(openTraceWindow());
+    EXPECT_FALSE(traceLive);
+    toggleTraceFreeze();
+    EXPECT_TRUE(traceLive);
+    closeTraceWindow();
+    EXPECT_FALSE(traceLive);
+    EXPECT_FALSE(traceWindowOpen());
+    EXPECT_TRUE(openTraceWindow());
+}
+
+}  // namespace
+}  // namespace quorna::test
