@@ -7,13 +7,13 @@ namespace quorna::test {
 namespace {
 
 using Writes = std::vector<SimWrite>;
-using Field = PanelConfigLogic::Field;
+using Field = PanelConfigDialog::Field;
 constexpr BoxState kOn = BoxState::Checked, kOff = BoxState::Unchecked, kGray = BoxState::Indeterminate;
 
 class PanelConfigTest : public PanelBusTest {
 protected:
     MeterSimulator sim{{"--meter", "7:236", "--meter", "8:235"}};
-    PanelConfigLogic& window = panelConfigLogic();
+    PanelConfigDialog& window = panelConfigDialog();
 
     void openFor(int address, int model) {
         connect(sim);

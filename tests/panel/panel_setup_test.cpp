@@ -8,12 +8,12 @@ namespace quorna::test {
 namespace {
 
 using Writes = std::vector<SimWrite>;
-constexpr int kNoField = PanelSetupLogic::kNoField;
+constexpr int kNoField = PanelSetupDialog::kNoField;
 
 class PanelSetupTest : public PanelBusTest {
 protected:
     MeterSimulator sim{{"--meter", "3:230", "--meter", "4:230"}};
-    PanelSetupLogic& window = panelSetupLogic();
+    PanelSetupDialog& window = panelSetupDialog();
 
     void openFor(int address) {
         connect(sim);
@@ -101,10 +101,10 @@ TEST_F(PanelSetupTest, OutOfRangeOrGarbageRatingsAreRefusedAndNothingIsSent) {
     // Global rating and name have their own limits.
     window.texts.rating[2] = "50";
     window.texts.globalRating = "51";
-    EXPECT_EQ(window.takeFields(), PanelSetupLogic::kGlobalRatingField);
+    EXPECT_EQ(window.takeFields(), PanelSetupDialog::kGlobalRatingField);
     window.texts.globalRating = "10";
     window.texts.panelName = "ABCDE";
-    EXPECT_EQ(window.takeFields(), PanelSetupLogic::kPanelNameField);
+    EXPECT_EQ(window.takeFields(), PanelSetupDialog::kPanelNameField);
     EXPECT_EQ(op.texts().back(), "Please enter no more than 4 characters.");
     EXPECT_TRUE(sim.writes().empty());
 }
