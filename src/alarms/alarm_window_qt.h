@@ -46,7 +46,7 @@ protected:
     void watchFocus(QLineEdit* edit);
     // A row of "OK", "Cancel" and "Help", right-aligned.
     QHBoxLayout* buttonRow();
-    // Runs an action of the logic that may refuse because of a failing field.
+    // Gives the focus back to the edit of a refused field, its text selected; nothing when empty.
     void focusField(std::optional<int> field);
 
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -14,7 +14,7 @@ namespace quorna {
 class BreakerGrid : public QWidget {
     Q_OBJECT
 public:
-    // editWidth in characters: how many digits the edits show.
+    // editChars: how many digits the edits have room for.
     BreakerGrid(int editChars, QWidget* parent);
 
     QLineEdit* alarmEdit(int breaker) const { return m_alarm.at(static_cast<std::size_t>(breaker - 1)); }
