@@ -47,4 +47,8 @@ private:
 // an extension, and offers comma-delimited, tab-delimited and all files.
 QString chooseLogFile(QWidget* parent);
 
+class AppShell;
+// Binds command 32777 (Configuration, "Log File", Ctrl+L), which runs this dialog modally.
+void installLogFileCommands(AppShell& shell);
+
 }  // namespace quorna

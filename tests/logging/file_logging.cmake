@@ -13,3 +13,8 @@ target_link_libraries(bench-logging PRIVATE quorna_core quorna_test_support)
 if(TARGET quorna-metersim)
   add_dependencies(bench-logging quorna-metersim)
 endif()
+
+# The log file setup window on Qt's offscreen platform.
+if(TARGET quorna_gui)
+  quorna_add_gtest(file_logging_window_tests SOURCES file_log_dialog_qt_test.cpp GUI)
+endif()
