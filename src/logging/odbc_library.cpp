@@ -12,11 +12,16 @@ namespace quorna {
 namespace {
 
 OdbcLibrary g_library;
+void* g_installerLibrary = nullptr;
 std::vector<std::string> g_libraryNames;  // empty: the default list
 
 // The driver manager's names: the versioned name of the run-time package first, then the
 // development link that is present only with the headers installed.
 constexpr std::array<const char*, 2> kDefaultLibraryNames{"libodbc.so.2", "libodbc.so"};
+// unixODBC's installer library. Drivers link it and the driver manager unloads a driver after its
+// last connection; if the installer library went with it, the ini-file state it allocates would be
+// lost with every connection (about 1.5 KB each, once per logging moment). Kept loaded instead.
+constexpr const char* kInstallerLibraryName = "libodbcinst.so.2";
 
 template <typename Function>
 bool resolve(void* handle, const char* name, Function& entry) {
@@ -107,6 +112,7 @@ int loadOdbcLibrary() {
         lib = OdbcLibrary{};
         return kOdbcFunctionsMissing;
     }
+    if (g_installerLibrary == nullptr) g_installerLibrary = dlopen(kInstallerLibraryName, RTLD_NOW | RTLD_LOCAL);
     return kOdbcLoaded;
 }
 
@@ -195,6 +201,8 @@ void resetOdbcLibraryForTests() {
     }
     lib = OdbcLibrary{};
     g_libraryNames.clear();
+    if (g_installerLibrary != nullptr) dlclose(g_installerLibrary);
+    g_installerLibrary = nullptr;
 }
 
 }  // namespace quorna
