@@ -31,3 +31,7 @@ if(TARGET quorna_gui)
   quorna_add_gtest(database_dialogs_qt_tests SOURCES database_dialogs_qt_test.cpp
     LIBS quorna_odbc_test_env Qt6::Test GUI)
 endif()
+
+# The tests against the shared test databases must not run in parallel with each other.
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
+  ${CMAKE_CURRENT_SOURCE_DIR}/odbc/serialise_database_tests.cmake)
