@@ -35,3 +35,8 @@ endif()
 # The tests against the shared test databases must not run in parallel with each other.
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
   ${CMAKE_CURRENT_SOURCE_DIR}/odbc/serialise_database_tests.cmake)
+
+# Benchmark (not a test): time and memory of the database writer per logging moment.
+add_executable(bench-database-writer odbc/bench_database_writer.cpp)
+target_link_libraries(bench-database-writer PRIVATE quorna_odbc_test_env)
+set_target_properties(bench-database-writer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QUORNA_TEST_BIN_DIR})
