@@ -130,6 +130,10 @@ start)
     owner=$(server_owner)
     mkdir -p "$pgsock" "$pgdata" "$pglog"
     chown "$owner" "$pgsock" "$pgdata" "$pglog"
+    if ! as_server test -w "$pgdata"; then
+        echo "$0: the account $owner cannot reach $dir (a parent folder is closed to it); use a folder under /tmp" >&2
+        exit 1
+    fi
     as_server "$pgbin/initdb" -D "$pgdata" -U postgres --auth-local=trust --auth-host=reject \
         -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1
     # The test account signs in with a password over the socket; the server's own account may not.
