@@ -2,6 +2,7 @@
 #include <QKeySequence>
 
 #include "app/app_shell.h"
+#include "app/command_ids.h"
 #include "panel/panel_config.h"
 #include "panel/panel_config_dialog_qt.h"
 #include "panel/panel_opener.h"
@@ -37,7 +38,7 @@ void runPanelConfiguration(AppShell& shell) {
 void installPanelCommands(AppShell& shell) {
     // The main menu has no entry of its own for this command; it sits beside the other
     // configuration commands.
-    shell.addCommand(kPanelConfigurationCommand, [&shell] { runPanelConfiguration(shell); }, "Configuration",
+    shell.addCommand(kCmdPanelConfiguration, [&shell] { runPanelConfiguration(shell); }, "Configuration",
                      "Panel...", QKeySequence("Ctrl+P"));
 }
 

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/app_shell.h"
+#include "app/command_ids.h"
 #include "panel/focus_take_qt.h"
 #include "panel/panel_fields.h"
 #include "panel/panel_qt_common.h"
@@ -213,7 +214,7 @@ void PanelConfigDialogQt::clickBox(int box) {
     pushBoxes();  // the edits keep what the operator typed
 }
 
-void PanelConfigDialogQt::help() { m_shell.dispatch(panel::kHelpCommand); }
+void PanelConfigDialogQt::help() { m_shell.dispatch(kCmdHelp); }
 
 void PanelConfigDialogQt::accept() {
     pull();

@@ -1,9 +1,8 @@
 #pragma once
-// Command 32772, panel configuration: which of the two panel windows the selected meter gets.
+// Command 32772 (kCmdPanelConfiguration), panel configuration: which of the two panel windows
+// the selected meter gets.
 
 namespace quorna {
-
-inline constexpr int kPanelConfigurationCommand = 32772;
 
 inline constexpr const char* kNoValidMeterToConfigure =
     "You must select a valid meter before attempting to configure it!";

@@ -8,8 +8,6 @@
 
 namespace quorna::panel {
 
-inline constexpr int kHelpCommand = 57670;  // the application's help command
-
 // Meter texts are one byte per character.
 inline QString toQt(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
 inline std::string fromQt(const QString& text) { return text.toLatin1().toStdString(); }

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/app_shell.h"
+#include "app/command_ids.h"
 #include "panel/focus_take_qt.h"
 #include "panel/panel_fields.h"
 #include "panel/panel_qt_common.h"
@@ -167,7 +168,7 @@ void PanelSetupDialogQt::setPanelName() {
     focusField(failed);
 }
 
-void PanelSetupDialogQt::help() { m_shell.dispatch(panel::kHelpCommand); }
+void PanelSetupDialogQt::help() { m_shell.dispatch(kCmdHelp); }
 
 void PanelSetupDialogQt::accept() {
     pull();
