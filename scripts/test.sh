@@ -28,14 +28,13 @@ cmake -S "$root" -B "$build" -DQUORNA_SANITIZE=ON -DQUORNA_WERROR=ON \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
-# The database tests reach SQLite and a PostgreSQL server of their own through unixODBC.
-odbc_dir="$build/odbc-env"
-if [ -x "$root/scripts/odbc-test-env.sh" ]; then
-  "$root/scripts/odbc-test-env.sh" start "$odbc_dir"
-  trap '"$root/scripts/odbc-test-env.sh" stop "$odbc_dir" || true' EXIT
-  # shellcheck disable=SC1091
-  source "$odbc_dir/env.sh"
-fi
+# The database tests reach SQLite and a PostgreSQL server of their own through unixODBC. The
+# server runs under an unprivileged account when we are root, so its folder lies under /tmp.
+odbc_dir=$(mktemp -d /tmp/quorna-odbc.XXXXXX)
+"$root/scripts/odbc-test-env.sh" start "$odbc_dir" > "$odbc_dir/env.sh"
+trap '"$root/scripts/odbc-test-env.sh" stop "$odbc_dir" >/dev/null 2>&1 || true; rm -rf "$odbc_dir"' EXIT
+# shellcheck disable=SC1091
+. "$odbc_dir/env.sh"
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"

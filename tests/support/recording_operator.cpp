@@ -1,8 +1,13 @@
 #include "recording_operator.h"
 
+#include "alarms/alarm_windows.h"
 #include "app/main_window_fields.h"
 #include "bus/serial_link.h"
 #include "bus/trace_ring.h"
+#include "bus/trace_window.h"
+#include "logging/database_link.h"
+#include "logging/file_log_writer.h"
+#include "logging/logging_sampler.h"
 #include "logging/readings_record.h"
 #include "meters/meter_list.h"
 #include "meters/meter_model.h"
@@ -56,6 +61,11 @@ void resetCoreState() {
     databaseQueue().clear();
     traceRing() = TraceRing{};
     traceLive = false;
+    resetTraceWindow();
+    resetLoggingSampler();
+    setFileWriteFunction(nullptr);
+    resetDatabaseLinkForTests();
+    resetAlarmState();
 }
 
 }  // namespace quorna::test
