@@ -13,6 +13,7 @@
 #include "meters/meter_model.h"
 #include "meters/meter_scan.h"
 #include "meters/meter_state.h"
+#include "panel/panel_opener.h"
 #include "settings/configuration.h"
 
 namespace quorna::test {
@@ -66,6 +67,7 @@ void resetCoreState() {
     setFileWriteFunction(nullptr);
     resetDatabaseLinkForTests();
     resetAlarmState();
+    resetPanelState();
 }
 
 }  // namespace quorna::test
