@@ -272,6 +272,13 @@ void MainWindow::showMeterList() {
     m_syncingList = false;
 }
 
+void MainWindow::repaintNow() {
+    // The list lays out inserted entries lazily, on a timer that cannot fire while the scan
+    // holds the thread; lay them out now so that the paint shows them.
+    m_controls.meterList->doItemsLayout();
+    repaint();
+}
+
 void MainWindow::operatorPickedMeter() {
     if (m_syncingList) return;
     const QList<QListWidgetItem*> picked = m_controls.meterList->selectedItems();

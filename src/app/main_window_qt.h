@@ -38,6 +38,8 @@ public:
     void showLamps();
     void applyLayout(Layout layout);
     void showMeterList();
+    // Paints the whole window at once, while the thread stays busy.
+    void repaintNow();
 
     // Read by the tests and the program.
     [[nodiscard]] const MainWindowControls& controls() const { return m_controls; }

@@ -46,7 +46,7 @@ void QtOperator::setWaitCursor(bool on) {
 
 void QtOperator::transferFields() { m_window.transferFields(); }
 void QtOperator::showLamps() { m_window.showLamps(); }
-void QtOperator::repaintNow() { m_window.repaint(); }
+void QtOperator::repaintNow() { m_window.repaintNow(); }
 void QtOperator::applyLayout(Layout layout) { m_window.applyLayout(layout); }
 void QtOperator::meterListChanged() { m_window.showMeterList(); }
 

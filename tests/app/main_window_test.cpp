@@ -1,0 +1,320 @@
+// The main window on the offscreen platform: start-up, both layouts, polls, the scan, the failure
+// box while the timer keeps ticking, About, help and shutdown.
+
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTextBrowser>
+
+#include "app/about_dialog_qt.h"
+#include "app/command_ids.h"
+#include "app/main_window_fields.h"
+#include "bus/serial_link.h"
+#include "main_window_fixture.h"
+#include "meters/meter_list.h"
+#include "meters/meter_model.h"
+#include "meters/meter_scan.h"
+#include "meters/meter_state.h"
+#include "settings/configuration.h"
+
+namespace quorna::test {
+namespace {
+
+std::vector<std::string> menuTexts(QMenu* menu) {
+    std::vector<std::string> texts;
+    for (QAction* a : menu->actions()) texts.push_back(a->isSeparator() ? "-" : a->text().toStdString());
+    return texts;
+}
+
+QMenu* topMenu(MainWindow& w, const QString& title) {
+    for (QAction* a : w.menuBar()->actions()) {
+        if (a->text() == title) return a->menu();
+    }
+    return nullptr;
+}
+
+TEST_F(MainWindowTest, StartsInTheBranchLayoutWithNothingOpenAndNothingSaid) {
+    BoxAnswerer boxes;
+    openWindow();
+    const auto& c = window->controls();
+    EXPECT_EQ(window->windowTitle(), "Orvo Monitoring Software");
+    EXPECT_TRUE(window->timerRunning());
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    for (const QLineEdit* f : c.breakerField) {
+        EXPECT_EQ(f->text(), "0.000");
+        EXPECT_TRUE(f->isReadOnly());
+        EXPECT_TRUE(f->isVisible());
+    }
+    for (const QLineEdit* f : c.phaseField) {
+        EXPECT_TRUE(f->text().isEmpty());
+        EXPECT_FALSE(f->isVisible());
+    }
+    EXPECT_EQ(c.breakerNumber[0]->text(), "1");
+    EXPECT_EQ(c.breakerNumber[41]->text(), "42");
+    // Odd breakers on the left, even on the right, row by row.
+    EXPECT_LT(c.breakerField[0]->x(), c.breakerField[1]->x());
+    EXPECT_EQ(c.breakerField[0]->y(), c.breakerField[1]->y());
+    EXPECT_GT(c.breakerField[2]->y(), c.breakerField[0]->y());
+    EXPECT_EQ(c.breakerField[40]->x(), c.breakerField[0]->x());
+    EXPECT_EQ(c.breakersLabel->text(), "Breakers - ");
+    EXPECT_TRUE(c.breakersLabel->isVisible());
+    EXPECT_TRUE(c.firstName->isVisible());
+    EXPECT_FALSE(c.secondName->isVisible());
+    EXPECT_TRUE(c.upperListLabel->isVisible());
+    EXPECT_FALSE(c.lowerListLabel->isVisible());
+    EXPECT_EQ(c.upperListLabel->text(), "Available Meters");
+    EXPECT_EQ(c.meterList->count(), 0);
+    EXPECT_EQ(c.meterList->geometry(), window->listHomeRect());
+    // The list stands just below its label.
+    EXPECT_GE(c.meterList->y(), c.upperListLabel->geometry().bottom());
+    EXPECT_LT(c.meterList->y() - c.upperListLabel->geometry().bottom(), 30);
+    EXPECT_FALSE(serialLink().portOpen);
+
+    EXPECT_EQ(menuTexts(topMenu(*window, "File")), (std::vector<std::string>{"Scan", "-", "Exit"}));
+    EXPECT_EQ(menuTexts(topMenu(*window, "Help")), (std::vector<std::string>{"Help", "Help Index", "-", "About"}));
+    EXPECT_EQ(window->commandAction(kCmdSetpoints)->text(), "Setpoints");
+    EXPECT_TRUE(window->commandAction(kCmdSetpoints)->isEnabled());
+    EXPECT_TRUE(window->commandAction(kCmdDelays)->isEnabled());
+    EXPECT_EQ(window->commandAction(kCmdComms)->text(), "Comms");
+    EXPECT_EQ(window->commandAction(kCmdResetAlarms)->text(), "Reset");
+
+    runEventsFor(2300);  // two ticks: no port is opened without a setting naming one
+    EXPECT_FALSE(serialLink().portOpen);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(MainWindowTest, CircuitLayoutShowsThePhaseAreaAndMovesTheListToTheBand) {
+    openWindow();
+    const auto& c = window->controls();
+    window->applyLayout(Layout::CircuitView);
+
+    for (const QLineEdit* f : c.breakerField) EXPECT_FALSE(f->isVisible());
+    for (const QLabel* l : c.breakerLamp) EXPECT_FALSE(l->isVisible());
+    for (const QLineEdit* f : c.phaseField) EXPECT_TRUE(f->isVisible());
+    std::vector<std::string> titles;
+    for (const QGroupBox* g : c.group) {
+        EXPECT_TRUE(g->isVisible());
+        titles.push_back(g->title().toStdString());
+    }
+    EXPECT_EQ(titles, (std::vector<std::string>{"Current", "Power", "L-N Volts", "L-L Volts", "Alarms"}));
+    std::vector<std::string> rows;
+    for (const QLabel* l : c.phaseLabel) rows.push_back(l->text().toStdString());
+    EXPECT_EQ(rows, (std::vector<std::string>{"A", "B", "C", "N", "Avg", "A-N", "B-N", "C-N", "Avg", "A-B", "B-C",
+                                              "C-A", "Avg", "kW", "kVAr", "KVA", "PF"}));
+    EXPECT_EQ(c.overLabel->text(), "Over");
+    EXPECT_TRUE(c.overAmpsLamp->isVisible());
+    EXPECT_TRUE(c.overVoltsLamp->isVisible());
+    EXPECT_FALSE(c.breakersLabel->isVisible());
+    EXPECT_TRUE(c.secondName->isVisible());
+    EXPECT_TRUE(c.firstName->isVisible());
+    EXPECT_LT(c.secondName->x(), c.firstName->x());
+    EXPECT_TRUE(c.lowerListLabel->isVisible());
+    EXPECT_FALSE(c.upperListLabel->isVisible());
+    EXPECT_FALSE(window->commandAction(kCmdSetpoints)->isEnabled());
+    EXPECT_FALSE(window->commandAction(kCmdDelays)->isEnabled());
+
+    const QWidget* client = window->centralWidget();
+    const QRect band = c.meterList->geometry();
+    EXPECT_EQ(band, QRect(21, client->height() - 200, client->width() - 41, 180));
+    EXPECT_GE(band.top(), c.lowerListLabel->geometry().bottom());
+
+    window->applyLayout(Layout::BranchView);
+    EXPECT_EQ(c.meterList->geometry(), window->listHomeRect());
+    EXPECT_TRUE(window->commandAction(kCmdSetpoints)->isEnabled());
+    EXPECT_TRUE(c.breakerField[41]->isVisible());
+    EXPECT_FALSE(c.group[0]->isVisible());
+}
+
+TEST_F(MainWindowTest, TimerTicksPutTheSelectedMetersReadingsOnScreen) {
+    startBus({"3:230"});
+    sim->set(3, 0, std::vector<int>(42, 1500));
+    sim->set(3, 42, {1, 0x0005, 0, 0, 0, 0, 0});
+    sim->command("name 3 PNL1");
+    openWindow();
+    ASSERT_TRUE(selectPort("COM1:"));
+    meterDirectory()[3] = kBranchMeter;
+    selectedMeter() = SelectedMeter{3, kBranchMeter};
+
+    const auto& c = window->controls();
+    ASSERT_TRUE(waitUntil([&] { return c.breakerField[41]->text() == "1.500"; }, 4000));
+    for (const QLineEdit* f : c.breakerField) EXPECT_EQ(f->text(), "1.500");
+    EXPECT_EQ(c.firstName->text(), "PNL1");
+    EXPECT_EQ(c.breakerLamp[0]->pixmap().toImage().pixelColor(6, 6), QColor(255, 255, 0));
+    EXPECT_EQ(c.breakerLamp[1]->pixmap().toImage().pixelColor(6, 6), QColor(0, 255, 0));
+    EXPECT_EQ(c.breakerLamp[2]->pixmap().toImage().pixelColor(6, 6), QColor(255, 255, 0));
+    EXPECT_EQ(c.breakerLamp[0]->pixmap().toImage().pixelColor(0, 0), QColor(0, 0, 0));
+    EXPECT_EQ(c.breakerLamp[0]->pixmap().size(), QSize(13, 13));
+}
+
+TEST_F(MainWindowTest, ScanShowsItsProgressWhileTheThreadIsBusyAndOperatorPicksAMeter) {
+    startBus({"2:236", "3:230"});
+    configuration().scanDepth = 4;
+    openWindow();
+    ASSERT_TRUE(selectPort("COM1:"));
+    QListWidget* list = window->controls().meterList;
+    // What the list showed each time it was painted.
+    std::vector<std::string> painted;
+    struct PaintSpy : QObject {
+        std::function<void()> onPaint;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) onPaint();
+            return false;
+        }
+    } spy;
+    spy.onPaint = [&] {
+        if (list->count() > 0) {
+            const std::string first = list->item(0)->text().toStdString();
+            if (painted.empty() || painted.back() != first) painted.push_back(first);
+        }
+    };
+    list->viewport()->installEventFilter(&spy);
+    runEventsFor(100);  // the window is up on screen
+    painted.clear();
+
+    window->dispatch(kCmdScan);
+    list->viewport()->removeEventFilter(&spy);
+
+    ASSERT_GE(painted.size(), 5U);
+    EXPECT_EQ(painted[0], "Searching...");
+    EXPECT_EQ(painted[1], "Searching: 1 of 4");
+    EXPECT_EQ(painted[4], "Searching: 4 of 4");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_TRUE(list->item(0)->text().startsWith("02 - "));
+    EXPECT_EQ(list->currentRow(), 0);
+    EXPECT_TRUE(list->item(0)->isSelected());
+    EXPECT_EQ(selectedMeter().address, 2);
+    EXPECT_FALSE(window->controls().breakerField[0]->isVisible());  // a Circuit meter came first
+
+    // The core moving the selection does not count as the operator's choice.
+    meterList().select(1);
+    EXPECT_EQ(selectedMeter().address, 2);
+    EXPECT_EQ(list->currentRow(), 1);
+
+    // The operator clicks the Branch meter.
+    list->setCurrentRow(0);
+    list->setCurrentRow(1);
+    EXPECT_EQ(selectedMeter().address, 3);
+    EXPECT_EQ(selectedMeter().model, kBranchMeter);
+    EXPECT_TRUE(window->controls().breakerField[0]->isVisible());
+    EXPECT_EQ(list->geometry(), window->listHomeRect());
+}
+
+TEST_F(MainWindowTest, FailureBoxAtTheFifthFailureWhilePollingGoesOn) {
+    startBus({"3:230"});
+    sim->fault(3, "badcrc");
+    openWindow();
+    ASSERT_TRUE(selectPort("COM1:"));
+    meterDirectory()[3] = kBranchMeter;
+    selectedMeter() = SelectedMeter{3, kBranchMeter};
+    sim->clearRequests();
+
+    std::string boxText;
+    std::string boxCaption;
+    std::size_t requestsAtOpen = 0;
+    std::size_t requestsAtClose = 0;
+    int failuresAtOpen = 0;
+    int failuresAtClose = 0;
+    bool closed = false;
+    QTimer watcher;
+    watcher.setInterval(50);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        const auto boxes = openBoxes();
+        if (boxes.empty() || !boxText.empty()) return;
+        boxText = boxes.front()->text().toStdString();
+        boxCaption = boxes.front()->windowTitle().toStdString();
+        requestsAtOpen = sim->requests().size();
+        failuresAtOpen = consecutiveFailures;
+        QMessageBox* box = boxes.front();
+        // Three seconds with the box open, then the operator presses OK.
+        QTimer::singleShot(3300, box, [&, box] {
+            requestsAtClose = sim->requests().size();
+            failuresAtClose = consecutiveFailures;
+            box->accept();
+            closed = true;
+        });
+    });
+    watcher.start();
+
+    ASSERT_TRUE(waitUntil([&] { return closed; }, 15000));
+    EXPECT_EQ(boxText, "Device at address [3] read failure - error code [5]");
+    EXPECT_EQ(boxCaption, "Communication Failure");
+    EXPECT_EQ(failuresAtOpen, 5);
+    // Polls went on while the box was open, and none of them opened a second box.
+    EXPECT_GE(requestsAtClose, requestsAtOpen + 4);
+    EXPECT_GE(failuresAtClose, 7);
+    runEventsFor(1200);
+    EXPECT_TRUE(openBoxes().empty());
+}
+
+TEST_F(MainWindowTest, AboutBoxFromTheHelpMenu) {
+    openWindow();
+    std::string caption;
+    std::string text;
+    QTimer::singleShot(200, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* about = qobject_cast<AboutDialog*>(w); about != nullptr && about->isVisible()) {
+                caption = about->windowTitle().toStdString();
+                if (auto* label = about->findChild<QLabel*>("aboutText")) text = label->text().toStdString();
+                about->accept();
+            }
+        }
+    });
+    window->commandAction(kCmdAbout)->trigger();
+    EXPECT_EQ(caption, "About Orvo Monitoring Software");
+    EXPECT_EQ(text, "Orvo Metering, V1.0.3");
+    EXPECT_TRUE(window->timerRunning());
+}
+
+TEST_F(MainWindowTest, HelpOpensTheProgramsOwnHelpDocument) {
+    openWindow();
+    window->dispatch(kCmdHelpIndex);
+    auto* help = qobject_cast<QTextBrowser*>(window->helpWindow());
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+    EXPECT_TRUE(help->toPlainText().contains("Available Meters"));
+    window->close();
+    EXPECT_FALSE(help->isVisible());
+}
+
+TEST_F(MainWindowTest, ExitStopsTheTimerClosesThePortAndSavesNothing) {
+    startBus({"3:230"});
+    openWindow();
+    ASSERT_TRUE(selectPort("COM1:"));
+    bool ended = false;
+    QObject::connect(window.get(), &MainWindow::closed, [&] { ended = true; });
+    window->dispatch(kCmdExit);
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->timerRunning());
+    EXPECT_FALSE(serialLink().portOpen);
+    EXPECT_FALSE(std::filesystem::exists(m_workDir / "Quorna.cfg"));
+}
+
+TEST_F(MainWindowTest, CloseBoxWithoutPortClosesNothing) {
+    openWindow();
+    window->close();
+    EXPECT_FALSE(window->timerRunning());
+    EXPECT_FALSE(serialLink().portOpen);
+}
+
+TEST_F(MainWindowTest, SettingsNamingAPortOpenItAtTheFirstTickAndScan) {
+    startBus({"3:230"});
+    {
+        std::FILE* f = std::fopen("Quorna.cfg", "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("port COM1:\nscan 3\n", f);
+        std::fclose(f);
+    }
+    openWindow();
+    EXPECT_FALSE(serialLink().portOpen);  // not at start
+    EXPECT_EQ(configuration().scanDepth, 3);
+    ASSERT_TRUE(waitUntil([] { return serialLink().portOpen && !scanning && selectedMeter().address == 3; }, 6000));
+    EXPECT_EQ(window->controls().meterList->count(), 1);
+}
+
+}  // namespace
+}  // namespace quorna::test
