@@ -3,3 +3,11 @@ quorna_add_gtest(main_window_tests GUI SOURCES
   main_window_test.cpp
   main_window_screenshot_test.cpp
 )
+
+# Benchmark (not a test): memory, CPU and start-up time of the polling main window.
+add_executable(bench-main-window bench_main_window.cpp)
+set_target_properties(bench-main-window PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QUORNA_TEST_BIN_DIR})
+target_link_libraries(bench-main-window PRIVATE quorna_gui quorna_test_support)
+if(TARGET quorna-metersim)
+  add_dependencies(bench-main-window quorna-metersim)
+endif()
