@@ -70,7 +70,7 @@ MeterSimulator::MeterSimulator(std::vector<std::string> extraArgs) : m_tempDir(m
     const std::string stdoutPath = m_tempDir + "/metersim.out";
 
     std::vector<std::string> args = {QUORNA_METERSIM_PATH, "--link",  m_device, "--log-requests", m_logPath,
-                                      "--control",          m_controlPath, "--drift", "off"};
+                                      "--control",          m_controlPath, "--drift", "off", "--exit-with-parent"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
     for (auto& arg : args)

@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+
+#include <sys/prctl.h>
+#include <unistd.h>
 #include <string>
 #include <string_view>
 #include <sys/signalfd.h>
@@ -42,6 +45,7 @@ Options:
   --drift on|off       whether meters start drifting (default on)
   --check-line         ignore requests when the program's port is not set to the meters'
                        speed and parity (pseudo-terminal only)
+  --exit-with-parent   stop when the program that started the simulator ends (for tests)
   --help               show this text
 
 Answers are paced at the line speed: 10 bits per character, 11 with parity.
@@ -90,6 +94,12 @@ SimulatorOptions parseOptions(int argc, char** argv)
         }
         if (option == "--check-line") {
             options.checkLine = true;
+            continue;
+        }
+        if (option == "--exit-with-parent") {
+            // A test killed on its time-out must not leave its meters answering on a stray line.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() == 1) std::exit(0);
             continue;
         }
         if (i + 1 >= argc)
