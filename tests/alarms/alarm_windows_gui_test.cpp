@@ -13,12 +13,12 @@
 #include <QTest>
 
 #include "alarm_bus_fixture.h"
-#include "alarm_stub_shell.h"
 #include "alarms/alarm_delay_window_qt.h"
 #include "alarms/breaker_alarm_window_qt.h"
 #include "alarms/breaker_grid_qt.h"
 #include "alarms/global_limits_window_qt.h"
 #include "app/command_ids.h"
+#include "stub_app_shell.h"
 
 namespace quorna::test {
 namespace {
@@ -105,7 +105,7 @@ protected:
         return all;
     }
 
-    AlarmStubShell shell;
+    StubAppShell shell;
 };
 
 TEST_F(AlarmWindowsGuiTest, CommandsAreBoundWithoutMenuEntriesOfTheirOwn) {

@@ -11,7 +11,7 @@
 #include "app/command_ids.h"
 #include "app/comms_config_dialog_qt.h"
 #include "comms_fixture.h"
-#include "comms_stub_shell.h"
+#include "stub_app_shell.h"
 
 namespace quorna::test {
 namespace {
@@ -31,7 +31,7 @@ protected:
         CommsTest::SetUp();
         installCommsCommands(shell);
     }
-    StubShell shell;
+    StubAppShell shell;
 };
 
 TEST_F(CommsWindowTest, TheCommandSitsInTheConfigurationMenu) {

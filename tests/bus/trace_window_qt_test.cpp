@@ -20,7 +20,7 @@
 #include "metersim_harness.h"
 #include "recording_operator.h"
 #include "settings/configuration.h"
-#include "trace_stub_shell.h"
+#include "stub_app_shell.h"
 
 namespace quorna::test {
 namespace {
@@ -68,7 +68,7 @@ protected:
     }
 
     ForwardingOperator op;
-    StubShell shell;
+    StubAppShell shell;
     std::unique_ptr<MeterSimulator> sim;
 };
 

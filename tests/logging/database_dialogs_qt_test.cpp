@@ -28,6 +28,7 @@
 #include "odbc_test_env.h"
 #include "recording_operator.h"
 #include "settings/configuration.h"
+#include "stub_app_shell.h"
 
 namespace quorna {
 
@@ -36,38 +37,6 @@ void installDatabaseCommands(AppShell& shell);
 namespace {
 
 using test::RecordingOperator;
-
-// The main window as far as the database windows see it; a modal run hands the dialog to the
-// test, which answers for the operator.
-class ShellStub : public AppShell {
-public:
-    struct Command {
-        std::function<void()> handler;
-        QString menu;
-        QString entry;
-        QKeySequence shortcut;
-    };
-
-    QWidget* mainWindow() override { return &window; }
-    void addCommand(int id, std::function<void()> handler, const QString& menu, const QString& entry,
-                    const QKeySequence& shortcut) override {
-        commands[id] = Command{std::move(handler), menu, entry, shortcut};
-    }
-    void dispatch(int id) override { commands.at(id).handler(); }
-    int runModal(QDialog& dialog) override {
-        dialog.show();
-        QApplication::processEvents();
-        modalTitles.push_back(dialog.windowTitle());
-        const int result = answer ? answer(dialog) : QDialog::Rejected;
-        dialog.hide();
-        return result;
-    }
-
-    QWidget window;
-    std::map<int, Command> commands;
-    std::function<int(QDialog&)> answer;
-    std::vector<QString> modalTitles;
-};
 
 // Saves the window's picture and checks that it shows something.
 void screenshot(QWidget& widget, const QString& name) {
@@ -98,7 +67,7 @@ std::vector<std::string> texts(QListWidget* list) {
 }
 
 TEST(DatabaseCommand, IsOfferedUnderConfigurationWithCtrlD) {
-    ShellStub shell;
+    test::StubAppShell shell;
     installDatabaseCommands(shell);
     ASSERT_EQ(shell.commands.count(32778), 1U);
     EXPECT_EQ(shell.commands[32778].menu, "Configuration");
@@ -147,7 +116,7 @@ protected:
     DatabaseLinkDialogQt* linkWindow() { return shell.window.findChild<DatabaseLinkDialogQt*>(); }
 
     RecordingOperator op;
-    ShellStub shell;
+    test::StubAppShell shell;
 };
 
 TEST_P(DatabaseWindows, OperatorLinksATableAndStartsLogging) {

@@ -11,8 +11,8 @@
 
 #include "app/command_ids.h"
 #include "file_logging_fixture.h"
-#include "file_logging_stub_shell.h"
 #include "logging/log_file_dialog_qt.h"
+#include "stub_app_shell.h"
 
 namespace quorna::test {
 namespace {
@@ -30,7 +30,7 @@ protected:
         FileLoggingTest::SetUp();
         installLogFileCommands(shell);
     }
-    StubShell shell;
+    StubAppShell shell;
 };
 
 TEST_F(LogFileWindowTest, TheCommandSitsInTheConfigurationMenuWithControlL) {

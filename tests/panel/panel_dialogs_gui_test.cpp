@@ -14,53 +14,14 @@
 #include <functional>
 #include <map>
 
-#include "app/app_shell.h"
 #include "app/main_window_fields.h"
 #include "panel_bus_fixture.h"
+#include "stub_app_shell.h"
 
 namespace quorna::test {
 namespace {
 
 using Writes = std::vector<SimWrite>;
-
-// What the subsystems need of the main window, without the main window.
-class StubShell : public AppShell {
-public:
-    struct Entry {
-        int id;
-        QString menu;
-        QString entry;
-        QKeySequence shortcut;
-    };
-
-    QWidget* mainWindow() override { return &window; }
-    void addCommand(int id, std::function<void()> handler, const QString& menu, const QString& entry,
-                    const QKeySequence& shortcut) override {
-        commands[id] = std::move(handler);
-        entries.push_back({id, menu, entry, shortcut});
-    }
-    void dispatch(int id) override {
-        dispatched.push_back(id);
-        if (auto it = commands.find(id); it != commands.end()) it->second();
-    }
-    // The test plays the operator inside the "modal" window: it is shown, not executed.
-    int runModal(QDialog& dialog) override {
-        ++modalRuns;
-        dialog.show();
-        dialog.activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
-        if (whileOpen) whileOpen(dialog);
-        if (dialog.isVisible()) dialog.reject();
-        return dialog.result();
-    }
-
-    QWidget window;
-    std::map<int, std::function<void()>> commands;
-    std::vector<Entry> entries;
-    std::vector<int> dispatched;
-    std::function<void(QDialog&)> whileOpen;
-    int modalRuns = 0;
-};
 
 template <class W>
 W* child(QDialog& dialog, const char* name) {
@@ -128,15 +89,14 @@ protected:
         installPanelCommands(shell);
     }
     MeterSimulator sim{{"--meter", "3:230", "--meter", "7:236", "--meter", "8:235"}};
-    StubShell shell;
+    StubAppShell shell;
 };
 
 TEST_F(PanelWindowsTest, CommandSitsInTheConfigurationMenuAndGuardsAgainstNoMeter) {
-    ASSERT_EQ(shell.entries.size(), 1U);
-    EXPECT_EQ(shell.entries[0].id, 32772);
-    EXPECT_EQ(shell.entries[0].menu, "Configuration");
-    EXPECT_EQ(shell.entries[0].entry, "Panel...");
-    EXPECT_EQ(shell.entries[0].shortcut, QKeySequence("Ctrl+P"));
+    ASSERT_EQ(shell.bound, std::vector<int>{32772});
+    EXPECT_EQ(shell.commands[32772].menu, "Configuration");
+    EXPECT_EQ(shell.commands[32772].entry, "Panel...");
+    EXPECT_EQ(shell.commands[32772].shortcut, QKeySequence("Ctrl+P"));
     shell.dispatch(32772);
     EXPECT_EQ(shell.modalRuns, 0);
     ASSERT_EQ(op.messages.size(), 1U);
@@ -148,7 +108,7 @@ TEST_F(PanelWindowsTest, BranchMeterWindowLayoutAndOk) {
     connect(sim);
     mainFields().firstName = "PNL1";
     select(3, kBranchMeter);
-    shell.whileOpen = [&](QDialog& d) {
+    shell.whileModal = [&](QDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Panel Configuration");
         EXPECT_TRUE(labelTexts(d).contains("Breaker Ratings - "));
         EXPECT_TRUE(labelTexts(d).contains("Amps"));
@@ -196,7 +156,7 @@ TEST_F(PanelWindowsTest, BranchMeterWindowLayoutAndOk) {
 TEST_F(PanelWindowsTest, RatingOutOfRangeGetsTheFocusBackAndBlocksTheSets) {
     connect(sim);
     select(3, kBranchMeter);
-    shell.whileOpen = [&](QDialog& d) {
+    shell.whileModal = [&](QDialog& d) {
         sim.clearRequests();
         type(rating(d, 7), "51");
         leave(rating(d, 8));
@@ -224,14 +184,14 @@ TEST_F(PanelWindowsTest, RatingOutOfRangeGetsTheFocusBackAndBlocksTheSets) {
 TEST_F(PanelWindowsTest, GlobalRatingIsKeptBetweenOpenings) {
     connect(sim);
     select(3, kBranchMeter);
-    shell.whileOpen = [&](QDialog& d) {
+    shell.whileModal = [&](QDialog& d) {
         EXPECT_EQ(child<QLineEdit>(d, "globalRating")->text(), "20");
         type(child<QLineEdit>(d, "globalRating"), "35");
         leave(child<QLineEdit>(d, "panelName"));
         d.reject();
     };
     shell.dispatch(32772);
-    shell.whileOpen = [&](QDialog& d) { EXPECT_EQ(child<QLineEdit>(d, "globalRating")->text(), "35"); };
+    shell.whileModal = [&](QDialog& d) { EXPECT_EQ(child<QLineEdit>(d, "globalRating")->text(), "35"); };
     shell.dispatch(32772);
     EXPECT_EQ(shell.modalRuns, 2);
     EXPECT_TRUE(op.messages.empty());
@@ -243,7 +203,7 @@ TEST_F(PanelWindowsTest, CircuitMeterWindowLayoutWithLockedSelection) {
     mainFields().firstName = "MAIN";
     mainFields().secondName = "BRD1";
     select(8, kCircuitMeter8);
-    shell.whileOpen = [&](QDialog& d) {
+    shell.whileModal = [&](QDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Panel Configuration");
         EXPECT_EQ(groupTitles(d), (QStringList{"Board Name", "CT Size", "Meter Enable", "Panel Name"}));
         EXPECT_TRUE(labelTexts(d).contains("Firmware V2.7"));
@@ -278,7 +238,7 @@ TEST_F(PanelWindowsTest, CircuitMeterWindowLayoutWithLockedSelection) {
 TEST_F(PanelWindowsTest, CircuitMeterWindowBoxesCtSizeAndNetworkDisplayMessage) {
     connect(sim);
     select(7, kCircuitMeter6);
-    shell.whileOpen = [&](QDialog& d) {
+    shell.whileModal = [&](QDialog& d) {
         screenshot(d, "panel_config_dialog");
         auto box = [&](int n) { return child<QCheckBox>(d, QString("meterEnable%1").arg(n).toLatin1().constData()); };
         EXPECT_EQ(box(7)->checkState(), Qt::PartiallyChecked);

@@ -1,0 +1,51 @@
+#pragma once
+// A stand-in for the main window in window tests: a parent widget, the commands bound to it, and
+// a modal run that shows the dialog and hands it to the test, which acts as the operator would.
+
+#include <QDialog>
+#include <QKeySequence>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/app_shell.h"
+
+namespace quorna::test {
+
+class StubAppShell : public AppShell {
+public:
+    struct BoundCommand {
+        std::function<void()> handler;
+        QString menu;
+        QString entry;
+        QKeySequence shortcut;
+    };
+
+    QWidget* mainWindow() override { return &window; }
+    void addCommand(int id, std::function<void()> handler, const QString& menu, const QString& entry,
+                    const QKeySequence& shortcut) override;
+    // Records every command run and runs the one bound here. Help is the main window's own command:
+    // it is recorded only. Any other command nobody bound fails the test.
+    void dispatch(int id) override;
+    // Shows the dialog active, hands it to `answer` (whose value is the result) or else to
+    // `whileModal`, and returns its result once it has closed. A dialog the test leaves open is
+    // cancelled, as Esc would.
+    int runModal(QDialog& dialog) override;
+
+    QWidget window;
+    std::map<int, BoundCommand> commands;
+    std::vector<int> bound;       // every addCommand, in order
+    std::vector<int> dispatched;  // every dispatch, in order
+    std::function<void(QDialog&)> whileModal;
+    std::function<int(QDialog&)> answer;
+    std::vector<QString> modalTitles;  // the title of every dialog run modally, in order
+    int modalRuns = 0;
+};
+
+// Saves the widget's picture to <build>/screenshots/<name>.png and checks that it shows something.
+void saveScreenshot(QWidget& widget, const std::string& name);
+
+}  // namespace quorna::test
