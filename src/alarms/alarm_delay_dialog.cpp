@@ -1,7 +1,7 @@
 #include "alarms/alarm_delay_dialog.h"
 
 #include "alarms/alarm_windows.h"
-#include "alarms/field_validation.h"
+#include "app/field_validation.h"
 #include "app/main_window_fields.h"
 #include "app/operator.h"
 

@@ -1,6 +1,6 @@
 #include "alarms/breaker_pairs.h"
 
-#include "alarms/field_validation.h"
+#include "app/field_validation.h"
 
 namespace quorna {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "alarms/alarm_windows.h"
-#include "alarms/field_validation.h"
+#include "app/field_validation.h"
 #include "app/main_window_fields.h"
 #include "app/operator.h"
 #include "meters/meter_model.h"

@@ -1,5 +1,6 @@
 #include "panel/panel_config.h"
 
+#include "app/field_validation.h"
 #include "app/main_window_fields.h"
 #include "app/operator.h"
 #include "meters/meter_state.h"
@@ -122,7 +123,7 @@ int PanelConfigDialog::setBoardName() {
 int PanelConfigDialog::setCtSize() {
     if (const int failed = takeFields(); failed != kNoField) return failed;
     if (m_ctSize < kCtSizeLow || m_ctSize > kCtSizeHigh) {
-        ui().messageBox(panel::integerRangeMessage(kCtSizeLow, kCtSizeHigh), "");
+        ui().messageBox(integerRangeMessage(kCtSizeLow, kCtSizeHigh), "");
         return kCtSizeField;
     }
     (void)writeRegister(serialLink(), m_address, kCtSizeRegister, m_ctSize);

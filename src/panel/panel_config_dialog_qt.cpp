@@ -10,8 +10,8 @@
 
 #include "app/app_shell.h"
 #include "app/command_ids.h"
+#include "app/field_validation.h"
 #include "panel/focus_take_qt.h"
-#include "panel/panel_fields.h"
 #include "panel/panel_qt_common.h"
 
 namespace quorna {
@@ -80,9 +80,9 @@ PanelConfigDialogQt::PanelConfigDialogQt(AppShell& shell, PanelConfigDialog& log
         m_watcher->watch(e);
         return e;
     };
-    m_boardName = edit("boardName", 60, panel::kNameLength);
+    m_boardName = edit("boardName", 60, kMeterNameLength);
     m_boardNameSet = panel::button("SET", "boardNameSet", this);
-    m_panelName = edit("panelName", 60, panel::kNameLength);
+    m_panelName = edit("panelName", 60, kMeterNameLength);
     auto* panelNameSet = panel::button("SET", "panelNameSet", this);
     m_ctSize = edit("ctSize", 60, 0);
     m_ctSize->setAlignment(Qt::AlignRight);

@@ -1,20 +1,12 @@
 #pragma once
 // What the two panel windows share: taking a number or a name from an edit with the standard
-// validation messages, and the texts of the firmware and serial-number lines.
+// validation messages (app/field_validation.h), and the texts of the firmware and serial-number lines.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace quorna::panel {
-
-// Names on the meter are four characters; the edits accept no more.
-inline constexpr int kNameLength = 4;
-
-// The standard validation messages.
-std::string notAnIntegerMessage();                  // "Please enter an integer."
-std::string integerRangeMessage(int low, int high); // "Please enter an integer between 10 and 50."
-std::string tooLongMessage(int limit);              // "Please enter no more than 4 characters."
 
 // The integer an edit holds: optional blanks around an optionally signed run of decimal digits
 // that fits 32 bits. Nothing for anything else (empty text included).
@@ -26,7 +18,7 @@ std::optional<int> parseInteger(const std::string& text);
 std::optional<int> takeInteger(const std::string& text, int low, int high,
                                std::optional<int> unchanged = std::nullopt);
 
-// Takes one name edit: passes when it holds at most kNameLength characters, else shows the
+// Takes one name edit: passes when it holds at most kMeterNameLength characters, else shows the
 // length message and gives false.
 bool takeName(const std::string& text);
 

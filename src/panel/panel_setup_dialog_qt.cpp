@@ -10,8 +10,8 @@
 
 #include "app/app_shell.h"
 #include "app/command_ids.h"
+#include "app/field_validation.h"
 #include "panel/focus_take_qt.h"
-#include "panel/panel_fields.h"
 #include "panel/panel_qt_common.h"
 
 namespace quorna {
@@ -68,7 +68,7 @@ PanelSetupDialogQt::PanelSetupDialogQt(AppShell& shell, PanelSetupDialog& logic,
     auto* nameSet = panel::button("SET", "panelNameSet", this);
     m_panelName = new QLineEdit(this);
     m_panelName->setObjectName("panelName");
-    m_panelName->setMaxLength(panel::kNameLength);
+    m_panelName->setMaxLength(kMeterNameLength);
     m_panelName->setFixedWidth(60);
     m_watcher->watch(m_panelName);
     nameRow->addWidget(nameSet);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "alarms/field_validation.h"
+#include <cstdint>
+
+#include "app/field_validation.h"
 
 namespace quorna {
 namespace {
@@ -31,6 +33,24 @@ TEST(FieldValidation, Integers) {
     for (const char* bad : {"", " ", "8.5", "x", "1 2", "+-5", "-", "0x10", "++1"}) {
         EXPECT_EQ(integerVerdict(bad), "Please enter an integer.") << bad;
     }
+}
+
+// What the alarm windows take around an integer is narrower than what the panel windows take.
+TEST(FieldValidation, IntegerTextsUpTo64Bits) {
+    std::int64_t value = -7;
+    EXPECT_EQ(scanInteger("9223372036854775807", Blanks::SpacesAndTabs, value), IntegerText::Integer);
+    EXPECT_EQ(value, INT64_MAX);
+    EXPECT_EQ(scanInteger("-9223372036854775808", Blanks::SpacesAndTabs, value), IntegerText::Integer);
+    EXPECT_EQ(value, INT64_MIN);
+    EXPECT_EQ(scanInteger("9223372036854775808", Blanks::SpacesAndTabs, value), IntegerText::TooLong);
+    EXPECT_EQ(scanInteger("-9223372036854775809", Blanks::SpacesAndTabs, value), IntegerText::TooLong);
+    EXPECT_EQ(scanInteger("99999999999999999999999x", Blanks::SpacesAndTabs, value), IntegerText::NotAnInteger);
+    EXPECT_EQ(value, INT64_MIN) << "left untouched";
+    EXPECT_EQ(scanInteger("\t-12 ", Blanks::SpacesAndTabs, value), IntegerText::Integer);
+    EXPECT_EQ(value, -12);
+    EXPECT_EQ(scanInteger("\n12\r", Blanks::SpacesAndTabs, value), IntegerText::NotAnInteger);
+    EXPECT_EQ(scanInteger("\n12\r", Blanks::AnyWhiteSpace, value), IntegerText::Integer);
+    EXPECT_EQ(value, 12);
 }
 
 TEST(FieldValidation, Numbers) {

@@ -1,6 +1,6 @@
-#include "alarms/field_validation.h"
+#include "app/field_validation.h"
 
-#include <charconv>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -37,21 +37,51 @@ std::string textLengthMessage(int maxChars) {
     return "Please enter no more than " + std::to_string(maxChars) + " characters.";
 }
 
+IntegerText scanInteger(const std::string& text, Blanks blanks, std::int64_t& value) {
+    const auto isBlank = [blanks](char c) {
+        return blanks == Blanks::AnyWhiteSpace ? std::isspace(static_cast<unsigned char>(c)) != 0 : c == ' ' || c == '\t';
+    };
+    std::size_t at = 0;
+    const std::size_t size = text.size();
+    while (at < size && isBlank(text[at])) ++at;
+    bool negative = false;
+    if (at < size && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        ++at;
+    }
+    // The magnitude is gathered unsigned: the most negative value has no positive counterpart.
+    const std::uint64_t limit = negative ? std::uint64_t{1} << 63 : (std::uint64_t{1} << 63) - 1;
+    const std::size_t firstDigit = at;
+    std::uint64_t magnitude = 0;
+    bool tooLong = false;
+    for (; at < size && text[at] >= '0' && text[at] <= '9'; ++at) {
+        const auto digit = static_cast<std::uint64_t>(text[at] - '0');
+        if (tooLong || magnitude > (limit - digit) / 10) {
+            tooLong = true;  // the rest must still be digits and blanks to count as an integer
+        } else {
+            magnitude = magnitude * 10 + digit;
+        }
+    }
+    if (at == firstDigit) return IntegerText::NotAnInteger;
+    while (at < size && isBlank(text[at])) ++at;
+    if (at != size) return IntegerText::NotAnInteger;
+    if (tooLong) return IntegerText::TooLong;
+    value = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+    return IntegerText::Integer;
+}
+
 std::optional<std::string> parseIntegerField(const std::string& text, std::int32_t min, std::int32_t max,
                                              std::int32_t& value) {
-    const std::string digits = trimmed(text);
-    const char* begin = digits.data();
-    const char* end = begin + digits.size();
-    if (begin != end && *begin == '+') {  // from_chars takes a minus sign only
-        ++begin;
-        if (begin == end || *begin < '0' || *begin > '9') return std::string(kNotAnInteger);
-    }
     std::int64_t parsed = 0;
-    const auto [stop, error] = std::from_chars(begin, end, parsed);
-    if (stop != end) return std::string(kNotAnInteger);
-    // A number too long for 64 bits is still an integer, just far out of range.
-    if (error == std::errc::result_out_of_range || parsed < min || parsed > max) return integerRangeMessage(min, max);
-    if (error != std::errc{}) return std::string(kNotAnInteger);
+    switch (scanInteger(text, Blanks::SpacesAndTabs, parsed)) {
+    case IntegerText::NotAnInteger:
+        return std::string(kNotAnInteger);
+    case IntegerText::TooLong:
+        return integerRangeMessage(min, max);
+    case IntegerText::Integer:
+        break;
+    }
+    if (parsed < min || parsed > max) return integerRangeMessage(min, max);
     value = static_cast<std::int32_t>(parsed);
     return std::nullopt;
 }
