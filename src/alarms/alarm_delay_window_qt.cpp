@@ -1,7 +1,5 @@
 #include "alarms/alarm_delay_window_qt.h"
 
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
@@ -18,26 +16,19 @@ AlarmDelayWindow::AlarmDelayWindow(AppShell& shell, AlarmDelayDialog& logic)
     : AlarmWindow(shell, QStringLiteral("Alarm Delay Setup")), m_logic(logic) {
     setCancelLogic([&logic] { logic.cancel(); });
 
-    auto* nameRow = new QHBoxLayout;
-    nameRow->addWidget(new QLabel(QStringLiteral("Breakers - "), this));
-    m_name = makeNameField(this);
-    m_name->setObjectName(QStringLiteral("meterName"));
-    nameRow->addWidget(m_name);
-    nameRow->addStretch(1);
+    const BreakersNameRow nameRow = makeBreakersNameRow(this);
+    m_name = nameRow.name;
 
     m_grid = new BreakerGrid(kDelayDigits, this);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(nameRow);
+    layout->addLayout(nameRow.layout);
     layout->addWidget(m_grid);
     layout->addLayout(buttonRow());
 
     for (int field = 0; field < BreakerPairs::kFieldCount; ++field) watchFocus(m_grid->edit(field));
 
-    const AlarmDelayDialog::Texts texts = m_logic.showFields();
-    for (int field = 0; field < AlarmDelayDialog::kFieldCount; ++field) {
-        editOfField(field)->setText(QString::fromStdString(texts[static_cast<std::size_t>(field)]));
-    }
+    showTexts(m_logic.showFields());
 }
 
 QLineEdit* AlarmDelayWindow::editOfField(int field) const {
@@ -47,12 +38,8 @@ QLineEdit* AlarmDelayWindow::editOfField(int field) const {
 
 std::optional<int> AlarmDelayWindow::takeFields() {
     AlarmDelayDialog::Texts texts;
-    for (int field = 0; field < AlarmDelayDialog::kFieldCount; ++field) {
-        texts[static_cast<std::size_t>(field)] = editOfField(field)->text().toStdString();
-    }
+    readTexts(texts);
     return m_logic.takeFields(texts);
 }
-
-QWidget* AlarmDelayWindow::widgetOfField(int field) const { return editOfField(field); }
 
 }  // namespace quorna

@@ -17,11 +17,10 @@ public:
 
     BreakerGrid* grid() const { return m_grid; }
     QLineEdit* nameField() const { return m_name; }
-    QLineEdit* editOfField(int field) const;
+    QLineEdit* editOfField(int field) const override;
 
 protected:
     std::optional<int> takeFields() override;
-    QWidget* widgetOfField(int field) const override;
     std::optional<int> writeChanges() override { return m_logic.ok(); }
 
 private:

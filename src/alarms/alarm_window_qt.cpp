@@ -85,9 +85,9 @@ void AlarmWindow::focusField(std::optional<int> field) {
     if (!field) return;
     const bool wasTaking = m_taking;
     m_taking = true;
-    if (QWidget* widget = widgetOfField(*field)) {
-        widget->setFocus(Qt::OtherFocusReason);
-        if (auto* edit = qobject_cast<QLineEdit*>(widget)) edit->selectAll();
+    if (QLineEdit* edit = editOfField(*field)) {
+        edit->setFocus(Qt::OtherFocusReason);
+        edit->selectAll();
     }
     m_taking = wasTaking;
 }

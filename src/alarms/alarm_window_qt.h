@@ -3,10 +3,14 @@
 // "Cancel" and "Help", and the take of every field whenever one of their edits loses the focus.
 
 #include <QDialog>
+#include <QLineEdit>
+#include <QString>
+#include <array>
+#include <cstddef>
 #include <functional>
 #include <optional>
+#include <string>
 
-class QLineEdit;
 class QPushButton;
 class QHBoxLayout;
 class QVBoxLayout;
@@ -25,6 +29,9 @@ public:
     QPushButton* cancelButton() const { return m_cancel; }
     QPushButton* helpButton() const { return m_help; }
 
+    // The edit of a field index of the logic; nothing for an index the window does not show.
+    virtual QLineEdit* editOfField(int field) const = 0;
+
     // Runs the take now, as a focus change would: true when every field passed. A failing field
     // has had its message shown by the logic and gets the focus back.
     bool takeFromWindow();
@@ -34,13 +41,25 @@ public:
 protected:
     // The logic's take from the controls' texts; the index of the failing field, if one failed.
     virtual std::optional<int> takeFields() = 0;
-    // The edit of a field index of the logic.
-    virtual QWidget* widgetOfField(int field) const = 0;
     // "OK": the logic writes what changed; returns the failing field when it refused.
     virtual std::optional<int> writeChanges() = 0;
     // "Cancel", closing, or destruction while open: the logic clears its mark. A function rather
     // than a virtual so that the destructor can still call it.
     void setCancelLogic(std::function<void()> cancel) { m_cancelLogic = std::move(cancel); }
+
+    // The logic's texts into the edits of fields 0..N-1, and back.
+    template <std::size_t N>
+    void showTexts(const std::array<std::string, N>& texts) const {
+        for (std::size_t field = 0; field < N; ++field) {
+            editOfField(static_cast<int>(field))->setText(QString::fromStdString(texts[field]));
+        }
+    }
+    template <std::size_t N>
+    void readTexts(std::array<std::string, N>& texts) const {
+        for (std::size_t field = 0; field < N; ++field) {
+            texts[field] = editOfField(static_cast<int>(field))->text().toStdString();
+        }
+    }
 
     // The edit takes all fields when it loses the focus to another control of this window.
     void watchFocus(QLineEdit* edit);

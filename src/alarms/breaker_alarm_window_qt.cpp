@@ -26,12 +26,8 @@ BreakerAlarmWindow::BreakerAlarmWindow(AppShell& shell, BreakerAlarmDialog& logi
     : AlarmWindow(shell, QStringLiteral("Alarm Setup")), m_logic(logic) {
     setCancelLogic([&logic] { logic.cancel(); });
 
-    auto* nameRow = new QHBoxLayout;
-    nameRow->addWidget(new QLabel(QStringLiteral("Breakers - "), this));
-    m_name = makeNameField(this);
-    m_name->setObjectName(QStringLiteral("meterName"));
-    nameRow->addWidget(m_name);
-    nameRow->addStretch(1);
+    const BreakersNameRow nameRow = makeBreakersNameRow(this);
+    m_name = nameRow.name;
 
     m_grid = new BreakerGrid(kThresholdDigits, this);
 
@@ -69,7 +65,7 @@ BreakerAlarmWindow::BreakerAlarmWindow(AppShell& shell, BreakerAlarmDialog& logi
     side->addLayout(buttonRow());
 
     auto* left = new QVBoxLayout;
-    left->addLayout(nameRow);
+    left->addLayout(nameRow.layout);
     left->addWidget(m_grid);
 
     auto* top = new QHBoxLayout(this);
@@ -99,17 +95,12 @@ QLineEdit* BreakerAlarmWindow::editOfField(int field) const {
 }
 
 void BreakerAlarmWindow::showFields() {
-    const BreakerAlarmDialog::Texts texts = m_logic.showFields();
-    for (int field = 0; field < BreakerAlarmDialog::kFieldCount; ++field) {
-        editOfField(field)->setText(QString::fromStdString(texts[static_cast<std::size_t>(field)]));
-    }
+    showTexts(m_logic.showFields());
 }
 
 std::optional<int> BreakerAlarmWindow::takeFields() {
     BreakerAlarmDialog::Texts texts;
-    for (int field = 0; field < BreakerAlarmDialog::kFieldCount; ++field) {
-        texts[static_cast<std::size_t>(field)] = editOfField(field)->text().toStdString();
-    }
+    readTexts(texts);
     return m_logic.takeFields(texts);
 }
 
@@ -121,7 +112,5 @@ void BreakerAlarmWindow::onSet(Setting setting) {
     }
     showFields();
 }
-
-QWidget* BreakerAlarmWindow::widgetOfField(int field) const { return editOfField(field); }
 
 }  // namespace quorna

@@ -21,11 +21,10 @@ public:
     QLineEdit* nameField() const { return m_name; }
     QLineEdit* globalEdit(BreakerAlarmDialog::GlobalSetting setting) const;
     QPushButton* setButton(BreakerAlarmDialog::GlobalSetting setting) const;
-    QLineEdit* editOfField(int field) const;
+    QLineEdit* editOfField(int field) const override;
 
 protected:
     std::optional<int> takeFields() override;
-    QWidget* widgetOfField(int field) const override;
     std::optional<int> writeChanges() override { return m_logic.ok(); }
 
 private:

@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -58,6 +59,16 @@ QLineEdit* makeNameField(QWidget* parent) {
     name->setFocusPolicy(Qt::NoFocus);
     name->setFixedWidth(name->fontMetrics().horizontalAdvance(QStringLiteral("WWWWWW")) + 12);
     return name;
+}
+
+BreakersNameRow makeBreakersNameRow(QWidget* parent) {
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(QStringLiteral("Breakers - "), parent));
+    QLineEdit* name = makeNameField(parent);
+    name->setObjectName(QStringLiteral("meterName"));
+    row->addWidget(name);
+    row->addStretch(1);
+    return {row, name};
 }
 
 }  // namespace quorna

@@ -7,6 +7,7 @@
 
 #include "meters/register_map.h"
 
+class QHBoxLayout;
 class QLineEdit;
 
 namespace quorna {
@@ -31,5 +32,12 @@ private:
 
 // The read-only, centred name field after "Breakers - ".
 QLineEdit* makeNameField(QWidget* parent);
+
+// The "Breakers - " row above a breaker grid, with the meter name field "meterName".
+struct BreakersNameRow {
+    QHBoxLayout* layout;
+    QLineEdit* name;
+};
+BreakersNameRow makeBreakersNameRow(QWidget* parent);
 
 }  // namespace quorna

@@ -84,9 +84,7 @@ GlobalLimitsWindow::GlobalLimitsWindow(AppShell& shell, GlobalLimitsDialog& logi
     layout->addLayout(buttonRow());
 
     const Dialog::Controls controls = m_logic.showFields();
-    for (int field = 0; field < Dialog::kFieldCount; ++field) {
-        editOfField(field)->setText(QString::fromStdString(controls.texts[static_cast<std::size_t>(field)]));
-    }
+    showTexts(controls.texts);
     for (int which = 0; which < Dialog::kBoxCount; ++which) {
         criticalBox(which)->setChecked(controls.critical[static_cast<std::size_t>(which)]);
     }
@@ -94,15 +92,11 @@ GlobalLimitsWindow::GlobalLimitsWindow(AppShell& shell, GlobalLimitsDialog& logi
 
 std::optional<int> GlobalLimitsWindow::takeFields() {
     Dialog::Controls controls;
-    for (int field = 0; field < Dialog::kFieldCount; ++field) {
-        controls.texts[static_cast<std::size_t>(field)] = editOfField(field)->text().toStdString();
-    }
+    readTexts(controls.texts);
     for (int which = 0; which < Dialog::kBoxCount; ++which) {
         controls.critical[static_cast<std::size_t>(which)] = criticalBox(which)->isChecked();
     }
     return m_logic.takeFields(controls);
 }
-
-QWidget* GlobalLimitsWindow::widgetOfField(int field) const { return editOfField(field); }
 
 }  // namespace quorna

@@ -16,12 +16,11 @@ class GlobalLimitsWindow : public AlarmWindow {
 public:
     GlobalLimitsWindow(AppShell& shell, GlobalLimitsDialog& logic);
 
-    QLineEdit* editOfField(int field) const { return m_edit.at(static_cast<std::size_t>(field)); }
+    QLineEdit* editOfField(int field) const override { return m_edit.at(static_cast<std::size_t>(field)); }
     QCheckBox* criticalBox(int box) const { return m_box.at(static_cast<std::size_t>(box)); }
 
 protected:
     std::optional<int> takeFields() override;
-    QWidget* widgetOfField(int field) const override;
     std::optional<int> writeChanges() override { return m_logic.ok(); }
 
 private:

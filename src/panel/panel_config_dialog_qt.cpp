@@ -103,15 +103,7 @@ PanelConfigDialogQt::PanelConfigDialogQt(AppShell& shell, PanelConfigDialog& log
     enableRow->addSpacing(8);
     enableRow->addWidget(m_meterEnableSet);
 
-    auto* ok = panel::button("OK", "okButton", this);
-    ok->setDefault(true);
-    auto* cancel = panel::button("Cancel", "cancelButton", this);
-    auto* helpButton = panel::button("Help", "helpButton", this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addWidget(helpButton);
+    QHBoxLayout* buttons = panel::buttonRow(this);
 
     auto* groups = new QHBoxLayout;
     groups->addWidget(setGroup("Board Name", m_boardNameSet, m_boardName, this));
@@ -128,9 +120,6 @@ PanelConfigDialogQt::PanelConfigDialogQt(AppShell& shell, PanelConfigDialog& log
     connect(panelNameSet, &QPushButton::clicked, this, &PanelConfigDialogQt::setPanelName);
     connect(ctSizeSet, &QPushButton::clicked, this, &PanelConfigDialogQt::setCtSize);
     connect(m_meterEnableSet, &QPushButton::clicked, this, &PanelConfigDialogQt::setMeterEnable);
-    connect(ok, &QPushButton::clicked, this, &PanelConfigDialogQt::accept);
-    connect(cancel, &QPushButton::clicked, this, &PanelConfigDialogQt::reject);
-    connect(helpButton, &QPushButton::clicked, this, &PanelConfigDialogQt::help);
 
     push();
     (m_boardName->isEnabled() ? m_boardName : m_panelName)->setFocus(Qt::OtherFocusReason);

@@ -1,6 +1,8 @@
 #pragma once
 // Small pieces the two panel windows' Qt classes share.
 
+#include <QDialog>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
@@ -31,6 +33,25 @@ inline QPushButton* button(const QString& text, const QString& objectName, QWidg
     b->setFocusPolicy(Qt::TabFocus);
     b->setAutoDefault(false);
     return b;
+}
+
+// The row of "OK" (the default), "Cancel" and "Help" at the foot of a panel window, right-aligned:
+// OK runs the window's accept(), Cancel its reject(), Help its help().
+template <class Window>
+QHBoxLayout* buttonRow(Window* window) {
+    auto* ok = button("OK", "okButton", window);
+    ok->setDefault(true);
+    auto* cancel = button("Cancel", "cancelButton", window);
+    auto* help = button("Help", "helpButton", window);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    row->addWidget(help);
+    QObject::connect(ok, &QPushButton::clicked, window, &Window::accept);
+    QObject::connect(cancel, &QPushButton::clicked, window, &QDialog::reject);
+    QObject::connect(help, &QPushButton::clicked, window, &Window::help);
+    return row;
 }
 
 }  // namespace quorna::panel

@@ -80,15 +80,7 @@ PanelSetupDialogQt::PanelSetupDialogQt(AppShell& shell, PanelSetupDialog& logic,
     m_serial = new QLabel(this);
     m_serial->setObjectName("serialText");
 
-    auto* ok = panel::button("OK", "okButton", this);
-    ok->setDefault(true);
-    auto* cancel = panel::button("Cancel", "cancelButton", this);
-    auto* helpButton = panel::button("Help", "helpButton", this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addWidget(helpButton);
+    QHBoxLayout* buttons = panel::buttonRow(this);
 
     auto* side = new QVBoxLayout;
     side->addWidget(globalGroup);
@@ -110,9 +102,6 @@ PanelSetupDialogQt::PanelSetupDialogQt(AppShell& shell, PanelSetupDialog& logic,
 
     connect(globalSet, &QPushButton::clicked, this, &PanelSetupDialogQt::setGlobalRating);
     connect(nameSet, &QPushButton::clicked, this, &PanelSetupDialogQt::setPanelName);
-    connect(ok, &QPushButton::clicked, this, &PanelSetupDialogQt::accept);
-    connect(cancel, &QPushButton::clicked, this, &PanelSetupDialogQt::reject);
-    connect(helpButton, &QPushButton::clicked, this, &PanelSetupDialogQt::help);
 
     push();
     m_ratings[0]->setFocus(Qt::OtherFocusReason);
