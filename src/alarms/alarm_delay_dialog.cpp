@@ -39,17 +39,11 @@ std::optional<int> AlarmDelayDialog::takeFields(const Texts& texts) {
             m_shownName = m_meterName;
         }
     }
-    return pendingFailure();
-}
-
-std::optional<int> AlarmDelayDialog::pendingFailure() {
-    if (!m_failure) return std::nullopt;
-    ui().messageBox(m_failure->message, "");
-    return m_failure->field;
+    return showFailure(m_failure);
 }
 
 std::optional<int> AlarmDelayDialog::ok() {
-    if (m_failure) return pendingFailure();
+    if (m_failure) return showFailure(m_failure);
     {
         WaitCursor busy;
         m_pairs.writeChanged(serialLink(), m_address);

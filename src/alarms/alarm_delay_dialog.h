@@ -47,8 +47,6 @@ public:
     const std::string& meterName() const { return m_meterName; }
 
 private:
-    [[nodiscard]] std::optional<int> pendingFailure();
-
     int m_address = -1;
     BreakerPairs m_pairs;
     std::string m_meterName;

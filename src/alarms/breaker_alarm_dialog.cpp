@@ -61,17 +61,11 @@ std::optional<int> BreakerAlarmDialog::takeFields(const Texts& texts) {
     }
     takeInteger(kAlarmHoldoffField, kMaxRegisterValue, m_alarmHoldoff);
     takeInteger(kWarningHoldoffField, kMaxRegisterValue, m_warningHoldoff);
-    return pendingFailure();
-}
-
-std::optional<int> BreakerAlarmDialog::pendingFailure() {
-    if (!m_failure) return std::nullopt;
-    ui().messageBox(m_failure->message, "");
-    return m_failure->field;
+    return showFailure(m_failure);
 }
 
 std::optional<int> BreakerAlarmDialog::set(GlobalSetting setting) {
-    if (m_failure) return pendingFailure();
+    if (m_failure) return showFailure(m_failure);
     switch (setting) {
     case GlobalSetting::WarningPercent:
         (void)writeRegister(serialLink(), m_address, kGlobalWarningPercentRegister, m_warningPercent);
@@ -91,7 +85,7 @@ std::optional<int> BreakerAlarmDialog::set(GlobalSetting setting) {
 }
 
 std::optional<int> BreakerAlarmDialog::ok() {
-    if (m_failure) return pendingFailure();
+    if (m_failure) return showFailure(m_failure);
     {
         WaitCursor busy;
         m_pairs.writeChanged(serialLink(), m_address);

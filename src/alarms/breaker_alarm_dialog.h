@@ -72,7 +72,6 @@ public:
 
 private:
     void refresh();
-    [[nodiscard]] std::optional<int> pendingFailure();
 
     int m_address = -1;
     BreakerPairs m_pairs;

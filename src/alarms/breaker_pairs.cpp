@@ -1,8 +1,15 @@
 #include "alarms/breaker_pairs.h"
 
 #include "app/field_validation.h"
+#include "app/operator.h"
 
 namespace quorna {
+
+std::optional<int> showFailure(const std::optional<FieldFailure>& failure) {
+    if (!failure) return std::nullopt;
+    ui().messageBox(failure->message, "");
+    return failure->field;
+}
 
 BreakerPairs::BreakerPairs(int alarmRegister, int warnRegister, std::int32_t maxValue)
     : m_alarmRegister(alarmRegister), m_warnRegister(warnRegister), m_maxValue(maxValue) {

@@ -17,6 +17,10 @@ struct FieldFailure {
     std::string message;
 };
 
+// Shows a pending failure's message again (untitled box) and gives its field, so that the window
+// puts the focus back there; nothing when no field failed.
+[[nodiscard]] std::optional<int> showFailure(const std::optional<FieldFailure>& failure);
+
 class BreakerPairs {
 public:
     static constexpr int kFieldCount = 2 * kBreakerCount;  // 0..41 "Alarm", 42..83 "Warn"

@@ -100,13 +100,7 @@ std::optional<int> GlobalLimitsDialog::takeFields(const Controls& controls) {
             m_shown[at] = text;
         }
     }
-    return pendingFailure();
-}
-
-std::optional<int> GlobalLimitsDialog::pendingFailure() {
-    if (!m_failure) return std::nullopt;
-    ui().messageBox(m_failure->message, "");
-    return m_failure->field;
+    return showFailure(m_failure);
 }
 
 std::int32_t GlobalLimitsDialog::criticalFlags() const {
@@ -139,7 +133,7 @@ std::optional<int> GlobalLimitsDialog::registerValue(Limit which, float value, f
 }
 
 std::optional<int> GlobalLimitsDialog::ok() {
-    if (m_failure) return pendingFailure();
+    if (m_failure) return showFailure(m_failure);
     {
         WaitCursor busy;
         const float scale = currentScale();

@@ -99,7 +99,6 @@ public:
 
 private:
     float currentScale() const;
-    [[nodiscard]] std::optional<int> pendingFailure();
 
     int m_address = -1;
     float m_openScale = 0.0F;  // CurrentScale of the bound meter when the window opened
