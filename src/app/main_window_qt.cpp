@@ -29,7 +29,6 @@ namespace quorna {
 namespace {
 
 constexpr int kWindowFontPoints = 8;
-constexpr int kNameCapacity = 4;
 // Where a fixed dialog frame and its caption would push the list down and right: the meter
 // list's home place is its template place moved by these, which puts it just below the upper
 // "Available Meters" label.
@@ -297,8 +296,8 @@ void MainWindow::timerEvent(QTimerEvent* event) {
 void MainWindow::exitWithOk() {
     // The window's data are taken back first; the name fields hold four characters at most.
     for (const QLineEdit* name : {m_controls.firstName, m_controls.secondName}) {
-        if (name->text().size() > kNameCapacity) {
-            ui().messageBox("Please enter no more than " + std::to_string(kNameCapacity) + " characters.", "");
+        if (name->text().size() > kMeterNameLength) {
+            ui().messageBox(textLengthMessage(kMeterNameLength), "");
             return;
         }
     }
