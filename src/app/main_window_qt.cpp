@@ -16,6 +16,7 @@
 
 #include "app/about_dialog_qt.h"
 #include "app/command_ids.h"
+#include "app/field_validation.h"
 #include "app/lamp_pixmaps_qt.h"
 #include "bus/serial_link.h"
 #include "meters/meter_commands.h"
