@@ -11,11 +11,7 @@ namespace {
 
 constexpr const char* kEmptyNameText = "You must give the new table a name";
 constexpr const char* kBadCharacterText = "The table name may only contain A-Z, a-z, 0-9 and underscore '_'";
-constexpr const char* kAllocConnectionText = "Couldn't allocate an ODBC connection";
-constexpr const char* kAllocStatementText = "Couldn't allocate an ODBC statement";
 constexpr const char* kTypeInfoText = "Error reading this database's type information";
-constexpr const char* kBindColumnText =
-    "Trouble using data returned from database\nCouldn't bind to a column with \"SQLBindCol()\"";
 constexpr const char* kNoTypeNamesText =
     "Couldn't find SQL data type names for numbers and strings...\nCan't add a new table using SQL, "
     "please use your database software.";
@@ -105,7 +101,7 @@ bool createDatabaseTable(const std::string& dsn, const std::string& user, const 
     OdbcLibrary& lib = odbcLibrary();
     OdbcSession session;
     if (!session.allocConnect()) {
-        show(kAllocConnectionText);
+        show(kOdbcAllocConnectionText);
         return false;
     }
     const SQLRETURN connected = session.connect(dsn, user, password);
@@ -114,7 +110,7 @@ bool createDatabaseTable(const std::string& dsn, const std::string& user, const 
         return false;
     }
     if (!session.allocStmt()) {
-        show(kAllocStatementText);
+        show(kOdbcAllocStatementText);
         return false;
     }
     SQLHSTMT statement = session.statement();
@@ -129,7 +125,7 @@ bool createDatabaseTable(const std::string& dsn, const std::string& user, const 
     if (!odbcSucceeded(lib.SQLBindCol(statement, kTypeNameColumn, SQL_C_CHAR, typeName, sizeof typeName,
                                       &nameIndicator)) ||
         !odbcSucceeded(lib.SQLBindCol(statement, kDataTypeColumn, SQL_C_SSHORT, &dataType, 0, &typeIndicator))) {
-        show(kBindColumnText);
+        show(kOdbcBindColumnText);
         return false;
     }
     std::vector<SqlTypeName> rows;

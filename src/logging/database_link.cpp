@@ -29,12 +29,8 @@ constexpr SQLUSMALLINT kColumnsDataTypeColumn = 5;
 constexpr const char* kNoDataSourcesText =
     "Could not find any defined databases (DSN)\nThese are usually added with the \"32bit ODBC\" "
     "Control Panel";
-constexpr const char* kAllocConnectionText = "Couldn't allocate an ODBC connection";
-constexpr const char* kAllocStatementText = "Couldn't allocate an ODBC statement";
 constexpr const char* kTableListText = "Can't read this database's table list";
 constexpr const char* kColumnListText = "Can't read this table's column list";
-constexpr const char* kBindColumnText =
-    "Trouble using data returned from database\nCouldn't bind to a column with \"SQLBindCol()\"";
 constexpr const char* kAddColumnText =
     "The feature to add another column to a database\nisn't written yet.  Please use your database "
     "software";
@@ -67,7 +63,7 @@ std::string bracketed(const std::string& name, int kludgeFlags) {
 bool connectSession(OdbcSession& session, const std::string& dsn, const std::string& user,
                     const std::string& password) {
     if (!session.allocConnect()) {
-        show(kAllocConnectionText);
+        show(kOdbcAllocConnectionText);
         return false;
     }
     const SQLRETURN rc = session.connect(dsn, user, password);
@@ -169,7 +165,7 @@ void DatabaseLinkLogic::selectDataSource(int index) {
             : 0;
 
     if (!session.allocStmt()) {
-        show(kAllocStatementText);
+        show(kOdbcAllocStatementText);
         return;
     }
     if (!odbcSucceeded(lib.SQLTables(session.statement(), nullptr, 0, nullptr, 0, sqlText("%"), SQL_NTS,
@@ -181,7 +177,7 @@ void DatabaseLinkLogic::selectDataSource(int index) {
     SQLLEN tableIndicator = 0;
     if (!odbcSucceeded(lib.SQLBindCol(session.statement(), kTablesTableNameColumn, SQL_C_CHAR, tableName,
                                       sizeof tableName, &tableIndicator))) {
-        show(kBindColumnText);
+        show(kOdbcBindColumnText);
         return;
     }
     while (odbcSucceeded(lib.SQLFetch(session.statement()))) m_tables.push_back(boundText(tableName, tableIndicator));
@@ -202,7 +198,7 @@ void DatabaseLinkLogic::selectTable(int index) {
     OdbcSession session;
     if (!connectSession(session, m_dataSources[m_selectedDataSource], m_user, m_password)) return;
     if (!session.allocStmt()) {
-        show(kAllocStatementText);
+        show(kOdbcAllocStatementText);
         return;
     }
     std::string table = m_tables[m_selectedTable];
@@ -219,7 +215,7 @@ void DatabaseLinkLogic::selectTable(int index) {
                                       sizeof columnName, &nameIndicator)) ||
         !odbcSucceeded(lib.SQLBindCol(session.statement(), kColumnsDataTypeColumn, SQL_C_SSHORT, &dataType, 0,
                                       &typeIndicator))) {
-        show(kBindColumnText);
+        show(kOdbcBindColumnText);
         return;
     }
     while (odbcSucceeded(lib.SQLFetch(session.statement()))) {

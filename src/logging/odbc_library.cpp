@@ -125,34 +125,42 @@ bool ensureOdbcEnvironment() {
     return true;
 }
 
-std::string describeConnectFailure(SQLHDBC connection, SQLRETURN connectResult) {
+namespace {
+
+// The driver's SQLSTATE and message text for the last failure on the handles given.
+struct ErrorRecord {
+    std::string state;
+    std::string message;
+};
+
+ErrorRecord lastError(SQLHDBC connection, SQLHSTMT statement) {
     OdbcLibrary& lib = g_library;
     SQLCHAR sqlState[6] = {};
     SQLINTEGER nativeError = 0;
     SQLCHAR message[kOdbcMessageCapacity] = {};
     SQLSMALLINT messageLength = 0;
-    (void)lib.SQLError(lib.environment, connection, SQL_NULL_HSTMT, sqlState, &nativeError, message,
-                       sizeof message, &messageLength);
+    (void)lib.SQLError(lib.environment, connection, statement, sqlState, &nativeError, message, sizeof message,
+                       &messageLength);
+    message[sizeof message - 1] = '\0';
+    return {std::string(reinterpret_cast<const char*>(sqlState), strnlen(reinterpret_cast<const char*>(sqlState), 5)),
+            reinterpret_cast<const char*>(message)};
+}
+
+}  // namespace
+
+std::string describeConnectFailure(SQLHDBC connection, SQLRETURN connectResult) {
+    const std::string state = lastError(connection, SQL_NULL_HSTMT).state;
     if (connectResult == SQL_INVALID_HANDLE) return kInvalidHandleText;
     if (connectResult != SQL_ERROR) return kUnknownReasonText;
-    const std::string state(reinterpret_cast<const char*>(sqlState), strnlen(reinterpret_cast<const char*>(sqlState), 5));
     for (const ConnectFailureText& entry : kConnectFailureTexts)
         if (state == entry.sqlState) return entry.text;
     return kUnknownReasonText;
 }
 
 std::string statementErrorText(SQLRETURN failedResult, SQLHDBC connection, SQLHSTMT statement) {
-    OdbcLibrary& lib = g_library;
-    SQLCHAR sqlState[6] = {};
-    SQLINTEGER nativeError = 0;
-    SQLCHAR message[kOdbcMessageCapacity] = {};
-    SQLSMALLINT messageLength = 0;
-    (void)lib.SQLError(lib.environment, connection, statement, sqlState, &nativeError, message,
-                       sizeof message, &messageLength);
-    message[sizeof message - 1] = '\0';
     char line[kOdbcMessageCapacity + 32];
     std::snprintf(line, sizeof line, "Error # %d  %s", static_cast<int>(failedResult),
-                  reinterpret_cast<const char*>(message));
+                  lastError(connection, statement).message.c_str());
     return line;
 }
 

@@ -24,6 +24,11 @@ inline constexpr const char* kOdbcLibraryMissingText =
     "Oracle, etc.";
 inline constexpr const char* kOdbcFunctionsMissingText = "Couldn't find all required functions within DLL";
 inline constexpr const char* kOdbcEnvironmentText = "Couldn't allocate the ODBC environment";
+// What the setup windows say when a connection step or a catalog result fails.
+inline constexpr const char* kOdbcAllocConnectionText = "Couldn't allocate an ODBC connection";
+inline constexpr const char* kOdbcAllocStatementText = "Couldn't allocate an ODBC statement";
+inline constexpr const char* kOdbcBindColumnText =
+    "Trouble using data returned from database\nCouldn't bind to a column with \"SQLBindCol()\"";
 
 // Length of the message text asked of SQLError.
 inline constexpr int kOdbcMessageCapacity = 256;
