@@ -24,6 +24,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 build="${QUORNA_TEST_BUILD_DIR:-$root/build-test}"
+# Compiler cache hits across checkouts of the same tree.
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 cmake -S "$root" -B "$build" -DQUORNA_SANITIZE=ON -DQUORNA_WERROR=ON \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" >/dev/null
 cmake --build "$build" -j"$(nproc)"
