@@ -12,6 +12,7 @@
 #include <QStyledItemDelegate>
 #include <QTextOption>
 #include <QVBoxLayout>
+#include <QWhatsThis>
 
 #include "app/app_shell.h"
 #include "app/dialog_units_qt.h"
@@ -157,6 +158,8 @@ DatabaseLinkDialogQt::DatabaseLinkDialogQt(AppShell& shell, QWidget* parent) : Q
             [](const QString& text) { databaseLinkLogic().setPassword(text.toStdString()); });
     connect(m_ok, &QPushButton::clicked, this, &DatabaseLinkDialogQt::accept);
     connect(m_cancel, &QPushButton::clicked, this, &DatabaseLinkDialogQt::reject);
+    // "Help" asks for help on a control, as in every window of the program.
+    connect(m_help, &QPushButton::clicked, this, [] { QWhatsThis::enterWhatsThisMode(); });
 }
 
 void DatabaseLinkDialogQt::openWindow() {

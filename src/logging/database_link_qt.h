@@ -29,6 +29,7 @@ public:
     QLineEdit* passwordEdit() const { return m_password; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
+    QPushButton* helpButton() const { return m_help; }
     QPushButton* addTableButton() const { return m_addTable; }
     QPushButton* addColumnButton() const { return m_addColumn; }
     QPushButton* linkButton() const { return m_link; }

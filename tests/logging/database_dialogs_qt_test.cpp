@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QWhatsThis>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -101,6 +102,17 @@ TEST(AddTableWindow, RefusesBadNamesAndLimitsTheLength) {
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.tableName(), "Panel_01");
     EXPECT_EQ(dialog.columns(), TableColumns::MinimalSet);
+}
+
+TEST(DatabaseLinkWindow, HelpAsksForHelpOnAControl) {
+    test::StubAppShell shell;
+    DatabaseLinkDialogQt window(shell, &shell.window);
+    ASSERT_NE(window.helpButton(), nullptr);
+    EXPECT_EQ(window.helpButton()->text(), "Help");
+    window.show();
+    window.helpButton()->click();
+    EXPECT_TRUE(QWhatsThis::inWhatsThisMode()) << "the Help button does nothing";
+    QWhatsThis::leaveWhatsThisMode();
 }
 
 class DatabaseWindows : public test::RealDatabaseTest {
