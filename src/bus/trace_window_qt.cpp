@@ -89,6 +89,18 @@ void ProtocolTraceWindow::refresh() {
     m_lastError->setText(QString::fromStdString(view.lastError));
 }
 
+void ProtocolTraceWindow::refreshLater() {
+    if (m_refreshPending) return;
+    m_refreshPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_refreshPending = false;
+            refresh();
+        },
+        Qt::QueuedConnection);
+}
+
 void ProtocolTraceWindow::done(int result) {
     closeTraceWindow();
     QDialog::done(result);
@@ -115,6 +127,10 @@ void repaintTraceWindow() {
     if (g_window.isNull() || !g_window->isVisible()) return;
     g_window->refresh();
     g_window->repaint();
+    // The caller of an exchange counts it (good, bad, last error) only after this returns, so
+    // the window looks again once the tick or command is over; otherwise its counters would
+    // stay one exchange behind until the next one.
+    g_window->refreshLater();
 }
 
 ProtocolTraceWindow* protocolTraceWindow() { return g_window.data(); }

@@ -18,6 +18,9 @@ public:
 
     // Rebuilds the pane and the three fields from the trace ring and the bus counters.
     void refresh();
+    // Rebuilds them once more when the program is back in its event loop. Several calls before
+    // then give one refresh.
+    void refreshLater();
 
     // "OK", Esc and the close box: the window stops refreshing and goes away.
     void done(int result) override;
@@ -32,6 +35,7 @@ private:
     QLineEdit* m_good = nullptr;
     QLineEdit* m_bad = nullptr;
     QLineEdit* m_lastError = nullptr;
+    bool m_refreshPending = false;
 };
 
 // The open command: creates the window, modeless under parent, unless one is open already.

@@ -16,7 +16,9 @@
 #include "bus/trace_ring.h"
 #include "bus/trace_window_qt.h"
 #include "meters/meter_scan.h"
+#include "meters/meter_model.h"
 #include "meters/meter_state.h"
+#include "meters/polling_cycle.h"
 #include "metersim_harness.h"
 #include "recording_operator.h"
 #include "settings/configuration.h"
@@ -112,6 +114,26 @@ TEST_F(TraceWindowQtTest, TheLiveWindowFollowsEveryExchange) {
     EXPECT_EQ(field("bad"), "3");
     EXPECT_EQ(field("lastError"), "Err #5, CRC Error");
     saveScreenshot(window(), "protocol-trace-live");
+}
+
+TEST_F(TraceWindowQtTest, CountsMadeAfterTheLastExchangeOfATickShowWhenTheTickIsOver) {
+    // A temperature meter's poll is one exchange, counted only after it: the window must not
+    // stay one count behind until the next exchange.
+    openBus({"--meter", "2:600"});
+    selectedMeter() = SelectedMeter{2, kTemperatureMeter};
+    shell.dispatch(kCmdProtocolTrace);
+    PollingCycle();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(field("good"), "1");
+    EXPECT_EQ(field("bad"), "0");
+
+    sim->fault(2, "silent");
+    PollingCycle();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(field("good"), "1");
+    EXPECT_EQ(field("bad"), "1");
+    EXPECT_EQ(field("lastError"), "Err #1, Timeout Waiting For Response");
+    EXPECT_EQ(pane().substr(pane().rfind("Send->")), "Send->02 03 01 00 00 02 C5 C4\nRecv->\n");
 }
 
 TEST_F(TraceWindowQtTest, FrozenDuringAScanThePaneKeepsItsTextAndASecondFreezeResumes) {
