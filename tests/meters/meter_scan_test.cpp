@@ -182,6 +182,25 @@ TEST_F(MeterScanTest, BrokenAnswersAreReportedPerAddressAndTheScanGoesOn) {
     EXPECT_EQ(selectedMeter().address, 3);
 }
 
+TEST_F(MeterScanTest, AnAnswerTooShortForASlaveIdNamesThePortAndEndsTheScan) {
+    // A Modbus exception reply (5 bytes) to the slave-ID request has the wrong number of bytes.
+    auto& sim = startBus({"1:230", "2:230", "3:230"});
+    configuration().scanDepth = 3;
+    sim.fault(2, "exception");
+    MeterScan();
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Comm port COM1: not properly opened."}));
+    EXPECT_EQ(op.messages[0].caption, "Com port failure");
+    std::vector<int> probed;
+    for (const auto& r : sim.requests()) {
+        if (functionOf(r) == 17) probed.push_back(addressOf(r));
+    }
+    EXPECT_EQ(probed, (std::vector<int>{1, 2})) << "address 3 is not asked any more";
+    ASSERT_EQ(meterList().count(), 1);
+    EXPECT_EQ(meterList().entries[0].substr(0, 5), "01 - ");
+    EXPECT_EQ(selectedMeter().address, 1);
+    EXPECT_FALSE(scanning);
+}
+
 TEST_F(MeterScanTest, ScanWithClosedPortTriesOneOpenThenAsksForAPort) {
     setenv("QUORNA_COM3", "/nonexistent/quorna-no-port", 1);
     serialLink().portName = "COM3:";
