@@ -118,6 +118,19 @@ TEST_F(RegisterMapTest, BlockReadsAskTheirRegistersAndMarkFailures) {
     EXPECT_EQ(requests[1].bytes[3], 30);
     EXPECT_EQ(requests[1].bytes[5], 8);
 
+    // Each setup block from its own start register.
+    sim.clearRequests();
+    BreakerBlock any{};
+    ASSERT_EQ(readPanelSetupBlock(serialLink(), 3, any), ModbusError::Ok);
+    ASSERT_EQ(readWarningLimits(serialLink(), 3, any), ModbusError::Ok);
+    ASSERT_EQ(readWarningDelays(serialLink(), 3, any), ModbusError::Ok);
+    ASSERT_EQ(readAlarmDelays(serialLink(), 3, any), ModbusError::Ok);
+    std::int32_t globalFlags = -1;
+    ASSERT_EQ(readGlobalFlags(serialLink(), 7, globalFlags), ModbusError::Ok);
+    std::vector<std::pair<int, int>> asked;
+    for (const auto& r : sim.requests()) asked.emplace_back(r.bytes[2] << 8 | r.bytes[3], r.bytes[4] << 8 | r.bytes[5]);
+    EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{51, 42}, {93, 42}, {177, 42}, {219, 42}, {73, 1}}));
+
     sim.fault(3, "silent");
     BreakerBlock failed{};
     EXPECT_EQ(readWarningDelays(serialLink(), 3, failed), ModbusError::Timeout);
