@@ -27,7 +27,6 @@ quorna_add_gtest(database_logging_tests
   LIBS quorna_odbc_test_env)
 
 if(TARGET quorna_gui)
-  find_package(Qt6 REQUIRED COMPONENTS Test)
   quorna_add_gtest(database_dialogs_qt_tests SOURCES database_dialogs_qt_test.cpp
     LIBS quorna_odbc_test_env Qt6::Test GUI)
 endif()
