@@ -23,24 +23,6 @@ inline constexpr int kOtherBranchAddress = 4;
 inline constexpr int kCircuitAddress = 5;
 inline constexpr int kOtherCircuitAddress = 6;
 
-// A read-holding-registers request as the meter received it.
-struct ReadRequest {
-    int address;
-    int start;
-    int count;
-    bool operator==(const ReadRequest&) const = default;
-};
-
-inline std::vector<ReadRequest> readRequests(const std::vector<SimRequest>& requests) {
-    std::vector<ReadRequest> reads;
-    for (const auto& r : requests) {
-        if (r.bytes.size() == 8 && r.bytes[1] == 3) {
-            reads.push_back({r.bytes[0], r.bytes[2] * 256 + r.bytes[3], r.bytes[4] * 256 + r.bytes[5]});
-        }
-    }
-    return reads;
-}
-
 inline std::vector<std::string> writesAsText(const std::vector<SimWrite>& writes) {
     std::vector<std::string> texts;
     for (const auto& w : writes) {
@@ -53,7 +35,6 @@ class AlarmBusTest : public ::testing::Test {
 protected:
     void SetUp() override {
         resetCoreState();
-        resetAlarmState();
         op = std::make_unique<RecordingOperator>();
         sim = std::make_unique<MeterSimulator>(std::vector<std::string>{
             "--meter", "3:230", "--meter", "4:230", "--meter", "5:236", "--meter", "6:236"});
@@ -68,7 +49,6 @@ protected:
     }
 
     void TearDown() override {
-        resetAlarmState();
         resetCoreState();
         sim.reset();
         op.reset();

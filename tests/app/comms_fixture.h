@@ -25,7 +25,6 @@ class CommsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         resetCoreState();
-        resetLoggingSampler();
         for (int n = 1; n <= 4; ++n) unsetenv(("QUORNA_COM" + std::to_string(n)).c_str());
         m_oldDir = std::filesystem::current_path();
         char pattern[] = "/tmp/quorna-comms-XXXXXX";
@@ -35,7 +34,6 @@ protected:
     }
     void TearDown() override {
         resetCoreState();
-        resetLoggingSampler();
         m_buses.clear();
         for (int n = 1; n <= 4; ++n) unsetenv(("QUORNA_COM" + std::to_string(n)).c_str());
         std::filesystem::current_path(m_oldDir);

@@ -40,13 +40,11 @@ class TraceWindowQtTest : public ::testing::Test {
 protected:
     void SetUp() override {
         resetCoreState();
-        resetTraceWindow();
         installTraceCommands(shell);
     }
     void TearDown() override {
         if (ProtocolTraceWindow* window = protocolTraceWindow()) window->done(QDialog::Accepted);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        resetTraceWindow();
         resetCoreState();
         sim.reset();
         unsetenv("QUORNA_COM1");

@@ -23,12 +23,8 @@ class TraceWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         resetCoreState();
-        resetTraceWindow();
-        resetLoggingSampler();
     }
     void TearDown() override {
-        resetTraceWindow();
-        resetLoggingSampler();
         resetCoreState();
         sim.reset();
         unsetenv("QUORNA_COM1");

@@ -36,8 +36,6 @@ class FileLoggingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         resetCoreState();
-        resetLoggingSampler();
-        setFileWriteFunction(nullptr);
         setLoggingTimeSource([this] { return clock; });
         char pattern[] = "/tmp/quorna-filelog-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -45,8 +43,6 @@ protected:
         logPath = dir + "/plant.csv";
     }
     void TearDown() override {
-        setFileWriteFunction(nullptr);
-        resetLoggingSampler();
         resetCoreState();
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);

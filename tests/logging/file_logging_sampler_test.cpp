@@ -24,15 +24,7 @@ std::string entry(int address, const std::string& name, const std::string& devic
     return text;
 }
 
-// The function-3 requests the meters received, as (address, start, count).
-std::vector<std::array<int, 3>> reads(const MeterSimulator& sim) {
-    std::vector<std::array<int, 3>> result;
-    for (const SimRequest& request : sim.requests()) {
-        const auto& b = request.bytes;
-        if (b.size() == 8 && b[1] == 3) result.push_back({b[0], b[2] * 256 + b[3], b[4] * 256 + b[5]});
-    }
-    return result;
-}
+std::vector<ReadRequest> reads(const MeterSimulator& sim) { return readRequests(sim.requests()); }
 
 class SamplerTest : public FileLoggingTest {
 protected:
@@ -69,7 +61,7 @@ TEST_F(SamplerTest, ABranchMetersLineHoldsExactlyItsCurrents) {
               "03/07/2002 14:15:00,1,12.340,0.000,65.535,0.001,1.250,1.500,1.750,2.000,2.250,2.500,2.750,3.000,"
               "3.250,3.500,3.750,4.000,4.250,4.500,4.750,5.000,5.250,5.500,5.750,6.000,6.250,6.500,6.750,7.000,"
               "7.250,7.500,7.750,8.000,8.250,8.500,8.750,9.000,9.250,9.500,9.750,10.000,10.250,10.500\r\n");
-    EXPECT_EQ(reads(*sim), (std::vector<std::array<int, 3>>{{1, 0, 49}}));
+    EXPECT_EQ(reads(*sim), (std::vector<ReadRequest>{{1, 0, 49}}));
     EXPECT_EQ(busStatistics().goodReads, 1);
     EXPECT_TRUE(fileQueue().empty());
 }
@@ -89,7 +81,7 @@ TEST_F(SamplerTest, TwoBranchMetersGiveTwoLinesWithOneTimeInListOrderEachWithIts
     ASSERT_EQ(lines.size(), 2U);
     EXPECT_EQ(lines[0].substr(0, 34), "01/15/2025 10:15:00\t1\t1.000\t2.000\t");
     EXPECT_EQ(lines[1].substr(0, 34), "01/15/2025 10:15:00\t5\t5.000\t6.000\t");
-    EXPECT_EQ(reads(*sim), (std::vector<std::array<int, 3>>{{1, 0, 49}, {5, 0, 49}}));
+    EXPECT_EQ(reads(*sim), (std::vector<ReadRequest>{{1, 0, 49}, {5, 0, 49}}));
 
     // Nothing more until the next moment; at it, each meter is read once again.
     sim->clearRequests();
@@ -120,7 +112,7 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
     LoggingSampler();
 
     EXPECT_EQ(reads(*sim),
-              (std::vector<std::array<int, 3>>{{1, 0, 49}, {2, 256, 2}, {3, 258, 4}, {4, 258, 52}}));
+              (std::vector<ReadRequest>{{1, 0, 49}, {2, 256, 2}, {3, 258, 4}, {4, 258, 52}}));
     EXPECT_EQ(busStatistics().goodReads, 4);
     EXPECT_EQ(busStatistics().badReads, 0);
 

@@ -17,14 +17,8 @@ namespace quorna::test {
 
 class PanelBusTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        resetCoreState();
-        resetPanelState();
-    }
-    void TearDown() override {
-        resetCoreState();
-        resetPanelState();
-    }
+    void SetUp() override { resetCoreState(); }
+    void TearDown() override { resetCoreState(); }
 
     // Opens COM1 on the simulator, as the comms dialog's port button would.
     static void connect(const MeterSimulator& sim) {
@@ -37,16 +31,7 @@ protected:
         selectedMeter().address = address;
         selectedMeter().model = model;
     }
-    // Function-3 requests among those the simulator logged: {address, start, count}.
-    static std::vector<std::array<int, 3>> reads(const MeterSimulator& sim) {
-        std::vector<std::array<int, 3>> result;
-        for (const SimRequest& r : sim.requests()) {
-            if (r.bytes.size() == 8 && r.bytes[1] == 3) {
-                result.push_back({r.bytes[0], r.bytes[2] * 256 + r.bytes[3], r.bytes[4] * 256 + r.bytes[5]});
-            }
-        }
-        return result;
-    }
+    static std::vector<ReadRequest> reads(const MeterSimulator& sim) { return readRequests(sim.requests()); }
 
     RecordingOperator op;
 };

@@ -141,7 +141,7 @@ TEST_F(PanelConfigTest, SixMeterModelLeavesBoxesSevenAndEightOutOfTheWord) {
     EXPECT_EQ(op.messages[0].caption, "");
     EXPECT_EQ(op.waitCursorDepth, 0);
     // The window read the word back.
-    EXPECT_EQ(reads(sim).back(), (std::array<int, 3>{7, 72, 1}));
+    EXPECT_EQ(reads(sim).back(), (ReadRequest{7, 72, 1}));
 }
 
 TEST_F(PanelConfigTest, EightMeterModelSendsBoxesSevenAndEight) {
@@ -189,7 +189,7 @@ TEST_F(PanelConfigTest, WindowStaysWithTheMeterAndModelItOpenedFor) {
     EXPECT_EQ(window.setPanelName(), Field::kNoField);
     EXPECT_EQ(window.setMeterEnable(), Field::kNoField);
     EXPECT_EQ(sim.writes(), (Writes{{8, 29, 200}, {8, 38, 0x4E45}, {8, 39, 0x5720}, {8, 72, 0x87}}));
-    for (const auto& r : reads(sim)) EXPECT_EQ(r[0], 8);
+    for (const auto& r : reads(sim)) EXPECT_EQ(r.address, 8);
     EXPECT_EQ(sim.get(7, 29, 1), (std::vector<int>{100}));
     EXPECT_EQ(mainFields().firstName, "OTHR");
 }

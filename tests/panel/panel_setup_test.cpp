@@ -64,7 +64,7 @@ TEST_F(PanelSetupTest, GlobalRatingSetWritesThenReadsTheRatingsBack) {
     EXPECT_EQ(sim.writes(), (Writes{{3, 267, 40}}));
     const auto r = reads(sim);
     ASSERT_FALSE(r.empty());
-    EXPECT_EQ(r.back(), (std::array<int, 3>{3, 51, 42}));
+    EXPECT_EQ(r.back(), (ReadRequest{3, 51, 42}));
     for (const std::string& text : window.texts.rating) EXPECT_EQ(text, "40");
     EXPECT_EQ(window.texts.globalRating, "40");
 
@@ -158,7 +158,7 @@ TEST_F(PanelSetupTest, WindowStaysWithTheMeterItOpenedFor) {
     EXPECT_EQ(window.accept(), kNoField);
     for (const SimWrite& w : sim.writes()) EXPECT_EQ(w.address, 3);
     EXPECT_EQ(sim.writes().size(), 3U);
-    for (const auto& r : reads(sim)) EXPECT_EQ(r[0], 3);
+    for (const auto& r : reads(sim)) EXPECT_EQ(r.address, 3);
     EXPECT_EQ(sim.get(4, 55, 1), (std::vector<int>{20}));
     EXPECT_EQ(sim.get(4, 273, 2), (std::vector<int>{0x504E, 0x4C31}));  // still "PNL1"
     EXPECT_EQ(mainFields().firstName, "M4");  // the main window keeps the selected meter's name

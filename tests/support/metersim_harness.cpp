@@ -24,6 +24,19 @@ extern char** environ;
 
 namespace quorna::test {
 
+std::ostream& operator<<(std::ostream& os, const ReadRequest& r) {
+    return os << "{" << r.address << ", " << r.start << ", " << r.count << "}";
+}
+
+std::vector<ReadRequest> readRequests(const std::vector<SimRequest>& requests) {
+    std::vector<ReadRequest> reads;
+    for (const SimRequest& r : requests) {
+        const auto& b = r.bytes;
+        if (b.size() == 8 && b[1] == 3) reads.push_back({b[0], b[2] * 256 + b[3], b[4] * 256 + b[5]});
+    }
+    return reads;
+}
+
 namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(5);

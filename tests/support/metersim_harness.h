@@ -4,6 +4,7 @@
 // meters received.
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -20,6 +21,19 @@ struct SimWrite {
     int reg;
     int value;
 };
+
+// A read-holding-registers request (function 3) as the meters received it.
+struct ReadRequest {
+    int address;
+    int start;
+    int count;
+    bool operator==(const ReadRequest&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const ReadRequest& r);
+
+// The function-3 requests among those the simulator logged, in order.
+std::vector<ReadRequest> readRequests(const std::vector<SimRequest>& requests);
 
 class MeterSimulator {
 public:
