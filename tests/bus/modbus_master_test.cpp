@@ -175,6 +175,11 @@ TEST_F(ModbusMasterTest, WriteChecksTheEcho) {
     EXPECT_EQ(writeRegister(serialLink(), 5, 141, 85), ModbusError::WrongAddress);
     state->answers.push_back(withCrc({0x05, 0x10, 0x00, 0x8D, 0x00, 0x55}));
     EXPECT_EQ(writeRegister(serialLink(), 5, 141, 85), ModbusError::WrongFunction);
+    // The right echo with one CRC byte changed.
+    Bytes damaged = withCrc(request);
+    damaged.back() ^= 0x01;
+    state->answers.push_back(damaged);
+    EXPECT_EQ(writeRegister(serialLink(), 5, 141, 85), ModbusError::CrcError);
 }
 
 TEST_F(ModbusMasterTest, ReportSlaveIdLengthRulesAndDirectory) {
@@ -201,7 +206,17 @@ TEST_F(ModbusMasterTest, ReportSlaveIdLengthRulesAndDirectory) {
     EXPECT_EQ(reportSlaveId(serialLink(), 12, id, text), ModbusError::WrongByteCount);
     state->answers.push_back(withCrc({0x0C, 0x91, 0x04, 0xE6, 0xFF}));
     EXPECT_EQ(reportSlaveId(serialLink(), 12, id, text), ModbusError::ExceptionResponse);
+    // A bad CRC, another meter's answer and another function, each at a valid length.
+    Bytes damaged = withCrc({0x0C, 0x11, 0x04, 0xE6, 0xFF, 'A', 'B'});
+    damaged[5] = 'X';
+    state->answers.push_back(damaged);
+    EXPECT_EQ(reportSlaveId(serialLink(), 12, id, text), ModbusError::CrcError);
+    state->answers.push_back(withCrc({0x0D, 0x11, 0x04, 0xE6, 0xFF, 'A', 'B'}));
+    EXPECT_EQ(reportSlaveId(serialLink(), 12, id, text), ModbusError::WrongAddress);
+    state->answers.push_back(withCrc({0x0C, 0x03, 0x04, 0xE6, 0xFF, 'A', 'B'}));
+    EXPECT_EQ(reportSlaveId(serialLink(), 12, id, text), ModbusError::WrongFunction);
     EXPECT_EQ(meterDirectory()[12], 235) << "a failed report leaves the directory alone";
+    EXPECT_EQ(meterDirectory()[13], 0);
     EXPECT_EQ(state->written.front(), withCrc({0x0C, 0x11}));
 }
 
