@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "app/meter_text_qt.h"
+
 class QPushButton;
 class QHBoxLayout;
 class QVBoxLayout;
@@ -51,13 +53,13 @@ protected:
     template <std::size_t N>
     void showTexts(const std::array<std::string, N>& texts) const {
         for (std::size_t field = 0; field < N; ++field) {
-            editOfField(static_cast<int>(field))->setText(QString::fromStdString(texts[field]));
+            editOfField(static_cast<int>(field))->setText(toQt(texts[field]));
         }
     }
     template <std::size_t N>
     void readTexts(std::array<std::string, N>& texts) const {
         for (std::size_t field = 0; field < N; ++field) {
-            texts[field] = editOfField(static_cast<int>(field))->text().toStdString();
+            texts[field] = fromQt(editOfField(static_cast<int>(field))->text());
         }
     }
 

@@ -18,6 +18,7 @@
 #include "app/command_ids.h"
 #include "app/field_validation.h"
 #include "app/lamp_pixmaps_qt.h"
+#include "app/meter_text_qt.h"
 #include "bus/serial_link.h"
 #include "meters/meter_commands.h"
 #include "meters/meter_list.h"
@@ -45,7 +46,7 @@ QFont windowFont() {
 }
 
 void setText(QLineEdit* field, const std::string& text) {
-    const QString value = QString::fromStdString(text);
+    const QString value = toQt(text);
     if (field->text() != value) field->setText(value);
 }
 
@@ -256,7 +257,7 @@ void MainWindow::showMeterList() {
     const QSignalBlocker blocker(view);
     while (view->count() > list.count()) delete view->takeItem(view->count() - 1);
     for (int i = 0; i < list.count(); ++i) {
-        const QString text = QString::fromStdString(list.entries[static_cast<std::size_t>(i)]);
+        const QString text = toQt(list.entries[static_cast<std::size_t>(i)]);
         if (i < view->count()) {
             if (view->item(i)->text() != text) view->item(i)->setText(text);
         } else {

@@ -8,11 +8,12 @@
 #include <QString>
 #include <string>
 
+#include "app/meter_text_qt.h"
+
 namespace quorna::panel {
 
-// Meter texts are one byte per character.
-inline QString toQt(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())); }
-inline std::string fromQt(const QString& text) { return text.toLatin1().toStdString(); }
+using quorna::fromQt;
+using quorna::toQt;
 
 // A read-only, centred name field.
 inline QLineEdit* nameField(const QString& objectName, QWidget* parent) {

@@ -229,6 +229,23 @@ TEST_F(AlarmWindowsGuiTest, OkSendsOnlyTheChangedThresholdAndEnterPressesOk) {
     EXPECT_TRUE(op->messages.empty());
 }
 
+TEST_F(AlarmWindowsGuiTest, ANameWithAByteAbove127PassesThroughTheWindowUnchanged) {
+    // Meter names are four bytes; 0xC9 is an accented letter in the meters' 8-bit character set.
+    mainFields().firstName = "P\xC9L1";
+    BreakerAlarmWindow* window = openBreakerWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->editOfField(BreakerAlarmDialog::kMeterNameField)->text(), QString::fromUtf8("P\u00C9L1"));
+    QLineEdit* alarm7 = window->grid()->alarmEdit(7);
+    alarm7->setFocus(Qt::MouseFocusReason);
+    alarm7->selectAll();
+    QTest::keyClicks(alarm7, "85");
+    QTest::keyClick(alarm7, Qt::Key_Return);
+    settle();
+    EXPECT_TRUE(op->messages.empty()) << op->texts().front();
+    EXPECT_EQ(writes(), (std::vector<std::string>{"3:141=85"}));
+    EXPECT_FALSE(isOpen<BreakerAlarmWindow>());
+}
+
 TEST_F(AlarmWindowsGuiTest, SetRereadsAndShowsWhatTheMeterHolds) {
     BreakerAlarmWindow* window = openBreakerWindow();
     ASSERT_NE(window, nullptr);
