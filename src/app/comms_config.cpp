@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "app/field_validation.h"
 #include "app/operator.h"
 #include "bus/serial_link.h"
 #include "logging/logging_sampler.h"
@@ -96,6 +97,10 @@ void CommsConfigDialog::intervalEdited(const std::string& text) {
 bool CommsConfigDialog::save() { return writeConfiguration(SaveRequest{m_locationText, m_intervalChoice}); }
 
 bool CommsConfigDialog::ok() {
+    if (static_cast<int>(m_locationText.size()) > kLocationTextLimit) {
+        ui().messageBox(textLengthMessage(kLocationTextLimit), "");
+        return false;
+    }
     // The location is written between single quotes into database statements.
     if (hasQuote(m_locationText)) {
         ui().messageBox(kLocationQuoteMessage, "");

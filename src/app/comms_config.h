@@ -23,6 +23,8 @@ inline constexpr int kMinScanDepth = 1;
 inline constexpr int kMaxDialogScanDepth = 247;
 
 inline constexpr const char* kLocationQuoteMessage = "The Location name may not contain quote characters";
+// The (hidden) location edit takes 32 characters at most; a longer name can come only from the file.
+inline constexpr int kLocationTextLimit = 32;
 
 class CommsConfigDialog {
 public:

@@ -137,6 +137,24 @@ TEST_F(CommsTest, ALocationWithAQuoteIsRefusedAndNothingIsStored) {
     EXPECT_EQ(configuration().locationName, "North Plant");
 }
 
+TEST_F(CommsTest, ALocationLongerThanTheEditTakesIsRefusedByOk) {
+    // Only a hand-edited file can hold a longer name: the dialog's edit takes 32 characters.
+    configuration().loggingInterval = 7;
+    configuration().locationName = std::string(33, 'L');
+    CommsConfigDialog dialog;
+    EXPECT_EQ(dialog.locationText(), std::string(33, 'L'));
+    EXPECT_FALSE(dialog.ok());
+    EXPECT_EQ(op.texts(), std::vector<std::string>{"Please enter no more than 32 characters."});
+    EXPECT_EQ(configuration().loggingInterval, 7);
+    // Thirty-two characters go through.
+    op.messages.clear();
+    dialog.setLocationText(std::string(32, 'L'));
+    EXPECT_TRUE(dialog.ok());
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(configuration().locationName, std::string(32, 'L'));
+    EXPECT_EQ(configuration().loggingInterval, 6);
+}
+
 TEST_F(CommsTest, APortButtonOpensItsPortAtOnceWithoutScanning) {
     MeterSimulator& bus = busOnPort(2, {"1:230"});
     CommsConfigDialog dialog;
