@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTextBrowser>
+#include <QTest>
 
 #include "app/about_dialog_qt.h"
 #include "app/command_ids.h"
@@ -248,6 +249,63 @@ TEST_F(MainWindowTest, FailureBoxAtTheFifthFailureWhilePollingGoesOn) {
     EXPECT_GE(failuresAtClose, 7);
     runEventsFor(1200);
     EXPECT_TRUE(openBoxes().empty());
+}
+
+TEST_F(MainWindowTest, PollingGoesOnWhileAModalDialogFromTheMenuIsOpen) {
+    startBus({"3:230"});
+    openWindow();
+    ASSERT_TRUE(selectPort("COM1:"));
+    meterDirectory()[3] = kBranchMeter;
+    selectedMeter() = SelectedMeter{3, kBranchMeter};
+    sim->clearRequests();
+
+    QDialog* dialog = nullptr;
+    bool modal = false;
+    std::size_t requestsAtOpen = 0;
+    std::size_t requestsAtClose = 0;
+    QString shownAtClose;
+    QTimer watcher;
+    watcher.setInterval(50);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (dialog != nullptr) return;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* d = qobject_cast<QDialog*>(w);
+            if (d == nullptr || !d->isVisible() || d->windowTitle() != "Configuration") continue;
+            dialog = d;
+            modal = d->isModal();
+            requestsAtOpen = sim->requests().size();
+            sim->set(3, 0, std::vector<int>(42, 1500));  // the currents change behind the dialog
+            // Three seconds with the dialog open, then the operator presses Cancel.
+            QTimer::singleShot(3300, d, [&, d] {
+                requestsAtClose = sim->requests().size();
+                shownAtClose = window->controls().breakerField[41]->text();
+                d->reject();
+            });
+        }
+    });
+    watcher.start();
+    window->dispatch(kCmdComms);  // Configuration, "Comms": returns when the dialog has closed
+
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(modal);
+    EXPECT_GE(requestsAtClose, requestsAtOpen + 2) << "the meter is polled while the dialog is open";
+    EXPECT_EQ(busStatistics().badReads, 0);
+    EXPECT_EQ(shownAtClose, "1.500") << "the window shows what the meter reads while the dialog is open";
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeEachEndTheProgram) {
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+        openWindow();
+        bool ended = false;
+        QObject::connect(window.get(), &MainWindow::closed, [&] { ended = true; });
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), key);
+        EXPECT_TRUE(ended) << "key " << key;
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_FALSE(window->timerRunning());
+        window.reset();
+    }
 }
 
 TEST_F(MainWindowTest, AboutBoxFromTheHelpMenu) {
