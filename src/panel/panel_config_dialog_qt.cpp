@@ -17,9 +17,6 @@
 namespace quorna {
 namespace {
 
-using panel::fromQt;
-using panel::toQt;
-
 // A meter enable box: a click asks the window, which decides the box's next state.
 class EnableBox : public QCheckBox {
 public:

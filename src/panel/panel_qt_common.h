@@ -12,9 +12,6 @@
 
 namespace quorna::panel {
 
-using quorna::fromQt;
-using quorna::toQt;
-
 // A read-only, centred name field.
 inline QLineEdit* nameField(const QString& objectName, QWidget* parent) {
     auto* field = new QLineEdit(parent);

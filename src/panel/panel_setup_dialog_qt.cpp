@@ -16,9 +16,6 @@
 
 namespace quorna {
 
-using panel::fromQt;
-using panel::toQt;
-
 PanelSetupDialogQt::PanelSetupDialogQt(AppShell& shell, PanelSetupDialog& logic, QWidget* parent)
     : QDialog(parent), m_shell(shell), m_logic(logic) {
     setWindowTitle("Panel Configuration");
