@@ -2,10 +2,6 @@
 
 #include <array>
 
-#include "app/operator.h"
-#include "bus/trace_ring.h"
-#include "meters/meter_model.h"
-
 namespace quorna {
 namespace {
 
@@ -45,26 +41,17 @@ void appendCrc(std::uint8_t* frame, int length) {
 }
 
 // The common part of every transaction: trace the request, purge, send, read, trace the answer.
-ReadOutcome exchange(SerialLink& link, const std::uint8_t* request, int requestLength, std::uint8_t* response,
+ReadOutcome exchange(Bus& bus, const std::uint8_t* request, int requestLength, std::uint8_t* response,
                      int maxResponse, int& received) {
-    TraceRing& ring = traceRing();
-    ring.beginExchange(request, requestLength);
-    purgeInput(link);
-    writeBytes(link, request, requestLength);
-    const ReadOutcome outcome = readResponse(link, response, maxResponse, received);
+    bus.trace.beginExchange(request, requestLength);
+    purgeInput(bus);
+    writeBytes(bus.link, request, requestLength);
+    const ReadOutcome outcome = readResponse(bus.link, response, maxResponse, received);
     if (received > maxResponse) received = maxResponse;
-    ring.endExchange(response, received);
-    if (traceLive) ui().repaintTrace();
+    bus.trace.endExchange(response, received);
+    if (bus.traceLive) bus.op.repaintTrace();
     return outcome;
 }
-
-// Process-wide buffers, one set per function, reused by every transaction.
-std::array<std::uint8_t, 8> g_readRequest;
-std::array<std::uint8_t, 2 * kMaxReadCount + kReadSlack> g_readResponse;
-std::array<std::uint8_t, 8> g_writeRequest;
-std::array<std::uint8_t, kWriteReceiveSize> g_writeResponse;
-std::array<std::uint8_t, 4> g_slaveIdRequest;
-std::array<std::uint8_t, kSlaveIdReceiveSize> g_slaveIdResponse;
 
 }  // namespace
 
@@ -96,11 +83,12 @@ std::uint16_t crc16(const std::uint8_t* bytes, int length) {
     return static_cast<std::uint16_t>(high << 8 | low);
 }
 
-ModbusError readRegisters(SerialLink& link, int address, int start, int count, std::int32_t* out) {
+ModbusError readRegisters(Bus& bus, int address, int start, int count, std::int32_t* out) {
     if (address < 0 || address > 255 || count < 1 || count > kMaxReadCount || start < 0 || start + count > 65535) {
         return ModbusError::InvalidParameter;
     }
-    std::uint8_t* request = g_readRequest.data();
+    std::array<std::uint8_t, 8> frame{};
+    std::uint8_t* request = frame.data();
     request[0] = static_cast<std::uint8_t>(address);
     request[1] = kReadHoldingRegisters;
     request[2] = static_cast<std::uint8_t>(start >> 8);
@@ -110,9 +98,10 @@ ModbusError readRegisters(SerialLink& link, int address, int start, int count, s
     appendCrc(request, 6);
 
     const int maxResponse = 2 * count + kReadSlack;
-    std::uint8_t* response = g_readResponse.data();
+    std::array<std::uint8_t, 2 * kMaxReadCount + kReadSlack> answer{};
+    std::uint8_t* response = answer.data();
     int n = 0;
-    const ReadOutcome outcome = exchange(link, request, 8, response, maxResponse, n);
+    const ReadOutcome outcome = exchange(bus, request, 8, response, maxResponse, n);
     if (outcome != ReadOutcome::Data) return static_cast<ModbusError>(outcome);
 
     if (n != 2 * count + 5) return ModbusError::WrongByteCount;
@@ -125,11 +114,12 @@ ModbusError readRegisters(SerialLink& link, int address, int start, int count, s
     return ModbusError::Ok;
 }
 
-ModbusError writeRegister(SerialLink& link, int address, int reg, int value) {
+ModbusError writeRegister(Bus& bus, int address, int reg, int value) {
     if (address < 0 || address > 255 || reg < 0 || reg > kMaxWriteRegister || value < 0 || value > 65535) {
         return ModbusError::InvalidParameter;
     }
-    std::uint8_t* request = g_writeRequest.data();
+    std::array<std::uint8_t, 8> frame{};
+    std::uint8_t* request = frame.data();
     request[0] = static_cast<std::uint8_t>(address);
     request[1] = kWriteSingleRegister;
     request[2] = static_cast<std::uint8_t>(reg >> 8);
@@ -138,9 +128,10 @@ ModbusError writeRegister(SerialLink& link, int address, int reg, int value) {
     request[5] = static_cast<std::uint8_t>(value & 0xFF);
     appendCrc(request, 6);
 
-    std::uint8_t* response = g_writeResponse.data();
+    std::array<std::uint8_t, kWriteReceiveSize> answer{};
+    std::uint8_t* response = answer.data();
     int n = 0;
-    const ReadOutcome outcome = exchange(link, request, 8, response, kWriteReceiveSize, n);
+    const ReadOutcome outcome = exchange(bus, request, 8, response, kWriteReceiveSize, n);
     if (outcome != ReadOutcome::Data) return static_cast<ModbusError>(outcome);
 
     if (n != 8) return ModbusError::WrongByteCount;
@@ -154,16 +145,18 @@ ModbusError writeRegister(SerialLink& link, int address, int reg, int value) {
     return ModbusError::Ok;
 }
 
-ModbusError reportSlaveId(SerialLink& link, int address, int& slaveId, std::string& deviceText) {
+ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& deviceText) {
     if (address < 0 || address > 255) return ModbusError::InvalidParameter;
-    std::uint8_t* request = g_slaveIdRequest.data();
+    std::array<std::uint8_t, 4> frame{};
+    std::uint8_t* request = frame.data();
     request[0] = static_cast<std::uint8_t>(address);
     request[1] = kReportSlaveId;
     appendCrc(request, 2);
 
-    std::uint8_t* response = g_slaveIdResponse.data();
+    std::array<std::uint8_t, kSlaveIdReceiveSize> answer{};
+    std::uint8_t* response = answer.data();
     int n = 0;
-    const ReadOutcome outcome = exchange(link, request, 4, response, kSlaveIdReceiveSize, n);
+    const ReadOutcome outcome = exchange(bus, request, 4, response, kSlaveIdReceiveSize, n);
     if (outcome != ReadOutcome::Data) return static_cast<ModbusError>(outcome);
 
     const std::uint16_t crc = crc16(response, n);
@@ -174,8 +167,6 @@ ModbusError reportSlaveId(SerialLink& link, int address, int& slaveId, std::stri
     if (response[1] != kReportSlaveId) return ModbusError::WrongFunction;
     if (response[2] != n - 5) return ModbusError::WrongDataLength;
     slaveId = response[3];
-    // The table has room for every address a caller probes (1 to 247).
-    if (address < kMeterDirectorySize) meterDirectory()[static_cast<std::size_t>(address)] = slaveId;
     // Byte 4 is the run indicator; the text runs to the CRC. A zero byte inside it ends it.
     deviceText.assign(reinterpret_cast<const char*>(response + 5), static_cast<std::size_t>(n - 7));
     if (const auto zero = deviceText.find('\0'); zero != std::string::npos) deviceText.resize(zero);

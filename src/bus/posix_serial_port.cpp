@@ -63,7 +63,6 @@ public:
         tio.c_cflag |= CS8 | CLOCAL | CREAD;
         if (settings.parity != Parity::None) tio.c_cflag |= PARENB;
         if (settings.parity == Parity::Odd) tio.c_cflag |= PARODD;
-        if (settings.stopBits == 2) tio.c_cflag |= CSTOPB;
         tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
         tio.c_cc[VMIN] = 0;
         tio.c_cc[VTIME] = 0;

@@ -3,20 +3,16 @@
 #include <array>
 #include <cstdio>
 
-#include "app/operator.h"
+#include "bus/bus.h"
 #include "bus/posix_serial_port.h"
-#include "meters/meter_scan.h"
 
 namespace quorna {
 namespace {
 
 constexpr int kMaxPurgeReads = 256;
 
-SerialLink g_link;
-PortOpener g_opener;
-
-std::unique_ptr<SerialPort> openDevice(const std::string& name) {
-    return g_opener ? g_opener(name) : openPosixSerialPort(name);
+std::unique_ptr<SerialPort> openDevice(const Bus& bus, const std::string& name) {
+    return bus.opener ? bus.opener(name) : openPosixSerialPort(name);
 }
 
 std::string unableToOpen(const std::string& name) {
@@ -28,10 +24,6 @@ std::string unableToOpen(const std::string& name) {
 std::string truncatedName(const std::string& name) { return name.substr(0, kPortNameCapacity); }
 
 }  // namespace
-
-SerialLink& serialLink() { return g_link; }
-
-void setPortOpener(PortOpener opener) { g_opener = std::move(opener); }
 
 int baudForSpeedCode(int speedCode) {
     switch (speedCode) {
@@ -50,11 +42,10 @@ Parity parityForCode(int parityCode) {
     }
 }
 
-void applyPortSettings(SerialPort& port, int speedCode, int parityCode, int stopBitCode) {
+void applyPortSettings(SerialPort& port, int speedCode, int parityCode) {
     LineSettings settings;
     settings.baud = baudForSpeedCode(speedCode);
     settings.parity = parityForCode(parityCode);
-    settings.stopBits = stopBitCode == 2 ? 2 : 1;
     port.applySettings(settings);
 }
 
@@ -63,49 +54,50 @@ void closePort(SerialLink& link) {
     link.portOpen = false;
 }
 
-void openPort(const std::string& name) {
-    SerialLink& link = g_link;
+bool openPort(Bus& bus, const std::string& name, bool scanRunning) {
+    SerialLink& link = bus.link;
     const std::string wanted = truncatedName(name);
     if (link.portOpen) closePort(link);
-    if (link.openFailures > 1 && scanning) return;
-    auto port = openDevice(wanted);
+    if (link.openFailures > 1 && scanRunning) return false;
+    auto port = openDevice(bus, wanted);
     if (!port) {
         ++link.openFailures;
-        ui().messageBox(unableToOpen(wanted), "Comm Port Open Failure");
-        return;
-    }
-    link.openFailures = 0;
-    applyPortSettings(*port, link.speed, link.parity, link.stopBits);
-    link.handle = std::move(port);
-    link.portOpen = true;
-    link.portName = wanted;
-    MeterScan();
-}
-
-bool selectPort(const std::string& name) {
-    SerialLink& link = g_link;
-    const std::string wanted = truncatedName(name);
-    if (link.portOpen) closePort(link);
-    auto port = openDevice(wanted);
-    if (!port) {
-        ui().messageBox(unableToOpen(wanted), "");
+        bus.op.messageBox(unableToOpen(wanted), "Comm Port Open Failure");
         return false;
     }
-    applyPortSettings(*port, link.speed, link.parity, link.stopBits);
+    link.openFailures = 0;
+    applyPortSettings(*port, link.speed, link.parity);
     link.handle = std::move(port);
     link.portOpen = true;
     link.portName = wanted;
     return true;
 }
 
-void purgeInput(SerialLink& link) {
+bool selectPort(Bus& bus, const std::string& name) {
+    SerialLink& link = bus.link;
+    const std::string wanted = truncatedName(name);
+    if (link.portOpen) closePort(link);
+    auto port = openDevice(bus, wanted);
+    if (!port) {
+        bus.op.messageBox(unableToOpen(wanted), "");
+        return false;
+    }
+    applyPortSettings(*port, link.speed, link.parity);
+    link.handle = std::move(port);
+    link.portOpen = true;
+    link.portName = wanted;
+    return true;
+}
+
+void purgeInput(Bus& bus) {
+    SerialLink& link = bus.link;
     if (!link.handle) return;
     // An adapter that was unplugged is opened again, by the same name and with the same settings,
     // so that polling and logging resume by themselves once it is back. Until then every
     // transaction fails at once as if the meter were silent.
     if (link.handle->lost()) {
-        if (auto port = openDevice(link.portName)) {
-            applyPortSettings(*port, link.speed, link.parity, link.stopBits);
+        if (auto port = openDevice(bus, link.portName)) {
+            applyPortSettings(*port, link.speed, link.parity);
             link.handle = std::move(port);
         } else {
             return;

@@ -36,30 +36,26 @@ struct SerialLink {
     int openFailures = 0;          // failed openPort calls since its last success
     int speed = kSpeed9600;        // SpeedCode
     int parity = kParityNone;      // ParityCode
-    int stopBits = 0;              // 0 one stop bit, 2 two; nothing sets it
 };
 
-// The process-wide link.
-SerialLink& serialLink();
-
-// How ports are opened; tests may stand in a scripted port. nullptr restores the POSIX one.
-void setPortOpener(PortOpener opener);
+struct Bus;
 
 enum class ReadOutcome { Data = 0, Nothing = 1, Overflow = 2 };
 
 int baudForSpeedCode(int speedCode);       // 9600 for an unknown code
 Parity parityForCode(int parityCode);      // none for an unknown code
 
-// Closes the open port, then opens the named one with the stored line settings and starts a bus scan.
-// After two failures while a scan runs it tries nothing. A failure shows "Unable to open %s"
-// with the caption "Comm Port Open Failure".
-void openPort(const std::string& name);
-// The comms dialog's port buttons: like openPort, without scan and without counting failures;
-// a failure shows "Unable to open %s" under the application's title. True when the port is open.
-bool selectPort(const std::string& name);
-void applyPortSettings(SerialPort& port, int speedCode, int parityCode, int stopBitCode);
+// Closes the open port, then opens the named one with the stored line settings. After two failures
+// while a scan runs (scanRunning) it tries nothing. A failure shows "Unable to open %s" with the
+// caption "Comm Port Open Failure". True when the port is open; the caller then scans the bus.
+bool openPort(Bus& bus, const std::string& name, bool scanRunning);
+// The comms dialog's port buttons: like openPort, without counting failures; a failure shows
+// "Unable to open %s" under the application's title. True when the port is open.
+bool selectPort(Bus& bus, const std::string& name);
+// One stop bit always: the meters' line has no other.
+void applyPortSettings(SerialPort& port, int speedCode, int parityCode);
 // Throws away whatever arrived since the last transaction. Reopens a device that went away first.
-void purgeInput(SerialLink& link);
+void purgeInput(Bus& bus);
 // One write of the whole frame; its outcome shows up as a missing answer. Returns count.
 int writeBytes(SerialLink& link, const std::uint8_t* bytes, int count);
 // One read of at most maxCount bytes, ended by the normal time-outs; received gets the byte count.

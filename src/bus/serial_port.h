@@ -26,7 +26,6 @@ enum class Parity { None, Odd, Even };
 struct LineSettings {
     int baud = 9600;
     Parity parity = Parity::None;
-    int stopBits = 1;  // 1 or 2
 };
 
 class SerialPort {

@@ -3,10 +3,8 @@
 namespace quorna {
 namespace {
 
-TraceRing g_ring;
-
 void appendHex(std::string& text, const std::uint8_t* bytes, int length) {
-    static const char digits[] = "0123456789ABCDEF";
+    constexpr char digits[] = "0123456789ABCDEF";
     for (int i = 0; i < length; ++i) {
         if (i > 0) text += ' ';
         text += digits[bytes[i] >> 4];
@@ -15,10 +13,6 @@ void appendHex(std::string& text, const std::uint8_t* bytes, int length) {
 }
 
 }  // namespace
-
-bool traceLive = false;
-
-TraceRing& traceRing() { return g_ring; }
 
 void TraceRing::beginExchange(const std::uint8_t* request, int length) {
     newest = (newest + 1) % static_cast<int>(entries.size());

@@ -19,9 +19,4 @@ struct TraceRing {
     [[nodiscard]] std::string text() const;
 };
 
-TraceRing& traceRing();
-
-// On while the trace window is open and not frozen: every exchange repaints it.
-extern bool traceLive;
-
 }  // namespace quorna

@@ -3,26 +3,16 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/operator.h"
 #include "logging/odbc_library.h"
 #include "logging/variable_table.h"
 
 namespace quorna {
 namespace {
 
-constexpr const char* kAllocConnectionText = "Error alloc connection";
-constexpr const char* kConnectText = "Error connecting";
-constexpr const char* kAllocStatementText = "Error alloc stmt";
+constexpr SessionFailureTexts kWriterSessionTexts{"Error alloc connection", "Error connecting", "Error alloc stmt"};
 
-constexpr int kBranchModel = 230;
-constexpr int kTemperatureModel = 600;
-constexpr int kEnergyOnlyModel = 8035;
-constexpr int kFullDataModel = 8036;
 // A Temperature meter's reading goes to this variable (Amps27).
 constexpr int kTemperatureVariable = kFirstAmpsVariable + 26;
-
-// Set while a run is in progress: a timer tick inside one of its message boxes must not start another.
-bool g_running = false;
 
 bool isTextType(std::int16_t t) { return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR; }
 
@@ -45,8 +35,8 @@ std::string quoted(const std::string& text) {
 std::optional<float> currentValue(int variable, const ReadingsRecord& record) {
     const int n = variable - kFirstAmpsVariable;  // 0 for Amps1
     if (n < 0) return std::nullopt;
-    if (record.model == kBranchModel) return n < static_cast<int>(record.current.size()) ? std::optional(record.current[n]) : std::nullopt;
-    if (record.model == kTemperatureModel) {
+    if (record.model == kBranchMeter) return n < static_cast<int>(record.current.size()) ? std::optional(record.current[n]) : std::nullopt;
+    if (record.model == kTemperatureMeter) {
         if (variable == kTemperatureVariable && !record.values.empty()) return record.values[0];
         return std::nullopt;
     }
@@ -64,22 +54,22 @@ std::string formatTime(std::time_t time, const char* format) {
 
 // Without the ODBC library or an environment nothing can ever be written: database logging ends,
 // its settings are cleared as for a new database, and the waiting records are dropped.
-void switchOffSilently() {
-    ConfigurationRecord& config = configuration();
+void switchOffSilently(Logging& logging) {
+    ConfigurationRecord& config = logging.settings;
     config.databaseLogging = DatabaseLoggingState::Off;
     config.database.clear();
-    databaseQueue().clear();
+    logging.databaseQueue.clear();
 }
 
 // Writes the waiting records through one statement handle, oldest first; stops at the first
 // failure, which is shown and leaves that record and the ones behind it queued.
-void insertWaitingRecords(OdbcSession& session) {
+void insertWaitingRecords(Logging& logging, OdbcSession& session) {
     OdbcLibrary& lib = odbcLibrary();
-    RecordQueue& queue = databaseQueue();
+    RecordQueue& queue = logging.databaseQueue;
     while (!queue.empty()) {
         const RecordPtr record = queue.front();
         std::optional<std::string> text =
-            insertStatement(*record, configuration().database, configuration().locationName);
+            insertStatement(*record, logging.settings.database, logging.settings.locationName);
         if (!text) {
             queue.pop();
             continue;
@@ -87,7 +77,7 @@ void insertWaitingRecords(OdbcSession& session) {
         const SQLRETURN rc = lib.SQLExecDirect(session.statement(), reinterpret_cast<SQLCHAR*>(text->data()),
                                                static_cast<SQLINTEGER>(text->size()));
         if (!odbcSucceeded(rc)) {
-            ui().messageBox(statementErrorText(rc, session.connection(), session.statement()), "");
+            logging.op.messageBox(statementErrorText(rc, session.connection(), session.statement()), "");
             return;
         }
         queue.pop();
@@ -98,10 +88,10 @@ void insertWaitingRecords(OdbcSession& session) {
 
 bool variableIncluded(int model, int variable) {
     switch (model) {
-    case kBranchModel: return variable >= 0 && variable < kVariableCount;
-    case kFullDataModel: return variable >= 0 && variable <= kFirstAmpsVariable + 25;  // to Amps26
-    case kEnergyOnlyModel: return variable >= 0 && variable <= kFirstAmpsVariable + 1;  // to Amps2
-    case kTemperatureModel:
+    case kBranchMeter: return variable >= 0 && variable < kVariableCount;
+    case kFullDataMeter: return variable >= 0 && variable <= kFirstAmpsVariable + 25;  // to Amps26
+    case kEnergyOnlyMeter: return variable >= 0 && variable <= kFirstAmpsVariable + 1;  // to Amps2
+    case kTemperatureMeter:
         return variable == kMeterVariable || variable == kLocationVariable || variable == kTemperatureVariable;
     default: return false;
     }
@@ -160,37 +150,28 @@ std::optional<std::string> insertStatement(const ReadingsRecord& record, const D
     return "INSERT INTO " + settings.table + " (" + columns + ")\n  VALUES (" + values + ");";
 }
 
-void DatabaseRecordWriter() {
-    if (configuration().databaseLogging != DatabaseLoggingState::Active || databaseQueue().empty()) return;
-    if (g_running) return;
-    g_running = true;
+void DatabaseRecordWriter(Logging& logging) {
+    if (logging.settings.databaseLogging != DatabaseLoggingState::Active || logging.databaseQueue.empty()) return;
+    // A timer tick inside one of this run's message boxes must not start another.
+    if (logging.databaseWriterRunning) return;
+    logging.databaseWriterRunning = true;
     struct Guard {
-        ~Guard() { g_running = false; }
-    } guard;
+        bool& running;
+        ~Guard() { running = false; }
+    } guard{logging.databaseWriterRunning};
 
     if (odbcLibrary().handle == nullptr && loadOdbcLibrary() != kOdbcLoaded) {
-        switchOffSilently();
+        switchOffSilently(logging);
         return;
     }
     if (!ensureOdbcEnvironment()) {
-        switchOffSilently();
+        switchOffSilently(logging);
         return;
     }
-    const DatabaseSettings settings = configuration().database;
+    const DatabaseSettings settings = logging.settings.database;
     OdbcSession session;
-    if (!session.allocConnect()) {
-        ui().messageBox(kAllocConnectionText, "");
-        return;
-    }
-    if (!odbcSucceeded(session.connect(settings.dsn, settings.user, settings.password))) {
-        ui().messageBox(kConnectText, "");
-        return;
-    }
-    if (!session.allocStmt()) {
-        ui().messageBox(kAllocStatementText, "");
-        return;
-    }
-    insertWaitingRecords(session);
+    if (!openSession(session, settings.dsn, settings.user, settings.password, logging.op, kWriterSessionTexts)) return;
+    insertWaitingRecords(logging, session);
 }
 
 }  // namespace quorna

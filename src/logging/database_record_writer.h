@@ -6,15 +6,14 @@
 #include <optional>
 #include <string>
 
-#include "logging/readings_record.h"
-#include "settings/configuration.h"
+#include "logging/logging.h"
 
 namespace quorna {
 
 // Runs only while database logging is Active and the database queue holds records. Records that
 // cannot be written stay queued, in order, for the next logging moment; a missing ODBC library or
 // environment switches database logging off without a message.
-void DatabaseRecordWriter();
+void DatabaseRecordWriter(Logging& logging);
 
 // Whether a record of the model carries the variable.
 [[nodiscard]] bool variableIncluded(int model, int variable);

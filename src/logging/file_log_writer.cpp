@@ -6,25 +6,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "meters/meter_model.h"
-#include "settings/configuration.h"
+#include "logging/logging.h"
 
 namespace quorna {
 namespace {
 
 constexpr mode_t kLogFileMode = 0644;
 
-FileWriteFunction g_write;
-
-ssize_t writeSome(int fd, const char* bytes, std::size_t count) {
-    return g_write ? g_write(fd, bytes, count) : ::write(fd, bytes, count);
-}
-
 // Writes the whole block, going on after short writes and interrupted calls. False on any failure.
-bool writeAll(int fd, const std::string& block) {
+bool writeAll(const FileWriteFunction& write, int fd, const std::string& block) {
     std::size_t done = 0;
     while (done < block.size()) {
-        const ssize_t n = writeSome(fd, block.data() + done, block.size() - done);
+        const char* bytes = block.data() + done;
+        const std::size_t count = block.size() - done;
+        const ssize_t n = write ? write(fd, bytes, count) : ::write(fd, bytes, count);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
@@ -33,8 +28,6 @@ bool writeAll(int fd, const std::string& block) {
 }
 
 }  // namespace
-
-void setFileWriteFunction(FileWriteFunction write) { g_write = std::move(write); }
 
 char delimiterForFormat(int format) {
     switch (format) {
@@ -62,9 +55,9 @@ std::string logLine(const ReadingsRecord& record, char delimiter) {
     return line;
 }
 
-void FileLogWriter() {
-    const ConfigurationRecord& cfg = configuration();
-    RecordQueue& queue = fileQueue();
+void FileLogWriter(Logging& logging) {
+    const ConfigurationRecord& cfg = logging.settings;
+    RecordQueue& queue = logging.fileQueue;
     if (!cfg.fileLoggingEnabled || cfg.logFilePath.empty() || queue.empty()) return;
 
     const int fd = ::open(cfg.logFilePath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
@@ -82,7 +75,7 @@ void FileLogWriter() {
         ::close(fd);
         return;
     }
-    if (!writeAll(fd, block)) {
+    if (!writeAll(logging.fileWrite, fd, block)) {
         // Nothing of this block may stay behind: the records are written again next time.
         (void)::ftruncate(fd, before.st_size);
         ::close(fd);

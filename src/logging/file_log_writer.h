@@ -12,12 +12,14 @@
 
 namespace quorna {
 
+struct Logging;
+
 // Runs only while file logging is enabled, a path is chosen and the file queue holds records.
 // The queue is emptied only when every line reached the file and the file closed cleanly. When
 // the file cannot be opened, or a write or the close fails, the file is cut back to the length
 // it had before this block and every record stays queued, in order, for the next moment: the
 // file never holds half a line, a lost line or a line twice. No message is shown.
-void FileLogWriter();
+void FileLogWriter(Logging& logging);
 
 // The file formats: comma, tab or space delimited.
 inline constexpr int kFormatComma = 1;
@@ -31,9 +33,8 @@ inline constexpr int kFormatSpace = 3;
 // address, then the 42 currents "%.3f", separated by the delimiter.
 [[nodiscard]] std::string logLine(const ReadingsRecord& record, char delimiter);
 
-// How the writer writes to the open file: ::write unless a test stands in a failing device.
-// An empty function puts ::write back.
+// How the writer writes to the open file (Logging::fileWrite): ::write unless a test stands in a
+// failing device.
 using FileWriteFunction = std::function<ssize_t(int fd, const void* bytes, std::size_t count)>;
-void setFileWriteFunction(FileWriteFunction write);
 
 }  // namespace quorna

@@ -8,39 +8,26 @@
 #include <vector>
 
 #include "bus/modbus_master.h"
-#include "bus/serial_link.h"
 #include "logging/database_record_writer.h"
-#include "logging/file_log_writer.h"
-#include "logging/readings_record.h"
-#include "meters/meter_list.h"
-#include "meters/meter_model.h"
-#include "meters/meter_state.h"
+#include "meters/meter_scan.h"
 #include "meters/register_map.h"
-#include "settings/configuration.h"
 
 namespace quorna {
 namespace {
 
 constexpr int kSecondsPerMinute = 60;
-// The logging cycle reads meters listed at addresses 1 to 63 only.
-constexpr int kFirstLoggedAddress = 1;
-constexpr int kLastLoggedAddress = 63;
-// A Branch meter's register i holds breaker i + 1's current in milliamperes.
-constexpr float kBranchCurrentFactor = 0.001F;
-
-LoggingClock g_clock;
-TimeSource g_timeSource;
-bool g_cycleRunning = false;
-
-std::time_t now() { return g_timeSource ? g_timeSource() : std::time(nullptr); }
+std::time_t now(const Logging& logging) { return logging.timeSource ? logging.timeSource() : std::time(nullptr); }
 
 // Marks a logging cycle as running for the life of the object.
 class CycleGuard {
 public:
-    CycleGuard() { g_cycleRunning = true; }
-    ~CycleGuard() { g_cycleRunning = false; }
+    explicit CycleGuard(bool& running) : m_running(running) { m_running = true; }
+    ~CycleGuard() { m_running = false; }
     CycleGuard(const CycleGuard&) = delete;
     CycleGuard& operator=(const CycleGuard&) = delete;
+
+private:
+    bool& m_running;
 };
 
 // Where a model's logged values lie: start register, register count. Count 0: the model is not read.
@@ -60,15 +47,15 @@ ModelReads readsFor(int model) {
 }
 
 // Reads one meter into the record. The record keeps model 0 unless the read succeeded.
-void readMeter(ReadingsRecord& record, int model) {
+void readMeter(Bus& bus, ReadingsRecord& record, int model) {
     const ModelReads reads = readsFor(model);
     if (reads.count == 0) return;
 
     std::array<std::int32_t, kFullDataCount> registers{};
     static_assert(kFullDataCount >= kBranchPollCount && kFullDataCount >= kTemperatureCount &&
                   kFullDataCount >= kEnergyOnlyCount);
-    const ModbusError code = readRegisters(serialLink(), record.address, reads.start, reads.count, registers.data());
-    BusStatistics& statistics = busStatistics();
+    const ModbusError code = readRegisters(bus, record.address, reads.start, reads.count, registers.data());
+    BusStatistics& statistics = bus.statistics;
     if (code != ModbusError::Ok) {
         ++statistics.badReads;
         statistics.lastError = code;
@@ -79,7 +66,7 @@ void readMeter(ReadingsRecord& record, int model) {
     if (model == kBranchMeter) {
         for (int i = 0; i < kBreakerCount; ++i) {
             record.current[static_cast<std::size_t>(i)] =
-                static_cast<float>(registers[static_cast<std::size_t>(i)]) * kBranchCurrentFactor;
+                static_cast<float>(registers[static_cast<std::size_t>(i)]) * static_cast<float>(kBreakerAmpsPerCount);
         }
         return;
     }
@@ -91,12 +78,13 @@ void readMeter(ReadingsRecord& record, int model) {
 }
 
 // One record per listed meter, queued for each sink that logs. Allocation failure ends the list.
-void readListedMeters(bool toFile, bool toDatabase) {
+void readListedMeters(Logging& logging, bool toFile, bool toDatabase) {
     // A copy: the list belongs to the main window and must not change under the loop.
-    const std::vector<std::string> entries = meterList().entries;
+    const std::vector<std::string> entries = logging.meters.list.entries;
     for (const std::string& entry : entries) {
         const int address = leadingAddress(entry);
-        if (address < kFirstLoggedAddress || address > kLastLoggedAddress) continue;
+        // The meters of a panel: the same addresses the operator can select.
+        if (address < kFirstSelectableAddress || address > kLastSelectableAddress) continue;
         const int model = modelFromDeviceText(entry);
 
         std::shared_ptr<ReadingsRecord> record;
@@ -106,28 +94,16 @@ void readListedMeters(bool toFile, bool toDatabase) {
             break;
         }
         record->address = address;
-        record->time = g_clock.sampleTime;
-        readMeter(*record, model);
+        record->time = logging.clock.sampleTime;
+        readMeter(logging.meters.bus, *record, model);
 
         // A record that no queue takes is freed here, when the last pointer goes.
-        if (toFile) fileQueue().push(record);
-        if (toDatabase) databaseQueue().push(record);
+        if (toFile) logging.fileQueue.push(record);
+        if (toDatabase) logging.databaseQueue.push(record);
     }
 }
 
 }  // namespace
-
-LoggingClock& loggingClock() { return g_clock; }
-
-void setLoggingTimeSource(TimeSource source) { g_timeSource = std::move(source); }
-
-bool loggingCycleRunning() { return g_cycleRunning; }
-
-void resetLoggingSampler() {
-    g_clock = LoggingClock{};
-    g_timeSource = nullptr;
-    g_cycleRunning = false;
-}
 
 std::time_t nextLoggingMoment(std::time_t sampleTime, int intervalMinutes) {
     // A hand-edited interval below one minute would divide by zero: the nearest choice, 1 minute, is used.
@@ -141,26 +117,27 @@ std::time_t nextLoggingMoment(std::time_t sampleTime, int intervalMinutes) {
     return std::mktime(&local);
 }
 
-void computeNextLoggingMoment() {
-    g_clock.nextMoment = nextLoggingMoment(g_clock.sampleTime, configuration().loggingInterval);
+void computeNextLoggingMoment(Logging& logging) {
+    logging.clock.nextMoment = nextLoggingMoment(logging.clock.sampleTime, logging.settings.loggingInterval);
 }
 
-void LoggingSampler() {
-    if (g_cycleRunning) return;
-    CycleGuard guard;
+void LoggingSampler(Logging& logging) {
+    if (logging.cycleRunning) return;
+    const CycleGuard guard(logging.cycleRunning);
 
-    g_clock.sampleTime = now();
-    if (g_clock.nextMoment != 0 && g_clock.sampleTime < g_clock.nextMoment) return;
-    computeNextLoggingMoment();
+    LoggingClock& clock = logging.clock;
+    clock.sampleTime = now(logging);
+    if (clock.nextMoment != 0 && clock.sampleTime < clock.nextMoment) return;
+    computeNextLoggingMoment(logging);
 
-    const ConfigurationRecord& cfg = configuration();
+    const ConfigurationRecord& cfg = logging.settings;
     const bool toFile = cfg.fileLoggingEnabled;
     const bool toDatabase = cfg.databaseLogging == DatabaseLoggingState::Active;
-    readListedMeters(toFile, toDatabase);
+    readListedMeters(logging, toFile, toDatabase);
 
     // The file first, then the database.
-    if (configuration().fileLoggingEnabled) FileLogWriter();
-    if (configuration().databaseLogging == DatabaseLoggingState::Active) DatabaseRecordWriter();
+    if (cfg.fileLoggingEnabled) FileLogWriter(logging);
+    if (cfg.databaseLogging == DatabaseLoggingState::Active) DatabaseRecordWriter(logging);
 }
 
 }  // namespace quorna

@@ -11,9 +11,15 @@
 namespace quorna {
 namespace {
 
-OdbcLibrary g_library;
-void* g_installerLibrary = nullptr;
-std::vector<std::string> g_libraryNames;  // empty: the default list
+// The one binding of the process, shared by every station in it: the driver manager is loaded
+// once per process whatever asks for it (dlopen hands back the same library), and ODBC keeps one
+// environment for the whole process.
+struct OdbcBinding {
+    OdbcLibrary library;
+    void* installerLibrary = nullptr;
+    std::vector<std::string> libraryNames;  // empty: the default list
+};
+OdbcBinding g_odbc;
 
 // The driver manager's names: the versioned name of the run-time package first, then the
 // development link that is present only with the headers installed.
@@ -87,19 +93,19 @@ SQLCHAR* text(const std::string& s) {
 
 }  // namespace
 
-OdbcLibrary& odbcLibrary() { return g_library; }
+OdbcLibrary& odbcLibrary() { return g_odbc.library; }
 
 std::vector<std::string> odbcLibraryNames() {
-    if (!g_libraryNames.empty()) return g_libraryNames;
+    if (!g_odbc.libraryNames.empty()) return g_odbc.libraryNames;
     if (const char* name = std::getenv("QUORNA_ODBC_LIBRARY"); name != nullptr && *name != '\0')
         return {name};
     return {kDefaultLibraryNames.begin(), kDefaultLibraryNames.end()};
 }
 
-void setOdbcLibraryNames(std::vector<std::string> names) { g_libraryNames = std::move(names); }
+void setOdbcLibraryNames(std::vector<std::string> names) { g_odbc.libraryNames = std::move(names); }
 
 int loadOdbcLibrary() {
-    OdbcLibrary& lib = g_library;
+    OdbcLibrary& lib = g_odbc.library;
     if (lib.handle == nullptr) {
         for (const std::string& name : odbcLibraryNames()) {
             lib.handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -112,12 +118,12 @@ int loadOdbcLibrary() {
         lib = OdbcLibrary{};
         return kOdbcFunctionsMissing;
     }
-    if (g_installerLibrary == nullptr) g_installerLibrary = dlopen(kInstallerLibraryName, RTLD_NOW | RTLD_LOCAL);
+    if (g_odbc.installerLibrary == nullptr) g_odbc.installerLibrary = dlopen(kInstallerLibraryName, RTLD_NOW | RTLD_LOCAL);
     return kOdbcLoaded;
 }
 
 bool ensureOdbcEnvironment() {
-    OdbcLibrary& lib = g_library;
+    OdbcLibrary& lib = g_odbc.library;
     if (lib.environment != SQL_NULL_HENV) return true;
     SQLHENV environment = SQL_NULL_HENV;
     if (!odbcSucceeded(lib.SQLAllocEnv(&environment))) return false;
@@ -134,7 +140,7 @@ struct ErrorRecord {
 };
 
 ErrorRecord lastError(SQLHDBC connection, SQLHSTMT statement) {
-    OdbcLibrary& lib = g_library;
+    OdbcLibrary& lib = g_odbc.library;
     SQLCHAR sqlState[6] = {};
     SQLINTEGER nativeError = 0;
     SQLCHAR message[kOdbcMessageCapacity] = {};
@@ -165,14 +171,14 @@ std::string statementErrorText(SQLRETURN failedResult, SQLHDBC connection, SQLHS
 }
 
 OdbcSession::~OdbcSession() {
-    OdbcLibrary& lib = g_library;
+    OdbcLibrary& lib = g_odbc.library;
     if (m_statement != SQL_NULL_HSTMT) (void)lib.SQLFreeStmt(m_statement, SQL_DROP);
     if (m_connected) (void)lib.SQLDisconnect(m_connection);
     if (m_connection != SQL_NULL_HDBC) (void)lib.SQLFreeConnect(m_connection);
 }
 
 bool OdbcSession::allocConnect() {
-    OdbcLibrary& lib = g_library;
+    OdbcLibrary& lib = g_odbc.library;
     SQLHDBC connection = SQL_NULL_HDBC;
     if (!odbcSucceeded(lib.SQLAllocConnect(lib.environment, &connection))) return false;
     m_connection = connection;
@@ -181,7 +187,7 @@ bool OdbcSession::allocConnect() {
 
 SQLRETURN OdbcSession::connect(const std::string& dsn, const std::string& user,
                                const std::string& password) {
-    const SQLRETURN rc = g_library.SQLConnect(
+    const SQLRETURN rc = g_odbc.library.SQLConnect(
         m_connection, text(dsn), static_cast<SQLSMALLINT>(dsn.size()), text(user),
         static_cast<SQLSMALLINT>(user.size()), text(password), static_cast<SQLSMALLINT>(password.size()));
     m_connected = odbcSucceeded(rc);
@@ -190,13 +196,31 @@ SQLRETURN OdbcSession::connect(const std::string& dsn, const std::string& user,
 
 bool OdbcSession::allocStmt() {
     SQLHSTMT statement = SQL_NULL_HSTMT;
-    if (!odbcSucceeded(g_library.SQLAllocStmt(m_connection, &statement))) return false;
+    if (!odbcSucceeded(g_odbc.library.SQLAllocStmt(m_connection, &statement))) return false;
     m_statement = statement;
     return true;
 }
 
+bool openSession(OdbcSession& session, const std::string& dsn, const std::string& user, const std::string& password,
+                 Operator& op, const SessionFailureTexts& texts) {
+    if (!session.allocConnect()) {
+        op.messageBox(texts.allocConnection, "");
+        return false;
+    }
+    const SQLRETURN rc = session.connect(dsn, user, password);
+    if (!odbcSucceeded(rc)) {
+        op.messageBox(texts.connect != nullptr ? texts.connect : describeConnectFailure(session.connection(), rc), "");
+        return false;
+    }
+    if (!session.allocStmt()) {
+        op.messageBox(texts.allocStatement, "");
+        return false;
+    }
+    return true;
+}
+
 void resetOdbcLibraryForTests() {
-    OdbcLibrary& lib = g_library;
+    OdbcLibrary& lib = g_odbc.library;
     if (lib.handle != nullptr) {
         // The program never frees its environment; a test that starts over does, so that nothing
         // the driver manager allocated is left behind when it is unloaded.
@@ -208,9 +232,9 @@ void resetOdbcLibraryForTests() {
         dlclose(lib.handle);
     }
     lib = OdbcLibrary{};
-    g_libraryNames.clear();
-    if (g_installerLibrary != nullptr) dlclose(g_installerLibrary);
-    g_installerLibrary = nullptr;
+    g_odbc.libraryNames.clear();
+    if (g_odbc.installerLibrary != nullptr) dlclose(g_odbc.installerLibrary);
+    g_odbc.installerLibrary = nullptr;
 }
 
 }  // namespace quorna

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/operator.h"
+
 namespace quorna {
 
 // Results of loadOdbcLibrary.
@@ -111,6 +113,21 @@ private:
     SQLHSTMT m_statement = SQL_NULL_HSTMT;
     bool m_connected = false;
 };
+
+// What openSession shows when a step fails. A null connect text: the text for the driver's
+// SQLSTATE (describeConnectFailure).
+struct SessionFailureTexts {
+    const char* allocConnection;
+    const char* connect;
+    const char* allocStatement;
+};
+// The setup windows' texts.
+inline constexpr SessionFailureTexts kSetupSessionTexts{kOdbcAllocConnectionText, nullptr, kOdbcAllocStatementText};
+
+// Opens the session in its three steps (connection, connect, statement) and tells the operator
+// the text of the step that failed. True when the statement is ready.
+[[nodiscard]] bool openSession(OdbcSession& session, const std::string& dsn, const std::string& user,
+                               const std::string& password, Operator& op, const SessionFailureTexts& texts);
 
 // Process-wide state for tests: unloads the library (the environment is given up with it) and
 // restores the default library names.

@@ -37,8 +37,4 @@ private:
     std::deque<RecordPtr> m_records;
 };
 
-// Records waiting for the log file, and for the database.
-RecordQueue& fileQueue();
-RecordQueue& databaseQueue();
-
 }  // namespace quorna

@@ -3,32 +3,24 @@
 #include <cctype>
 #include <climits>
 
-#include "app/operator.h"
-
 namespace quorna {
-namespace {
-MeterList g_list;
-}  // namespace
-
-MeterList& meterList() { return g_list; }
-
 void MeterList::clear() {
     entries.clear();
     selection = -1;
-    ui().meterListChanged();
+    m_op->meterListChanged();
 }
 
 void MeterList::insert(int position, const std::string& text) {
     if (position < 0 || position > count()) position = count();
     entries.insert(entries.begin() + position, text);
     if (selection >= position) ++selection;
-    ui().meterListChanged();
+    m_op->meterListChanged();
 }
 
 void MeterList::replace(int position, const std::string& text) {
     if (position < 0 || position >= count()) return;
     entries[static_cast<std::size_t>(position)] = text;
-    ui().meterListChanged();
+    m_op->meterListChanged();
 }
 
 void MeterList::erase(int position) {
@@ -39,12 +31,12 @@ void MeterList::erase(int position) {
     } else if (selection > position) {
         --selection;
     }
-    ui().meterListChanged();
+    m_op->meterListChanged();
 }
 
 void MeterList::select(int position) {
     selection = position >= 0 && position < count() ? position : -1;
-    ui().meterListChanged();
+    m_op->meterListChanged();
 }
 
 int leadingAddress(const std::string& entry) {

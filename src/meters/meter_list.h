@@ -5,9 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "core/operator.h"
+
 namespace quorna {
 
 struct MeterList {
+    explicit MeterList(Operator& op) : m_op(&op) {}
+
     std::vector<std::string> entries;
     int selection = -1;  // index into entries, -1 for none
 
@@ -18,8 +22,10 @@ struct MeterList {
     void erase(int position);
     void select(int position);                            // -1 clears the selection
     [[nodiscard]] int count() const { return static_cast<int>(entries.size()); }
+
+private:
+    Operator* m_op;  // told of every change
 };
-MeterList& meterList();
 
 // The address an entry starts with ("03 - PNL1 [...]" gives 3), or -1 when it starts with no digit.
 int leadingAddress(const std::string& entry);

@@ -3,13 +3,9 @@
 namespace quorna {
 namespace {
 
-MeterDirectory g_directory{};
-
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 }  // namespace
-
-float CurrentScale = 0.0F;
 
 MeterModel modelFromDeviceText(std::string_view text) {
     if (!contains(text, "Tamsa")) return kNoModel;
@@ -22,11 +18,9 @@ MeterModel modelFromDeviceText(std::string_view text) {
     return kNoModel;
 }
 
-MeterDirectory& meterDirectory() { return g_directory; }
-
-int directoryModel(int address) {
+int directoryModel(const MeterDirectory& directory, int address) {
     if (address < 0 || address >= kMeterDirectorySize) return 0;
-    return g_directory[static_cast<std::size_t>(address)];
+    return directory[static_cast<std::size_t>(address)];
 }
 
 float currentScaleFor(int rangeValue) {

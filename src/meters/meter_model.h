@@ -27,12 +27,10 @@ inline bool isCircuitModel(int model) { return model == kCircuitMeter8 || model 
 // Slave ID bytes reported by the meters, indexed by Modbus address 0 to 247.
 inline constexpr int kMeterDirectorySize = 248;
 using MeterDirectory = std::array<std::int32_t, kMeterDirectorySize>;
-MeterDirectory& meterDirectory();
 // The directory entry of an address, 0 for an address outside the table.
-int directoryModel(int address);
+int directoryModel(const MeterDirectory& directory, int address);
 
-// Scale of a Circuit meter's currents and powers, from its range register 29; 0 until the first poll.
-extern float CurrentScale;
+// Scale of a Circuit meter's currents and powers for the value of its range register 29.
 float currentScaleFor(int rangeValue);
 
 }  // namespace quorna

@@ -5,14 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "app/main_window_fields.h"
-#include "app/operator.h"
 #include "bus/modbus_master.h"
-#include "bus/serial_link.h"
-#include "bus/trace_ring.h"
-#include "meters/meter_list.h"
-#include "meters/meter_model.h"
-#include "meters/meter_state.h"
 #include "meters/register_map.h"
 #include "settings/configuration.h"
 
@@ -36,95 +29,98 @@ std::string entryText(int address, const std::string& name, const std::string& d
     return prefix + name + " [" + deviceText + "]";
 }
 
-void showLayoutFor(int model) {
-    mainFields().layout = model == kBranchMeter ? Layout::BranchView : Layout::CircuitView;
-    ui().applyLayout(mainFields().layout);
+void showLayoutFor(Meters& meters, int model) {
+    meters.fields.layout = model == kBranchMeter ? Layout::BranchView : Layout::CircuitView;
+    meters.op.applyLayout(meters.fields.layout);
 }
 
 bool isListedModel(int model) { return model == kBranchMeter || isCircuitModel(model); }
 
 // The probe of one address. Returns false when the scan must end after this address.
-bool probe(int address, bool& found) {
-    SerialLink& link = serialLink();
+bool probe(Meters& meters, int address, bool& found) {
+    const SerialLink& link = meters.bus.link;
+    Operator& op = meters.op;
     int slaveId = 0;
     std::string deviceText;
-    const ModbusError code = reportSlaveId(link, address, slaveId, deviceText);
+    const ModbusError code = reportSlaveId(meters.bus, address, slaveId, deviceText);
     if (code == ModbusError::Timeout) return true;
     if (code == ModbusError::WrongByteCount) {
         char text[96];
         std::snprintf(text, sizeof text, "Comm port %s not properly opened.", link.portName.c_str());
-        ui().messageBox(text, kScanFailureCaption);
+        op.messageBox(text, kScanFailureCaption);
         return false;
     }
     if (code != ModbusError::Ok) {
         char text[96];
         std::snprintf(text, sizeof text, "Address [%d] Returned Error Code [%d].", address, errorCode(code));
-        ui().messageBox(text, kScanFailureCaption);
+        op.messageBox(text, kScanFailureCaption);
         return true;
     }
+    // The directory has room for every address the scan asks (1 to 247).
+    if (address < kMeterDirectorySize) meters.directory[static_cast<std::size_t>(address)] = slaveId;
     const MeterModel model = modelFromDeviceText(deviceText);
     if (!isListedModel(model)) return true;
-    const MeterNames names = readMeterNames(link, address);
-    MeterList& list = meterList();
+    const MeterNames names = readMeterNames(meters, address);
+    MeterList& list = meters.list;
     list.insert(list.count(), entryText(address, names.first, deviceText));
     if (!found) {
         found = true;
-        selectedMeter().address = address;
-        selectedMeter().model = model;
-        ui().repaintNow();
+        meters.selected.address = address;
+        meters.selected.model = model;
+        op.repaintNow();
         list.select(kProgressLine + 1);
-        showLayoutFor(model);
-        ui().repaintNow();
+        showLayoutFor(meters, model);
+        op.repaintNow();
     }
     return true;
 }
 
 }  // namespace
 
-bool scanning = false;
-
-void MeterScan() {
-    if (scanning) return;
-    scanning = true;
-    SerialLink& link = serialLink();
+void MeterScan(Meters& meters) {
+    if (meters.scanning) return;
+    meters.scanning = true;
+    Operator& op = meters.op;
+    SerialLink& link = meters.bus.link;
     if (!link.portOpen) {
+        // One more try at the stored port; opened or not, the operator is asked to choose one.
         const std::string name = link.portName;
-        openPort(name);
-        ui().messageBox("Please select a COM port", "");
+        (void)openPort(meters.bus, name, meters.scanning);
+        op.messageBox("Please select a COM port", "");
     } else {
-        const WaitCursor wait;
-        MeterList& list = meterList();
+        const WaitCursor wait(op);
+        MeterList& list = meters.list;
         list.clear();
         list.insert(kProgressLine, "Searching...");
-        ui().transferFields();
-        ui().repaintNow();
+        op.transferFields();
+        op.repaintNow();
 
         bool found = false;
         // The depth is read again for every address, so a change made meanwhile takes effect.
-        for (int address = 1; address <= configuration().scanDepth; ++address) {
-            list.replace(kProgressLine, progressText(address, configuration().scanDepth));
-            ui().repaintNow();
+        for (int address = 1; address <= meters.settings.scanDepth; ++address) {
+            list.replace(kProgressLine, progressText(address, meters.settings.scanDepth));
+            op.repaintNow();
             std::this_thread::sleep_for(kProbePause);
-            const bool goOn = probe(address, found);
-            if (traceLive) ui().repaintTrace();
+            const bool goOn = probe(meters, address, found);
+            if (meters.bus.traceLive) op.repaintTrace();
             if (!goOn) break;
         }
         list.erase(kProgressLine);
-        ui().repaintNow();
+        op.repaintNow();
     }
-    ui().transferFields();
-    scanning = false;
+    op.transferFields();
+    meters.scanning = false;
 }
 
-void selectMeter() {
-    SelectedMeter& meter = selectedMeter();
-    const MeterList& list = meterList();
+void selectMeter(Meters& meters) {
+    SelectedMeter& meter = meters.selected;
+    const MeterList& list = meters.list;
     if (list.selection < 0 || list.selection >= list.count()) {
         meter.address = -1;
         return;
     }
-    ui().transferFields();
-    ui().repaintNow();
+    meters.op.transferFields();
+    meters.op.repaintNow();
     const std::string text = list.entries[static_cast<std::size_t>(list.selection)];
     meter.model = modelFromDeviceText(text);
     const int address = leadingAddress(text);
@@ -134,8 +130,8 @@ void selectMeter() {
         return;
     }
     meter.address = address;
-    const int directory = directoryModel(address);
-    if (directory == kBranchMeter || isCircuitModel(directory)) showLayoutFor(directory);
+    const int directory = directoryModel(meters.directory, address);
+    if (directory == kBranchMeter || isCircuitModel(directory)) showLayoutFor(meters, directory);
 }
 
 }  // namespace quorna

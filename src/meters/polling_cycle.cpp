@@ -4,21 +4,12 @@
 #include <cstdio>
 #include <string>
 
-#include "app/main_window_fields.h"
-#include "app/operator.h"
 #include "bus/modbus_master.h"
-#include "bus/serial_link.h"
-#include "logging/logging_sampler.h"
-#include "meters/meter_model.h"
-#include "meters/meter_scan.h"
-#include "meters/meter_state.h"
 #include "meters/register_map.h"
-#include "settings/configuration.h"
 
 namespace quorna {
 namespace {
 
-constexpr double kBreakerAmpsPerCount = 0.001;
 constexpr double kVoltsPerCount = 0.01;
 constexpr double kPowerFactorPerCount = 0.0001;
 constexpr int kSummaryRegisters = 6;        // bits 0 to 5 of register 42
@@ -34,8 +25,6 @@ constexpr int kCircuitLlAB = 16, kCircuitLlBC = 17, kCircuitLlCA = 18;
 constexpr int kCircuitLnAN = 19, kCircuitLnBN = 20, kCircuitLnCN = 21;
 constexpr int kCircuitCurrentA = 22, kCircuitCurrentB = 23, kCircuitCurrentC = 24, kCircuitCurrentN = 25;
 
-int g_tickDepth = 0;
-
 using PollBlock = std::array<std::int32_t, kBranchPollCount>;
 
 std::string formatted(const char* format, double value) {
@@ -50,22 +39,22 @@ double reg(const PollBlock& block, int index) {
     return static_cast<double>(static_cast<std::uint32_t>(block[static_cast<std::size_t>(index)]) & 0xFFFFU);
 }
 
-void showBranch(int address, const PollBlock& block) {
-    MainWindowFields& fields = mainFields();
+void showBranch(Meters& meters, int address, const PollBlock& block) {
+    MainWindowFields& fields = meters.fields;
     for (int i = 0; i < kBreakerCount; ++i) {
         fields.breaker[static_cast<std::size_t>(i)] = formatted("%.3f", reg(block, i) * kBreakerAmpsPerCount);
     }
     if (block[kBranchStatusSummary] == 0) {
-        setAllLampsGreen();
+        setAllLampsGreen(meters);
     } else {
-        showAlarmLamps(block.data());
+        showAlarmLamps(meters, block.data());
     }
-    fields.firstName = readMeterNames(serialLink(), address).first;
-    ui().transferFields();
+    fields.firstName = readMeterNames(meters, address).first;
+    meters.op.transferFields();
 }
 
-void showCircuit(int address, int model, const PollBlock& block) {
-    MainWindowFields& fields = mainFields();
+void showCircuit(Meters& meters, int address, int model, const PollBlock& block) {
+    MainWindowFields& fields = meters.fields;
     fields.lnAN = twoDecimals(reg(block, kCircuitLnAN) * kVoltsPerCount);
     fields.lnBN = twoDecimals(reg(block, kCircuitLnBN) * kVoltsPerCount);
     fields.lnCN = twoDecimals(reg(block, kCircuitLnCN) * kVoltsPerCount);
@@ -75,8 +64,8 @@ void showCircuit(int address, int model, const PollBlock& block) {
     fields.llCA = twoDecimals(reg(block, kCircuitLlCA) * kVoltsPerCount);
     fields.llAvg = twoDecimals(reg(block, kCircuitLlAvg) * kVoltsPerCount);
 
-    CurrentScale = currentScaleFor(block[kCircuitRangeRegister]);
-    const double scale = CurrentScale;
+    meters.CurrentScale = currentScaleFor(block[kCircuitRangeRegister]);
+    const double scale = meters.CurrentScale;
     fields.currentA = twoDecimals(reg(block, kCircuitCurrentA) * scale);
     fields.currentB = twoDecimals(reg(block, kCircuitCurrentB) * scale);
     fields.currentC = twoDecimals(reg(block, kCircuitCurrentC) * scale);
@@ -88,11 +77,11 @@ void showCircuit(int address, int model, const PollBlock& block) {
     fields.kVA = twoDecimals(reg(block, kCircuitKva) * scale);
     fields.pf = twoDecimals(reg(block, kCircuitPf) * kPowerFactorPerCount);
 
-    showAlarmLamps(block.data());
-    const MeterNames names = readMeterNames(serialLink(), address);
+    showAlarmLamps(meters, block.data());
+    const MeterNames names = readMeterNames(meters, address);
     fields.firstName = names.first;
     fields.secondName = names.second;
-    ui().transferFields();
+    meters.op.transferFields();
 }
 
 std::string failureText(int address, ModbusError code) {
@@ -108,71 +97,62 @@ std::string failureText(int address, ModbusError code) {
 
 // Polls a Branch or Circuit meter. A failed read shows zeros and green lamps, except at the fifth
 // failure in a row, which tells the operator once and leaves the screen as it was.
-void pollDisplayedMeter(int address, int model) {
+void pollDisplayedMeter(Meters& meters, int address, int model) {
     const bool branch = model == kBranchMeter;
     PollBlock block{};
     const ModbusError code =
-        readRegisters(serialLink(), address, 0, branch ? kBranchPollCount : kCircuitPollCount, block.data());
+        readRegisters(meters.bus, address, 0, branch ? kBranchPollCount : kCircuitPollCount, block.data());
     if (code == ModbusError::Ok) {
-        consecutiveFailures = 0;
+        meters.consecutiveFailures = 0;
     } else {
-        BusStatistics& statistics = busStatistics();
+        BusStatistics& statistics = meters.bus.statistics;
         statistics.lastError = code;
         block.fill(0);
         ++statistics.badReads;
-        ++consecutiveFailures;
-        if (consecutiveFailures == kFailuresBeforeMessage) {
-            ui().messageBox(failureText(address, code), kFailureCaption);
+        ++meters.consecutiveFailures;
+        if (meters.consecutiveFailures == kFailuresBeforeMessage) {
+            meters.op.messageBox(failureText(address, code), kFailureCaption);
             return;
         }
     }
     if (branch) {
-        showBranch(address, block);
+        showBranch(meters, address, block);
     } else {
-        showCircuit(address, model, block);
+        showCircuit(meters, address, model, block);
     }
 }
 
 // Models the window does not display: only the counters change.
-void pollCountedMeter(int address, int start, int count, bool lampsGreen) {
+void pollCountedMeter(Meters& meters, int address, int start, int count, bool lampsGreen) {
     std::array<std::int32_t, kFullDataCount> values{};
-    const ModbusError code = readRegisters(serialLink(), address, start, count, values.data());
-    BusStatistics& statistics = busStatistics();
+    const ModbusError code = readRegisters(meters.bus, address, start, count, values.data());
+    BusStatistics& statistics = meters.bus.statistics;
     if (code == ModbusError::Ok) {
         ++statistics.goodReads;
     } else {
         statistics.lastError = code;
         ++statistics.badReads;
     }
-    if (lampsGreen) setAllLampsGreen();
-    ui().transferFields();
+    if (lampsGreen) setAllLampsGreen(meters);
+    meters.op.transferFields();
 }
-
-struct TickDepth {
-    TickDepth() { ++g_tickDepth; }
-    ~TickDepth() { --g_tickDepth; }
-    TickDepth(const TickDepth&) = delete;
-    TickDepth& operator=(const TickDepth&) = delete;
-};
 
 }  // namespace
 
-int pollingTickDepth() { return g_tickDepth; }
-
-void setAllLampsGreen() {
-    MainWindowFields& fields = mainFields();
+void setAllLampsGreen(Meters& meters) {
+    MainWindowFields& fields = meters.fields;
     fields.breakerLamp.fill(Lamp::Green);
     fields.overAmps = Lamp::Green;
     fields.overVolts = Lamp::Green;
-    ui().showLamps();
+    meters.op.showLamps();
 }
 
-void showAlarmLamps(const std::int32_t* block) {
-    MainWindowFields& fields = mainFields();
+void showAlarmLamps(Meters& meters, const std::int32_t* block) {
+    MainWindowFields& fields = meters.fields;
     fields.breakerLamp.fill(Lamp::Green);
     fields.overAmps = Lamp::Green;
     fields.overVolts = Lamp::Green;
-    const int model = selectedMeter().model;
+    const int model = meters.selected.model;
     if (model == kBranchMeter) {
         const auto summary = static_cast<std::uint32_t>(block[kBranchStatusSummary]);
         // Registers 43 to 45 mark warnings, 46 to 48 alarms; the later ones win.
@@ -190,46 +170,33 @@ void showAlarmLamps(const std::int32_t* block) {
         if ((bits & kCircuitOverAmpsBit) != 0) fields.overAmps = Lamp::Red;
         if ((bits & kCircuitOverVoltsBit) != 0) fields.overVolts = Lamp::Red;
     }
-    ui().showLamps();
+    meters.op.showLamps();
 }
 
-void PollingCycle() {
-    const TickDepth depth;
-    SerialLink& link = serialLink();
-    if (link.reopenRequested) {
-        link.reopenRequested = false;
-        const std::string name = link.portName;
-        openPort(name);
-        link.reopenRequested = false;
-        if (!link.portOpen) return;
-    }
-    if (!link.portOpen || scanning) return;
-
-    const SelectedMeter meter = selectedMeter();
+void pollSelectedMeter(Meters& meters) {
+    if (!meters.bus.link.portOpen || meters.scanning) return;
+    const SelectedMeter meter = meters.selected;
     switch (meter.model) {
         case kNoModel:
-            setAllLampsGreen();
+            setAllLampsGreen(meters);
             break;
         case kBranchMeter:
         case kCircuitMeter8:
         case kCircuitMeter6:
-            pollDisplayedMeter(meter.address, meter.model);
+            pollDisplayedMeter(meters, meter.address, meter.model);
             break;
         case kTemperatureMeter:
-            pollCountedMeter(meter.address, kTemperatureStart, kTemperatureCount, true);
+            pollCountedMeter(meters, meter.address, kTemperatureStart, kTemperatureCount, true);
             break;
         case kEnergyOnlyMeter:
-            pollCountedMeter(meter.address, kEnergyOnlyStart, kEnergyOnlyCount, false);
+            pollCountedMeter(meters, meter.address, kEnergyOnlyStart, kEnergyOnlyCount, false);
             break;
         case kFullDataMeter:
-            pollCountedMeter(meter.address, kFullDataStart, kFullDataCount, true);
+            pollCountedMeter(meters, meter.address, kFullDataStart, kFullDataCount, true);
             break;
         default:
             break;
     }
-
-    const ConfigurationRecord& settings = configuration();
-    if (settings.fileLoggingEnabled || settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler();
 }
 
 }  // namespace quorna

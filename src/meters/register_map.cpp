@@ -7,8 +7,8 @@
 namespace quorna {
 namespace {
 
-ModbusError readBlock(SerialLink& link, int address, int start, int count, std::int32_t* out) {
-    const ModbusError result = readRegisters(link, address, start, count, out);
+ModbusError readBlock(Meters& meters, int address, int start, int count, std::int32_t* out) {
+    const ModbusError result = readRegisters(meters.bus, address, start, count, out);
     if (result != ModbusError::Ok) {
         for (int i = 0; i < count; ++i) out[i] = -1;
     }
@@ -43,8 +43,8 @@ float floatFromRegisters(std::int32_t high, std::int32_t low) {
     return value;
 }
 
-std::uint32_t readSerialNumber(SerialLink& link, int address) {
-    const int model = directoryModel(address);
+std::uint32_t readSerialNumber(Meters& meters, int address) {
+    const int model = directoryModel(meters.directory, address);
     int start = 0;
     if (model == kBranchMeter) {
         start = kBranchSerialRegister;
@@ -54,14 +54,14 @@ std::uint32_t readSerialNumber(SerialLink& link, int address) {
         return 0;
     }
     std::int32_t regs[2] = {0, 0};
-    if (readRegisters(link, address, start, 2, regs) != ModbusError::Ok) return 0;
+    if (readRegisters(meters.bus, address, start, 2, regs) != ModbusError::Ok) return 0;
     return static_cast<std::uint32_t>(regs[0]) << 16 | static_cast<std::uint32_t>(regs[1]);
 }
 
-void readFirmwareVersion(SerialLink& link, int address, int& major, int& minor) {
-    const int start = directoryModel(address) == kBranchMeter ? kBranchFirmwareRegister : kOtherFirmwareRegister;
+void readFirmwareVersion(Meters& meters, int address, int& major, int& minor) {
+    const int start = directoryModel(meters.directory, address) == kBranchMeter ? kBranchFirmwareRegister : kOtherFirmwareRegister;
     std::int32_t regs[2] = {0, 0};
-    if (readRegisters(link, address, start, 2, regs) != ModbusError::Ok) {
+    if (readRegisters(meters.bus, address, start, 2, regs) != ModbusError::Ok) {
         major = 0;
         minor = 0;
         return;
@@ -70,47 +70,47 @@ void readFirmwareVersion(SerialLink& link, int address, int& major, int& minor) 
     minor = regs[1];
 }
 
-ModbusError readPanelSetupBlock(SerialLink& link, int address, BreakerBlock& out) {
-    return readBlock(link, address, kPanelSetupRegister, kBreakerCount, out.data());
+ModbusError readPanelSetupBlock(Meters& meters, int address, BreakerBlock& out) {
+    return readBlock(meters, address, kPanelSetupRegister, kBreakerCount, out.data());
 }
 
-ModbusError readAlarmLimits(SerialLink& link, int address, BreakerBlock& out) {
-    if (directoryModel(address) == kBranchMeter) {
-        return readBlock(link, address, kBranchAlarmLimitRegister, kBreakerCount, out.data());
+ModbusError readAlarmLimits(Meters& meters, int address, BreakerBlock& out) {
+    if (directoryModel(meters.directory, address) == kBranchMeter) {
+        return readBlock(meters, address, kBranchAlarmLimitRegister, kBreakerCount, out.data());
     }
-    return readBlock(link, address, kGlobalLimitRegister, kGlobalLimitCount, out.data());
+    return readBlock(meters, address, kGlobalLimitRegister, kGlobalLimitCount, out.data());
 }
 
-ModbusError readWarningLimits(SerialLink& link, int address, BreakerBlock& out) {
-    return readBlock(link, address, kWarningLimitRegister, kBreakerCount, out.data());
+ModbusError readWarningLimits(Meters& meters, int address, BreakerBlock& out) {
+    return readBlock(meters, address, kWarningLimitRegister, kBreakerCount, out.data());
 }
 
-ModbusError readAlarmDelays(SerialLink& link, int address, BreakerBlock& out) {
-    return readBlock(link, address, kAlarmDelayRegister, kBreakerCount, out.data());
+ModbusError readAlarmDelays(Meters& meters, int address, BreakerBlock& out) {
+    return readBlock(meters, address, kAlarmDelayRegister, kBreakerCount, out.data());
 }
 
-ModbusError readWarningDelays(SerialLink& link, int address, BreakerBlock& out) {
-    return readBlock(link, address, kWarningDelayRegister, kBreakerCount, out.data());
+ModbusError readWarningDelays(Meters& meters, int address, BreakerBlock& out) {
+    return readBlock(meters, address, kWarningDelayRegister, kBreakerCount, out.data());
 }
 
-ModbusError readGlobalFlags(SerialLink& link, int address, std::int32_t& flags) {
+ModbusError readGlobalFlags(Meters& meters, int address, std::int32_t& flags) {
     std::int32_t value = 0;
-    const ModbusError result = readRegisters(link, address, kGlobalFlagsRegister, 1, &value);
+    const ModbusError result = readRegisters(meters.bus, address, kGlobalFlagsRegister, 1, &value);
     flags = result == ModbusError::Ok ? value : kFailedFlags;
     return result;
 }
 
-MeterNames readMeterNames(SerialLink& link, int address) {
+MeterNames readMeterNames(Meters& meters, int address) {
     MeterNames names;
-    const int model = directoryModel(address);
+    const int model = directoryModel(meters.directory, address);
     if (model == kBranchMeter) {
         std::int32_t regs[2] = {0, 0};
-        if (readRegisters(link, address, kBranchNameRegister, 2, regs) == ModbusError::Ok) {
+        if (readRegisters(meters.bus, address, kBranchNameRegister, 2, regs) == ModbusError::Ok) {
             names.first = namesFromRegisters(regs, 2);
         }
     } else if (isCircuitModel(model)) {
         std::int32_t regs[4] = {0, 0, 0, 0};
-        if (readRegisters(link, address, kCircuitNameRegister, 4, regs) == ModbusError::Ok) {
+        if (readRegisters(meters.bus, address, kCircuitNameRegister, 4, regs) == ModbusError::Ok) {
             names.first = namesFromRegisters(regs, 2);
             names.second = namesFromRegisters(regs + 2, 2);
         }

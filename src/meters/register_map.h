@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bus/modbus_master.h"
+#include "meters/meters.h"
 
 namespace quorna {
 
@@ -13,6 +14,7 @@ namespace quorna {
 inline constexpr int kBranchPollCount = 49;   // registers 0 to 48
 inline constexpr int kCircuitPollCount = 37;  // registers 0 to 36
 inline constexpr int kBreakerCount = 42;
+inline constexpr double kBreakerAmpsPerCount = 0.001;  // a Branch meter's current registers
 inline constexpr int kBranchStatusSummary = 42;  // bit n enables register 43 + n
 inline constexpr int kBranchFirstAlarmBits = 43;   // 43 to 45: yellow
 inline constexpr int kBranchSecondAlarmBits = 46;  // 46 to 48: red
@@ -49,24 +51,24 @@ inline constexpr int kCircuitResetRegister = 36;
 
 using BreakerBlock = std::array<std::int32_t, kBreakerCount>;
 
-// Each read takes the meter's model from MeterDirectory where its registers depend on it.
+// Each read takes the meter's model from the meters' directory where its registers depend on it.
 // On a failed read each gives the documented failure value; the block reads return the code too.
-std::uint32_t readSerialNumber(SerialLink& link, int address);                 // 0 on failure or other models
-void readFirmwareVersion(SerialLink& link, int address, int& major, int& minor); // 0 and 0 on failure
-ModbusError readPanelSetupBlock(SerialLink& link, int address, BreakerBlock& out);  // every value -1
+std::uint32_t readSerialNumber(Meters& meters, int address);                 // 0 on failure or other models
+void readFirmwareVersion(Meters& meters, int address, int& major, int& minor); // 0 and 0 on failure
+ModbusError readPanelSetupBlock(Meters& meters, int address, BreakerBlock& out);  // every value -1
 // 42 values from 135 for a Branch meter, else 8 values from 30 (the rest of out untouched by a read).
-ModbusError readAlarmLimits(SerialLink& link, int address, BreakerBlock& out);
-ModbusError readWarningLimits(SerialLink& link, int address, BreakerBlock& out);
-ModbusError readAlarmDelays(SerialLink& link, int address, BreakerBlock& out);
-ModbusError readWarningDelays(SerialLink& link, int address, BreakerBlock& out);
-ModbusError readGlobalFlags(SerialLink& link, int address, std::int32_t& flags);  // 0x01010101 on failure
+ModbusError readAlarmLimits(Meters& meters, int address, BreakerBlock& out);
+ModbusError readWarningLimits(Meters& meters, int address, BreakerBlock& out);
+ModbusError readAlarmDelays(Meters& meters, int address, BreakerBlock& out);
+ModbusError readWarningDelays(Meters& meters, int address, BreakerBlock& out);
+ModbusError readGlobalFlags(Meters& meters, int address, std::int32_t& flags);  // 0x01010101 on failure
 
 struct MeterNames {
     std::string first;   // at most 4 characters; a zero byte ends it
     std::string second;  // Circuit meters only
 };
 // Branch: 273, 2 registers; Circuit: 38, 4 registers; other models: no read. Empty names on failure.
-MeterNames readMeterNames(SerialLink& link, int address);
+MeterNames readMeterNames(Meters& meters, int address);
 
 // Four characters from two registers, high byte first; a zero byte ends the text.
 std::string namesFromRegisters(const std::int32_t* registers, int registerCount);

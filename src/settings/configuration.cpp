@@ -10,13 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/operator.h"
+#include "core/operator.h"
 #include "bus/serial_link.h"
 
 namespace quorna {
 namespace {
-
-ConfigurationRecord g_configuration;
 
 // A line is read in pieces of at most this many characters; each piece counts as a line.
 constexpr int kLinePieceLength = 511;
@@ -83,9 +81,7 @@ struct SeenMarkers {
     bool link = false;
 };
 
-void applyLine(std::string_view line, SeenMarkers& seen) {
-    ConfigurationRecord& cfg = g_configuration;
-    SerialLink& link = serialLink();
+void applyLine(std::string_view line, SeenMarkers& seen, ConfigurationRecord& cfg, SerialLink& link) {
     static constexpr std::string_view kKeys[] = {"location", "interval", "port",   "speed",  "parity",
                                                  "scan",     "save_file", "format", "dsn",    "table",
                                                  "user",     "passwd",   "kludge_flags", "link"};
@@ -143,8 +139,6 @@ bool trimLineEnd(std::string& line) {
 
 }  // namespace
 
-ConfigurationRecord& configuration() { return g_configuration; }
-
 int nearestInterval(double minutes) {
     const float m = static_cast<float>(minutes);
     const auto midpoint = [](std::size_t i) {
@@ -166,7 +160,7 @@ std::optional<std::string_view> valueAfterKey(std::string_view line, std::string
     return line.substr(i);
 }
 
-void readConfiguration() {
+void readConfiguration(ConfigurationRecord& cfg, SerialLink& link) {
     std::FILE* file = std::fopen(kConfigurationFileName, "r");
     if (file == nullptr) return;
     SeenMarkers seen;
@@ -179,10 +173,9 @@ void readConfiguration() {
         std::string line(buffer);
         if (line.empty() || line[0] == '#') continue;
         if (!trimLineEnd(line) || !trimLineEnd(line)) continue;
-        applyLine(line, seen);
+        applyLine(line, seen, cfg, link);
     }
     std::fclose(file);
-    ConfigurationRecord& cfg = g_configuration;
     if (seen.dsn && seen.table && seen.link) {
         cfg.databaseLogging = DatabaseLoggingState::Active;
     } else {
@@ -193,9 +186,7 @@ void readConfiguration() {
 
 namespace {
 
-std::string configurationText(const SaveRequest& request) {
-    const ConfigurationRecord& cfg = g_configuration;
-    const SerialLink& link = serialLink();
+std::string configurationText(const ConfigurationRecord& cfg, const SerialLink& link, const SaveRequest& request) {
     std::string text;
     const auto line = [&](const char* format, auto... args) {
         const int n = std::snprintf(nullptr, 0, format, args...);
@@ -252,12 +243,13 @@ bool replaceFile(const std::string& text) {
 
 }  // namespace
 
-bool writeConfiguration(const SaveRequest& request) {
-    if (!replaceFile(configurationText(request))) {
-        ui().messageBox("Couldn't write file \"Quorna.cfg\"", "");
+bool writeConfiguration(const ConfigurationRecord& cfg, const SerialLink& link, Operator& op,
+                        const SaveRequest& request) {
+    if (!replaceFile(configurationText(cfg, link, request))) {
+        op.messageBox("Couldn't write file \"Quorna.cfg\"", "");
         return false;
     }
-    ui().messageBox("Current settings saved to \"Quorna.cfg\"\nThis file will be read when the program is restarted",
+    op.messageBox("Current settings saved to \"Quorna.cfg\"\nThis file will be read when the program is restarted",
                     "");
     return true;
 }

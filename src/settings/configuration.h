@@ -1,5 +1,5 @@
 #pragma once
-// The process-wide settings and the file "Quorna.cfg" in the working directory that keeps them.
+// The settings record and the file "Quorna.cfg" in the working directory that keeps them.
 // The serial settings (port, speed, parity, reopen request) live in the SerialLink record.
 
 #include <array>
@@ -8,6 +8,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "bus/serial_link.h"
+#include "core/operator.h"
 
 namespace quorna {
 
@@ -44,7 +47,6 @@ struct ConfigurationRecord {
     DatabaseLoggingState databaseLogging = DatabaseLoggingState::Off;
 };
 
-ConfigurationRecord& configuration();
 
 // Field capacities; longer values from a hand-edited file are cut to them.
 inline constexpr std::size_t kLocationCapacity = 255;
@@ -65,9 +67,10 @@ int nearestInterval(double minutes);
 // The value of a line for a key: what follows the key and the white space after it, or nothing.
 std::optional<std::string_view> valueAfterKey(std::string_view line, std::string_view key);
 
-// Reads "Quorna.cfg" from the working directory into the record and the serial link.
+// Reads "Quorna.cfg" from the working directory into the record and the serial link (port name,
+// speed, parity, and the reopen request a port line makes).
 // A missing or unreadable file leaves every default in place, silently.
-void readConfiguration();
+void readConfiguration(ConfigurationRecord& cfg, SerialLink& link);
 
 // What the comms dialog contributes to a save: its location text and interval choice.
 struct SaveRequest {
@@ -76,6 +79,7 @@ struct SaveRequest {
 };
 // Writes "Quorna.cfg" from the settings and reports the outcome to the operator. The old file is
 // replaced only by a complete new one. Returns true when the file was written.
-bool writeConfiguration(const SaveRequest& request);
+bool writeConfiguration(const ConfigurationRecord& cfg, const SerialLink& link, Operator& op,
+                        const SaveRequest& request);
 
 }  // namespace quorna

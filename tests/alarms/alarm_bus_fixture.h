@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "alarms/alarm_windows.h"
-#include "app/main_window_fields.h"
+#include "forms/alarms/alarm_windows.h"
+#include "meters/main_window_fields.h"
 #include "bus/serial_link.h"
 #include "meters/meter_model.h"
-#include "meters/meter_state.h"
+#include "meters/meters.h"
 #include "metersim_harness.h"
 #include "recording_operator.h"
 
@@ -34,29 +34,29 @@ inline std::vector<std::string> writesAsText(const std::vector<SimWrite>& writes
 class AlarmBusTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetCoreState();
         op = std::make_unique<RecordingOperator>();
+        useFreshStation(*op);
         sim = std::make_unique<MeterSimulator>(std::vector<std::string>{
             "--meter", "3:230", "--meter", "4:230", "--meter", "5:236", "--meter", "6:236"});
         sim->useAsComPort(1);
-        ASSERT_TRUE(selectPort("COM1:"));
-        serialLink().portName = "COM1:";
-        meterDirectory()[kBranchAddress] = kBranchMeter;
-        meterDirectory()[kOtherBranchAddress] = kBranchMeter;
-        meterDirectory()[kCircuitAddress] = kCircuitMeter6;
-        meterDirectory()[kOtherCircuitAddress] = kCircuitMeter6;
+        ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+        station().bus.link.portName = "COM1:";
+        station().meters.directory[kBranchAddress] = kBranchMeter;
+        station().meters.directory[kOtherBranchAddress] = kBranchMeter;
+        station().meters.directory[kCircuitAddress] = kCircuitMeter6;
+        station().meters.directory[kOtherCircuitAddress] = kCircuitMeter6;
         sim->clearRequests();
     }
 
     void TearDown() override {
-        resetCoreState();
+        endStation();
         sim.reset();
         op.reset();
     }
 
     void select(int address) {
-        selectedMeter().address = address;
-        selectedMeter().model = directoryModel(address);
+        station().meters.selected.address = address;
+        station().meters.selected.model = directoryModel(station().meters.directory, address);
     }
 
     std::vector<std::string> writes() const { return writesAsText(sim->writes()); }

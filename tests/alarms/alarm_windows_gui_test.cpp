@@ -13,11 +13,11 @@
 #include <QTest>
 
 #include "alarm_bus_fixture.h"
-#include "alarms/alarm_delay_window_qt.h"
-#include "alarms/breaker_alarm_window_qt.h"
-#include "alarms/breaker_grid_qt.h"
-#include "alarms/global_limits_window_qt.h"
-#include "app/command_ids.h"
+#include "gui/alarms/alarm_delay_window_qt.h"
+#include "gui/alarms/breaker_alarm_window_qt.h"
+#include "gui/alarms/breaker_grid_qt.h"
+#include "gui/alarms/global_limits_window_qt.h"
+#include "gui/main/command_ids.h"
 #include "stub_app_shell.h"
 
 namespace quorna::test {
@@ -32,7 +32,7 @@ protected:
         installAlarmCommands(shell);
         shell.window.resize(400, 300);
         shell.window.show();
-        CurrentScale = 0.1F;
+        station().meters.CurrentScale = 0.1F;
     }
 
     void TearDown() override {
@@ -121,7 +121,7 @@ TEST_F(AlarmWindowsGuiTest, SetpointsWithoutAMeterShowsTheGuardAndNoWindow) {
 }
 
 TEST_F(AlarmWindowsGuiTest, BreakerAlarmWindowLayout) {
-    mainFields().firstName = "PNL1";
+    station().meters.fields.firstName = "PNL1";
     BreakerAlarmWindow* window = openBreakerWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "Alarm Setup");
@@ -199,7 +199,7 @@ TEST_F(AlarmWindowsGuiTest, RefusedWarnValueShowsTheMessageOnceAndTakesTheFocusB
     EXPECT_EQ(op->messages.size(), 3U);
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:101=65"}));
     EXPECT_FALSE(isOpen<BreakerAlarmWindow>());
-    EXPECT_FALSE(alarmWindowMarks().alarmWindowOpen);
+    EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
 }
 
 TEST_F(AlarmWindowsGuiTest, HoldoffOf65536IsRefusedIn65535Accepted) {
@@ -231,7 +231,7 @@ TEST_F(AlarmWindowsGuiTest, OkSendsOnlyTheChangedThresholdAndEnterPressesOk) {
 
 TEST_F(AlarmWindowsGuiTest, ANameWithAByteAbove127PassesThroughTheWindowUnchanged) {
     // Meter names are four bytes; 0xC9 is an accented letter in the meters' 8-bit character set.
-    mainFields().firstName = "P\xC9L1";
+    station().meters.fields.firstName = "P\xC9L1";
     BreakerAlarmWindow* window = openBreakerWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->editOfField(BreakerAlarmDialog::kMeterNameField)->text(), QString::fromUtf8("P\u00C9L1"));
@@ -302,13 +302,13 @@ TEST_F(AlarmWindowsGuiTest, EscapeClosesWithoutWritingAndCancelLeavesARefusedFie
     QTest::keyClick(window, Qt::Key_Escape);
     settle();
     EXPECT_FALSE(isOpen<BreakerAlarmWindow>());
-    EXPECT_FALSE(alarmWindowMarks().alarmWindowOpen);
+    EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
     EXPECT_TRUE(sim->requests().empty());
 }
 
 TEST_F(AlarmWindowsGuiTest, DelayWindowLayoutAndRefusal) {
     select(kBranchAddress);
-    mainFields().firstName = "PNL1";
+    station().meters.fields.firstName = "PNL1";
     auto* window = command<AlarmDelayWindow>(kCmdDelays);
     ASSERT_NE(window, nullptr);
     sim->clearRequests();
@@ -335,7 +335,7 @@ TEST_F(AlarmWindowsGuiTest, DelayWindowLayoutAndRefusal) {
     EXPECT_EQ(op->messages.size(), 1U);
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:219=30", "3:218=65535"}));
     EXPECT_FALSE(isOpen<AlarmDelayWindow>());
-    EXPECT_FALSE(alarmWindowMarks().delayWindowOpen);
+    EXPECT_FALSE(station().alarms.marks.delayWindowOpen);
 }
 
 TEST_F(AlarmWindowsGuiTest, AlarmAndDelayWindowsOpenTogetherAndTheSelectionMovesOn) {
@@ -365,8 +365,8 @@ TEST_F(AlarmWindowsGuiTest, AlarmAndDelayWindowsOpenTogetherAndTheSelectionMoves
 }
 
 TEST_F(AlarmWindowsGuiTest, GlobalLimitsWindowLayoutAndWrites) {
-    mainFields().firstName = "MAIN";
-    mainFields().secondName = "BRD1";
+    station().meters.fields.firstName = "MAIN";
+    station().meters.fields.secondName = "BRD1";
     sim->set(kCircuitAddress, 30, {27700, 10800, 1500, 0, 3000, 0, 0, 90});
     sim->set(kCircuitAddress, 73, {0x80});
     select(kCircuitAddress);
@@ -421,7 +421,7 @@ TEST_F(AlarmWindowsGuiTest, GlobalLimitsWindowLayoutAndWrites) {
     EXPECT_EQ(op->messages.size(), 2U);
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=28000", "5:32=2000", "5:37=6000", "5:73=456"}));
     EXPECT_FALSE(isOpen<GlobalLimitsWindow>());
-    EXPECT_FALSE(alarmWindowMarks().alarmWindowOpen);
+    EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
 }
 
 TEST_F(AlarmWindowsGuiTest, CriticalBoxClickWithARefusedFieldShowsItsMessage) {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/field_validation.h"
+#include "forms/field_validation.h"
 
 namespace quorna {
 namespace {

@@ -11,7 +11,7 @@ class GlobalLimitsTest : public AlarmBusTest {
 protected:
     void SetUp() override {
         AlarmBusTest::SetUp();
-        CurrentScale = 0.1F;
+        station().meters.CurrentScale = 0.1F;
         // Only what each test stores: limits and flags of zero.
         sim->set(kCircuitAddress, 30, {0, 0, 0, 0, 0, 0, 0, 0});
         sim->set(kCircuitAddress, 73, {0});
@@ -19,10 +19,10 @@ protected:
 
     Dialog& openOn(int address) {
         select(address);
-        EXPECT_EQ(openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
+        EXPECT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
         sim->clearRequests();
-        controls = globalLimitsDialog().showFields();
-        return globalLimitsDialog();
+        controls = station().alarms.globalLimits.showFields();
+        return station().alarms.globalLimits;
     }
 
     void type(int field, const std::string& text) { controls.texts[static_cast<std::size_t>(field)] = text; }
@@ -31,7 +31,7 @@ protected:
 
     // Takes the fields and presses "OK"; true when the window closed.
     bool pressOk() {
-        Dialog& dialog = globalLimitsDialog();
+        Dialog& dialog = station().alarms.globalLimits;
         if (dialog.takeFields(controls)) return false;
         return !dialog.ok();
     }
@@ -41,7 +41,7 @@ protected:
 
 TEST_F(GlobalLimitsTest, ReadsTheLimitBlockAndTheFlagWord) {
     select(kCircuitAddress);
-    ASSERT_EQ(openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
+    ASSERT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
     EXPECT_EQ(readRequests(sim->requests()),
               (std::vector<ReadRequest>{{kCircuitAddress, 30, 8}, {kCircuitAddress, 73, 1}}));
     EXPECT_EQ(op->waitCursorDepth, 0);
@@ -56,12 +56,12 @@ TEST_F(GlobalLimitsTest, VoltageOver27700Shows277AndEntering280Writes28000) {
     EXPECT_TRUE(pressOk());
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=28000"}));
     EXPECT_EQ(sim->get(kCircuitAddress, 30, 1), (std::vector<int>{28000}));
-    EXPECT_FALSE(alarmWindowMarks().alarmWindowOpen);
+    EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
 }
 
 TEST_F(GlobalLimitsTest, LimitsShowUpToSixSignificantDigits) {
     sim->set(kCircuitAddress, 30, {27701, 12345, 1234, 5, 65535, 7, 0, 90});
-    CurrentScale = 0.01F;
+    station().meters.CurrentScale = 0.01F;
     openOn(kCircuitAddress);
     EXPECT_EQ(shown(Dialog::kVoltageOverField), "277.01");
     EXPECT_EQ(shown(Dialog::kVoltageUnderField), "123.45");
@@ -103,7 +103,7 @@ TEST_F(GlobalLimitsTest, LimitsThatDoNotFitARegisterAreNotSent) {
 }
 
 TEST_F(GlobalLimitsTest, WithoutACurrentScaleCurrentAndKvaAreNotSent) {
-    CurrentScale = 0.0F;
+    station().meters.CurrentScale = 0.0F;
     openOn(kCircuitAddress);
     type(Dialog::kCurrentOverField, "200");
     type(Dialog::kKvaUnderField, "3");
@@ -150,14 +150,14 @@ TEST_F(GlobalLimitsTest, FailedReadsShowTheFailureValuesAndOkRewritesTheFlagWord
     EXPECT_TRUE(controls.critical[Dialog::kCurrentOverBox]);
     EXPECT_TRUE(controls.critical[Dialog::kPhaseLossBox]);
     EXPECT_FALSE(controls.critical[Dialog::kVoltageOverBox]);
-    EXPECT_EQ(globalLimitsDialog().snapshot().flags, 0x01010101);
+    EXPECT_EQ(station().alarms.globalLimits.snapshot().flags, 0x01010101);
     EXPECT_TRUE(pressOk());
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:73=449"}));  // 0x1C0 | 0x01
 }
 
 TEST_F(GlobalLimitsTest, OkRightAfterOpeningSendsNothing) {
     openOn(kCircuitAddress);
-    EXPECT_FALSE(globalLimitsDialog().ok());
+    EXPECT_FALSE(station().alarms.globalLimits.ok());
     EXPECT_TRUE(sim->requests().empty());
 }
 
@@ -186,7 +186,7 @@ TEST_F(GlobalLimitsTest, RefusedFieldsAndTheirMessages) {
 
     EXPECT_EQ(dialog.ok(), Dialog::kCurrentUnderField);
     EXPECT_TRUE(sim->requests().empty());
-    EXPECT_TRUE(alarmWindowMarks().alarmWindowOpen);
+    EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
 
     type(Dialog::kCurrentUnderField, "0");
     type(Dialog::kPhaseLossField, "6000");
@@ -195,8 +195,8 @@ TEST_F(GlobalLimitsTest, RefusedFieldsAndTheirMessages) {
 }
 
 TEST_F(GlobalLimitsTest, NamesComeFromTheMeterNameTexts) {
-    mainFields().firstName = "MAIN";
-    mainFields().secondName = "BRD1";
+    station().meters.fields.firstName = "MAIN";
+    station().meters.fields.secondName = "BRD1";
     openOn(kCircuitAddress);
     EXPECT_EQ(shown(Dialog::kFirstNameField), "MAIN");
     EXPECT_EQ(shown(Dialog::kSecondNameField), "BRD1");
@@ -207,7 +207,7 @@ TEST_F(GlobalLimitsTest, AfterTheSelectionChangesWritesGoToTheBoundMeterWithItsO
     openOn(kCircuitAddress);
     // The operator selects the other Circuit meter; its polls bring its own scale.
     select(kOtherCircuitAddress);
-    CurrentScale = 0.01F;
+    station().meters.CurrentScale = 0.01F;
     type(Dialog::kCurrentOverField, "200");
     check(Dialog::kKvaOverBox);
     EXPECT_TRUE(pressOk());
@@ -218,7 +218,7 @@ TEST_F(GlobalLimitsTest, AfterTheSelectionChangesWritesGoToTheBoundMeterWithItsO
 TEST_F(GlobalLimitsTest, AScaleChangeOfTheBoundMeterWhileOpenIsUsedAtOk) {
     sim->set(kCircuitAddress, 32, {1500});
     openOn(kCircuitAddress);
-    CurrentScale = 0.01F;  // the operator changed the meter's CT size meanwhile
+    station().meters.CurrentScale = 0.01F;  // the operator changed the meter's CT size meanwhile
     type(Dialog::kCurrentOverField, "200");
     EXPECT_TRUE(pressOk());
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:32=20000"}));

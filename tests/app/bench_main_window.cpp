@@ -17,7 +17,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "app/main_window_qt.h"
+#include "gui/main/main_window_qt.h"
 #include "metersim_harness.h"
 
 namespace {
@@ -75,7 +75,9 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     const auto appReady = Clock::now();
-    auto window = std::make_unique<quorna::MainWindow>();
+    quorna::QtOperator op;
+    quorna::Station station(op);
+    auto window = std::make_unique<quorna::MainWindow>(station, op);
     window->show();
     FirstPaintedPoll firstPoll(window->controls().breakerField[0]);
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/comms_config.h"
+#include "forms/comms_config.h"
 #include "bus/modbus_master.h"
 #include "comms_fixture.h"
 #include "logging/logging_sampler.h"
@@ -17,14 +17,14 @@ const char* const kSavedMessage = "Current settings saved to \"Quorna.cfg\"\nThi
 // Reads one register of a meter on the open port: Ok when the meter answered.
 ModbusError probe(int address) {
     std::int32_t value = 0;
-    return readRegisters(serialLink(), address, 0, 1, &value);
+    return readRegisters(station().bus, address, 0, 1, &value);
 }
 
 TEST_F(CommsTest, OpeningMarksThePortSpeedAndParityOfTheSettings) {
-    serialLink().portName = "COM3:";
-    serialLink().speed = 8192;
-    serialLink().parity = 1;
-    CommsConfigDialog dialog;
+    station().bus.link.portName = "COM3:";
+    station().bus.link.speed = 8192;
+    station().bus.link.parity = 1;
+    CommsConfigDialog dialog(station().bus, station().logging);
     EXPECT_EQ(dialog.markedPort(), 2);    // "COM3"
     EXPECT_EQ(dialog.markedSpeed(), 3);   // "19.2K"
     EXPECT_EQ(dialog.markedParity(), 2);  // "Odd"
@@ -32,29 +32,29 @@ TEST_F(CommsTest, OpeningMarksThePortSpeedAndParityOfTheSettings) {
 }
 
 TEST_F(CommsTest, OpeningMarksNothingForCodesAndNamesNoButtonStandsFor) {
-    serialLink().portName = "COM3";  // no colon: not a button's name
-    serialLink().speed = 300;
-    serialLink().parity = 7;
-    CommsConfigDialog dialog;
+    station().bus.link.portName = "COM3";  // no colon: not a button's name
+    station().bus.link.speed = 300;
+    station().bus.link.parity = 7;
+    CommsConfigDialog dialog(station().bus, station().logging);
     EXPECT_EQ(dialog.markedPort(), -1);
     EXPECT_EQ(dialog.markedSpeed(), -1);
     EXPECT_EQ(dialog.markedParity(), -1);
 
-    serialLink().portName.clear();
-    serialLink().parity = 2;
-    CommsConfigDialog second;
+    station().bus.link.portName.clear();
+    station().bus.link.parity = 2;
+    CommsConfigDialog second(station().bus, station().logging);
     EXPECT_EQ(second.markedPort(), -1);
     EXPECT_EQ(second.markedParity(), 1);  // "Even"
 }
 
 TEST_F(CommsTest, TheDepthArrowsWrapBetweenOneAndTwoHundredFortySeven) {
-    CommsConfigDialog dialog;
+    CommsConfigDialog dialog(station().bus, station().logging);
     EXPECT_EQ(dialog.depthText(), "16 devices");
     dialog.stepDepth(1);
     EXPECT_EQ(dialog.depthText(), "17 devices");
-    EXPECT_EQ(configuration().scanDepth, 17);  // in force at once
+    EXPECT_EQ(station().settings.scanDepth, 17);  // in force at once
 
-    configuration().scanDepth = 1;
+    station().settings.scanDepth = 1;
     dialog.stepDepth(-1);
     EXPECT_EQ(dialog.depthText(), "247 devices");
     dialog.stepDepth(1);
@@ -63,50 +63,50 @@ TEST_F(CommsTest, TheDepthArrowsWrapBetweenOneAndTwoHundredFortySeven) {
     // "Cancel" does not undo the depth.
     dialog.stepDepth(1);
     dialog.cancel();
-    EXPECT_EQ(configuration().scanDepth, 2);
+    EXPECT_EQ(station().settings.scanDepth, 2);
 }
 
 TEST_F(CommsTest, ASevenMinuteIntervalBecomesSixOnOkAndStaysSevenOnCancel) {
-    configuration().loggingInterval = 7;
+    station().settings.loggingInterval = 7;
     {
-        CommsConfigDialog dialog;
+        CommsConfigDialog dialog(station().bus, station().logging);
         EXPECT_EQ(dialog.intervalText(), "6 min");
         dialog.cancel();
-        EXPECT_EQ(configuration().loggingInterval, 7);
+        EXPECT_EQ(station().settings.loggingInterval, 7);
     }
     {
-        CommsConfigDialog dialog;
+        CommsConfigDialog dialog(station().bus, station().logging);
         EXPECT_TRUE(dialog.ok());
-        EXPECT_EQ(configuration().loggingInterval, 6);
+        EXPECT_EQ(station().settings.loggingInterval, 6);
     }
 }
 
 TEST_F(CommsTest, SaveWritesTheNearestIntervalWhetherTheDialogThenEndsWithOkOrCancel) {
-    configuration().loggingInterval = 7;
-    CommsConfigDialog dialog;
+    station().settings.loggingInterval = 7;
+    CommsConfigDialog dialog(station().bus, station().logging);
     EXPECT_TRUE(dialog.save());
     EXPECT_TRUE(settingsHas("interval 6"));
     EXPECT_EQ(op.texts(), std::vector<std::string>{kSavedMessage});
     dialog.cancel();
-    EXPECT_EQ(configuration().loggingInterval, 7);
+    EXPECT_EQ(station().settings.loggingInterval, 7);
     EXPECT_TRUE(settingsHas("interval 6"));
 }
 
 TEST_F(CommsTest, OkRecomputesTheNextLoggingMomentWithTheNewInterval) {
-    configuration().loggingInterval = 7;
-    loggingClock().sampleTime = 3600 * 24 * 365;  // a sample already taken
-    loggingClock().nextMoment = 1;
-    CommsConfigDialog dialog;
+    station().settings.loggingInterval = 7;
+    station().logging.clock.sampleTime = 3600 * 24 * 365;  // a sample already taken
+    station().logging.clock.nextMoment = 1;
+    CommsConfigDialog dialog(station().bus, station().logging);
     dialog.stepInterval(1);  // 6 -> 10 minutes
     EXPECT_EQ(dialog.intervalText(), "10 min");
     ASSERT_TRUE(dialog.ok());
-    EXPECT_EQ(configuration().loggingInterval, 10);
-    EXPECT_EQ(loggingClock().nextMoment, nextLoggingMoment(loggingClock().sampleTime, 10));
+    EXPECT_EQ(station().settings.loggingInterval, 10);
+    EXPECT_EQ(station().logging.clock.nextMoment, nextLoggingMoment(station().logging.clock.sampleTime, 10));
 }
 
 TEST_F(CommsTest, TheIntervalArrowsWrapAndATypedNumberPicksTheNearestChoice) {
-    configuration().loggingInterval = 60;
-    CommsConfigDialog dialog;
+    station().settings.loggingInterval = 60;
+    CommsConfigDialog dialog(station().bus, station().logging);
     dialog.stepInterval(1);
     EXPECT_EQ(dialog.intervalText(), "1 min");
     dialog.stepInterval(-1);
@@ -120,47 +120,47 @@ TEST_F(CommsTest, TheIntervalArrowsWrapAndATypedNumberPicksTheNearestChoice) {
 }
 
 TEST_F(CommsTest, ALocationWithAQuoteIsRefusedAndNothingIsStored) {
-    configuration().loggingInterval = 7;
+    station().settings.loggingInterval = 7;
     for (const std::string location : {"North 'A'", "Hall \"B\""}) {
         op.messages.clear();
-        CommsConfigDialog dialog;
+        CommsConfigDialog dialog(station().bus, station().logging);
         dialog.setLocationText(location);
         EXPECT_FALSE(dialog.ok());
         EXPECT_EQ(op.texts(), std::vector<std::string>{"The Location name may not contain quote characters"});
         EXPECT_EQ(op.messages[0].caption, "");
-        EXPECT_EQ(configuration().locationName, "Here");
-        EXPECT_EQ(configuration().loggingInterval, 7);
+        EXPECT_EQ(station().settings.locationName, "Here");
+        EXPECT_EQ(station().settings.loggingInterval, 7);
     }
-    CommsConfigDialog dialog;
+    CommsConfigDialog dialog(station().bus, station().logging);
     dialog.setLocationText("North Plant");
     EXPECT_TRUE(dialog.ok());
-    EXPECT_EQ(configuration().locationName, "North Plant");
+    EXPECT_EQ(station().settings.locationName, "North Plant");
 }
 
 TEST_F(CommsTest, ALocationLongerThanTheEditTakesIsRefusedByOk) {
     // Only a hand-edited file can hold a longer name: the dialog's edit takes 32 characters.
-    configuration().loggingInterval = 7;
-    configuration().locationName = std::string(33, 'L');
-    CommsConfigDialog dialog;
+    station().settings.loggingInterval = 7;
+    station().settings.locationName = std::string(33, 'L');
+    CommsConfigDialog dialog(station().bus, station().logging);
     EXPECT_EQ(dialog.locationText(), std::string(33, 'L'));
     EXPECT_FALSE(dialog.ok());
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Please enter no more than 32 characters."});
-    EXPECT_EQ(configuration().loggingInterval, 7);
+    EXPECT_EQ(station().settings.loggingInterval, 7);
     // Thirty-two characters go through.
     op.messages.clear();
     dialog.setLocationText(std::string(32, 'L'));
     EXPECT_TRUE(dialog.ok());
     EXPECT_TRUE(op.messages.empty());
-    EXPECT_EQ(configuration().locationName, std::string(32, 'L'));
-    EXPECT_EQ(configuration().loggingInterval, 6);
+    EXPECT_EQ(station().settings.locationName, std::string(32, 'L'));
+    EXPECT_EQ(station().settings.loggingInterval, 6);
 }
 
 TEST_F(CommsTest, APortButtonOpensItsPortAtOnceWithoutScanning) {
     MeterSimulator& bus = busOnPort(2, {"1:230"});
-    CommsConfigDialog dialog;
+    CommsConfigDialog dialog(station().bus, station().logging);
     EXPECT_TRUE(dialog.clickPort(1));
-    EXPECT_TRUE(serialLink().portOpen);
-    EXPECT_EQ(serialLink().portName, "COM2:");
+    EXPECT_TRUE(station().bus.link.portOpen);
+    EXPECT_EQ(station().bus.link.portName, "COM2:");
     EXPECT_EQ(dialog.portText(), "COM2:");
     EXPECT_TRUE(op.messages.empty());
     EXPECT_TRUE(bus.requests().empty());  // no scan from here
@@ -170,27 +170,27 @@ TEST_F(CommsTest, APortButtonOpensItsPortAtOnceWithoutScanning) {
 TEST_F(CommsTest, APortThatCannotBeOpenedLeavesNoPortOpenAndTheNameUnchanged) {
     busOnPort(1, {"1:230"});
     absentPort(2);
-    ASSERT_TRUE(selectPort("COM1:"));
-    CommsConfigDialog dialog;
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    CommsConfigDialog dialog(station().bus, station().logging);
     EXPECT_FALSE(dialog.clickPort(1));
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Unable to open COM2:"});
     EXPECT_EQ(op.messages[0].caption, "");
-    EXPECT_FALSE(serialLink().portOpen);
-    EXPECT_EQ(serialLink().portName, "COM1:");
+    EXPECT_FALSE(station().bus.link.portOpen);
+    EXPECT_EQ(station().bus.link.portName, "COM1:");
     EXPECT_EQ(dialog.portText(), "COM1:");
 
     // After "OK" the command sees an unchanged name and opens nothing.
-    CommsCommand([&] { return dialog.ok(); });
-    EXPECT_FALSE(serialLink().portOpen);
+    CommsCommand(station().meters, [&] { return dialog.ok(); });
+    EXPECT_FALSE(station().bus.link.portOpen);
     EXPECT_EQ(op.messages.size(), 1U);
 }
 
 TEST_F(CommsTest, SaveThenCancelLeavesTheClickedSettingsInTheFileAndTheOldOnesRunning) {
     busOnPort(1, {"1:230"});
     busOnPort(2, {"2:230"});
-    ASSERT_TRUE(selectPort("COM1:"));
-    CommsCommand([&] {
-        CommsConfigDialog dialog;
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    CommsCommand(station().meters, [&] {
+        CommsConfigDialog dialog(station().bus, station().logging);
         dialog.clickSpeed(3);   // 19.2K
         dialog.clickParity(1);  // Even
         EXPECT_TRUE(dialog.clickPort(1));
@@ -201,11 +201,11 @@ TEST_F(CommsTest, SaveThenCancelLeavesTheClickedSettingsInTheFileAndTheOldOnesRu
         dialog.cancel();
         return false;
     });
-    EXPECT_EQ(serialLink().portName, "COM1:");
-    EXPECT_EQ(serialLink().speed, 2048);
-    EXPECT_EQ(serialLink().parity, 0);
+    EXPECT_EQ(station().bus.link.portName, "COM1:");
+    EXPECT_EQ(station().bus.link.speed, 2048);
+    EXPECT_EQ(station().bus.link.parity, 0);
     // The link stays on the port the operator clicked last.
-    EXPECT_TRUE(serialLink().portOpen);
+    EXPECT_TRUE(station().bus.link.portOpen);
     EXPECT_EQ(probe(2), ModbusError::Ok);
     EXPECT_TRUE(settingsHas("port COM2:"));
 }
@@ -213,14 +213,14 @@ TEST_F(CommsTest, SaveThenCancelLeavesTheClickedSettingsInTheFileAndTheOldOnesRu
 TEST_F(CommsTest, ANewSpeedReachesTheLineOnlyWhenAPortIsOpenedAgain) {
     // The meters answer only requests sent at their own speed, 9600 baud.
     busOnPort(1, {"1:230"}, {"--check-line"});
-    ASSERT_TRUE(selectPort("COM1:"));
-    CommsConfigDialog dialog;
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    CommsConfigDialog dialog(station().bus, station().logging);
     dialog.clickSpeed(3);
     ASSERT_TRUE(dialog.ok());
-    EXPECT_EQ(serialLink().speed, 8192);
+    EXPECT_EQ(station().bus.link.speed, 8192);
     EXPECT_EQ(probe(1), ModbusError::Ok);  // still at 9600
 
-    CommsConfigDialog again;
+    CommsConfigDialog again(station().bus, station().logging);
     ASSERT_TRUE(again.clickPort(0));       // reopened at 19200
     EXPECT_EQ(probe(1), ModbusError::Timeout);
 }
@@ -228,16 +228,16 @@ TEST_F(CommsTest, ANewSpeedReachesTheLineOnlyWhenAPortIsOpenedAgain) {
 TEST_F(CommsTest, OkAfterChoosingAnotherPortReopensItByName) {
     busOnPort(1, {"1:230"});
     busOnPort(2, {"2:230"});
-    ASSERT_TRUE(selectPort("COM1:"));
-    configuration().scanDepth = 2;
-    CommsCommand([&] {
-        CommsConfigDialog dialog;
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    station().settings.scanDepth = 2;
+    CommsCommand(station().meters, [&] {
+        CommsConfigDialog dialog(station().bus, station().logging);
         EXPECT_TRUE(dialog.clickPort(1));
         return dialog.ok();
     });
-    EXPECT_TRUE(serialLink().portOpen);
-    EXPECT_EQ(serialLink().portName, "COM2:");
-    EXPECT_EQ(serialLink().openFailures, 0);
+    EXPECT_TRUE(station().bus.link.portOpen);
+    EXPECT_EQ(station().bus.link.portName, "COM2:");
+    EXPECT_EQ(station().bus.link.openFailures, 0);
     EXPECT_EQ(probe(2), ModbusError::Ok);
 }
 

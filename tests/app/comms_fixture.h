@@ -24,7 +24,7 @@ namespace quorna::test {
 class CommsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetCoreState();
+        useFreshStation(op);
         for (int n = 1; n <= 4; ++n) unsetenv(("QUORNA_COM" + std::to_string(n)).c_str());
         m_oldDir = std::filesystem::current_path();
         char pattern[] = "/tmp/quorna-comms-XXXXXX";
@@ -33,7 +33,7 @@ protected:
         std::filesystem::current_path(m_dir);
     }
     void TearDown() override {
-        resetCoreState();
+        endStation();
         m_buses.clear();
         for (int n = 1; n <= 4; ++n) unsetenv(("QUORNA_COM" + std::to_string(n)).c_str());
         std::filesystem::current_path(m_oldDir);

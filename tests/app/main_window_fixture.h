@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/main_window_qt.h"
+#include "gui/main/main_window_qt.h"
 #include "metersim_harness.h"
 #include "recording_operator.h"
 
@@ -71,7 +71,7 @@ private:
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetCoreState();
+        useFreshStation(qtOperator);
         char pattern[] = "/tmp/quorna-window-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_workDir = pattern;
@@ -80,7 +80,7 @@ protected:
     }
     void TearDown() override {
         window.reset();
-        resetCoreState();
+        endStation();
         sim.reset();
         std::filesystem::current_path(m_oldDir);
         std::filesystem::remove_all(m_workDir);
@@ -97,10 +97,11 @@ protected:
     }
 
     void openWindow() {
-        window = std::make_unique<MainWindow>();
+        window = std::make_unique<MainWindow>(station(), qtOperator);
         window->show();
     }
 
+    QtOperator qtOperator;
     std::unique_ptr<MeterSimulator> sim;
     std::unique_ptr<MainWindow> window;
     std::filesystem::path m_workDir;

@@ -6,13 +6,13 @@
 #include <QImage>
 #include <QPixmap>
 
-#include "app/main_window_fields.h"
+#include "meters/main_window_fields.h"
 #include "bus/serial_link.h"
 #include "main_window_fixture.h"
 #include "meters/meter_list.h"
 #include "meters/meter_model.h"
 #include "meters/meter_scan.h"
-#include "meters/meter_state.h"
+#include "meters/meters.h"
 #include "settings/configuration.h"
 
 namespace quorna::test {
@@ -41,11 +41,11 @@ TEST_F(MainWindowTest, ScreenshotsOfBothLayouts) {
     sim->command("name2 7 LP2");
     sim->set(3, 42, {0x09, 0x0005, 0, 0, 0x0001, 0, 0});
     sim->set(7, 36, {0x01});
-    configuration().scanDepth = 7;
+    station().settings.scanDepth = 7;
     openWindow();
-    ASSERT_TRUE(selectPort("COM1:"));
-    MeterScan();
-    ASSERT_EQ(meterList().count(), 2);
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    MeterScan(station().meters);
+    ASSERT_EQ(station().meters.list.count(), 2);
     ASSERT_TRUE(waitUntil([&] { return window->controls().firstName->text() == "PNL1"; }, 4000));
 
     const QImage branch(savedShot(*window, "main_branch.png"));
@@ -54,7 +54,7 @@ TEST_F(MainWindowTest, ScreenshotsOfBothLayouts) {
     EXPECT_TRUE(hasManyColours(branch));
 
     window->controls().meterList->setCurrentRow(1);
-    ASSERT_EQ(selectedMeter().address, 7);
+    ASSERT_EQ(station().meters.selected.address, 7);
     ASSERT_TRUE(waitUntil([&] { return window->controls().secondName->text() == "LP2"; }, 4000));
     const QImage circuit(savedShot(*window, "main_circuit.png"));
     EXPECT_EQ(circuit.size(), branch.size());

@@ -11,15 +11,15 @@
 #include <QTextBrowser>
 #include <QTest>
 
-#include "app/about_dialog_qt.h"
-#include "app/command_ids.h"
-#include "app/main_window_fields.h"
+#include "gui/main/about_dialog_qt.h"
+#include "gui/main/command_ids.h"
+#include "meters/main_window_fields.h"
 #include "bus/serial_link.h"
 #include "main_window_fixture.h"
 #include "meters/meter_list.h"
 #include "meters/meter_model.h"
 #include "meters/meter_scan.h"
-#include "meters/meter_state.h"
+#include "meters/meters.h"
 #include "settings/configuration.h"
 
 namespace quorna::test {
@@ -73,7 +73,7 @@ TEST_F(MainWindowTest, StartsInTheBranchLayoutWithNothingOpenAndNothingSaid) {
     // The list stands just below its label.
     EXPECT_GE(c.meterList->y(), c.upperListLabel->geometry().bottom());
     EXPECT_LT(c.meterList->y() - c.upperListLabel->geometry().bottom(), 30);
-    EXPECT_FALSE(serialLink().portOpen);
+    EXPECT_FALSE(station().bus.link.portOpen);
 
     EXPECT_EQ(menuTexts(topMenu(*window, "File")), (std::vector<std::string>{"Scan", "-", "Exit"}));
     EXPECT_EQ(menuTexts(topMenu(*window, "Help")), (std::vector<std::string>{"Help", "Help Index", "-", "About"}));
@@ -84,7 +84,7 @@ TEST_F(MainWindowTest, StartsInTheBranchLayoutWithNothingOpenAndNothingSaid) {
     EXPECT_EQ(window->commandAction(kCmdResetAlarms)->text(), "Reset");
 
     runEventsFor(2300);  // two ticks: no port is opened without a setting naming one
-    EXPECT_FALSE(serialLink().portOpen);
+    EXPECT_FALSE(station().bus.link.portOpen);
     EXPECT_TRUE(boxes.shown.empty());
 }
 
@@ -136,9 +136,9 @@ TEST_F(MainWindowTest, TimerTicksPutTheSelectedMetersReadingsOnScreen) {
     sim->set(3, 42, {1, 0x0005, 0, 0, 0, 0, 0});
     sim->command("name 3 PNL1");
     openWindow();
-    ASSERT_TRUE(selectPort("COM1:"));
-    meterDirectory()[3] = kBranchMeter;
-    selectedMeter() = SelectedMeter{3, kBranchMeter};
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    station().meters.directory[3] = kBranchMeter;
+    station().meters.selected = SelectedMeter{3, kBranchMeter};
 
     const auto& c = window->controls();
     ASSERT_TRUE(waitUntil([&] { return c.breakerField[41]->text() == "1.500"; }, 4000));
@@ -153,9 +153,9 @@ TEST_F(MainWindowTest, TimerTicksPutTheSelectedMetersReadingsOnScreen) {
 
 TEST_F(MainWindowTest, ScanShowsItsProgressWhileTheThreadIsBusyAndOperatorPicksAMeter) {
     startBus({"2:236", "3:230"});
-    configuration().scanDepth = 4;
+    station().settings.scanDepth = 4;
     openWindow();
-    ASSERT_TRUE(selectPort("COM1:"));
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
     QListWidget* list = window->controls().meterList;
     // What the list showed each time it was painted.
     std::vector<std::string> painted;
@@ -187,19 +187,19 @@ TEST_F(MainWindowTest, ScanShowsItsProgressWhileTheThreadIsBusyAndOperatorPicksA
     EXPECT_TRUE(list->item(0)->text().startsWith("02 - "));
     EXPECT_EQ(list->currentRow(), 0);
     EXPECT_TRUE(list->item(0)->isSelected());
-    EXPECT_EQ(selectedMeter().address, 2);
+    EXPECT_EQ(station().meters.selected.address, 2);
     EXPECT_FALSE(window->controls().breakerField[0]->isVisible());  // a Circuit meter came first
 
     // The core moving the selection does not count as the operator's choice.
-    meterList().select(1);
-    EXPECT_EQ(selectedMeter().address, 2);
+    station().meters.list.select(1);
+    EXPECT_EQ(station().meters.selected.address, 2);
     EXPECT_EQ(list->currentRow(), 1);
 
     // The operator clicks the Branch meter.
     list->setCurrentRow(0);
     list->setCurrentRow(1);
-    EXPECT_EQ(selectedMeter().address, 3);
-    EXPECT_EQ(selectedMeter().model, kBranchMeter);
+    EXPECT_EQ(station().meters.selected.address, 3);
+    EXPECT_EQ(station().meters.selected.model, kBranchMeter);
     EXPECT_TRUE(window->controls().breakerField[0]->isVisible());
     EXPECT_EQ(list->geometry(), window->listHomeRect());
 }
@@ -208,9 +208,9 @@ TEST_F(MainWindowTest, FailureBoxAtTheFifthFailureWhilePollingGoesOn) {
     startBus({"3:230"});
     sim->fault(3, "badcrc");
     openWindow();
-    ASSERT_TRUE(selectPort("COM1:"));
-    meterDirectory()[3] = kBranchMeter;
-    selectedMeter() = SelectedMeter{3, kBranchMeter};
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    station().meters.directory[3] = kBranchMeter;
+    station().meters.selected = SelectedMeter{3, kBranchMeter};
     sim->clearRequests();
 
     std::string boxText;
@@ -228,12 +228,12 @@ TEST_F(MainWindowTest, FailureBoxAtTheFifthFailureWhilePollingGoesOn) {
         boxText = boxes.front()->text().toStdString();
         boxCaption = boxes.front()->windowTitle().toStdString();
         requestsAtOpen = sim->requests().size();
-        failuresAtOpen = consecutiveFailures;
+        failuresAtOpen = station().meters.consecutiveFailures;
         QMessageBox* box = boxes.front();
         // Three seconds with the box open, then the operator presses OK.
         QTimer::singleShot(3300, box, [&, box] {
             requestsAtClose = sim->requests().size();
-            failuresAtClose = consecutiveFailures;
+            failuresAtClose = station().meters.consecutiveFailures;
             box->accept();
             closed = true;
         });
@@ -254,9 +254,9 @@ TEST_F(MainWindowTest, FailureBoxAtTheFifthFailureWhilePollingGoesOn) {
 TEST_F(MainWindowTest, PollingGoesOnWhileAModalDialogFromTheMenuIsOpen) {
     startBus({"3:230"});
     openWindow();
-    ASSERT_TRUE(selectPort("COM1:"));
-    meterDirectory()[3] = kBranchMeter;
-    selectedMeter() = SelectedMeter{3, kBranchMeter};
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    station().meters.directory[3] = kBranchMeter;
+    station().meters.selected = SelectedMeter{3, kBranchMeter};
     sim->clearRequests();
 
     QDialog* dialog = nullptr;
@@ -289,7 +289,7 @@ TEST_F(MainWindowTest, PollingGoesOnWhileAModalDialogFromTheMenuIsOpen) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(modal);
     EXPECT_GE(requestsAtClose, requestsAtOpen + 2) << "the meter is polled while the dialog is open";
-    EXPECT_EQ(busStatistics().badReads, 0);
+    EXPECT_EQ(station().bus.statistics.badReads, 0);
     EXPECT_EQ(shownAtClose, "1.500") << "the window shows what the meter reads while the dialog is open";
 }
 
@@ -314,7 +314,7 @@ TEST_F(MainWindowTest, AboutBoxFromTheHelpMenu) {
     std::string text;
     QTimer::singleShot(200, [&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* about = qobject_cast<AboutDialog*>(w); about != nullptr && about->isVisible()) {
+            if (auto* about = qobject_cast<AboutWindow*>(w); about != nullptr && about->isVisible()) {
                 caption = about->windowTitle().toStdString();
                 if (auto* label = about->findChild<QLabel*>("aboutText")) text = label->text().toStdString();
                 about->accept();
@@ -341,14 +341,14 @@ TEST_F(MainWindowTest, HelpOpensTheProgramsOwnHelpDocument) {
 TEST_F(MainWindowTest, ExitStopsTheTimerClosesThePortAndSavesNothing) {
     startBus({"3:230"});
     openWindow();
-    ASSERT_TRUE(selectPort("COM1:"));
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
     bool ended = false;
     QObject::connect(window.get(), &MainWindow::closed, [&] { ended = true; });
     window->dispatch(kCmdExit);
     EXPECT_TRUE(ended);
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->timerRunning());
-    EXPECT_FALSE(serialLink().portOpen);
+    EXPECT_FALSE(station().bus.link.portOpen);
     EXPECT_FALSE(std::filesystem::exists(m_workDir / "Quorna.cfg"));
 }
 
@@ -356,7 +356,7 @@ TEST_F(MainWindowTest, CloseBoxWithoutPortClosesNothing) {
     openWindow();
     window->close();
     EXPECT_FALSE(window->timerRunning());
-    EXPECT_FALSE(serialLink().portOpen);
+    EXPECT_FALSE(station().bus.link.portOpen);
 }
 
 TEST_F(MainWindowTest, SettingsNamingAPortOpenItAtTheFirstTickAndScan) {
@@ -368,9 +368,9 @@ TEST_F(MainWindowTest, SettingsNamingAPortOpenItAtTheFirstTickAndScan) {
         std::fclose(f);
     }
     openWindow();
-    EXPECT_FALSE(serialLink().portOpen);  // not at start
-    EXPECT_EQ(configuration().scanDepth, 3);
-    ASSERT_TRUE(waitUntil([] { return serialLink().portOpen && !scanning && selectedMeter().address == 3; }, 6000));
+    EXPECT_FALSE(station().bus.link.portOpen);  // not at start
+    EXPECT_EQ(station().settings.scanDepth, 3);
+    ASSERT_TRUE(waitUntil([] { return station().bus.link.portOpen && !station().meters.scanning && station().meters.selected.address == 3; }, 6000));
     EXPECT_EQ(window->controls().meterList->count(), 1);
 }
 

@@ -46,20 +46,20 @@ int main() {
     std::printf("%-8s %-6s %12s %12s %8s %16s\n", "baud", "parity", "poll ms", "model ms", "ratio",
                 "CPU us/transact");
     for (const Line& line : lines) {
-        test::RecordingOperator op;
-        test::resetCoreState();
+        SilentOperator op;
+        Bus bus(op);
         test::MeterSimulator sim({"--meter", "3:230", "--baud", std::to_string(line.baud), "--parity", line.parity});
         sim.useAsComPort(1);
-        serialLink().speed = line.speedCode;
-        serialLink().parity = line.parityCode;
-        if (!selectPort("COM1:")) return 1;
+        bus.link.speed = line.speedCode;
+        bus.link.parity = line.parityCode;
+        if (!selectPort(bus, "COM1:")) return 1;
         std::int32_t block[kPollRegisters];
-        (void)readRegisters(serialLink(), 3, 0, kPollRegisters, block);  // warm-up
+        (void)readRegisters(bus, 3, 0, kPollRegisters, block);  // warm-up
         const double cpuBefore = cpuSeconds();
         const auto start = std::chrono::steady_clock::now();
         int failures = 0;
         for (int i = 0; i < kPolls; ++i) {
-            if (readRegisters(serialLink(), 3, 0, kPollRegisters, block) != ModbusError::Ok) ++failures;
+            if (readRegisters(bus, 3, 0, kPollRegisters, block) != ModbusError::Ok) ++failures;
         }
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / kPolls;
         const double cpu = (cpuSeconds() - cpuBefore) / kPolls;
@@ -68,7 +68,7 @@ int main() {
                              kTurnaround + kEndOfFrameGap;
         std::printf("%-8d %-6s %12.1f %12.1f %8.2f %16.0f%s\n", line.baud, line.parity, wall * 1e3, model * 1e3,
                     wall / model, cpu * 1e6, failures != 0 ? "  (failures!)" : "");
-        closePort(serialLink());
+        closePort(bus.link);
     }
     return 0;
 }

@@ -9,15 +9,15 @@
 #include <QPushButton>
 #include <memory>
 
-#include "app/command_ids.h"
+#include "gui/main/command_ids.h"
 #include "bus/modbus_master.h"
 #include "bus/serial_link.h"
-#include "bus/trace_window.h"
+#include "forms/trace_window.h"
 #include "bus/trace_ring.h"
-#include "bus/trace_window_qt.h"
+#include "gui/bus/trace_window_qt.h"
 #include "meters/meter_scan.h"
 #include "meters/meter_model.h"
-#include "meters/meter_state.h"
+#include "meters/meters.h"
 #include "meters/polling_cycle.h"
 #include "metersim_harness.h"
 #include "recording_operator.h"
@@ -32,30 +32,34 @@ class ForwardingOperator : public RecordingOperator {
 public:
     void repaintTrace() override {
         RecordingOperator::repaintTrace();
-        repaintTraceWindow();
+        if (forward) forward();
     }
+    std::function<void()> forward;
 };
 
 class TraceWindowQtTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetCoreState();
+        useFreshStation(op);
         installTraceCommands(shell);
+        op.forward = [this] {
+            if (shell.traceRepaint) shell.traceRepaint();
+        };
     }
     void TearDown() override {
-        if (ProtocolTraceWindow* window = protocolTraceWindow()) window->done(QDialog::Accepted);
+        if (ProtocolTraceWindow* window = protocolTraceWindow(shell.mainWindow())) window->done(QDialog::Accepted);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        resetCoreState();
+        endStation();
         sim.reset();
         unsetenv("QUORNA_COM1");
     }
     void openBus(std::vector<std::string> args) {
         sim = std::make_unique<MeterSimulator>(std::move(args));
         sim->useAsComPort(1);
-        ASSERT_TRUE(selectPort("COM1:"));
+        ASSERT_TRUE(selectPort(station().bus, "COM1:"));
     }
     ProtocolTraceWindow& window() {
-        ProtocolTraceWindow* w = protocolTraceWindow();
+        ProtocolTraceWindow* w = protocolTraceWindow(shell.mainWindow());
         EXPECT_NE(w, nullptr);
         return *w;
     }
@@ -64,7 +68,7 @@ protected:
     void click(const char* name) { window().findChild<QPushButton*>(name)->click(); }
     void read(int address, int start) {
         std::int32_t value = 0;
-        (void)readRegisters(serialLink(), address, start, 1, &value);
+        (void)readRegisters(station().bus, address, start, 1, &value);
     }
 
     ForwardingOperator op;
@@ -81,7 +85,7 @@ TEST_F(TraceWindowQtTest, TheCommandSitsInTheConfigurationMenuWithControlT) {
 
 TEST_F(TraceWindowQtTest, OpenedBeforeAnyTrafficItShowsAnEmptyPaneZeroZeroAndOk) {
     shell.dispatch(kCmdProtocolTrace);
-    ASSERT_NE(protocolTraceWindow(), nullptr);
+    ASSERT_NE(protocolTraceWindow(shell.mainWindow()), nullptr);
     EXPECT_TRUE(window().isVisible());
     EXPECT_FALSE(window().isModal());
     EXPECT_EQ(window().windowTitle(), "Modbus Protocol Communication");
@@ -90,13 +94,13 @@ TEST_F(TraceWindowQtTest, OpenedBeforeAnyTrafficItShowsAnEmptyPaneZeroZeroAndOk)
     EXPECT_EQ(field("good"), "0");
     EXPECT_EQ(field("bad"), "0");
     EXPECT_EQ(field("lastError"), "Ok");
-    EXPECT_TRUE(traceLive);
+    EXPECT_TRUE(station().bus.traceLive);
     saveScreenshot(window(), "protocol-trace-empty");
 
     // The command again leaves the one window as it is.
-    ProtocolTraceWindow* first = protocolTraceWindow();
+    ProtocolTraceWindow* first = protocolTraceWindow(shell.mainWindow());
     shell.dispatch(kCmdProtocolTrace);
-    EXPECT_EQ(protocolTraceWindow(), first);
+    EXPECT_EQ(protocolTraceWindow(shell.mainWindow()), first);
     EXPECT_EQ(shell.mainWindow()->findChildren<ProtocolTraceWindow*>().size(), 1);
 }
 
@@ -106,8 +110,8 @@ TEST_F(TraceWindowQtTest, TheLiveWindowFollowsEveryExchange) {
     shell.dispatch(kCmdProtocolTrace);
     read(1, 0);
     EXPECT_EQ(pane(), "Send->01 03 00 00 00 01 84 0A\nRecv->01 03 02 00 01 79 84\n");
-    busStatistics().badReads = 3;
-    busStatistics().lastError = ModbusError::CrcError;
+    station().bus.statistics.badReads = 3;
+    station().bus.statistics.lastError = ModbusError::CrcError;
     read(1, 0);
     EXPECT_EQ(field("bad"), "3");
     EXPECT_EQ(field("lastError"), "Err #5, CRC Error");
@@ -118,15 +122,15 @@ TEST_F(TraceWindowQtTest, CountsMadeAfterTheLastExchangeOfATickShowWhenTheTickIs
     // A temperature meter's poll is one exchange, counted only after it: the window must not
     // stay one count behind until the next exchange.
     openBus({"--meter", "2:600"});
-    selectedMeter() = SelectedMeter{2, kTemperatureMeter};
+    station().meters.selected = SelectedMeter{2, kTemperatureMeter};
     shell.dispatch(kCmdProtocolTrace);
-    PollingCycle();
+    station().PollingCycle();
     QCoreApplication::processEvents();
     EXPECT_EQ(field("good"), "1");
     EXPECT_EQ(field("bad"), "0");
 
     sim->fault(2, "silent");
-    PollingCycle();
+    station().PollingCycle();
     QCoreApplication::processEvents();
     EXPECT_EQ(field("good"), "1");
     EXPECT_EQ(field("bad"), "1");
@@ -136,27 +140,27 @@ TEST_F(TraceWindowQtTest, CountsMadeAfterTheLastExchangeOfATickShowWhenTheTickIs
 
 TEST_F(TraceWindowQtTest, FrozenDuringAScanThePaneKeepsItsTextAndASecondFreezeResumes) {
     openBus({"--meter", "1:230", "--meter", "2:230", "--meter", "3:236"});
-    configuration().scanDepth = 3;
+    station().settings.scanDepth = 3;
     shell.dispatch(kCmdProtocolTrace);
     read(1, 0);
     const std::string before = pane();
     ASSERT_FALSE(before.empty());
 
     click("freeze");
-    EXPECT_FALSE(traceLive);
+    EXPECT_FALSE(station().bus.traceLive);
     const int repaintsBefore = op.traceRepaints;
-    MeterScan();
+    MeterScan(station().meters);
     EXPECT_EQ(op.traceRepaints, repaintsBefore);  // the scan asked for no repaint while frozen
     EXPECT_EQ(pane(), before);
-    EXPECT_NE(traceView().pane, before);  // the ring moved on meanwhile
+    EXPECT_NE(station().trace.view().pane, before);  // the ring moved on meanwhile
 
     // The open command while frozen changes nothing; a second Freeze resumes the refresh.
     shell.dispatch(kCmdProtocolTrace);
-    EXPECT_FALSE(traceLive);
+    EXPECT_FALSE(station().bus.traceLive);
     click("freeze");
-    EXPECT_TRUE(traceLive);
+    EXPECT_TRUE(station().bus.traceLive);
     read(2, 0);
-    EXPECT_EQ(pane(), traceView().pane);
+    EXPECT_EQ(pane(), station().trace.view().pane);
     EXPECT_NE(pane().find("Send->02 03 00 00 00 01"), std::string::npos);
     EXPECT_NE(pane().find("Send->03 11"), std::string::npos);
 }
@@ -165,18 +169,18 @@ TEST_F(TraceWindowQtTest, OkClosesTheWindowAndStopsTheRefresh) {
     shell.dispatch(kCmdProtocolTrace);
     click("ok");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(protocolTraceWindow(), nullptr);
-    EXPECT_FALSE(traceLive);
-    EXPECT_FALSE(traceWindowOpen());
-    repaintTraceWindow();  // harmless without a window
+    EXPECT_EQ(protocolTraceWindow(shell.mainWindow()), nullptr);
+    EXPECT_FALSE(station().bus.traceLive);
+    EXPECT_FALSE(station().trace.isOpen());
+    repaintTraceWindow(shell.mainWindow());  // harmless without a window
 
     // The command opens a new one afterwards; the close box closes it the same way.
     shell.dispatch(kCmdProtocolTrace);
-    ASSERT_NE(protocolTraceWindow(), nullptr);
+    ASSERT_NE(protocolTraceWindow(shell.mainWindow()), nullptr);
     window().close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(protocolTraceWindow(), nullptr);
-    EXPECT_FALSE(traceLive);
+    EXPECT_EQ(protocolTraceWindow(shell.mainWindow()), nullptr);
+    EXPECT_FALSE(station().bus.traceLive);
 }
 
 }  // namespace

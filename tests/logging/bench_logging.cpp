@@ -18,7 +18,7 @@
 #include "logging/logging_sampler.h"
 #include "logging/readings_record.h"
 #include "meters/meter_list.h"
-#include "meters/meter_state.h"
+#include "meters/meters.h"
 #include "metersim_harness.h"
 #include "recording_operator.h"
 #include "settings/configuration.h"
@@ -46,8 +46,8 @@ struct Figures {
 };
 
 Figures measure(int meters, int baud, int speedCode, int moments, const std::string& logPath) {
-    test::resetCoreState();
-    resetLoggingSampler();
+    test::RecordingOperator op;
+    Station& station = test::useFreshStation(op);
     std::vector<std::string> args{"--baud", std::to_string(baud), "--turnaround", std::to_string(kTurnaroundMs)};
     for (int address = 1; address <= meters; ++address) {
         args.push_back("--meter");
@@ -55,35 +55,35 @@ Figures measure(int meters, int baud, int speedCode, int moments, const std::str
     }
     test::MeterSimulator sim(args);
     sim.useAsComPort(1);
-    serialLink().speed = speedCode;
-    if (!selectPort("COM1:")) return {};
+    station.bus.link.speed = speedCode;
+    if (!selectPort(station.bus, "COM1:")) return {};
     for (int address = 1; address <= meters; ++address) {
         char entry[96];
         std::snprintf(entry, sizeof entry, "%02d - P%03d [Tamsa Branch Circuit Monitor, 42 breakers]", address, address);
-        meterList().insert(meterList().count(), entry);
+        station.meters.list.insert(station.meters.list.count(), entry);
     }
     std::filesystem::remove(logPath);
-    configuration().logFilePath = logPath;
-    configuration().fileLoggingEnabled = true;
-    configuration().loggingInterval = 1;
+    station.settings.logFilePath = logPath;
+    station.settings.fileLoggingEnabled = true;
+    station.settings.loggingInterval = 1;
 
     std::time_t now = std::time(nullptr);
-    setLoggingTimeSource([&now] { return now; });
+    station.logging.timeSource = [&now] { return now; };
     Figures figures;
     figures.best = 1e9;
     double total = 0;
     for (int i = 0; i < moments; ++i) {
         now += 60;
         const auto start = Clock::now();
-        LoggingSampler();
+        LoggingSampler(station.logging);
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         figures.best = std::min(figures.best, seconds);
         total += seconds;
     }
     figures.mean = total / moments;
-    figures.lines = busStatistics().goodReads;
-    closePort(serialLink());
-    setLoggingTimeSource(nullptr);
+    figures.lines = station.bus.statistics.goodReads;
+    closePort(station.bus.link);
+    station.logging.timeSource = nullptr;
     return figures;
 }
 

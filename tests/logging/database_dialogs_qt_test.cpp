@@ -19,11 +19,11 @@
 #include <functional>
 #include <map>
 
-#include "app/app_shell.h"
-#include "logging/add_table_qt.h"
-#include "logging/database_link.h"
-#include "logging/database_link_qt.h"
-#include "logging/database_setup_qt.h"
+#include "gui/main/app_shell.h"
+#include "gui/logging/add_table_qt.h"
+#include "forms/database_link.h"
+#include "gui/logging/database_link_qt.h"
+#include "gui/logging/database_setup_qt.h"
 #include "logging/odbc_library.h"
 #include "logging/readings_record.h"
 #include "odbc_test_env.h"
@@ -38,6 +38,8 @@ void installDatabaseCommands(AppShell& shell);
 namespace {
 
 using test::RecordingOperator;
+using test::station;
+using test::useFreshStation;
 
 // Saves the window's picture and checks that it shows something.
 void screenshot(QWidget& widget, const QString& name) {
@@ -78,7 +80,7 @@ TEST(DatabaseCommand, IsOfferedUnderConfigurationWithCtrlD) {
 
 TEST(AddTableWindow, RefusesBadNamesAndLimitsTheLength) {
     RecordingOperator op;
-    AddTableDialogQt dialog;
+    AddTableWindow dialog(op);
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), "Add Database Table");
     EXPECT_TRUE(dialog.allColumnsButton()->isChecked());
@@ -105,8 +107,10 @@ TEST(AddTableWindow, RefusesBadNamesAndLimitsTheLength) {
 }
 
 TEST(DatabaseLinkWindow, HelpAsksForHelpOnAControl) {
+    RecordingOperator op;
+    useFreshStation(op);
     test::StubAppShell shell;
-    DatabaseLinkDialogQt window(shell, &shell.window);
+    DatabaseLinkWindow window(shell, station().databaseLink, &shell.window);
     ASSERT_NE(window.helpButton(), nullptr);
     EXPECT_EQ(window.helpButton()->text(), "Help");
     window.show();
@@ -125,20 +129,19 @@ protected:
         installDatabaseCommands(shell);
     }
 
-    DatabaseLinkDialogQt* linkWindow() { return shell.window.findChild<DatabaseLinkDialogQt*>(); }
+    DatabaseLinkWindow* linkWindow() { return shell.window.findChild<DatabaseLinkWindow*>(); }
 
-    RecordingOperator op;
     test::StubAppShell shell;
 };
 
 TEST_P(DatabaseWindows, OperatorLinksATableAndStartsLogging) {
     shell.dispatch(32778);
-    DatabaseLinkDialogQt* window = linkWindow();
+    DatabaseLinkWindow* window = linkWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->isModal());
     EXPECT_EQ(window->windowTitle(), "Save-to-Database Setup");
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::SettingUp);
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::SettingUp);
     EXPECT_EQ(window->variableList()->count(), 45);
     EXPECT_EQ(window->variableList()->currentRow(), 0);
     for (QPushButton* b : {window->okButton(), window->addTableButton(), window->addColumnButton(),
@@ -147,7 +150,7 @@ TEST_P(DatabaseWindows, OperatorLinksATableAndStartsLogging) {
 
     QTest::keyClicks(window->userEdit(), QString::fromStdString(source.user));
     QTest::keyClicks(window->passwordEdit(), QString::fromStdString(source.password));
-    EXPECT_EQ(databaseLinkLogic().password(), source.password);
+    EXPECT_EQ(station().databaseLink.password(), source.password);
     window->dataSourceList()->setCurrentRow(rowOf(window->dataSourceList(), QString::fromStdString(source.dsn)));
     EXPECT_TRUE(window->addTableButton()->isEnabled());
     window->tableList()->setCurrentRow(rowOf(window->tableList(), "gui_readings"));
@@ -173,21 +176,21 @@ TEST_P(DatabaseWindows, OperatorLinksATableAndStartsLogging) {
     window->linkButton()->click();
     window->okButton()->click();
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
-    ASSERT_EQ(configuration().database.links.size(), 5U);
-    EXPECT_EQ(configuration().database.links[4].variable, 9);
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    ASSERT_EQ(station().settings.database.links.size(), 5U);
+    EXPECT_EQ(station().settings.database.links[4].variable, 9);
     EXPECT_TRUE(op.messages.empty());
 }
 
 TEST_P(DatabaseWindows, AddTableFromTheLinkWindowListsTheNewTable) {
     shell.dispatch(32778);
-    DatabaseLinkDialogQt* window = linkWindow();
+    DatabaseLinkWindow* window = linkWindow();
     ASSERT_NE(window, nullptr);
     window->userEdit()->setText(QString::fromStdString(source.user));
     window->passwordEdit()->setText(QString::fromStdString(source.password));
     window->dataSourceList()->setCurrentRow(rowOf(window->dataSourceList(), QString::fromStdString(source.dsn)));
     shell.answer = [](QDialog& dialog) {
-        auto& addTable = dynamic_cast<AddTableDialogQt&>(dialog);
+        auto& addTable = dynamic_cast<AddTableWindow&>(dialog);
         addTable.nameEdit()->setText("gui_added");
         addTable.minimalColumnsButton()->click();
         addTable.accept();
@@ -200,18 +203,18 @@ TEST_P(DatabaseWindows, AddTableFromTheLinkWindowListsTheNewTable) {
     EXPECT_EQ(window->tableList()->currentRow(), -1);
     EXPECT_EQ(window->mappingList()->count(), 0);
     window->cancelButton()->click();
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
-    EXPECT_TRUE(configuration().database.dsn.empty());
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_TRUE(station().settings.database.dsn.empty());
 }
 
 TEST_P(DatabaseWindows, NewDatabaseWhileLoggingDropsTheLinkAndOpensTheLinkWindow) {
-    configuration().databaseLogging = DatabaseLoggingState::Active;
-    configuration().database = DatabaseSettings{source.dsn, "gui_readings", "", "", 0, {ColumnLink{0, 4, "Meter"}}};
-    databaseQueue().push(std::make_shared<ReadingsRecord>());
+    station().settings.databaseLogging = DatabaseLoggingState::Active;
+    station().settings.database = DatabaseSettings{source.dsn, "gui_readings", "", "", 0, {ColumnLink{0, 4, "Meter"}}};
+    station().logging.databaseQueue.push(std::make_shared<ReadingsRecord>());
     QString shownDsn;
     QString shownTable;
     shell.answer = [&](QDialog& dialog) {
-        auto& setup = dynamic_cast<DatabaseSetupDialogQt&>(dialog);
+        auto& setup = dynamic_cast<DatabaseSetupWindow&>(dialog);
         shownDsn = setup.dataSourceEdit()->text();
         shownTable = setup.tableEdit()->text();
         EXPECT_TRUE(setup.dataSourceEdit()->isReadOnly());
@@ -224,27 +227,27 @@ TEST_P(DatabaseWindows, NewDatabaseWhileLoggingDropsTheLinkAndOpensTheLinkWindow
     EXPECT_EQ(shell.modalTitles, std::vector<QString>{"Database Setup"});
     EXPECT_EQ(shownDsn.toStdString(), source.dsn);
     EXPECT_EQ(shownTable, "gui_readings");
-    EXPECT_TRUE(databaseQueue().empty());
-    EXPECT_TRUE(configuration().database.links.empty());
+    EXPECT_TRUE(station().logging.databaseQueue.empty());
+    EXPECT_TRUE(station().settings.database.links.empty());
     ASSERT_NE(linkWindow(), nullptr);
     EXPECT_TRUE(linkWindow()->isVisible());
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::SettingUp);
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::SettingUp);
 
     // The command does nothing while the link window is open.
     shell.dispatch(32778);
     EXPECT_EQ(shell.modalTitles.size(), 1U);
-    EXPECT_EQ(shell.window.findChildren<DatabaseLinkDialogQt*>().size(), 1);
+    EXPECT_EQ(shell.window.findChildren<DatabaseLinkWindow*>().size(), 1);
     linkWindow()->close();
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
 }
 
 TEST_P(DatabaseWindows, CancelInDatabaseSetupKeepsLogging) {
-    configuration().databaseLogging = DatabaseLoggingState::Active;
-    configuration().database = DatabaseSettings{source.dsn, "gui_readings", "", "", 0, {ColumnLink{0, 4, "Meter"}}};
+    station().settings.databaseLogging = DatabaseLoggingState::Active;
+    station().settings.database = DatabaseSettings{source.dsn, "gui_readings", "", "", 0, {ColumnLink{0, 4, "Meter"}}};
     shell.answer = [](QDialog&) { return static_cast<int>(QDialog::Rejected); };
     shell.dispatch(32778);
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
-    EXPECT_EQ(configuration().database.links.size(), 1U);
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    EXPECT_EQ(station().settings.database.links.size(), 1U);
     EXPECT_EQ(linkWindow(), nullptr);
 }
 

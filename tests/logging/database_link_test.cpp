@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "logging/database_link.h"
+#include "forms/database_link.h"
 #include "logging/odbc_library.h"
 #include "logging/readings_record.h"
 #include "logging/variable_table.h"
@@ -17,6 +17,8 @@ namespace quorna {
 namespace {
 
 using test::RecordingOperator;
+using test::station;
+using test::useFreshStation;
 
 TEST(VariableLinking, ColumnTypesDecideWhichVariablesMayBeLinked) {
     EXPECT_EQ(VariableTable.size(), 45U);
@@ -52,19 +54,20 @@ TEST(VariableLinking, NamesMatchIgnoringCaseWithSpaceForUnderscore) {
 }
 
 TEST(DatabaseSetup, NewDatabaseStopsLoggingAndDropsWaitingRecords) {
-    test::resetCoreState();
-    configuration().databaseLogging = DatabaseLoggingState::Active;
-    configuration().database = DatabaseSettings{"Plant", "[Readings]", "op", "pw", 5, {ColumnLink{0, 4, "[Meter]"}}};
-    databaseQueue().push(std::make_shared<ReadingsRecord>());
-    startNewDatabase();
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
-    EXPECT_TRUE(configuration().database.dsn.empty());
-    EXPECT_TRUE(configuration().database.table.empty());
-    EXPECT_TRUE(configuration().database.user.empty());
-    EXPECT_TRUE(configuration().database.password.empty());
-    EXPECT_EQ(configuration().database.kludgeFlags, 0);
-    EXPECT_TRUE(configuration().database.links.empty());
-    EXPECT_TRUE(databaseQueue().empty());
+    RecordingOperator op;
+    useFreshStation(op);
+    station().settings.databaseLogging = DatabaseLoggingState::Active;
+    station().settings.database = DatabaseSettings{"Plant", "[Readings]", "op", "pw", 5, {ColumnLink{0, 4, "[Meter]"}}};
+    station().logging.databaseQueue.push(std::make_shared<ReadingsRecord>());
+    startNewDatabase(station().logging);
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_TRUE(station().settings.database.dsn.empty());
+    EXPECT_TRUE(station().settings.database.table.empty());
+    EXPECT_TRUE(station().settings.database.user.empty());
+    EXPECT_TRUE(station().settings.database.password.empty());
+    EXPECT_EQ(station().settings.database.kludgeFlags, 0);
+    EXPECT_TRUE(station().settings.database.links.empty());
+    EXPECT_TRUE(station().logging.databaseQueue.empty());
 }
 
 class DatabaseLink : public test::RealDatabaseTest {
@@ -94,13 +97,12 @@ protected:
         dialog.selectTable(static_cast<int>(at - tables.begin()));
     }
 
-    RecordingOperator op;
-    DatabaseLinkLogic& dialog = databaseLinkLogic();
+    DatabaseLinkDialog& dialog = station().databaseLink;
 };
 
 TEST_P(DatabaseLink, OpeningListsSortedDataSourcesAndTheVariables) {
     ASSERT_TRUE(dialog.open());
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::SettingUp);
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::SettingUp);
     const auto& names = dialog.dataSources();
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
     EXPECT_NE(std::find(names.begin(), names.end(), source.dsn), names.end());
@@ -193,8 +195,8 @@ TEST_P(DatabaseLink, OkStoresTheLinksInColumnOrderAndStartsLogging) {
                                                    "written yet.  Please use your database software"});
     ASSERT_TRUE(dialog.accept());
 
-    const DatabaseSettings& stored = configuration().database;
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+    const DatabaseSettings& stored = station().settings.database;
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
     EXPECT_EQ(stored.dsn, source.dsn);
     EXPECT_EQ(stored.table, "linkage");
     EXPECT_EQ(stored.user, source.user);
@@ -215,9 +217,9 @@ TEST_P(DatabaseLink, OkWithoutATableSaysSoAndStaysOpen) {
     openOnSource();
     EXPECT_FALSE(dialog.accept());
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error storing table name"});
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::SettingUp);
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::SettingUp);
     dialog.cancel();
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
 }
 
 TEST_P(DatabaseLink, TypedUserNameAndPasswordAreKeptForTheNextOpening) {

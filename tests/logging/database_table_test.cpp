@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "logging/add_table.h"
-#include "logging/database_link.h"
+#include "forms/add_table.h"
+#include "forms/database_link.h"
 #include "logging/odbc_library.h"
 #include "logging/variable_table.h"
 #include "odbc_test_env.h"
@@ -16,14 +16,16 @@ namespace quorna {
 namespace {
 
 using test::RecordingOperator;
+using test::station;
+using test::useFreshStation;
 
 TEST(NewTableName, OnlyLettersDigitsAndUnderscoreAreAccepted) {
     RecordingOperator op;
-    EXPECT_FALSE(acceptNewTableName(""));
-    EXPECT_FALSE(acceptNewTableName("new table"));
-    EXPECT_FALSE(acceptNewTableName("Tab-1"));
-    EXPECT_FALSE(acceptNewTableName("Zähler"));
-    EXPECT_TRUE(acceptNewTableName("Panel_01"));
+    EXPECT_FALSE(acceptNewTableName("", op));
+    EXPECT_FALSE(acceptNewTableName("new table", op));
+    EXPECT_FALSE(acceptNewTableName("Tab-1", op));
+    EXPECT_FALSE(acceptNewTableName("Zähler", op));
+    EXPECT_TRUE(acceptNewTableName("Panel_01", op));
     EXPECT_EQ(op.texts(), (std::vector<std::string>{
                               "You must give the new table a name",
                               "The table name may only contain A-Z, a-z, 0-9 and underscore '_'",
@@ -106,8 +108,7 @@ protected:
         return at == tables.end() ? -1 : static_cast<int>(at - tables.begin());
     }
 
-    RecordingOperator op;
-    DatabaseLinkLogic& dialog = databaseLinkLogic();
+    DatabaseLinkDialog& dialog = station().databaseLink;
 };
 
 TEST_P(AddTable, AllVariablesTableIsListedAndLinksItselfCompletely) {

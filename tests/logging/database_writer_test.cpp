@@ -7,7 +7,7 @@
 #include <ctime>
 #include <memory>
 
-#include "logging/database_link.h"
+#include "forms/database_link.h"
 #include "logging/database_record_writer.h"
 #include "logging/odbc_library.h"
 #include "logging/readings_record.h"
@@ -20,6 +20,8 @@ namespace quorna {
 namespace {
 
 using test::RecordingOperator;
+using test::station;
+using test::useFreshStation;
 
 // 7 March 2002 at the given local time.
 std::time_t march7(int hour, int minute) {
@@ -121,9 +123,9 @@ protected:
         const std::string key = source.postgres ? "n SERIAL PRIMARY KEY" : "n INTEGER PRIMARY KEY AUTOINCREMENT";
         freshTable("readings", key + ", Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, Amps1 FLOAT, "
                                      "Amps2 FLOAT, Amps27 FLOAT");
-        configuration().locationName = "O'Neil Plant";
+        station().settings.locationName = "O'Neil Plant";
         // The operator links the table in the setup window; every column but n links itself.
-        DatabaseLinkLogic& dialog = databaseLinkLogic();
+        DatabaseLinkDialog& dialog = station().databaseLink;
         ASSERT_TRUE(dialog.open());
         dialog.setUser(source.user);
         dialog.setPassword(source.password);
@@ -133,7 +135,7 @@ protected:
         dialog.selectTable(static_cast<int>(std::find(tables.begin(), tables.end(), "readings") - tables.begin()));
         ASSERT_EQ(dialog.linkedCount(), 6);
         ASSERT_TRUE(dialog.accept());
-        ASSERT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+        ASSERT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
     }
 
     void TearDown() override {
@@ -144,16 +146,16 @@ protected:
     // One logging moment: a Branch meter at 1 and 5, an Energy-Only meter at 7, a Temperature
     // meter at 9 and a failed read at 11, then the writer.
     void loggingMoment(std::time_t time) {
-        databaseQueue().push(branch(1, time));
-        databaseQueue().push(branch(5, time));
+        station().logging.databaseQueue.push(branch(1, time));
+        station().logging.databaseQueue.push(branch(5, time));
         auto energy = record(8035, 7, time);
         energy->values = {3.5F, 4.25F};
-        databaseQueue().push(energy);
+        station().logging.databaseQueue.push(energy);
         auto temperature = record(600, 9, time);
         temperature->values = {21.5F};
-        databaseQueue().push(temperature);
-        databaseQueue().push(record(0, 11, time));
-        DatabaseRecordWriter();
+        station().logging.databaseQueue.push(temperature);
+        station().logging.databaseQueue.push(record(0, 11, time));
+        DatabaseRecordWriter(station().logging);
     }
 
     std::vector<std::vector<std::string>> storedRows() {
@@ -190,14 +192,13 @@ protected:
         EXPECT_DOUBLE_EQ(std::stod(rows[first + 3][5]), 21.5);
     }
 
-    RecordingOperator op;
     bool databaseAway = false;
 };
 
 TEST_P(DatabaseWriter, ALoggingMomentInsertsOneRowPerMeterWithReadings) {
     loggingMoment(march7(14, 15));
     EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
-    EXPECT_TRUE(databaseQueue().empty());
+    EXPECT_TRUE(station().logging.databaseQueue.empty());
     const auto rows = storedRows();
     ASSERT_EQ(rows.size(), 4U) << "the failed read at address 11 adds no row";
     expectMoment(rows, 0, storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"));
@@ -209,14 +210,14 @@ TEST_P(DatabaseWriter, NothingIsLostWhileTheDatabaseIsAway) {
     loggingMoment(march7(14, 15));
     loggingMoment(march7(14, 20));
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Error connecting", "Error connecting"}));
-    EXPECT_EQ(databaseQueue().size(), 10U);
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+    EXPECT_EQ(station().logging.databaseQueue.size(), 10U);
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
 
     test::bringDatabaseBack(source);
     databaseAway = false;
     loggingMoment(march7(14, 25));
     EXPECT_EQ(op.messages.size(), 2U);
-    EXPECT_TRUE(databaseQueue().empty());
+    EXPECT_TRUE(station().logging.databaseQueue.empty());
     const auto rows = storedRows();
     ASSERT_EQ(rows.size(), 12U) << "three moments of four rows each, none lost or doubled";
     expectMoment(rows, 0, storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"));
@@ -229,7 +230,7 @@ TEST_P(DatabaseWriter, AFailingInsertHoldsTheQueueUntilItSucceeds) {
     loggingMoment(march7(14, 15));
     ASSERT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(op.messages[0].text.rfind("Error # -1  ", 0), 0U) << op.messages[0].text;
-    EXPECT_EQ(databaseQueue().size(), 5U) << "the failing record and every one behind it wait";
+    EXPECT_EQ(station().logging.databaseQueue.size(), 5U) << "the failing record and every one behind it wait";
 
     loggingMoment(march7(14, 20));
     EXPECT_EQ(op.messages.size(), 2U) << "every moment retries and tells again";
@@ -250,12 +251,12 @@ TEST_P(DatabaseWriter, ATickInsideItsMessageBoxDoesNotRunTheWriterAgain) {
     int nested = 0;
     op.whileBoxOpen = [&](const test::ShownMessage&) {
         ++nested;
-        DatabaseRecordWriter();  // the sampler of a tick would not start, but the writer guards itself too
+        DatabaseRecordWriter(station().logging);  // the sampler of a tick would not start, but the writer guards itself too
     };
     loggingMoment(march7(14, 15));
     EXPECT_EQ(nested, 1);
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"});
-    EXPECT_EQ(databaseQueue().size(), 5U);
+    EXPECT_EQ(station().logging.databaseQueue.size(), 5U);
 }
 
 INSTANTIATE_TEST_SUITE_P(RealDatabases, DatabaseWriter, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());

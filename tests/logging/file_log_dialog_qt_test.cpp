@@ -9,9 +9,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/command_ids.h"
+#include "gui/main/command_ids.h"
 #include "file_logging_fixture.h"
-#include "logging/log_file_dialog_qt.h"
+#include "gui/logging/log_file_dialog_qt.h"
 #include "stub_app_shell.h"
 
 namespace quorna::test {
@@ -57,25 +57,25 @@ TEST_F(LogFileWindowTest, LoggingActiveNeedsAFileChosenThroughSelectOutputFile) 
         active->click();
         EXPECT_EQ(op.texts(), std::vector<std::string>{"You must specify a file before enabling the logging function!"});
         EXPECT_FALSE(active->isChecked());
-        EXPECT_FALSE(configuration().fileLoggingEnabled);
+        EXPECT_FALSE(station().settings.fileLoggingEnabled);
 
-        dynamic_cast<LogFileDialogQt&>(dialog).setFileChooser([this](QWidget*) { return QString::fromStdString(dir + "/DATA"); });
+        dynamic_cast<LogFileWindow&>(dialog).setFileChooser([this](QWidget*) { return QString::fromStdString(dir + "/DATA"); });
         child<QPushButton>(dialog, "selectOutputFile")->click();
         EXPECT_EQ(child<QLineEdit>(dialog, "path")->text().toStdString(), dir + "/DATA.TXT");
         active->click();
         EXPECT_TRUE(active->isChecked());
-        EXPECT_TRUE(configuration().fileLoggingEnabled);
+        EXPECT_TRUE(station().settings.fileLoggingEnabled);
         child<QRadioButton>(dialog, "formatTab")->click();
-        EXPECT_EQ(configuration().fileFormat, 2);
+        EXPECT_EQ(station().settings.fileFormat, 2);
         saveScreenshot(dialog, "log-file-setup");
         child<QPushButton>(dialog, "ok")->click();
     };
-    fileQueue().push(branchRecord(1, clock, 1.0F));
+    station().logging.fileQueue.push(branchRecord(1, clock, 1.0F));
     shell.dispatch(kCmdLogFileSetup);
     EXPECT_TRUE(ran);
-    EXPECT_EQ(configuration().logFilePath, dir + "/DATA.TXT");
-    EXPECT_TRUE(configuration().fileLoggingEnabled);
-    EXPECT_TRUE(fileQueue().empty());  // "OK" discards what waited for the file
+    EXPECT_EQ(station().settings.logFilePath, dir + "/DATA.TXT");
+    EXPECT_TRUE(station().settings.fileLoggingEnabled);
+    EXPECT_TRUE(station().logging.fileQueue.empty());  // "OK" discards what waited for the file
 }
 
 TEST_F(LogFileWindowTest, CancelPutsPathFlagAndFormatBack) {
@@ -84,18 +84,18 @@ TEST_F(LogFileWindowTest, CancelPutsPathFlagAndFormatBack) {
         EXPECT_EQ(child<QLineEdit>(dialog, "path")->text().toStdString(), logPath);
         EXPECT_TRUE(child<QCheckBox>(dialog, "loggingActive")->isChecked());
         EXPECT_TRUE(child<QRadioButton>(dialog, "formatSpace")->isChecked());
-        dynamic_cast<LogFileDialogQt&>(dialog).setFileChooser([this](QWidget*) { return QString::fromStdString(dir + "/new.csv"); });
+        dynamic_cast<LogFileWindow&>(dialog).setFileChooser([this](QWidget*) { return QString::fromStdString(dir + "/new.csv"); });
         child<QPushButton>(dialog, "selectOutputFile")->click();
         child<QRadioButton>(dialog, "formatComma")->click();
         child<QCheckBox>(dialog, "loggingActive")->click();
         child<QPushButton>(dialog, "cancel")->click();
     };
-    fileQueue().push(branchRecord(1, clock, 1.0F));
+    station().logging.fileQueue.push(branchRecord(1, clock, 1.0F));
     shell.dispatch(kCmdLogFileSetup);
-    EXPECT_EQ(configuration().logFilePath, logPath);
-    EXPECT_EQ(configuration().fileFormat, 3);
-    EXPECT_TRUE(configuration().fileLoggingEnabled);
-    EXPECT_EQ(fileQueue().size(), 1U);
+    EXPECT_EQ(station().settings.logFilePath, logPath);
+    EXPECT_EQ(station().settings.fileFormat, 3);
+    EXPECT_TRUE(station().settings.fileLoggingEnabled);
+    EXPECT_EQ(station().logging.fileQueue.size(), 1U);
 }
 
 }  // namespace

@@ -35,24 +35,24 @@ inline std::time_t localTime(int year, int month, int day, int hour, int minute,
 class FileLoggingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetCoreState();
-        setLoggingTimeSource([this] { return clock; });
+        useFreshStation(op);
+        station().logging.timeSource = [this] { return clock; };
         char pattern[] = "/tmp/quorna-filelog-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
         logPath = dir + "/plant.csv";
     }
     void TearDown() override {
-        resetCoreState();
+        endStation();
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
     }
 
     // File logging on, to logPath, in the given format.
     void enableFileLogging(const std::string& path, int format = kFormatComma) {
-        configuration().logFilePath = path;
-        configuration().fileLoggingEnabled = true;
-        configuration().fileFormat = format;
+        station().settings.logFilePath = path;
+        station().settings.fileLoggingEnabled = true;
+        station().settings.fileFormat = format;
     }
 
     std::string fileText(const std::string& path) const {

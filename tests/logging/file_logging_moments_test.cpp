@@ -57,61 +57,61 @@ TEST(LoggingMoments, AHandEditedSevenMinuteIntervalStillAdvances) {
 }
 
 TEST_F(FileLoggingTest, TheFirstTickWithLoggingOnIsAMomentAndTheNextTicksWaitForTheNextOne) {
-    configuration().loggingInterval = 15;
+    station().settings.loggingInterval = 15;
     enableFileLogging(logPath);
     clock = localTime(2025, 1, 15, 10, 14, 59);
 
-    LoggingSampler();
-    EXPECT_EQ(loggingClock().sampleTime, clock);
-    EXPECT_EQ(loggingClock().nextMoment, localTime(2025, 1, 15, 10, 15, 0));
+    LoggingSampler(station().logging);
+    EXPECT_EQ(station().logging.clock.sampleTime, clock);
+    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 10, 15, 0));
 
     // A second later it is the next moment; the one after is 10:30.
     clock += 1;
-    LoggingSampler();
-    EXPECT_EQ(loggingClock().nextMoment, localTime(2025, 1, 15, 10, 30, 0));
+    LoggingSampler(station().logging);
+    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 10, 30, 0));
 
     // Ticks before 10:30 read the time but change nothing else.
     clock = localTime(2025, 1, 15, 10, 29, 59);
-    LoggingSampler();
-    EXPECT_EQ(loggingClock().sampleTime, clock);
-    EXPECT_EQ(loggingClock().nextMoment, localTime(2025, 1, 15, 10, 30, 0));
+    LoggingSampler(station().logging);
+    EXPECT_EQ(station().logging.clock.sampleTime, clock);
+    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 10, 30, 0));
 }
 
 TEST_F(FileLoggingTest, TheCommsDialogsRecomputationUsesTheLatestSampleAndTheNewInterval) {
-    configuration().loggingInterval = 5;
+    station().settings.loggingInterval = 5;
     enableFileLogging(logPath);
     clock = localTime(2025, 1, 15, 10, 7, 30);
-    LoggingSampler();
-    EXPECT_EQ(loggingClock().nextMoment, localTime(2025, 1, 15, 10, 10, 0));
+    LoggingSampler(station().logging);
+    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 10, 10, 0));
 
-    configuration().loggingInterval = 60;
-    computeNextLoggingMoment();
-    EXPECT_EQ(loggingClock().nextMoment, localTime(2025, 1, 15, 11, 0, 0));
+    station().settings.loggingInterval = 60;
+    computeNextLoggingMoment(station().logging);
+    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 11, 0, 0));
 }
 
 TEST_F(FileLoggingTest, ATickArrivingWhileTheWriterIsBusyDoesNotEnterTheSampler) {
-    configuration().loggingInterval = 1;
+    station().settings.loggingInterval = 1;
     enableFileLogging(logPath);
-    fileQueue().push(branchRecord(1, clock, 1.0F));
+    station().logging.fileQueue.push(branchRecord(1, clock, 1.0F));
 
     // The writer is inside its write when the next tick (a minute later) arrives.
     int nestedCalls = 0;
     std::time_t sampleSeenInside = 0;
-    setFileWriteFunction([&](int fd, const void* bytes, std::size_t count) {
+    station().logging.fileWrite = ([&](int fd, const void* bytes, std::size_t count) {
         ++nestedCalls;
         clock += 60;
-        LoggingSampler();
-        sampleSeenInside = loggingClock().sampleTime;
+        LoggingSampler(station().logging);
+        sampleSeenInside = station().logging.clock.sampleTime;
         return ::write(fd, bytes, count);
     });
     const std::time_t first = clock;
-    LoggingSampler();
+    LoggingSampler(station().logging);
 
     EXPECT_EQ(nestedCalls, 1);
     EXPECT_EQ(sampleSeenInside, first);  // the nested tick did not even read the clock
-    EXPECT_EQ(loggingClock().nextMoment, localTime(2025, 1, 15, 10, 8, 0));
+    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 10, 8, 0));
     EXPECT_EQ(linesOf(fileText(logPath)).size(), 1U);
-    EXPECT_FALSE(loggingCycleRunning());
+    EXPECT_FALSE(station().logging.cycleRunning);
 }
 
 }  // namespace

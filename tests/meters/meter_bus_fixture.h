@@ -15,9 +15,9 @@ namespace quorna::test {
 
 class MeterBusTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetCoreState(); }
+    void SetUp() override { useFreshStation(op); }
     void TearDown() override {
-        resetCoreState();
+        endStation();
         m_sim.reset();
     }
 
@@ -31,7 +31,7 @@ protected:
         m_sim = std::make_unique<MeterSimulator>(args);
         m_sim->useAsComPort(1);
         if (open) {
-            EXPECT_TRUE(selectPort("COM1:"));
+            EXPECT_TRUE(selectPort(station().bus, "COM1:"));
             m_sim->clearRequests();
         }
         return *m_sim;

@@ -2,10 +2,10 @@
 
 #include "meters/meter_commands.h"
 
-#include "app/main_window_fields.h"
+#include "meters/main_window_fields.h"
 #include "meter_bus_fixture.h"
 #include "meters/meter_model.h"
-#include "meters/meter_state.h"
+#include "meters/meters.h"
 
 namespace quorna::test {
 namespace {
@@ -14,12 +14,12 @@ using ResetTest = MeterBusTest;
 
 TEST_F(ResetTest, BranchMeterGetsSixClearingWritesAndOneReadBack) {
     auto& sim = startBus({"3:230"});
-    meterDirectory()[3] = kBranchMeter;
-    selectedMeter() = SelectedMeter{3, kBranchMeter};
+    station().meters.directory[3] = kBranchMeter;
+    station().meters.selected = SelectedMeter{3, kBranchMeter};
     sim.set(3, 42, {0x09, 1, 0, 0, 1, 0, 0});
-    mainFields().breakerLamp[0] = Lamp::Red;
+    station().meters.fields.breakerLamp[0] = Lamp::Red;
 
-    resetMeterAlarms();
+    resetMeterAlarms(station().meters);
 
     const auto writes = sim.writes();
     ASSERT_EQ(writes.size(), 6U);
@@ -34,7 +34,7 @@ TEST_F(ResetTest, BranchMeterGetsSixClearingWritesAndOneReadBack) {
     EXPECT_EQ(readStartOf(requests[6]), 0);
     EXPECT_EQ(readCountOf(requests[6]), 49);
     EXPECT_EQ(sim.get(3, 43, 6), (std::vector<int>{0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(mainFields().breakerLamp[0], Lamp::Green);
+    EXPECT_EQ(station().meters.fields.breakerLamp[0], Lamp::Green);
     EXPECT_EQ(op.waitCursorShows, 1);
     EXPECT_EQ(op.waitCursorDepth, 0);
     EXPECT_TRUE(op.messages.empty());
@@ -42,12 +42,12 @@ TEST_F(ResetTest, BranchMeterGetsSixClearingWritesAndOneReadBack) {
 
 TEST_F(ResetTest, CircuitMeterClearsItsAlarmRegister) {
     auto& sim = startBus({"7:236"});
-    meterDirectory()[7] = kCircuitMeter6;
-    selectedMeter() = SelectedMeter{7, kCircuitMeter6};
+    station().meters.directory[7] = kCircuitMeter6;
+    station().meters.selected = SelectedMeter{7, kCircuitMeter6};
     sim.set(7, 36, {0x11});
-    mainFields().overAmps = Lamp::Red;
+    station().meters.fields.overAmps = Lamp::Red;
 
-    resetMeterAlarms();
+    resetMeterAlarms(station().meters);
 
     const auto writes = sim.writes();
     ASSERT_EQ(writes.size(), 1U);
@@ -56,24 +56,24 @@ TEST_F(ResetTest, CircuitMeterClearsItsAlarmRegister) {
     const auto requests = sim.requests();
     ASSERT_EQ(requests.size(), 2U);
     EXPECT_EQ(readCountOf(requests[1]), 37);
-    EXPECT_EQ(mainFields().overAmps, Lamp::Green);
+    EXPECT_EQ(station().meters.fields.overAmps, Lamp::Green);
 }
 
 TEST_F(ResetTest, SilentMeterAfterResetShowsGreenLamps) {
     auto& sim = startBus({"3:230"});
-    meterDirectory()[3] = kBranchMeter;
-    selectedMeter() = SelectedMeter{3, kBranchMeter};
+    station().meters.directory[3] = kBranchMeter;
+    station().meters.selected = SelectedMeter{3, kBranchMeter};
     sim.fault(3, "badcrc");
-    mainFields().breakerLamp[5] = Lamp::Yellow;
-    resetMeterAlarms();
-    EXPECT_EQ(mainFields().breakerLamp[5], Lamp::Green);
+    station().meters.fields.breakerLamp[5] = Lamp::Yellow;
+    resetMeterAlarms(station().meters);
+    EXPECT_EQ(station().meters.fields.breakerLamp[5], Lamp::Green);
     EXPECT_TRUE(op.messages.empty());
 }
 
 TEST_F(ResetTest, NoMeterSelectedIsToldAndNothingIsSent) {
     auto& sim = startBus({"3:230"});
-    meterDirectory()[3] = kBranchMeter;
-    resetMeterAlarms();
+    station().meters.directory[3] = kBranchMeter;
+    resetMeterAlarms(station().meters);
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"There is no valid meter selected to reset!"}));
     EXPECT_EQ(op.messages[0].caption, "");
     EXPECT_TRUE(sim.requests().empty());
@@ -82,9 +82,9 @@ TEST_F(ResetTest, NoMeterSelectedIsToldAndNothingIsSent) {
 
 TEST_F(ResetTest, MeterOfAnotherModelGetsNothing) {
     auto& sim = startBus({"2:600"});
-    meterDirectory()[2] = kTemperatureMeter;
-    selectedMeter() = SelectedMeter{2, kTemperatureMeter};
-    resetMeterAlarms();
+    station().meters.directory[2] = kTemperatureMeter;
+    station().meters.selected = SelectedMeter{2, kTemperatureMeter};
+    resetMeterAlarms(station().meters);
     EXPECT_TRUE(sim.requests().empty());
     EXPECT_TRUE(op.messages.empty());
 }

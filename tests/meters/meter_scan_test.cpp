@@ -2,11 +2,11 @@
 
 #include "meters/meter_scan.h"
 
-#include "app/main_window_fields.h"
+#include "meters/main_window_fields.h"
 #include "meter_bus_fixture.h"
 #include "meters/meter_list.h"
 #include "meters/meter_model.h"
-#include "meters/meter_state.h"
+#include "meters/meters.h"
 #include "meters/polling_cycle.h"
 #include "settings/configuration.h"
 
@@ -21,13 +21,13 @@ TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
     sim.command("name 7 MAIN");
     std::vector<std::string> progress;
     op.onRepaint = [&] {
-        if (!meterList().entries.empty() && (progress.empty() || progress.back() != meterList().entries[0])) {
-            progress.push_back(meterList().entries[0]);
+        if (!station().meters.list.entries.empty() && (progress.empty() || progress.back() != station().meters.list.entries[0])) {
+            progress.push_back(station().meters.list.entries[0]);
         }
     };
-    mainFields().layout = Layout::CircuitView;
+    station().meters.fields.layout = Layout::CircuitView;
 
-    MeterScan();
+    MeterScan(station().meters);
 
     // The progress line advanced before every probe, then went away.
     ASSERT_GE(progress.size(), 17U);
@@ -36,7 +36,7 @@ TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
     EXPECT_EQ(progress[16], "Searching: 16 of 16");
     EXPECT_GE(op.repaints, 17);
 
-    const auto& entries = meterList().entries;
+    const auto& entries = station().meters.list.entries;
     ASSERT_EQ(entries.size(), 2U);
     EXPECT_EQ(entries[0].substr(0, 12), "03 - PNL1 [T");
     EXPECT_NE(entries[0].find("Tamsa"), std::string::npos);
@@ -44,20 +44,20 @@ TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
     EXPECT_EQ(entries[1].substr(0, 10), "07 - MAIN ");
     EXPECT_EQ(modelFromDeviceText(entries[1]), kCircuitMeter6);
     EXPECT_EQ(entries[0].back(), ']');
-    EXPECT_EQ(meterList().selection, 0);
-    EXPECT_EQ(selectedMeter().address, 3);
-    EXPECT_EQ(selectedMeter().model, kBranchMeter);
+    EXPECT_EQ(station().meters.list.selection, 0);
+    EXPECT_EQ(station().meters.selected.address, 3);
+    EXPECT_EQ(station().meters.selected.model, kBranchMeter);
     EXPECT_EQ(op.layouts, (std::vector<Layout>{Layout::BranchView}));
-    EXPECT_EQ(mainFields().layout, Layout::BranchView);
+    EXPECT_EQ(station().meters.fields.layout, Layout::BranchView);
 
     // The temperature meter answered and is known, but not listed.
-    EXPECT_NE(meterDirectory()[2], 0);  // its slave ID byte
-    EXPECT_EQ(meterDirectory()[3], 230);
-    EXPECT_EQ(meterDirectory()[7], 236);
+    EXPECT_NE(station().meters.directory[2], 0);  // its slave ID byte
+    EXPECT_EQ(station().meters.directory[3], 230);
+    EXPECT_EQ(station().meters.directory[7], 236);
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(op.waitCursorShows, 1);
     EXPECT_EQ(op.waitCursorDepth, 0);
-    EXPECT_FALSE(scanning);
+    EXPECT_FALSE(station().meters.scanning);
 
     // Every address up to the depth was asked once for its slave ID, in order.
     std::vector<int> probed;
@@ -68,45 +68,45 @@ TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
     for (int i = 0; i < 16; ++i) EXPECT_EQ(probed[static_cast<std::size_t>(i)], i + 1);
 
     // The operator picks the Circuit meter, then the Branch meter again.
-    meterList().selection = 1;
-    selectMeter();
-    EXPECT_EQ(selectedMeter().address, 7);
-    EXPECT_EQ(selectedMeter().model, kCircuitMeter6);
-    EXPECT_EQ(mainFields().layout, Layout::CircuitView);
-    meterList().selection = 0;
-    selectMeter();
-    EXPECT_EQ(selectedMeter().address, 3);
-    EXPECT_EQ(mainFields().layout, Layout::BranchView);
+    station().meters.list.selection = 1;
+    selectMeter(station().meters);
+    EXPECT_EQ(station().meters.selected.address, 7);
+    EXPECT_EQ(station().meters.selected.model, kCircuitMeter6);
+    EXPECT_EQ(station().meters.fields.layout, Layout::CircuitView);
+    station().meters.list.selection = 0;
+    selectMeter(station().meters);
+    EXPECT_EQ(station().meters.selected.address, 3);
+    EXPECT_EQ(station().meters.fields.layout, Layout::BranchView);
 
     // No selection: nothing is polled any more, the model stays.
-    meterList().selection = -1;
-    selectMeter();
-    EXPECT_EQ(selectedMeter().address, -1);
-    EXPECT_EQ(selectedMeter().model, kBranchMeter);
+    station().meters.list.selection = -1;
+    selectMeter(station().meters);
+    EXPECT_EQ(station().meters.selected.address, -1);
+    EXPECT_EQ(station().meters.selected.model, kBranchMeter);
 }
 
 TEST_F(MeterScanTest, FirstCircuitMeterSwitchesToTheCircuitLayout) {
     startBus({"9:235", "12:230"});
-    configuration().scanDepth = 12;
-    MeterScan();
-    ASSERT_EQ(meterList().count(), 2);
-    EXPECT_EQ(selectedMeter().address, 9);
-    EXPECT_EQ(selectedMeter().model, kCircuitMeter8);
+    station().settings.scanDepth = 12;
+    MeterScan(station().meters);
+    ASSERT_EQ(station().meters.list.count(), 2);
+    EXPECT_EQ(station().meters.selected.address, 9);
+    EXPECT_EQ(station().meters.selected.model, kCircuitMeter8);
     EXPECT_EQ(op.layouts, (std::vector<Layout>{Layout::CircuitView}));
 }
 
 TEST_F(MeterScanTest, SilentBusLeavesTheSelectionAsItWas) {
     auto& sim = startBus({});
-    configuration().scanDepth = 3;
-    selectedMeter() = SelectedMeter{5, kBranchMeter};
-    meterList().insert(0, "05 - OLD [Tamsa Branch]");
+    station().settings.scanDepth = 3;
+    station().meters.selected = SelectedMeter{5, kBranchMeter};
+    station().meters.list.insert(0, "05 - OLD [Tamsa Branch]");
 
-    MeterScan();
+    MeterScan(station().meters);
 
-    EXPECT_TRUE(meterList().entries.empty());
-    EXPECT_EQ(meterList().selection, -1);
-    EXPECT_EQ(selectedMeter().address, 5);
-    EXPECT_EQ(selectedMeter().model, kBranchMeter);
+    EXPECT_TRUE(station().meters.list.entries.empty());
+    EXPECT_EQ(station().meters.list.selection, -1);
+    EXPECT_EQ(station().meters.selected.address, 5);
+    EXPECT_EQ(station().meters.selected.model, kBranchMeter);
     EXPECT_TRUE(op.layouts.empty());
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(sim.requests().size(), 3U);
@@ -114,11 +114,11 @@ TEST_F(MeterScanTest, SilentBusLeavesTheSelectionAsItWas) {
 
 TEST_F(MeterScanTest, ScanDepthIsReadAgainBeforeEveryAddress) {
     auto& sim = startBus({});
-    configuration().scanDepth = 10;
+    station().settings.scanDepth = 10;
     op.onRepaint = [&] {
-        if (!meterList().entries.empty() && meterList().entries[0] == "Searching: 2 of 10") configuration().scanDepth = 3;
+        if (!station().meters.list.entries.empty() && station().meters.list.entries[0] == "Searching: 2 of 10") station().settings.scanDepth = 3;
     };
-    MeterScan();
+    MeterScan(station().meters);
     EXPECT_EQ(sim.requests().size(), 3U);
 }
 
@@ -128,66 +128,66 @@ TEST_F(MeterScanTest, MeterFoundFirstAboveSixtyThreeIsPolledButCannotBePicked) {
     for (int a = 1; a < 70; ++a) meters.push_back(std::to_string(a) + ":600");
     meters.push_back("70:230");
     auto& sim = startBus(meters);
-    configuration().scanDepth = 70;
+    station().settings.scanDepth = 70;
 
-    MeterScan();
+    MeterScan(station().meters);
 
-    ASSERT_EQ(meterList().count(), 1);
-    EXPECT_EQ(meterList().entries[0].substr(0, 5), "70 - ");
-    EXPECT_EQ(selectedMeter().address, 70);
+    ASSERT_EQ(station().meters.list.count(), 1);
+    EXPECT_EQ(station().meters.list.entries[0].substr(0, 5), "70 - ");
+    EXPECT_EQ(station().meters.selected.address, 70);
     sim.clearRequests();
-    PollingCycle();
+    station().PollingCycle();
     const auto requests = sim.requests();
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(addressOf(requests[0]), 70);
     EXPECT_EQ(readCountOf(requests[0]), 49);
 
-    meterList().selection = 0;
-    selectMeter();
-    EXPECT_EQ(selectedMeter().address, -1);
-    EXPECT_EQ(selectedMeter().model, kBranchMeter);
+    station().meters.list.selection = 0;
+    selectMeter(station().meters);
+    EXPECT_EQ(station().meters.selected.address, -1);
+    EXPECT_EQ(station().meters.selected.model, kBranchMeter);
 }
 
 TEST_F(MeterScanTest, EntryWithoutLeadingDigitsSelectsNothing) {
-    meterDirectory()[3] = kBranchMeter;
-    mainFields().layout = Layout::CircuitView;
-    meterList().insert(0, "Searching: 3 of 16");
-    meterList().selection = 0;
-    selectedMeter() = SelectedMeter{3, kBranchMeter};
-    selectMeter();
-    EXPECT_EQ(selectedMeter().address, -1);
-    EXPECT_EQ(selectedMeter().model, kNoModel);
+    station().meters.directory[3] = kBranchMeter;
+    station().meters.fields.layout = Layout::CircuitView;
+    station().meters.list.insert(0, "Searching: 3 of 16");
+    station().meters.list.selection = 0;
+    station().meters.selected = SelectedMeter{3, kBranchMeter};
+    selectMeter(station().meters);
+    EXPECT_EQ(station().meters.selected.address, -1);
+    EXPECT_EQ(station().meters.selected.model, kNoModel);
     EXPECT_TRUE(op.layouts.empty());
 }
 
 TEST_F(MeterScanTest, PickingAMeterOfAnotherModelKeepsTheLayout) {
-    meterDirectory()[4] = kTemperatureMeter;
-    mainFields().layout = Layout::CircuitView;
-    meterList().insert(0, "04 - T1 [Tamsa Temperature]");
-    meterList().selection = 0;
-    selectMeter();
-    EXPECT_EQ(selectedMeter().address, 4);
+    station().meters.directory[4] = kTemperatureMeter;
+    station().meters.fields.layout = Layout::CircuitView;
+    station().meters.list.insert(0, "04 - T1 [Tamsa Temperature]");
+    station().meters.list.selection = 0;
+    selectMeter(station().meters);
+    EXPECT_EQ(station().meters.selected.address, 4);
     EXPECT_TRUE(op.layouts.empty());
-    EXPECT_EQ(mainFields().layout, Layout::CircuitView);
+    EXPECT_EQ(station().meters.fields.layout, Layout::CircuitView);
 }
 
 TEST_F(MeterScanTest, BrokenAnswersAreReportedPerAddressAndTheScanGoesOn) {
     auto& sim = startBus({"2:230", "3:230"});
-    configuration().scanDepth = 3;
+    station().settings.scanDepth = 3;
     sim.fault(2, "badcrc");
-    MeterScan();
+    MeterScan(station().meters);
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Address [2] Returned Error Code [5]."}));
     EXPECT_EQ(op.messages[0].caption, "Com port failure");
-    ASSERT_EQ(meterList().count(), 1);
-    EXPECT_EQ(selectedMeter().address, 3);
+    ASSERT_EQ(station().meters.list.count(), 1);
+    EXPECT_EQ(station().meters.selected.address, 3);
 }
 
 TEST_F(MeterScanTest, AnAnswerTooShortForASlaveIdNamesThePortAndEndsTheScan) {
     // A Modbus exception reply (5 bytes) to the slave-ID request has the wrong number of bytes.
     auto& sim = startBus({"1:230", "2:230", "3:230"});
-    configuration().scanDepth = 3;
+    station().settings.scanDepth = 3;
     sim.fault(2, "exception");
-    MeterScan();
+    MeterScan(station().meters);
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Comm port COM1: not properly opened."}));
     EXPECT_EQ(op.messages[0].caption, "Com port failure");
     std::vector<int> probed;
@@ -195,24 +195,24 @@ TEST_F(MeterScanTest, AnAnswerTooShortForASlaveIdNamesThePortAndEndsTheScan) {
         if (functionOf(r) == 17) probed.push_back(addressOf(r));
     }
     EXPECT_EQ(probed, (std::vector<int>{1, 2})) << "address 3 is not asked any more";
-    ASSERT_EQ(meterList().count(), 1);
-    EXPECT_EQ(meterList().entries[0].substr(0, 5), "01 - ");
-    EXPECT_EQ(selectedMeter().address, 1);
-    EXPECT_FALSE(scanning);
+    ASSERT_EQ(station().meters.list.count(), 1);
+    EXPECT_EQ(station().meters.list.entries[0].substr(0, 5), "01 - ");
+    EXPECT_EQ(station().meters.selected.address, 1);
+    EXPECT_FALSE(station().meters.scanning);
 }
 
 TEST_F(MeterScanTest, ScanWithClosedPortTriesOneOpenThenAsksForAPort) {
     setenv("QUORNA_COM3", "/nonexistent/quorna-no-port", 1);
-    serialLink().portName = "COM3:";
-    MeterScan();
+    station().bus.link.portName = "COM3:";
+    MeterScan(station().meters);
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Unable to open COM3:", "Please select a COM port"}));
     EXPECT_EQ(op.messages[1].caption, "");
-    EXPECT_FALSE(scanning);
+    EXPECT_FALSE(station().meters.scanning);
 
     // After two failed opens the scan tries nothing more.
     op.messages.clear();
-    serialLink().openFailures = 2;
-    MeterScan();
+    station().bus.link.openFailures = 2;
+    MeterScan(station().meters);
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please select a COM port"}));
     EXPECT_EQ(op.waitCursorShows, 0);
     unsetenv("QUORNA_COM3");
@@ -220,12 +220,12 @@ TEST_F(MeterScanTest, ScanWithClosedPortTriesOneOpenThenAsksForAPort) {
 
 TEST_F(MeterScanTest, ScanStartedWhileOneRunsReturnsAtOnce) {
     auto& sim = startBus({"3:230"});
-    configuration().scanDepth = 2;
+    station().settings.scanDepth = 2;
     int nested = 0;
     op.onRepaint = [&] {
-        if (nested++ == 0) MeterScan();
+        if (nested++ == 0) MeterScan(station().meters);
     };
-    MeterScan();
+    MeterScan(station().meters);
     EXPECT_EQ(sim.requests().size(), 2U);
 }
 

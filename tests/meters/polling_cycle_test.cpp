@@ -2,11 +2,11 @@
 
 #include "meters/polling_cycle.h"
 
-#include "app/main_window_fields.h"
+#include "meters/main_window_fields.h"
 #include "meter_bus_fixture.h"
 #include "meters/meter_model.h"
 #include "meters/meter_scan.h"
-#include "meters/meter_state.h"
+#include "meters/meters.h"
 #include "settings/configuration.h"
 
 namespace quorna::test {
@@ -16,13 +16,13 @@ class PollingCycleTest : public MeterBusTest {
 protected:
     // A listed meter as the scan would have left it: directory entry and selection.
     void selectListed(int address, int model) {
-        meterDirectory()[static_cast<std::size_t>(address)] = model;
-        selectedMeter() = SelectedMeter{address, model};
+        station().meters.directory[static_cast<std::size_t>(address)] = model;
+        station().meters.selected = SelectedMeter{address, model};
     }
     static std::vector<int> lampIndexes(Lamp lamp) {
         std::vector<int> breakers;
         for (int i = 0; i < 42; ++i) {
-            if (mainFields().breakerLamp[static_cast<std::size_t>(i)] == lamp) breakers.push_back(i + 1);
+            if (station().meters.fields.breakerLamp[static_cast<std::size_t>(i)] == lamp) breakers.push_back(i + 1);
         }
         return breakers;
     }
@@ -35,13 +35,13 @@ TEST_F(PollingCycleTest, BranchMeterShowsEveryBreakerCurrentWithThreeDecimalsAnd
     sim.command("name 3 PNL1");
     selectListed(3, kBranchMeter);
 
-    PollingCycle();
+    station().PollingCycle();
 
-    for (const auto& text : mainFields().breaker) EXPECT_EQ(text, "1.500");
-    EXPECT_EQ(mainFields().firstName, "PNL1");
+    for (const auto& text : station().meters.fields.breaker) EXPECT_EQ(text, "1.500");
+    EXPECT_EQ(station().meters.fields.firstName, "PNL1");
     EXPECT_EQ(op.transfers, 1);
     EXPECT_TRUE(op.messages.empty());
-    EXPECT_EQ(consecutiveFailures, 0);
+    EXPECT_EQ(station().meters.consecutiveFailures, 0);
     // The block read, then the name read.
     const auto requests = sim.requests();
     ASSERT_EQ(requests.size(), 2U);
@@ -57,24 +57,24 @@ TEST_F(PollingCycleTest, BranchLampsFollowTheSummaryAndStatusRegisters) {
 
     // Summary bit 0 enables register 43: bits 0 and 2 are breakers 1 and 3.
     sim.set(3, 42, {1, 0x0005, 0, 0, 0, 0, 0});
-    PollingCycle();
+    station().PollingCycle();
     EXPECT_EQ(lampIndexes(Lamp::Yellow), (std::vector<int>{1, 3}));
     EXPECT_TRUE(lampIndexes(Lamp::Red).empty());
 
     // A breaker marked in both sets ends red.
     sim.set(3, 42, {0x09, 1, 0, 0, 1, 0, 0});
-    PollingCycle();
+    station().PollingCycle();
     EXPECT_EQ(lampIndexes(Lamp::Red), (std::vector<int>{1}));
     EXPECT_TRUE(lampIndexes(Lamp::Yellow).empty());
 
     // Bits without their summary bit are ignored.
     sim.set(3, 42, {0, 0xFFFF, 0xFFFF, 0x3FF, 0xFFFF, 0xFFFF, 0x3FF});
-    PollingCycle();
+    station().PollingCycle();
     EXPECT_EQ(lampIndexes(Lamp::Green).size(), 42U);
 
     // Register 45 holds breakers 33 to 42: bit 9 is breaker 42.
     sim.set(3, 42, {0x04, 0, 0, 0x0200, 0, 0, 0});
-    PollingCycle();
+    station().PollingCycle();
     EXPECT_EQ(lampIndexes(Lamp::Yellow), (std::vector<int>{42}));
     EXPECT_GT(op.lampUpdates, 0);
 }
@@ -92,9 +92,9 @@ TEST_F(PollingCycleTest, CircuitMeterScalesCurrentsByItsRangeAndShowsOverLamps) 
     sim.command("name 7 MAIN");
     sim.command("name2 7 LP2");
 
-    PollingCycle();
+    station().PollingCycle();
 
-    const auto& f = mainFields();
+    const auto& f = station().meters.fields;
     EXPECT_EQ(f.currentA, "12.34");
     EXPECT_EQ(f.currentB, "11.00");
     EXPECT_EQ(f.currentC, "10.00");
@@ -120,18 +120,18 @@ TEST_F(PollingCycleTest, CircuitMeterScalesCurrentsByItsRangeAndShowsOverLamps) 
     // A range the meter does not know gives a scale of zero.
     sim.set(7, 29, {6000});
     sim.set(7, 36, {0});
-    PollingCycle();
-    EXPECT_EQ(mainFields().currentA, "0.00");
-    EXPECT_EQ(mainFields().overAmps, Lamp::Green);
-    EXPECT_EQ(mainFields().overVolts, Lamp::Green);
+    station().PollingCycle();
+    EXPECT_EQ(station().meters.fields.currentA, "0.00");
+    EXPECT_EQ(station().meters.fields.overAmps, Lamp::Green);
+    EXPECT_EQ(station().meters.fields.overVolts, Lamp::Green);
 }
 
 TEST_F(PollingCycleTest, EightCircuitMeterHasNoNeutralCurrent) {
     auto& sim = startBus({"9:235"});
     selectListed(9, kCircuitMeter8);
     sim.set(9, 25, {500});
-    PollingCycle();
-    EXPECT_EQ(mainFields().currentN, "N/A");
+    station().PollingCycle();
+    EXPECT_EQ(station().meters.fields.currentN, "N/A");
 }
 
 TEST_F(PollingCycleTest, FailedCircuitPollShowsZerosAndLeavesTheSmallestScale) {
@@ -139,17 +139,17 @@ TEST_F(PollingCycleTest, FailedCircuitPollShowsZerosAndLeavesTheSmallestScale) {
     selectListed(7, kCircuitMeter6);
     sim.set(7, 29, {100});
     sim.set(7, 22, {1234});
-    PollingCycle();
-    ASSERT_EQ(mainFields().currentA, "12.34");
+    station().PollingCycle();
+    ASSERT_EQ(station().meters.fields.currentA, "12.34");
 
     sim.fault(7, "badcrc");
-    PollingCycle();
-    EXPECT_FLOAT_EQ(CurrentScale, 0.0001F);
-    EXPECT_EQ(mainFields().currentA, "0.00");
-    EXPECT_EQ(mainFields().overAmps, Lamp::Green);
-    EXPECT_EQ(busStatistics().badReads, 1);
-    EXPECT_EQ(busStatistics().lastError, ModbusError::CrcError);
-    EXPECT_EQ(busStatistics().goodReads, 0);  // good polls of displayed models are not counted
+    station().PollingCycle();
+    EXPECT_FLOAT_EQ(station().meters.CurrentScale, 0.0001F);
+    EXPECT_EQ(station().meters.fields.currentA, "0.00");
+    EXPECT_EQ(station().meters.fields.overAmps, Lamp::Green);
+    EXPECT_EQ(station().bus.statistics.badReads, 1);
+    EXPECT_EQ(station().bus.statistics.lastError, ModbusError::CrcError);
+    EXPECT_EQ(station().bus.statistics.goodReads, 0);  // good polls of displayed models are not counted
     EXPECT_TRUE(op.messages.empty());
 }
 
@@ -157,36 +157,36 @@ TEST_F(PollingCycleTest, SilentMeterIsReportedOnceAtTheFifthFailureOfARun) {
     auto& sim = startBus({"3:230"});
     selectListed(3, kBranchMeter);
     sim.set(3, 0, std::vector<int>(42, 2000));
-    PollingCycle();
-    ASSERT_EQ(mainFields().breaker[0], "2.000");
+    station().PollingCycle();
+    ASSERT_EQ(station().meters.fields.breaker[0], "2.000");
 
     sim.fault(3, "silent");
     for (int i = 1; i <= 4; ++i) {
-        PollingCycle();
-        EXPECT_EQ(mainFields().breaker[0], "0.000") << "failure " << i;
+        station().PollingCycle();
+        EXPECT_EQ(station().meters.fields.breaker[0], "0.000") << "failure " << i;
     }
     EXPECT_TRUE(op.messages.empty());
     const int transfersBefore = op.transfers;
 
-    PollingCycle();
+    station().PollingCycle();
     ASSERT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(op.messages[0].text, "Device at address [3] timed out");
     EXPECT_EQ(op.messages[0].caption, "Communication Failure");
     EXPECT_EQ(op.transfers, transfersBefore);  // the fifth keeps the zeros, no transfer
-    EXPECT_EQ(consecutiveFailures, 5);
+    EXPECT_EQ(station().meters.consecutiveFailures, 5);
 
-    PollingCycle();
+    station().PollingCycle();
     EXPECT_EQ(op.messages.size(), 1U);
-    EXPECT_EQ(busStatistics().badReads, 6);
-    EXPECT_EQ(busStatistics().lastError, ModbusError::Timeout);
+    EXPECT_EQ(station().bus.statistics.badReads, 6);
+    EXPECT_EQ(station().bus.statistics.lastError, ModbusError::Timeout);
 
     // A good answer ends the run; five more failures tell the operator again.
     sim.fault(3, "none");
-    PollingCycle();
-    EXPECT_EQ(consecutiveFailures, 0);
-    EXPECT_EQ(mainFields().breaker[0], "2.000");
+    station().PollingCycle();
+    EXPECT_EQ(station().meters.consecutiveFailures, 0);
+    EXPECT_EQ(station().meters.fields.breaker[0], "2.000");
     sim.fault(3, "badcrc");
-    for (int i = 0; i < 5; ++i) PollingCycle();
+    for (int i = 0; i < 5; ++i) station().PollingCycle();
     ASSERT_EQ(op.messages.size(), 2U);
     EXPECT_EQ(op.messages[1].text, "Device at address [3] read failure - error code [5]");
 }
@@ -196,12 +196,12 @@ TEST_F(PollingCycleTest, FailureRunIsSharedByAllMeters) {
     sim.fault(3, "badcrc");
     sim.fault(5, "badcrc");
     selectListed(3, kBranchMeter);
-    for (int i = 0; i < 3; ++i) PollingCycle();
-    meterDirectory()[5] = kBranchMeter;
-    selectedMeter() = SelectedMeter{5, kBranchMeter};
-    PollingCycle();
+    for (int i = 0; i < 3; ++i) station().PollingCycle();
+    station().meters.directory[5] = kBranchMeter;
+    station().meters.selected = SelectedMeter{5, kBranchMeter};
+    station().PollingCycle();
     EXPECT_TRUE(op.messages.empty());
-    PollingCycle();
+    station().PollingCycle();
     ASSERT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(op.messages[0].text, "Device at address [5] read failure - error code [5]");
 }
@@ -213,42 +213,42 @@ TEST_F(PollingCycleTest, TicksRunningWhileTheFailureBoxIsOpenDoNotShowItAgain) {
     int nestedTicks = 0;
     int depthInside = 0;
     op.whileBoxOpen = [&](const ShownMessage&) {
-        depthInside = pollingTickDepth();
-        for (int i = 0; i < 3; ++i, ++nestedTicks) PollingCycle();
+        depthInside = station().tickDepth();
+        for (int i = 0; i < 3; ++i, ++nestedTicks) station().PollingCycle();
     };
-    for (int i = 0; i < 5; ++i) PollingCycle();
+    for (int i = 0; i < 5; ++i) station().PollingCycle();
     EXPECT_EQ(nestedTicks, 3);
     EXPECT_EQ(depthInside, 1);
     EXPECT_EQ(op.messages.size(), 1U);
-    EXPECT_EQ(consecutiveFailures, 8);
-    EXPECT_EQ(pollingTickDepth(), 0);
+    EXPECT_EQ(station().meters.consecutiveFailures, 8);
+    EXPECT_EQ(station().tickDepth(), 0);
 }
 
 TEST_F(PollingCycleTest, NothingIsPolledWithoutAnOpenPortOrDuringAScan) {
     auto& sim = startBus({"3:230"}, false);
     selectListed(3, kBranchMeter);
-    PollingCycle();
+    station().PollingCycle();
     EXPECT_TRUE(sim.requests().empty());
     EXPECT_EQ(op.transfers, 0);
-    ASSERT_TRUE(selectPort("COM1:"));
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
     sim.clearRequests();
-    scanning = true;
-    PollingCycle();
-    scanning = false;
+    station().meters.scanning = true;
+    station().PollingCycle();
+    station().meters.scanning = false;
     EXPECT_TRUE(sim.requests().empty());
 }
 
 TEST_F(PollingCycleTest, FirstTickOpensThePortTheSettingsNamedAndScans) {
     auto& sim = startBus({"3:230"}, false);
-    configuration().scanDepth = 3;
-    serialLink().portName = "COM1:";
-    serialLink().reopenRequested = true;
+    station().settings.scanDepth = 3;
+    station().bus.link.portName = "COM1:";
+    station().bus.link.reopenRequested = true;
 
-    PollingCycle();
+    station().PollingCycle();
 
-    EXPECT_TRUE(serialLink().portOpen);
-    EXPECT_FALSE(serialLink().reopenRequested);
-    EXPECT_EQ(selectedMeter().address, 3);
+    EXPECT_TRUE(station().bus.link.portOpen);
+    EXPECT_FALSE(station().bus.link.reopenRequested);
+    EXPECT_EQ(station().meters.selected.address, 3);
     // The scan's three probes, the name read of the meter found, then this tick's poll.
     const auto requests = sim.requests();
     ASSERT_GE(requests.size(), 5U);
@@ -260,26 +260,26 @@ TEST_F(PollingCycleTest, FirstTickOpensThePortTheSettingsNamedAndScans) {
 
 TEST_F(PollingCycleTest, FailedOpenAtTheFirstTickEndsTheTick) {
     setenv("QUORNA_COM2", "/nonexistent/quorna-no-port", 1);
-    serialLink().portName = "COM2:";
-    serialLink().reopenRequested = true;
-    selectedMeter() = SelectedMeter{3, kBranchMeter};
-    PollingCycle();
+    station().bus.link.portName = "COM2:";
+    station().bus.link.reopenRequested = true;
+    station().meters.selected = SelectedMeter{3, kBranchMeter};
+    station().PollingCycle();
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Unable to open COM2:"}));
-    EXPECT_FALSE(serialLink().reopenRequested);
-    PollingCycle();  // no second attempt
+    EXPECT_FALSE(station().bus.link.reopenRequested);
+    station().PollingCycle();  // no second attempt
     EXPECT_EQ(op.messages.size(), 1U);
-    EXPECT_EQ(busStatistics().badReads, 0);
+    EXPECT_EQ(station().bus.statistics.badReads, 0);
     unsetenv("QUORNA_COM2");
 }
 
 TEST_F(PollingCycleTest, MetersThatAreNotDisplayedOnlyCount) {
     auto& sim = startBus({"2:600", "4:8035"});
     selectListed(2, kTemperatureMeter);
-    mainFields().breakerLamp[0] = Lamp::Red;
-    PollingCycle();
-    EXPECT_EQ(busStatistics().goodReads, 1);
-    EXPECT_EQ(mainFields().breakerLamp[0], Lamp::Green);
-    EXPECT_EQ(mainFields().breaker[0], "0.000");
+    station().meters.fields.breakerLamp[0] = Lamp::Red;
+    station().PollingCycle();
+    EXPECT_EQ(station().bus.statistics.goodReads, 1);
+    EXPECT_EQ(station().meters.fields.breakerLamp[0], Lamp::Green);
+    EXPECT_EQ(station().meters.fields.breaker[0], "0.000");
     EXPECT_EQ(op.transfers, 1);
     auto requests = sim.requests();
     ASSERT_EQ(requests.size(), 1U);
@@ -289,10 +289,10 @@ TEST_F(PollingCycleTest, MetersThatAreNotDisplayedOnlyCount) {
     sim.clearRequests();
     selectListed(4, kEnergyOnlyMeter);
     sim.fault(4, "badcrc");
-    mainFields().breakerLamp[0] = Lamp::Red;
-    PollingCycle();
-    EXPECT_EQ(busStatistics().badReads, 1);
-    EXPECT_EQ(mainFields().breakerLamp[0], Lamp::Red);  // this model leaves the lamps alone
+    station().meters.fields.breakerLamp[0] = Lamp::Red;
+    station().PollingCycle();
+    EXPECT_EQ(station().bus.statistics.badReads, 1);
+    EXPECT_EQ(station().meters.fields.breakerLamp[0], Lamp::Red);  // this model leaves the lamps alone
     requests = sim.requests();
     ASSERT_EQ(requests.size(), 1U);
     EXPECT_EQ(readStartOf(requests[0]), 258);

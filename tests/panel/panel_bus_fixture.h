@@ -8,28 +8,29 @@
 
 #include "bus/serial_link.h"
 #include "meters/meter_model.h"
-#include "meters/meter_state.h"
+#include "meters/meters.h"
 #include "metersim_harness.h"
-#include "panel/panel_opener.h"
+#include "forms/panel/panel_opener.h"
 #include "recording_operator.h"
 
 namespace quorna::test {
 
 class PanelBusTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetCoreState(); }
-    void TearDown() override { resetCoreState(); }
+    // The station exists from construction, so that the tests' members may refer to its windows.
+    PanelBusTest() { useFreshStation(op); }
+    void TearDown() override { endStation(); }
 
     // Opens COM1 on the simulator, as the comms dialog's port button would.
     static void connect(const MeterSimulator& sim) {
         sim.useAsComPort(1);
-        ASSERT_TRUE(selectPort("COM1:"));
+        ASSERT_TRUE(selectPort(station().bus, "COM1:"));
     }
     // The scan found the meter and the operator picked it in the list.
     static void select(int address, int model) {
-        meterDirectory()[static_cast<std::size_t>(address)] = model;
-        selectedMeter().address = address;
-        selectedMeter().model = model;
+        station().meters.directory[static_cast<std::size_t>(address)] = model;
+        station().meters.selected.address = address;
+        station().meters.selected.model = model;
     }
     static std::vector<ReadRequest> reads(const MeterSimulator& sim) { return readRequests(sim.requests()); }
 

@@ -1,6 +1,6 @@
 // A Circuit meter's panel window against the simulator: names, CT size and meter enables.
-#include "app/main_window_fields.h"
-#include "panel/panel_config.h"
+#include "meters/main_window_fields.h"
+#include "forms/panel/panel_config.h"
 #include "panel_bus_fixture.h"
 
 namespace quorna::test {
@@ -13,7 +13,7 @@ constexpr BoxState kOn = BoxState::Checked, kOff = BoxState::Unchecked, kGray = 
 class PanelConfigTest : public PanelBusTest {
 protected:
     MeterSimulator sim{{"--meter", "7:236", "--meter", "8:235"}};
-    PanelConfigDialog& window = panelConfigDialog();
+    PanelConfigDialog& window = station().panelConfig;
 
     void openFor(int address, int model) {
         connect(sim);
@@ -32,8 +32,8 @@ TEST_F(PanelConfigTest, OpeningShowsNamesCtSizeEnablesFirmwareAndSerial) {
     EXPECT_EQ(window.texts.panelName, "MAIN");
     EXPECT_EQ(window.texts.secondName, "BRD1");
     EXPECT_EQ(window.texts.boardName, "BRD1");
-    EXPECT_EQ(mainFields().firstName, "MAIN");
-    EXPECT_EQ(mainFields().secondName, "BRD1");
+    EXPECT_EQ(station().meters.fields.firstName, "MAIN");
+    EXPECT_EQ(station().meters.fields.secondName, "BRD1");
     EXPECT_EQ(window.texts.ctSize, "100");
     EXPECT_EQ(window.texts.firmwareText, "Firmware V2.7");
     EXPECT_EQ(window.texts.serialText, "Serial Number - 00100000");
@@ -45,22 +45,22 @@ TEST_F(PanelConfigTest, OpeningShowsNamesCtSizeEnablesFirmwareAndSerial) {
 TEST_F(PanelConfigTest, NameSetsWritePaddedCharactersHighByteFirst) {
     openFor(7, kCircuitMeter6);
     window.texts.panelName = "AB";
-    EXPECT_EQ(window.setPanelName(), Field::kNoField);
+    EXPECT_EQ(window.setPanelName(), std::nullopt);
     EXPECT_EQ(sim.writes(), (Writes{{7, 38, 0x4142}, {7, 39, 0x2020}}));
     EXPECT_EQ(window.texts.firstName, "AB  ");
-    EXPECT_EQ(mainFields().firstName, "AB  ");
+    EXPECT_EQ(station().meters.fields.firstName, "AB  ");
 
     sim.clearRequests();
     window.texts.boardName = "PNL1";
-    EXPECT_EQ(window.setBoardName(), Field::kNoField);
+    EXPECT_EQ(window.setBoardName(), std::nullopt);
     EXPECT_EQ(sim.writes(), (Writes{{7, 40, 0x504E}, {7, 41, 0x4C31}}));
     EXPECT_EQ(sim.get(7, 38, 4), (std::vector<int>{0x4142, 0x2020, 0x504E, 0x4C31}));
     EXPECT_EQ(window.texts.secondName, "PNL1");
-    EXPECT_EQ(mainFields().secondName, "PNL1");
+    EXPECT_EQ(station().meters.fields.secondName, "PNL1");
 
     sim.clearRequests();
     window.texts.panelName = "";
-    EXPECT_EQ(window.setPanelName(), Field::kNoField);
+    EXPECT_EQ(window.setPanelName(), std::nullopt);
     EXPECT_EQ(sim.writes(), (Writes{{7, 38, 0x2020}, {7, 39, 0x2020}}));
 
     window.texts.boardName = "TOOLONG";
@@ -86,10 +86,10 @@ TEST_F(PanelConfigTest, CtSizeOutsideOneTo5999IsRefusedAndValidSizeIsWritten) {
     EXPECT_TRUE(sim.writes().empty());
 
     window.texts.ctSize = "5999";
-    EXPECT_EQ(window.setCtSize(), Field::kNoField);
+    EXPECT_EQ(window.setCtSize(), std::nullopt);
     EXPECT_EQ(sim.writes(), (Writes{{7, 29, 5999}}));
     EXPECT_EQ(sim.get(7, 29, 1), (std::vector<int>{5999}));
-    EXPECT_EQ(window.accept(), Field::kNoField);
+    EXPECT_EQ(window.accept(), std::nullopt);
 }
 
 TEST_F(PanelConfigTest, CtSizeTheMeterHoldsOutsideTheRangeIsShownButNeverSent) {
@@ -99,7 +99,7 @@ TEST_F(PanelConfigTest, CtSizeTheMeterHoldsOutsideTheRangeIsShownButNeverSent) {
     window.open();
     sim.clearRequests();
     EXPECT_EQ(window.texts.ctSize, "6000");
-    EXPECT_EQ(window.accept(), Field::kNoField);  // the window can still be closed
+    EXPECT_EQ(window.accept(), std::nullopt);  // the window can still be closed
     EXPECT_EQ(window.setCtSize(), Field::kCtSizeField);
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter an integer between 1 and 5999."}));
     EXPECT_TRUE(sim.writes().empty());
@@ -117,8 +117,8 @@ TEST_F(PanelConfigTest, LockedSelectionKeepsBoxesAndHidesTheExtraSets) {
     for (int box = 1; box <= 8; ++box) window.clickBox(box);
     EXPECT_EQ(window.boxes(), shown);
     window.texts.boardName = "XX";
-    EXPECT_EQ(window.setBoardName(), Field::kNoField);
-    EXPECT_EQ(window.setMeterEnable(), Field::kNoField);
+    EXPECT_EQ(window.setBoardName(), std::nullopt);
+    EXPECT_EQ(window.setMeterEnable(), std::nullopt);
     EXPECT_TRUE(sim.writes().empty());
     EXPECT_TRUE(op.messages.empty());
 }
@@ -132,7 +132,7 @@ TEST_F(PanelConfigTest, SixMeterModelLeavesBoxesSevenAndEightOutOfTheWord) {
     for (int box = 3; box <= 6; ++box) window.clickBox(box);  // 2 is already on
     window.clickBox(1);
     EXPECT_EQ(window.boxes(), (MeterEnableBoxes{kOn, kOn, kOn, kOn, kOn, kOn, kGray, kGray}));
-    EXPECT_EQ(window.setMeterEnable(), Field::kNoField);
+    EXPECT_EQ(window.setMeterEnable(), std::nullopt);
     EXPECT_EQ(sim.writes(), (Writes{{7, 72, 0x3F}}));
     ASSERT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(op.messages[0].text,
@@ -149,7 +149,7 @@ TEST_F(PanelConfigTest, EightMeterModelSendsBoxesSevenAndEight) {
     window.clickBox(3);
     window.clickBox(8);
     EXPECT_EQ(window.boxes(), (MeterEnableBoxes{kOn, kOn, kOff, kOff, kOff, kOff, kOff, kOn}));
-    EXPECT_EQ(window.setMeterEnable(), Field::kNoField);
+    EXPECT_EQ(window.setMeterEnable(), std::nullopt);
     EXPECT_EQ(sim.writes(), (Writes{{8, 72, 0x83}}));
     EXPECT_EQ(window.boxes(), (MeterEnableBoxes{kOn, kOn, kOff, kOff, kOff, kOff, kOff, kOn}));
 }
@@ -158,7 +158,7 @@ TEST_F(PanelConfigTest, FailedReadsKeepWhatTheWindowShowed) {
     connect(sim);
     sim.fault(7, "silent");
     select(7, kCircuitMeter6);
-    mainFields().firstName = "MAIN";
+    station().meters.fields.firstName = "MAIN";
     window.open();
     EXPECT_EQ(window.texts.firmwareText, "Firmware V0.0");
     EXPECT_EQ(window.texts.serialText, "Serial Number - 00000000");
@@ -170,7 +170,7 @@ TEST_F(PanelConfigTest, FailedReadsKeepWhatTheWindowShowed) {
     sim.fault(7, "silent");
     window.clickBox(4);
     window.texts.ctSize = "250";
-    EXPECT_EQ(window.setMeterEnable(), Field::kNoField);
+    EXPECT_EQ(window.setMeterEnable(), std::nullopt);
     EXPECT_EQ(window.texts.firstName, "MAIN");
     EXPECT_EQ(window.texts.secondName, "BRD1");
     EXPECT_EQ(window.texts.ctSize, "250");
@@ -180,35 +180,35 @@ TEST_F(PanelConfigTest, FailedReadsKeepWhatTheWindowShowed) {
 
 TEST_F(PanelConfigTest, WindowStaysWithTheMeterAndModelItOpenedFor) {
     openFor(8, kCircuitMeter8);
-    mainFields().firstName = "OTHR";
+    station().meters.fields.firstName = "OTHR";
     select(7, kCircuitMeter6);  // picked in the main window while the window is open
     window.clickBox(8);
     window.texts.ctSize = "200";
     window.texts.panelName = "NEW";
-    EXPECT_EQ(window.setCtSize(), Field::kNoField);
-    EXPECT_EQ(window.setPanelName(), Field::kNoField);
-    EXPECT_EQ(window.setMeterEnable(), Field::kNoField);
+    EXPECT_EQ(window.setCtSize(), std::nullopt);
+    EXPECT_EQ(window.setPanelName(), std::nullopt);
+    EXPECT_EQ(window.setMeterEnable(), std::nullopt);
     EXPECT_EQ(sim.writes(), (Writes{{8, 29, 200}, {8, 38, 0x4E45}, {8, 39, 0x5720}, {8, 72, 0x87}}));
     for (const auto& r : reads(sim)) EXPECT_EQ(r.address, 8);
     EXPECT_EQ(sim.get(7, 29, 1), (std::vector<int>{100}));
-    EXPECT_EQ(mainFields().firstName, "OTHR");
+    EXPECT_EQ(station().meters.fields.firstName, "OTHR");
 }
 
 TEST_F(PanelConfigTest, OpenerGuardsAndChoosesTheWindowByTheDirectory) {
-    EXPECT_EQ(choosePanelWindow(), PanelWindow::None);
-    selectedMeter().address = 0;
-    EXPECT_EQ(choosePanelWindow(), PanelWindow::None);
+    EXPECT_EQ(choosePanelWindow(station().meters), PanelWindow::None);
+    station().meters.selected.address = 0;
+    EXPECT_EQ(choosePanelWindow(station().meters), PanelWindow::None);
     EXPECT_EQ(op.messages.size(), 2U);
     for (const auto& m : op.messages) {
         EXPECT_EQ(m.text, "You must select a valid meter before attempting to configure it!");
         EXPECT_EQ(m.caption, "");
     }
     select(3, kBranchMeter);
-    EXPECT_EQ(choosePanelWindow(), PanelWindow::PanelSetup);
+    EXPECT_EQ(choosePanelWindow(station().meters), PanelWindow::PanelSetup);
     select(7, kCircuitMeter6);
-    EXPECT_EQ(choosePanelWindow(), PanelWindow::PanelConfig);
+    EXPECT_EQ(choosePanelWindow(station().meters), PanelWindow::PanelConfig);
     select(9, kNoModel);
-    EXPECT_EQ(choosePanelWindow(), PanelWindow::PanelConfig);
+    EXPECT_EQ(choosePanelWindow(station().meters), PanelWindow::PanelConfig);
     EXPECT_EQ(op.messages.size(), 2U);
 }
 

@@ -14,7 +14,7 @@
 #include <functional>
 #include <map>
 
-#include "app/main_window_fields.h"
+#include "meters/main_window_fields.h"
 #include "panel_bus_fixture.h"
 #include "stub_app_shell.h"
 
@@ -106,7 +106,7 @@ TEST_F(PanelWindowsTest, CommandSitsInTheConfigurationMenuAndGuardsAgainstNoMete
 
 TEST_F(PanelWindowsTest, BranchMeterWindowLayoutAndOk) {
     connect(sim);
-    mainFields().firstName = "PNL1";
+    station().meters.fields.firstName = "PNL1";
     select(3, kBranchMeter);
     shell.whileModal = [&](QDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Panel Configuration");
@@ -200,8 +200,8 @@ TEST_F(PanelWindowsTest, GlobalRatingIsKeptBetweenOpenings) {
 TEST_F(PanelWindowsTest, CircuitMeterWindowLayoutWithLockedSelection) {
     connect(sim);
     sim.set(8, 72, {0x8007});
-    mainFields().firstName = "MAIN";
-    mainFields().secondName = "BRD1";
+    station().meters.fields.firstName = "MAIN";
+    station().meters.fields.secondName = "BRD1";
     select(8, kCircuitMeter8);
     shell.whileModal = [&](QDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Panel Configuration");

@@ -1,7 +1,7 @@
 // How the panel windows read what the operator typed, and their two text lines.
 #include <gtest/gtest.h>
 
-#include "panel/panel_fields.h"
+#include "forms/panel/panel_fields.h"
 #include "recording_operator.h"
 
 namespace quorna::test {
@@ -26,14 +26,14 @@ TEST(PanelFieldsTest, IntegersMayHaveBlanksAndASignButNothingElse) {
 
 TEST(PanelFieldsTest, TakeShowsTheStandardMessageOnce) {
     RecordingOperator op;
-    EXPECT_EQ(panel::takeInteger("50", 10, 50), 50);
-    EXPECT_FALSE(panel::takeInteger("", 10, 50));
-    EXPECT_FALSE(panel::takeInteger("4000000000", 1, 5999));
-    EXPECT_FALSE(panel::takeInteger("-1", 10, 50));
-    EXPECT_EQ(panel::takeInteger("-1", 10, 50, -1), -1);  // what the meter gave passes
-    EXPECT_TRUE(panel::takeName("AB"));
-    EXPECT_TRUE(panel::takeName(""));
-    EXPECT_FALSE(panel::takeName("ABCDE"));
+    EXPECT_EQ(panel::takeInteger(op, "50", 10, 50), 50);
+    EXPECT_FALSE(panel::takeInteger(op, "", 10, 50));
+    EXPECT_FALSE(panel::takeInteger(op, "4000000000", 1, 5999));
+    EXPECT_FALSE(panel::takeInteger(op, "-1", 10, 50));
+    EXPECT_EQ(panel::takeInteger(op, "-1", 10, 50, -1), -1);  // what the meter gave passes
+    EXPECT_TRUE(panel::takeName(op, "AB"));
+    EXPECT_TRUE(panel::takeName(op, ""));
+    EXPECT_FALSE(panel::takeName(op, "ABCDE"));
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter an integer.", "Please enter an integer.",
                                                     "Please enter an integer between 10 and 50.",
                                                     "Please enter no more than 4 characters."}));

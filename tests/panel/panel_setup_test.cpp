@@ -1,19 +1,19 @@
 // The Branch meter's panel window against the simulator: which registers each button writes.
-#include "app/main_window_fields.h"
-#include "panel/panel_fields.h"
-#include "panel/panel_setup.h"
+#include "meters/main_window_fields.h"
+#include "forms/panel/panel_fields.h"
+#include "forms/panel/panel_setup.h"
 #include "panel_bus_fixture.h"
 
 namespace quorna::test {
 namespace {
 
 using Writes = std::vector<SimWrite>;
-constexpr int kNoField = PanelSetupDialog::kNoField;
+constexpr std::nullopt_t kNoField = std::nullopt;  // every field passed
 
 class PanelSetupTest : public PanelBusTest {
 protected:
     MeterSimulator sim{{"--meter", "3:230", "--meter", "4:230"}};
-    PanelSetupDialog& window = panelSetupDialog();
+    PanelSetupDialog& window = station().panelSetup;
 
     void openFor(int address) {
         connect(sim);
@@ -42,7 +42,7 @@ TEST_F(PanelSetupTest, OpeningShowsRatingsNameFirmwareAndSerial) {
     connect(sim);
     sim.set(3, 51, {10, 50});
     sim.set(3, 261, {1, 34464});
-    mainFields().firstName = "PNL1";
+    station().meters.fields.firstName = "PNL1";
     select(3, kBranchMeter);
     window.open();
     EXPECT_EQ(window.texts.rating[0], "10");
@@ -131,7 +131,7 @@ TEST_F(PanelSetupTest, PanelNameSetWritesFourPaddedCharactersAndReadsThemBack) {
     EXPECT_EQ(sim.get(3, 273, 2), (std::vector<int>{0x4142, 0x2020}));
     EXPECT_EQ(window.texts.firstName, "AB  ");
     EXPECT_EQ(window.texts.panelName, "AB  ");
-    EXPECT_EQ(mainFields().firstName, "AB  ");
+    EXPECT_EQ(station().meters.fields.firstName, "AB  ");
 
     sim.clearRequests();
     window.texts.panelName = "";
@@ -150,7 +150,7 @@ TEST_F(PanelSetupTest, GlobalRatingIsKeptBetweenOpenings) {
 
 TEST_F(PanelSetupTest, WindowStaysWithTheMeterItOpenedFor) {
     openFor(3);
-    mainFields().firstName = "M4";
+    station().meters.fields.firstName = "M4";
     select(4, kBranchMeter);  // the operator picks another meter while the window is open
     window.texts.panelName = "XY";
     EXPECT_EQ(window.setPanelName(), kNoField);
@@ -161,7 +161,7 @@ TEST_F(PanelSetupTest, WindowStaysWithTheMeterItOpenedFor) {
     for (const auto& r : reads(sim)) EXPECT_EQ(r.address, 3);
     EXPECT_EQ(sim.get(4, 55, 1), (std::vector<int>{20}));
     EXPECT_EQ(sim.get(4, 273, 2), (std::vector<int>{0x504E, 0x4C31}));  // still "PNL1"
-    EXPECT_EQ(mainFields().firstName, "M4");  // the main window keeps the selected meter's name
+    EXPECT_EQ(station().meters.fields.firstName, "M4");  // the main window keeps the selected meter's name
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 class ConfigurationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resetCoreState();
+        useFreshStation(op);
         m_previous = fs::current_path();
         m_dir = fs::temp_directory_path() / ("quorna-cfg-" + std::to_string(::getpid()) + "-" +
                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -36,7 +36,7 @@ protected:
         fs::current_path(m_previous);
         fs::permissions(m_dir, fs::perms::owner_all);
         fs::remove_all(m_dir);
-        resetCoreState();
+        endStation();
     }
 
     static void writeFile(const std::string& text) {
@@ -51,7 +51,7 @@ protected:
     }
     static void read(const std::string& text) {
         writeFile(text);
-        readConfiguration();
+        readConfiguration(station().settings, station().bus.link);
     }
 
     RecordingOperator op;
@@ -60,20 +60,20 @@ protected:
 };
 
 TEST_F(ConfigurationTest, NoFileOrOnlyCommentsKeepTheDefaults) {
-    readConfiguration();
-    const ConfigurationRecord& cfg = configuration();
+    readConfiguration(station().settings, station().bus.link);
+    const ConfigurationRecord& cfg = station().settings;
     EXPECT_EQ(cfg.locationName, "Here");
     EXPECT_EQ(cfg.loggingInterval, 5);
     EXPECT_EQ(cfg.scanDepth, 16);
     EXPECT_EQ(cfg.fileFormat, 1);
     EXPECT_FALSE(cfg.fileLoggingEnabled);
-    EXPECT_EQ(serialLink().speed, 2048);
-    EXPECT_EQ(serialLink().parity, 0);
-    EXPECT_FALSE(serialLink().reopenRequested);
+    EXPECT_EQ(station().bus.link.speed, 2048);
+    EXPECT_EQ(station().bus.link.parity, 0);
+    EXPECT_FALSE(station().bus.link.reopenRequested);
 
     read("# comment\n\n# another\r\n\r\n");
-    EXPECT_EQ(configuration().locationName, "Here");
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_EQ(station().settings.locationName, "Here");
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
     EXPECT_TRUE(op.messages.empty());
 }
 
@@ -87,14 +87,14 @@ TEST_F(ConfigurationTest, ValuesAreTakenAsTheyStand) {
          "format 2\n"
          "scan 8\n"
          "interval5\n");
-    const ConfigurationRecord& cfg = configuration();
+    const ConfigurationRecord& cfg = station().settings;
     EXPECT_EQ(cfg.locationName, "North Plant  ") << "inner and trailing blanks stay";
     EXPECT_EQ(cfg.scanDepth, 8) << "the last of several lines wins";
-    EXPECT_EQ(serialLink().portName, "COM3:");
-    EXPECT_TRUE(serialLink().reopenRequested);
-    EXPECT_FALSE(serialLink().portOpen) << "reading never opens the port";
-    EXPECT_EQ(serialLink().speed, 8192);
-    EXPECT_EQ(serialLink().parity, 1);
+    EXPECT_EQ(station().bus.link.portName, "COM3:");
+    EXPECT_TRUE(station().bus.link.reopenRequested);
+    EXPECT_FALSE(station().bus.link.portOpen) << "reading never opens the port";
+    EXPECT_EQ(station().bus.link.speed, 8192);
+    EXPECT_EQ(station().bus.link.parity, 1);
     EXPECT_EQ(cfg.logFilePath, "/tmp/logs/plant a.csv");
     EXPECT_TRUE(cfg.fileLoggingEnabled);
     EXPECT_EQ(cfg.fileFormat, 2);
@@ -104,15 +104,15 @@ TEST_F(ConfigurationTest, ValuesAreTakenAsTheyStand) {
 TEST_F(ConfigurationTest, MalformedLinesAreIgnored) {
     read("interval\ninterval abc\ninterval 7\nspeed fast\nlocation\nbogus 12\n"
          "interval 0\ninterval -3\nscan 0\nscan 248\nscan -1\n");
-    EXPECT_EQ(configuration().loggingInterval, 7);
-    EXPECT_EQ(configuration().scanDepth, 16) << "depths outside 1 to 247 keep the default";
-    EXPECT_EQ(serialLink().speed, 2048);
-    EXPECT_EQ(configuration().locationName, "Here");
+    EXPECT_EQ(station().settings.loggingInterval, 7);
+    EXPECT_EQ(station().settings.scanDepth, 16) << "depths outside 1 to 247 keep the default";
+    EXPECT_EQ(station().bus.link.speed, 2048);
+    EXPECT_EQ(station().settings.locationName, "Here");
 }
 
 TEST_F(ConfigurationTest, TheLastLineNeedsItsLineEnd) {
     read("scan 30\nscan 9");
-    EXPECT_EQ(configuration().scanDepth, 30);
+    EXPECT_EQ(station().settings.scanDepth, 30);
 }
 
 TEST_F(ConfigurationTest, LongLinesAreReadInPiecesAndLongValuesAreCut) {
@@ -120,44 +120,44 @@ TEST_F(ConfigurationTest, LongLinesAreReadInPiecesAndLongValuesAreCut) {
     // the name keeps what fits its 255 characters.
     std::string longName(600, 'x');
     read("location " + longName + "\nport " + std::string(40, 'P') + "\n");
-    EXPECT_EQ(configuration().locationName, std::string(kLocationCapacity, 'x'));
-    EXPECT_EQ(serialLink().portName.size(), kPortNameCapacity);
+    EXPECT_EQ(station().settings.locationName, std::string(kLocationCapacity, 'x'));
+    EXPECT_EQ(station().bus.link.portName.size(), kPortNameCapacity);
     // A line cut into pieces: the second piece is a line of its own and is read as one.
     read("location " + std::string(502, 'y') + "scan 12\n");
-    EXPECT_EQ(configuration().scanDepth, 12);
+    EXPECT_EQ(station().settings.scanDepth, 12);
 }
 
 TEST_F(ConfigurationTest, DatabaseLoggingNeedsASourceATableAndALink) {
     read("dsn Plant\ntable Readings\nlink 3 6 Amps1\n");
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
-    ASSERT_EQ(configuration().database.links.size(), 1U);
-    EXPECT_EQ(configuration().database.links[0].variable, 3);
-    EXPECT_EQ(configuration().database.links[0].sqlType, 6);
-    EXPECT_EQ(configuration().database.links[0].columnName, "Amps1");
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    ASSERT_EQ(station().settings.database.links.size(), 1U);
+    EXPECT_EQ(station().settings.database.links[0].variable, 3);
+    EXPECT_EQ(station().settings.database.links[0].sqlType, 6);
+    EXPECT_EQ(station().settings.database.links[0].columnName, "Amps1");
 
-    resetCoreState();
+    useFreshStation(op);
     read("dsn Plant\nlink 3 6 Amps1\nuser bob\n");
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off);
-    EXPECT_TRUE(configuration().database.links.empty());
-    EXPECT_EQ(configuration().database.dsn, "") << "an incomplete setup is cleared";
-    EXPECT_EQ(configuration().database.user, "");
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_TRUE(station().settings.database.links.empty());
+    EXPECT_EQ(station().settings.database.dsn, "") << "an incomplete setup is cleared";
+    EXPECT_EQ(station().settings.database.user, "");
 
-    resetCoreState();
+    useFreshStation(op);
     read("dsn Plant\ntable Readings\nlink 3 6\n");
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Off) << "two items do not make a link";
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off) << "two items do not make a link";
 
-    resetCoreState();
+    useFreshStation(op);
     read("dsn Plant\ntable [Readings]\nlink 0 -5 [Meter] trailing words\nlink 2 70011 Date_Time\n");
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
-    ASSERT_EQ(configuration().database.links.size(), 2U);
-    EXPECT_EQ(configuration().database.links[0].sqlType, -5);
-    EXPECT_EQ(configuration().database.links[0].columnName, "[Meter]");
-    EXPECT_EQ(configuration().database.links[1].sqlType, static_cast<std::int16_t>(70011 & 0xFFFF));
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    ASSERT_EQ(station().settings.database.links.size(), 2U);
+    EXPECT_EQ(station().settings.database.links[0].sqlType, -5);
+    EXPECT_EQ(station().settings.database.links[0].columnName, "[Meter]");
+    EXPECT_EQ(station().settings.database.links[1].sqlType, static_cast<std::int16_t>(70011 & 0xFFFF));
 }
 
 TEST_F(ConfigurationTest, WrittenFileHasTheExactLinesAndOwnerOnlyAccess) {
-    serialLink().portName = "COM1:";
-    ASSERT_TRUE(writeConfiguration({"Here", 4}));
+    station().bus.link.portName = "COM1:";
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"Here", 4}));
     EXPECT_EQ(readFile(),
               "# Panelboard Metering Configuration setup file\n"
               "# This file is generated automatically\n"
@@ -181,10 +181,10 @@ TEST_F(ConfigurationTest, WrittenFileHasTheExactLinesAndOwnerOnlyAccess) {
 }
 
 TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
-    ConfigurationRecord& cfg = configuration();
-    serialLink().portName = "COM2:";
-    serialLink().speed = 512;
-    serialLink().parity = 2;
+    ConfigurationRecord& cfg = station().settings;
+    station().bus.link.portName = "COM2:";
+    station().bus.link.speed = 512;
+    station().bus.link.parity = 2;
     cfg.scanDepth = 33;
     cfg.logFilePath = "/var/log/quorna data.csv";
     cfg.fileFormat = 3;
@@ -194,34 +194,34 @@ TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
     cfg.database.password = "s3cret word";
     cfg.database.kludgeFlags = 5;
     cfg.database.links = {{0, 4, "[Meter]"}, {2, 11, "[Date_Time]"}, {3, -5, "[Amps1]"}};
-    ASSERT_TRUE(writeConfiguration({"Plant 7", 8}));
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"Plant 7", 8}));
 
-    resetCoreState();
-    readConfiguration();
-    EXPECT_EQ(configuration().locationName, "Plant 7");
-    EXPECT_EQ(configuration().loggingInterval, 15);
-    EXPECT_EQ(serialLink().portName, "COM2:");
-    EXPECT_TRUE(serialLink().reopenRequested);
-    EXPECT_EQ(serialLink().speed, 512);
-    EXPECT_EQ(serialLink().parity, 2);
-    EXPECT_EQ(configuration().scanDepth, 33);
-    EXPECT_EQ(configuration().logFilePath, "/var/log/quorna data.csv");
-    EXPECT_TRUE(configuration().fileLoggingEnabled);
-    EXPECT_EQ(configuration().fileFormat, 3);
-    EXPECT_EQ(configuration().database.dsn, "Plant DSN");
-    EXPECT_EQ(configuration().database.table, "[Readings]");
-    EXPECT_EQ(configuration().database.user, "operator");
-    EXPECT_EQ(configuration().database.password, "s3cret word");
-    EXPECT_EQ(configuration().database.kludgeFlags, 5);
-    ASSERT_EQ(configuration().database.links.size(), 3U);
-    EXPECT_EQ(configuration().database.links[2].sqlType, -5);
+    useFreshStation(op);
+    readConfiguration(station().settings, station().bus.link);
+    EXPECT_EQ(station().settings.locationName, "Plant 7");
+    EXPECT_EQ(station().settings.loggingInterval, 15);
+    EXPECT_EQ(station().bus.link.portName, "COM2:");
+    EXPECT_TRUE(station().bus.link.reopenRequested);
+    EXPECT_EQ(station().bus.link.speed, 512);
+    EXPECT_EQ(station().bus.link.parity, 2);
+    EXPECT_EQ(station().settings.scanDepth, 33);
+    EXPECT_EQ(station().settings.logFilePath, "/var/log/quorna data.csv");
+    EXPECT_TRUE(station().settings.fileLoggingEnabled);
+    EXPECT_EQ(station().settings.fileFormat, 3);
+    EXPECT_EQ(station().settings.database.dsn, "Plant DSN");
+    EXPECT_EQ(station().settings.database.table, "[Readings]");
+    EXPECT_EQ(station().settings.database.user, "operator");
+    EXPECT_EQ(station().settings.database.password, "s3cret word");
+    EXPECT_EQ(station().settings.database.kludgeFlags, 5);
+    ASSERT_EQ(station().settings.database.links.size(), 3U);
+    EXPECT_EQ(station().settings.database.links[2].sqlType, -5);
     EXPECT_NE(readFile().find("link 3 -5 [Amps1]\n"), std::string::npos);
-    EXPECT_EQ(configuration().databaseLogging, DatabaseLoggingState::Active);
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
 }
 
 TEST_F(ConfigurationTest, EmptyValuesAreNotWritten) {
-    configuration().fileFormat = 3;
-    ASSERT_TRUE(writeConfiguration({"", 0}));
+    station().settings.fileFormat = 3;
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"", 0}));
     const std::string text = readFile();
     EXPECT_EQ(text.find("location"), std::string::npos);
     EXPECT_EQ(text.find("port"), std::string::npos);
@@ -230,16 +230,16 @@ TEST_F(ConfigurationTest, EmptyValuesAreNotWritten) {
     EXPECT_EQ(text.find("kludge_flags"), std::string::npos);
     EXPECT_NE(text.find("interval 1\n"), std::string::npos);
 
-    resetCoreState();
-    readConfiguration();
-    EXPECT_FALSE(serialLink().reopenRequested) << "no port line, no automatic open at the next start";
+    useFreshStation(op);
+    readConfiguration(station().settings, station().bus.link);
+    EXPECT_FALSE(station().bus.link.reopenRequested) << "no port line, no automatic open at the next start";
 }
 
 TEST_F(ConfigurationTest, AFailedSaveSaysSoAndLeavesTheOldFile) {
     writeFile("scan 12\n");
     fs::permissions(m_dir, fs::perms::owner_read | fs::perms::owner_exec);
     if (::access(m_dir.c_str(), W_OK) == 0) GTEST_SKIP() << "running with rights that ignore directory permissions";
-    EXPECT_FALSE(writeConfiguration({"Here", 4}));
+    EXPECT_FALSE(writeConfiguration(station().settings, station().bus.link, station().op, {"Here", 4}));
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Couldn't write file \"Quorna.cfg\""});
     EXPECT_EQ(readFile(), "scan 12\n");
 }
@@ -253,7 +253,7 @@ TEST_F(ConfigurationTest, ADiskThatFillsUpPartWayLeavesTheOldFile) {
     struct rlimit small = previous;
     small.rlim_cur = 40;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = writeConfiguration({"Here", 4});
+    const bool written = writeConfiguration(station().settings, station().bus.link, station().op, {"Here", 4});
     ::setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(written);

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/operator.h"
+#include "core/operator.h"
+#include "test_station.h"
 
 namespace quorna::test {
 
@@ -16,8 +17,7 @@ struct ShownMessage {
 
 class RecordingOperator : public Operator {
 public:
-    RecordingOperator() { setOperator(this); }
-    ~RecordingOperator() override { setOperator(nullptr); }
+    RecordingOperator() = default;
     RecordingOperator(const RecordingOperator&) = delete;
     RecordingOperator& operator=(const RecordingOperator&) = delete;
 
@@ -47,8 +47,5 @@ public:
     int traceRepaints = 0;
 };
 
-// Puts every process-wide record of the core back to its state at program start
-// (settings, link, directory, selection, counters, fields, list, queues, trace).
-void resetCoreState();
 
 }  // namespace quorna::test

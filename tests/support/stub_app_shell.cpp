@@ -6,7 +6,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/command_ids.h"
+#include "gui/main/command_ids.h"
 
 namespace quorna::test {
 
@@ -24,6 +24,8 @@ void StubAppShell::dispatch(int id) {
         ADD_FAILURE() << "no command " << id;
     }
 }
+
+Station& StubAppShell::station() { return test::station(); }
 
 int StubAppShell::runModal(QDialog& dialog) {
     ++modalRuns;

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_shell.h"
+#include "gui/main/app_shell.h"
+#include "test_station.h"
 
 namespace quorna::test {
 
@@ -25,6 +26,9 @@ public:
     };
 
     QWidget* mainWindow() override { return &window; }
+    // The test's station (test_station.h).
+    Station& station() override;
+    void setTraceRepaint(std::function<void()> repaint) override { traceRepaint = std::move(repaint); }
     void addCommand(int id, std::function<void()> handler, const QString& menu, const QString& entry,
                     const QKeySequence& shortcut) override;
     // Records every command run and runs the one bound here. Help is the main window's own command:
@@ -40,6 +44,7 @@ public:
     std::vector<int> bound;       // every addCommand, in order
     std::vector<int> dispatched;  // every dispatch, in order
     std::function<void(QDialog&)> whileModal;
+    std::function<void()> traceRepaint;  // what a window installed as the operator's trace repaint
     std::function<int(QDialog&)> answer;
     std::vector<QString> modalTitles;  // the title of every dialog run modally, in order
     int modalRuns = 0;

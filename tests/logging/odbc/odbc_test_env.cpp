@@ -121,7 +121,7 @@ void bringDatabaseBack(const TestDataSource& source) {
 
 }  // namespace quorna::test
 
-#include "logging/database_link.h"
+#include "forms/database_link.h"
 #include "recording_operator.h"
 
 namespace quorna::test {
@@ -132,14 +132,9 @@ void RealDatabaseTest::SetUp() {
     if (!found) GTEST_SKIP() << why;
     source = *found;
     useTestOdbcEnvironment();
-    resetCoreState();
-    resetDatabaseLinkForTests();
 }
 
-void RealDatabaseTest::TearDown() {
-    resetCoreState();
-    resetDatabaseLinkForTests();
-}
+void RealDatabaseTest::TearDown() { endStation(); }
 
 void RealDatabaseTest::freshTable(const std::string& table, const std::string& columns) {
     std::string error;

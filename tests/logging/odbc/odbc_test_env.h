@@ -39,17 +39,22 @@ void bringDatabaseBack(const TestDataSource& source);
 
 #include <gtest/gtest.h>
 
+#include "recording_operator.h"
+
 namespace quorna::test {
 
 // A test that runs once per real data source ("SQLite", "PostgreSQL"); it is skipped, with the
 // reason, when that data source is not available.
 class RealDatabaseTest : public ::testing::TestWithParam<std::string> {
 protected:
+    // The test's station exists from construction, so that members may refer to its parts.
+    RealDatabaseTest() { useFreshStation(op); }
     void SetUp() override;
     void TearDown() override;
     // Drops the table if it exists, then creates it with the given column definitions.
     void freshTable(const std::string& table, const std::string& columns);
 
+    RecordingOperator op;
     TestDataSource source;
 };
 

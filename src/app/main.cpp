@@ -1,7 +1,0 @@
-// quorna: the panelboard meter monitor.
-#include "app/monitor_app_qt.h"
-
-int main(int argc, char** argv) {
-    quorna::MonitorApp app(argc, argv);
-    return app.run();
-}

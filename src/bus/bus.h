@@ -1,0 +1,33 @@
+#pragma once
+// One serial bus and everything that travels with it: the link to the port, how ports are opened,
+// the protocol trace of the last exchanges and the read counters. A station owns one; every
+// transaction takes it.
+
+#include "bus/modbus_error.h"
+#include "bus/serial_link.h"
+#include "bus/trace_ring.h"
+#include "core/operator.h"
+
+namespace quorna {
+
+// Good and bad reads of the polling and logging cycles, and the code of the last failure.
+struct BusStatistics {
+    int goodReads = 0;
+    int badReads = 0;
+    ModbusError lastError = ModbusError::Ok;
+};
+
+struct Bus {
+    explicit Bus(Operator& op) : op(op) {}
+    Bus(const Bus&) = delete;
+    Bus& operator=(const Bus&) = delete;
+
+    Operator& op;             // who is told when a port cannot be opened, and who shows the trace
+    SerialLink link;
+    PortOpener opener;        // empty: the POSIX serial ports
+    TraceRing trace;
+    bool traceLive = false;   // the trace window is open and not frozen: each exchange repaints it
+    BusStatistics statistics;
+};
+
+}  // namespace quorna

@@ -1,0 +1,142 @@
+#include "forms/add_table.h"
+
+#include <array>
+
+#include "logging/odbc_library.h"
+#include "logging/variable_table.h"
+
+namespace quorna {
+namespace {
+
+constexpr const char* kEmptyNameText = "You must give the new table a name";
+constexpr const char* kBadCharacterText = "The table name may only contain A-Z, a-z, 0-9 and underscore '_'";
+constexpr const char* kTypeInfoText = "Error reading this database's type information";
+constexpr const char* kNoTypeNamesText =
+    "Couldn't find SQL data type names for numbers and strings...\nCan't add a new table using SQL, "
+    "please use your database software.";
+
+constexpr const char* kTextLength = "(32)";
+constexpr int kTypeNameBytes = 128;
+constexpr SQLUSMALLINT kTypeNameColumn = 1;
+constexpr SQLUSMALLINT kDataTypeColumn = 2;
+
+// The minimal column set, in its order (Amps4 and Amps7 are not in it).
+constexpr std::array<int, 9> kMinimalColumns{kMeterVariable,         kLocationVariable,      kDateTimeVariable,
+                                             kFirstAmpsVariable + 0, kFirstAmpsVariable + 1, kFirstAmpsVariable + 2,
+                                             kFirstAmpsVariable + 4, kFirstAmpsVariable + 5, kFirstAmpsVariable + 7};
+
+bool isNameCharacter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+void take(SqlTypeName& chosen, const SqlTypeName& row, bool replace) {
+    if (replace || chosen.sqlType == 0) chosen = row;
+}
+
+const std::string& columnType(int variable, const TableTypeNames& types) {
+    if (variable == kLocationVariable) return types.text.name;
+    if (variable == kDateTimeVariable) return types.dateTime.name;
+    return types.wholeNumber.name;
+}
+
+
+}  // namespace
+
+bool acceptNewTableName(const std::string& name, Operator& op) {
+    const auto show = [&op](const std::string& text) { op.messageBox(text, ""); };
+    if (name.empty()) {
+        show(kEmptyNameText);
+        return false;
+    }
+    for (char c : name) {
+        if (!isNameCharacter(c)) {
+            show(kBadCharacterText);
+            return false;
+        }
+    }
+    return true;
+}
+
+TableTypeNames chooseTypeNames(const std::vector<SqlTypeName>& rows) {
+    TableTypeNames types;
+    for (const SqlTypeName& row : rows) {
+        switch (row.sqlType) {
+        case SQL_FLOAT: take(types.number, row, true); break;
+        case SQL_DOUBLE: take(types.number, row, false); break;
+        case SQL_INTEGER: take(types.wholeNumber, row, true); break;
+        case SQL_NUMERIC: take(types.wholeNumber, row, false); break;
+        case SQL_VARCHAR: take(types.text, row, true); break;
+        case SQL_CHAR: take(types.text, row, false); break;
+        case SQL_TIMESTAMP: take(types.dateTime, row, true); break;
+        case SQL_DATE: take(types.dateTime, row, false); break;
+        default: break;
+        }
+    }
+    types.text.name += kTextLength;
+    if (types.wholeNumber.sqlType == 0) types.wholeNumber = types.number;
+    if (types.dateTime.sqlType == 0) types.dateTime = SqlTypeName{types.text.name, types.text.sqlType};
+    return types;
+}
+
+std::string createTableStatement(const std::string& table, TableColumns columns, const TableTypeNames& types) {
+    std::vector<int> variables;
+    if (columns == TableColumns::MinimalSet) {
+        variables.assign(kMinimalColumns.begin(), kMinimalColumns.end());
+    } else {
+        for (int v = 0; v < kVariableCount; ++v) variables.push_back(v);
+    }
+    std::string statement = "CREATE TABLE " + table + " (\n";
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+        if (i > 0) statement += ",\n";
+        statement += std::string(VariableTable[variables[i]]) + " " + columnType(variables[i], types);
+    }
+    statement += ");";
+    return statement;
+}
+
+bool createDatabaseTable(const std::string& dsn, const std::string& user, const std::string& password,
+                         const std::string& table, TableColumns columns, Operator& op) {
+    const auto show = [&op](const std::string& text) { op.messageBox(text, ""); };
+    if (dsn.empty()) return false;
+    OdbcLibrary& lib = odbcLibrary();
+    OdbcSession session;
+    if (!openSession(session, dsn, user, password, op, kSetupSessionTexts)) return false;
+    SQLHSTMT statement = session.statement();
+    if (!odbcSucceeded(lib.SQLGetTypeInfo(statement, SQL_ALL_TYPES))) {
+        show(kTypeInfoText);
+        return false;
+    }
+    SQLCHAR typeName[kTypeNameBytes] = {};
+    SQLLEN nameIndicator = 0;
+    SQLSMALLINT dataType = 0;
+    SQLLEN typeIndicator = 0;
+    if (!odbcSucceeded(lib.SQLBindCol(statement, kTypeNameColumn, SQL_C_CHAR, typeName, sizeof typeName,
+                                      &nameIndicator)) ||
+        !odbcSucceeded(lib.SQLBindCol(statement, kDataTypeColumn, SQL_C_SSHORT, &dataType, 0, &typeIndicator))) {
+        show(kOdbcBindColumnText);
+        return false;
+    }
+    std::vector<SqlTypeName> rows;
+    while (odbcSucceeded(lib.SQLFetch(statement))) {
+        if (nameIndicator == SQL_NULL_DATA || typeIndicator == SQL_NULL_DATA) continue;
+        rows.push_back(SqlTypeName{reinterpret_cast<const char*>(typeName), dataType});
+    }
+    const TableTypeNames types = chooseTypeNames(rows);
+    if (types.number.sqlType == 0) {
+        show(kNoTypeNamesText);
+        return false;
+    }
+    (void)lib.SQLFreeStmt(statement, SQL_UNBIND);
+    (void)lib.SQLFreeStmt(statement, SQL_CLOSE);
+
+    std::string text = createTableStatement(table, columns, types);
+    const SQLRETURN rc = lib.SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(text.data()),
+                                           static_cast<SQLINTEGER>(text.size()));
+    if (!odbcSucceeded(rc)) {
+        show(statementErrorText(rc, session.connection(), statement));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace quorna

@@ -1,0 +1,56 @@
+#include "forms/panel/panel_fields.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "forms/field_validation.h"
+
+namespace quorna::panel {
+
+std::optional<int> parseInteger(const std::string& text) {
+    std::int64_t value = 0;
+    if (scanInteger(text, Blanks::AnyWhiteSpace, value) != IntegerText::Integer) return std::nullopt;
+    if (value > INT_MAX || value < INT_MIN) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+std::optional<int> takeInteger(Operator& op, const std::string& text, int low, int high, std::optional<int> unchanged) {
+    const std::optional<int> value = parseInteger(text);
+    if (!value) {
+        op.messageBox(kNotAnInteger, "");
+        return std::nullopt;
+    }
+    if ((*value < low || *value > high) && value != unchanged) {
+        op.messageBox(integerRangeMessage(low, high), "");
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool takeName(Operator& op, const std::string& text) {
+    if (const auto message = checkTextField(text, kMeterNameLength)) {
+        op.messageBox(*message, "");
+        return false;
+    }
+    return true;
+}
+
+std::string firmwareText(int major, int minor) {
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "Firmware V%i.%i", major, minor);
+    return buffer;
+}
+
+std::string serialText(std::uint32_t serial) {
+    char buffer[48];
+    // Eight digits with leading zeros; taken as unsigned so that a number of 2^31 or more is not
+    // shown negative.
+    std::snprintf(buffer, sizeof buffer, "Serial Number - %08u", static_cast<unsigned>(serial));
+    return buffer;
+}
+
+int signed16(std::int32_t registerValue) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(registerValue & 0xFFFF));
+}
+
+}  // namespace quorna::panel

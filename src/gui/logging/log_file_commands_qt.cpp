@@ -1,0 +1,21 @@
+#include <QKeySequence>
+
+#include "gui/main/app_shell.h"
+#include "gui/main/command_ids.h"
+#include "gui/logging/log_file_dialog_qt.h"
+#include "station/station.h"
+
+namespace quorna {
+
+void installLogFileCommands(AppShell& shell) {
+    shell.addCommand(
+        kCmdLogFileSetup,
+        [&shell] {
+            LogFileDialog logic(shell.station().logging);
+            LogFileWindow dialog(logic, shell.mainWindow());
+            shell.runModal(dialog);
+        },
+        QStringLiteral("Configuration"), QStringLiteral("Log File"), QKeySequence(QStringLiteral("Ctrl+L")));
+}
+
+}  // namespace quorna

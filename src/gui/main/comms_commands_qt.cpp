@@ -1,0 +1,23 @@
+#include "gui/main/app_shell.h"
+#include "gui/main/command_ids.h"
+#include "forms/comms_config.h"
+#include "gui/main/comms_config_dialog_qt.h"
+#include "station/station.h"
+
+namespace quorna {
+
+void installCommsCommands(AppShell& shell) {
+    shell.addCommand(
+        kCmdComms,
+        [&shell] {
+            Station& station = shell.station();
+            CommsCommand(station.meters, [&shell, &station] {
+                CommsConfigDialog logic(station.bus, station.logging);
+                CommsConfigWindow dialog(logic, shell.mainWindow());
+                return shell.runModal(dialog) == QDialog::Accepted;
+            });
+        },
+        QStringLiteral("Configuration"), QStringLiteral("Comms"));
+}
+
+}  // namespace quorna

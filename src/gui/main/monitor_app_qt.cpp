@@ -1,0 +1,48 @@
+#include "gui/main/monitor_app_qt.h"
+
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "gui/main/main_window_qt.h"
+
+namespace quorna {
+namespace {
+
+constexpr int kDefaultScreenshotSeconds = 15;
+
+// For demonstrations without an operator: QUORNA_SCREENSHOT=file.png saves a picture of the
+// window QUORNA_SCREENSHOT_AFTER seconds (default 15) after start, then ends the program.
+void scheduleScreenshot(MainWindow& window) {
+    const char* path = std::getenv("QUORNA_SCREENSHOT");
+    if (path == nullptr || *path == '\0') return;
+    int seconds = kDefaultScreenshotSeconds;
+    if (const char* after = std::getenv("QUORNA_SCREENSHOT_AFTER")) seconds = std::max(1, std::atoi(after));
+    const QString file = QString::fromLocal8Bit(path);
+    QTimer::singleShot(seconds * 1000, &window, [&window, file] {
+        const bool saved = window.grab().save(file, "PNG");
+        std::fprintf(stderr, saved ? "quorna: screenshot saved to %s\n" : "quorna: could not save %s\n",
+                     file.toLocal8Bit().constData());
+        window.close();
+    });
+}
+
+}  // namespace
+
+MonitorApp::MonitorApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Quorna"));
+    setApplicationVersion(QStringLiteral("1.0.3"));
+}
+
+int MonitorApp::run() {
+    QtOperator op;
+    Station station(op);
+    MainWindow window(station, op);
+    connect(&window, &MainWindow::closed, this, &QApplication::quit, Qt::QueuedConnection);
+    window.show();
+    scheduleScreenshot(window);
+    exec();
+    return 0;
+}
+
+}  // namespace quorna

@@ -1,0 +1,39 @@
+#pragma once
+// The meters on one bus: the directory of models by address, the "Available Meters" list and its
+// selection, the meter being polled, the main window's readout, and the state of polling and
+// scanning. A station owns one; the polling cycle, the scan, the commands and every setup window
+// work on it.
+
+#include "bus/bus.h"
+#include "meters/main_window_fields.h"
+#include "meters/meter_list.h"
+#include "meters/meter_model.h"
+
+namespace quorna {
+
+struct ConfigurationRecord;
+
+struct SelectedMeter {
+    int address = -1;               // Modbus address, -1 for none
+    int model = kNoModel;           // named from the meter-list entry's text
+};
+
+struct Meters {
+    Meters(Bus& bus, const ConfigurationRecord& settings) : bus(bus), op(bus.op), settings(settings), list(bus.op) {}
+    Meters(const Meters&) = delete;
+    Meters& operator=(const Meters&) = delete;
+
+    Bus& bus;
+    Operator& op;
+    const ConfigurationRecord& settings;  // the scan depth, read afresh for every address asked
+    MeterDirectory directory{};           // slave ID bytes the scan found, by address
+    MeterList list;
+    SelectedMeter selected;
+    MainWindowFields fields;
+    // Scale of a Circuit meter's currents and powers, from its range register 29; 0 until the first poll.
+    float CurrentScale = 0.0F;
+    bool scanning = false;                // on while a scan runs: timer ticks do nothing meanwhile
+    int consecutiveFailures = 0;          // failed polls since the last good one, shared by all meters
+};
+
+}  // namespace quorna

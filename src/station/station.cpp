@@ -1,0 +1,54 @@
+#include "station/station.h"
+
+#include <string>
+
+#include "logging/logging_sampler.h"
+#include "meters/meter_scan.h"
+#include "meters/polling_cycle.h"
+
+namespace quorna {
+namespace {
+
+struct TickDepth {
+    explicit TickDepth(int& depth) : m_depth(depth) { ++m_depth; }
+    ~TickDepth() { --m_depth; }
+    TickDepth(const TickDepth&) = delete;
+    TickDepth& operator=(const TickDepth&) = delete;
+
+private:
+    int& m_depth;
+};
+
+}  // namespace
+
+Station::Station(Operator& op)
+    : op(op),
+      bus(op),
+      meters(bus, settings),
+      logging(meters, settings),
+      trace(bus),
+      alarms(meters),
+      panelSetup(meters),
+      panelConfig(meters),
+      databaseLink(logging) {}
+
+void Station::readSettings() { readConfiguration(settings, bus.link); }
+
+void Station::PollingCycle() {
+    const TickDepth depth(m_tickDepth);
+    SerialLink& link = bus.link;
+    if (link.reopenRequested) {
+        link.reopenRequested = false;
+        const std::string name = link.portName;
+        if (openPort(bus, name, meters.scanning)) MeterScan(meters);
+        link.reopenRequested = false;
+        if (!link.portOpen) return;
+    }
+    if (!link.portOpen || meters.scanning) return;
+
+    pollSelectedMeter(meters);
+
+    if (settings.fileLoggingEnabled || settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(logging);
+}
+
+}  // namespace quorna
