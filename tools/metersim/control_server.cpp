@@ -33,23 +33,30 @@ void sendAll(int fd, const std::string& text)
 
 std::unique_ptr<ControlServer> ControlServer::listenOn(const std::string& path, std::string& error)
 {
+    // The socket is bound under a temporary name and takes its own name only once it listens:
+    // whoever sees the path may connect at once, and is never refused in between.
+    const std::string binding = path + ".new";
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
+    if (binding.size() >= sizeof address.sun_path) {
         error = "control socket path too long: " + path;
         return nullptr;
     }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    struct stat info {};
-    if (lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode))
-        ::unlink(path.c_str());
+    std::memcpy(address.sun_path, binding.c_str(), binding.size() + 1);
+    for (const std::string& stale : {path, binding}) {
+        struct stat info {};
+        if (lstat(stale.c_str(), &info) == 0 && S_ISSOCK(info.st_mode))
+            ::unlink(stale.c_str());
+    }
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         error = std::string("socket: ") + std::strerror(errno);
         return nullptr;
     }
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, kBacklog) != 0) {
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, kBacklog) != 0 ||
+        ::rename(binding.c_str(), path.c_str()) != 0) {
         error = "control socket " + path + ": " + std::strerror(errno);
+        ::unlink(binding.c_str());
         ::close(fd);
         return nullptr;
     }
