@@ -44,6 +44,8 @@ BreakerGrid::BreakerGrid(int editChars, QWidget* parent) : QWidget(parent) {
         }
         alarm->setObjectName(QStringLiteral("alarm%1").arg(breaker));
         warn->setObjectName(QStringLiteral("warn%1").arg(breaker));
+        alarm->setAccessibleName(QStringLiteral("Breaker %1 Alarm").arg(breaker));
+        warn->setAccessibleName(QStringLiteral("Breaker %1 Warn").arg(breaker));
         grid->addWidget(number, row, column);
         grid->addWidget(alarm, row, column + 1);
         grid->addWidget(warn, row, column + 2);
@@ -66,6 +68,7 @@ BreakersNameRow makeBreakersNameRow(QWidget* parent) {
     row->addWidget(new QLabel(QStringLiteral("Breakers - "), parent));
     QLineEdit* name = makeNameField(parent);
     name->setObjectName(QStringLiteral("meterName"));
+    name->setAccessibleName(QStringLiteral("Meter name"));
     row->addWidget(name);
     row->addStretch(1);
     return {row, name};

@@ -29,6 +29,8 @@ GlobalLimitsWindow::GlobalLimitsWindow(AppShell& shell, GlobalLimitsDialog& logi
     m_edit[Dialog::kFirstNameField] = makeNameField(this);
     m_edit[Dialog::kSecondNameField]->setObjectName(QStringLiteral("secondName"));
     m_edit[Dialog::kFirstNameField]->setObjectName(QStringLiteral("firstName"));
+    m_edit[Dialog::kSecondNameField]->setAccessibleName(QStringLiteral("Second meter name"));
+    m_edit[Dialog::kFirstNameField]->setAccessibleName(QStringLiteral("First meter name"));
     names->addStretch(1);
     names->addWidget(m_edit[Dialog::kSecondNameField]);
     names->addSpacing(24);

@@ -14,9 +14,10 @@
 namespace quorna {
 namespace {
 
-QLineEdit* counterField(const char* name) {
+QLineEdit* counterField(const char* name, const QString& accessibleName) {
     auto* field = new QLineEdit;
     field->setObjectName(QString::fromLatin1(name));
+    field->setAccessibleName(accessibleName);
     field->setReadOnly(true);
     return field;
 }
@@ -32,6 +33,7 @@ ProtocolTraceWindow::ProtocolTraceWindow(ProtocolTraceDialog& logic, QWidget* pa
 
     m_pane = new QLabel;
     m_pane->setObjectName(QStringLiteral("pane"));
+    m_pane->setAccessibleName(QStringLiteral("Protocol trace"));
     m_pane->setTextFormat(Qt::PlainText);
     m_pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_pane->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -40,9 +42,9 @@ ProtocolTraceWindow::ProtocolTraceWindow(ProtocolTraceDialog& logic, QWidget* pa
     m_pane->setMinimumSize(560, 220);
     m_pane->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
-    m_good = counterField("good");
-    m_bad = counterField("bad");
-    m_lastError = counterField("lastError");
+    m_good = counterField("good", QStringLiteral("Ok reads"));
+    m_bad = counterField("bad", QStringLiteral("Bad reads"));
+    m_lastError = counterField("lastError", QStringLiteral("Last error"));
     m_lastError->setMinimumWidth(300);
 
     auto* freeze = new QPushButton(QStringLiteral("Freeze"));
@@ -83,6 +85,8 @@ ProtocolTraceWindow::~ProtocolTraceWindow() {
 void ProtocolTraceWindow::refresh() {
     const TraceView view = m_logic.view();
     m_pane->setText(QString::fromStdString(view.pane));
+    // A screen reader names the pane and reads the exchanges as its description.
+    m_pane->setAccessibleDescription(m_pane->text());
     m_good->setText(QString::fromStdString(view.goodReads));
     m_bad->setText(QString::fromStdString(view.badReads));
     m_lastError->setText(QString::fromStdString(view.lastError));

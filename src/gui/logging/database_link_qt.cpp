@@ -71,6 +71,7 @@ void showList(QListWidget* list, const std::vector<std::string>& texts, int sele
 QListWidget* addList(QGridLayout* grid, const QString& label, int row, int column, QWidget* parent) {
     grid->addWidget(new QLabel(label, parent), row, column);
     auto* list = new QListWidget(parent);
+    list->setAccessibleName(label);
     grid->addWidget(list, row + 1, column);
     return list;
 }
@@ -98,6 +99,8 @@ DatabaseLinkWindow::DatabaseLinkWindow(AppShell& shell, DatabaseLinkDialog& logi
     m_password = new QLineEdit(this);
     m_password->setMaxLength(static_cast<int>(kPasswordCapacity));
     m_password->setEchoMode(QLineEdit::Password);
+    m_user->setAccessibleName(QStringLiteral("Username"));
+    m_password->setAccessibleName(QStringLiteral("Password"));
     credentials->addWidget(new QLabel(QStringLiteral("Username"), this), 0, 0);
     credentials->addWidget(m_user, 0, 1);
     credentials->addWidget(new QLabel(QStringLiteral("Password"), this), 1, 0);

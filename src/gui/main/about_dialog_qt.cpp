@@ -34,6 +34,7 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
 
     auto* picture = new QLabel(this);
     picture->setPixmap(aboutPicture());
+    picture->setAccessibleName(QStringLiteral("Program picture"));
     picture->setGeometry(u.x(11), u.y(10), kPictureWidth, kPictureHeight);
 
     auto* version = new QLabel(QString::fromLatin1(kAboutText), this);

@@ -56,6 +56,7 @@ CommsConfigWindow::CommsConfigWindow(CommsConfigDialog& logic, QWidget* parent) 
 
     m_port = new QLineEdit;
     m_port->setObjectName(QStringLiteral("serialPort"));
+    m_port->setAccessibleName(QStringLiteral("Serial Port"));
     m_port->setReadOnly(true);
     m_port->setMaximumWidth(90);
     auto* portRow = new QHBoxLayout;

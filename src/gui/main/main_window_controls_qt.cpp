@@ -27,13 +27,14 @@ struct PhaseRow {
     int labelX;
     int fieldX;
     int y;
+    std::size_t group;  // index into kGroups: the field's accessible name starts with its title
 };
 // Same order as MainWindowControls::phaseField.
 constexpr std::array<PhaseRow, kPhaseFieldCount> kPhaseRows{{
-    {"A", 25, 56, 21}, {"B", 25, 56, 32}, {"C", 25, 56, 43}, {"N", 25, 56, 54}, {"Avg", 25, 56, 65},
-    {"A-N", 115, 147, 21}, {"B-N", 115, 147, 32}, {"C-N", 115, 147, 43}, {"Avg", 115, 147, 65},
-    {"A-B", 115, 147, 87}, {"B-C", 115, 147, 98}, {"C-A", 115, 147, 109}, {"Avg", 115, 147, 120},
-    {"kW", 25, 56, 87}, {"kVAr", 25, 56, 98}, {"KVA", 25, 56, 109}, {"PF", 25, 56, 120},
+    {"A", 25, 56, 21, 0}, {"B", 25, 56, 32, 0}, {"C", 25, 56, 43, 0}, {"N", 25, 56, 54, 0}, {"Avg", 25, 56, 65, 0},
+    {"A-N", 115, 147, 21, 2}, {"B-N", 115, 147, 32, 2}, {"C-N", 115, 147, 43, 2}, {"Avg", 115, 147, 65, 2},
+    {"A-B", 115, 147, 87, 3}, {"B-C", 115, 147, 98, 3}, {"C-A", 115, 147, 109, 3}, {"Avg", 115, 147, 120, 3},
+    {"kW", 25, 56, 87, 1}, {"kVAr", 25, 56, 98, 1}, {"KVA", 25, 56, 109, 1}, {"PF", 25, 56, 120, 1},
 }};
 
 struct GroupPlace {
@@ -83,6 +84,15 @@ QLabel* lamp(QWidget* parent, const DialogUnits& u, int x, int y) {
 
 }  // namespace
 
+QString lampAccessibleName(const QString& lamp, Lamp state) {
+    switch (state) {
+    case Lamp::Yellow: return lamp + QStringLiteral(", yellow");
+    case Lamp::Red: return lamp + QStringLiteral(", red");
+    case Lamp::Green: break;
+    }
+    return lamp + QStringLiteral(", green");
+}
+
 MainWindowControls buildMainWindowControls(QWidget* client, const DialogUnits& u) {
     MainWindowControls c;
     // Group boxes first, so that the rows they frame stack above them.
@@ -94,7 +104,9 @@ MainWindowControls buildMainWindowControls(QWidget* client, const DialogUnits& u
 
     c.breakersLabel = label(client, u, QStringLiteral("Breakers - "), 65, 4);
     c.secondName = nameField(client, u, 70, 4);
+    c.secondName->setAccessibleName(QStringLiteral("Second meter name"));
     c.firstName = nameField(client, u, 100, 4);
+    c.firstName->setAccessibleName(QStringLiteral("First meter name"));
 
     for (int k = 0; k < 21; ++k) {
         for (int side = 0; side < 2; ++side) {
@@ -103,12 +115,14 @@ MainWindowControls buildMainWindowControls(QWidget* client, const DialogUnits& u
             const bool left = side == 0;
             c.breakerLamp[i] = lamp(client, u, left ? kLeftLampX : kRightLampX, kLampTop + kRowPitch * k);
             c.breakerLamp[i]->setObjectName(QStringLiteral("lamp%1").arg(breaker));
+            c.breakerLamp[i]->setAccessibleName(lampAccessibleName(QStringLiteral("Breaker %1 lamp").arg(breaker), Lamp::Green));
             const int numberTop = breaker == 1 ? kFirstNumberTop : kLampTop + kRowPitch * k;
             c.breakerNumber[i] = label(client, u, QString::number(breaker), left ? kLeftNumberX : kRightNumberX,
                                        numberTop, kNumberWidth);
             c.breakerField[i] = field(client, u, left ? kLeftFieldX : kRightFieldX, kFieldTop + kRowPitch * k,
                                       kBreakerFieldWidth);
             c.breakerField[i]->setObjectName(QStringLiteral("breaker%1").arg(breaker));
+            c.breakerField[i]->setAccessibleName(QStringLiteral("Breaker %1 current").arg(breaker));
         }
     }
 
@@ -116,19 +130,24 @@ MainWindowControls buildMainWindowControls(QWidget* client, const DialogUnits& u
         const PhaseRow& row = kPhaseRows[r];
         c.phaseLabel[r] = label(client, u, QString::fromLatin1(row.label), row.labelX, row.y + 2);
         c.phaseField[r] = field(client, u, row.fieldX, row.y, kPhaseFieldWidth);
+        c.phaseField[r]->setAccessibleName(QString::fromLatin1(kGroups[row.group].title) + QLatin1Char(' ') +
+                                           QString::fromLatin1(row.label));
     }
     c.overLabel = label(client, u, QStringLiteral("Over"), 240, 25);
     c.ampsLabel = label(client, u, QStringLiteral("Amps"), 210, 45);
     c.voltsLabel = label(client, u, QStringLiteral("Volts"), 210, 70);
     c.overAmpsLamp = lamp(client, u, 245, 45);
     c.overAmpsLamp->setObjectName(QStringLiteral("overAmps"));
+    c.overAmpsLamp->setAccessibleName(lampAccessibleName(QStringLiteral("Over amps lamp"), Lamp::Green));
     c.overVoltsLamp = lamp(client, u, 245, 70);
     c.overVoltsLamp->setObjectName(QStringLiteral("overVolts"));
+    c.overVoltsLamp->setAccessibleName(lampAccessibleName(QStringLiteral("Over volts lamp"), Lamp::Green));
 
     c.upperListLabel = label(client, u, QStringLiteral("Available Meters"), 203, 68);
     c.lowerListLabel = label(client, u, QStringLiteral("Available Meters"), 85, 135);
     c.meterList = new QListWidget(client);
     c.meterList->setObjectName(QStringLiteral("meterList"));
+    c.meterList->setAccessibleName(QStringLiteral("Available Meters"));
     c.meterList->setSelectionMode(QAbstractItemView::SingleSelection);
     c.meterList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     c.meterList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -3,7 +3,10 @@
 
 #include <array>
 
+#include <QString>
+
 #include "gui/main/dialog_units_qt.h"
+#include "meters/main_window_fields.h"
 
 class QGroupBox;
 class QLabel;
@@ -48,5 +51,8 @@ struct MainWindowControls {
 
 // Creates every control as a child of client, at its place.
 MainWindowControls buildMainWindowControls(QWidget* client, const DialogUnits& units);
+
+// What a screen reader says of a lamp: its name and its colour ("Breaker 7 lamp, red").
+QString lampAccessibleName(const QString& lamp, Lamp state);
 
 }  // namespace quorna

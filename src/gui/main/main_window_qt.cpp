@@ -54,6 +54,7 @@ void setLamp(QLabel* label, Lamp lamp, Lamp& shown) {
     if (shown == lamp) return;
     shown = lamp;
     label->setPixmap(lampPixmap(lamp));
+    label->setAccessibleName(lampAccessibleName(label->accessibleName().section(QStringLiteral(", "), 0, 0), lamp));
 }
 
 QString plainTitle(QString title) { return title.remove(QLatin1Char('&')); }

@@ -53,8 +53,8 @@ PanelConfigWindow::PanelConfigWindow(AppShell& shell, PanelConfigDialog& logic, 
     setObjectName("PanelConfigDialog");
     m_watcher = new FocusTakeWatcher(this, [this] { takeFields(); });
 
-    m_secondName = panel::nameField("secondName", this);
-    m_firstName = panel::nameField("firstName", this);
+    m_secondName = panel::nameField("secondName", "Second meter name", this);
+    m_firstName = panel::nameField("firstName", "First meter name", this);
     m_firmware = new QLabel(this);
     m_firmware->setObjectName("firmwareText");
     m_serial = new QLabel(this);

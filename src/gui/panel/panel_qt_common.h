@@ -13,9 +13,10 @@
 namespace quorna::panel {
 
 // A read-only, centred name field.
-inline QLineEdit* nameField(const QString& objectName, QWidget* parent) {
+inline QLineEdit* nameField(const QString& objectName, const QString& accessibleName, QWidget* parent) {
     auto* field = new QLineEdit(parent);
     field->setObjectName(objectName);
+    field->setAccessibleName(accessibleName);
     field->setReadOnly(true);
     field->setAlignment(Qt::AlignCenter);
     field->setFocusPolicy(Qt::NoFocus);

@@ -24,7 +24,7 @@ PanelSetupWindow::PanelSetupWindow(AppShell& shell, PanelSetupDialog& logic, QWi
 
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel("Breaker Ratings - ", this));
-    m_firstName = panel::nameField("firstName", this);
+    m_firstName = panel::nameField("firstName", "Meter name", this);
     top->addWidget(m_firstName);
     top->addStretch();
 
@@ -38,6 +38,7 @@ PanelSetupWindow::PanelSetupWindow(AppShell& shell, PanelSetupDialog& logic, QWi
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         auto* edit = new QLineEdit(this);
         edit->setObjectName(QString("rating%1").arg(k));
+        edit->setAccessibleName(QString("Breaker %1 rating").arg(k));
         edit->setFixedWidth(44);
         edit->setAlignment(Qt::AlignRight);
         grid->addWidget(label, row, column);
