@@ -14,7 +14,7 @@
 #include "meters/meter_model.h"
 #include "meters/meters.h"
 #include "metersim_harness.h"
-#include "recording_operator.h"
+#include "station_fixture.h"
 
 namespace quorna::test {
 
@@ -31,27 +31,15 @@ inline std::vector<std::string> writesAsText(const std::vector<SimWrite>& writes
     return texts;
 }
 
-class AlarmBusTest : public ::testing::Test {
+class AlarmBusTest : public StationTest {
 protected:
     void SetUp() override {
-        op = std::make_unique<RecordingOperator>();
-        useFreshStation(*op);
-        sim = std::make_unique<MeterSimulator>(std::vector<std::string>{
-            "--meter", "3:230", "--meter", "4:230", "--meter", "5:236", "--meter", "6:236"});
-        sim->useAsComPort(1);
-        ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-        station().bus.link.portName = "COM1:";
+        startBus({"3:230", "4:230", "5:236", "6:236"});
+        ASSERT_TRUE(station().bus.link.portOpen);
         station().meters.directory[kBranchAddress] = kBranchMeter;
         station().meters.directory[kOtherBranchAddress] = kBranchMeter;
         station().meters.directory[kCircuitAddress] = kCircuitMeter6;
         station().meters.directory[kOtherCircuitAddress] = kCircuitMeter6;
-        sim->clearRequests();
-    }
-
-    void TearDown() override {
-        endStation();
-        sim.reset();
-        op.reset();
     }
 
     void select(int address) {
@@ -60,9 +48,6 @@ protected:
     }
 
     std::vector<std::string> writes() const { return writesAsText(sim->writes()); }
-
-    std::unique_ptr<RecordingOperator> op;
-    std::unique_ptr<MeterSimulator> sim;
 };
 
 }  // namespace quorna::test

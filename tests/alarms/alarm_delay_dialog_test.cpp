@@ -56,7 +56,7 @@ TEST_F(AlarmDelayTest, Refuses65536AndAccepts65535) {
     Dialog& dialog = openOn(kBranchAddress);
     texts[warnField(5)] = "65536";
     EXPECT_EQ(dialog.takeFields(texts), warnField(5));
-    EXPECT_EQ(op->texts(), (std::vector<std::string>{"Please enter an integer between 0 and 65535."}));
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter an integer between 0 and 65535."}));
     EXPECT_EQ(dialog.ok(), warnField(5));
     EXPECT_TRUE(sim->requests().empty());
     EXPECT_TRUE(station().alarms.marks.delayWindowOpen);

@@ -116,7 +116,7 @@ TEST_F(AlarmWindowsGuiTest, CommandsAreBoundWithoutMenuEntriesOfTheirOwn) {
 TEST_F(AlarmWindowsGuiTest, SetpointsWithoutAMeterShowsTheGuardAndNoWindow) {
     shell.dispatch(kCmdSetpoints);
     shell.dispatch(kCmdDelays);
-    EXPECT_EQ(op->texts(), (std::vector<std::string>(2, "You must select a valid meter before configuring alarms!")));
+    EXPECT_EQ(op.texts(), (std::vector<std::string>(2, "You must select a valid meter before configuring alarms!")));
     EXPECT_FALSE(isOpen<AlarmWindow>());
 }
 
@@ -176,13 +176,13 @@ TEST_F(AlarmWindowsGuiTest, RefusedWarnValueShowsTheMessageOnceAndTakesTheFocusB
     QLineEdit* warn9 = window->grid()->warnEdit(9);
     retype(warn9, "101", window->grid()->alarmEdit(10));
     QApplication::processEvents();
-    EXPECT_EQ(op->texts(), (std::vector<std::string>{"Please enter an integer between 0 and 100."}));
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter an integer between 0 and 100."}));
     EXPECT_EQ(QApplication::focusWidget(), warn9);
 
     // "OK" sends nothing and says it again; the window stays open.
     window->okButton()->click();
     settle();
-    EXPECT_EQ(op->messages.size(), 2U);
+    EXPECT_EQ(op.messages.size(), 2U);
     EXPECT_TRUE(sim->requests().empty());
     EXPECT_TRUE(isOpen<BreakerAlarmWindow>());
     EXPECT_EQ(QApplication::focusWidget(), warn9);
@@ -190,13 +190,13 @@ TEST_F(AlarmWindowsGuiTest, RefusedWarnValueShowsTheMessageOnceAndTakesTheFocusB
     // So does "SET".
     window->setButton(Setting::AlarmPercent)->click();
     settle();
-    EXPECT_EQ(op->messages.size(), 3U);
+    EXPECT_EQ(op.messages.size(), 3U);
     EXPECT_TRUE(sim->requests().empty());
 
     retype(warn9, "65", window->grid()->alarmEdit(10));
     window->okButton()->click();
     settle();
-    EXPECT_EQ(op->messages.size(), 3U);
+    EXPECT_EQ(op.messages.size(), 3U);
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:101=65"}));
     EXPECT_FALSE(isOpen<BreakerAlarmWindow>());
     EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
@@ -207,7 +207,7 @@ TEST_F(AlarmWindowsGuiTest, HoldoffOf65536IsRefusedIn65535Accepted) {
     ASSERT_NE(window, nullptr);
     QLineEdit* holdoff = window->globalEdit(Setting::AlarmHoldoff);
     retype(holdoff, "65536", window->globalEdit(Setting::WarningHoldoff));
-    EXPECT_EQ(op->texts(), (std::vector<std::string>{"Please enter an integer between 0 and 65535."}));
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter an integer between 0 and 65535."}));
     EXPECT_EQ(QApplication::focusWidget(), holdoff);
     retype(holdoff, "65535", window->globalEdit(Setting::WarningHoldoff));
     window->setButton(Setting::AlarmHoldoff)->click();
@@ -226,7 +226,7 @@ TEST_F(AlarmWindowsGuiTest, OkSendsOnlyTheChangedThresholdAndEnterPressesOk) {
     settle();
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:141=85"}));
     EXPECT_FALSE(isOpen<BreakerAlarmWindow>());
-    EXPECT_TRUE(op->messages.empty());
+    EXPECT_TRUE(op.messages.empty());
 }
 
 TEST_F(AlarmWindowsGuiTest, ANameWithAByteAbove127PassesThroughTheWindowUnchanged) {
@@ -241,7 +241,7 @@ TEST_F(AlarmWindowsGuiTest, ANameWithAByteAbove127PassesThroughTheWindowUnchange
     QTest::keyClicks(alarm7, "85");
     QTest::keyClick(alarm7, Qt::Key_Return);
     settle();
-    EXPECT_TRUE(op->messages.empty()) << op->texts().front();
+    EXPECT_TRUE(op.messages.empty()) << op.texts().front();
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:141=85"}));
     EXPECT_FALSE(isOpen<BreakerAlarmWindow>());
 }
@@ -298,7 +298,7 @@ TEST_F(AlarmWindowsGuiTest, EscapeClosesWithoutWritingAndCancelLeavesARefusedFie
     QTest::keyClicks(alarm1, "500");
     window->cancelButton()->setFocus(Qt::MouseFocusReason);  // leaving for "Cancel" asks nothing
     settle();
-    EXPECT_TRUE(op->messages.empty());
+    EXPECT_TRUE(op.messages.empty());
     QTest::keyClick(window, Qt::Key_Escape);
     settle();
     EXPECT_FALSE(isOpen<BreakerAlarmWindow>());
@@ -326,13 +326,13 @@ TEST_F(AlarmWindowsGuiTest, DelayWindowLayoutAndRefusal) {
 
     QLineEdit* warn42 = window->grid()->warnEdit(42);
     retype(warn42, "65536", window->grid()->warnEdit(41));
-    EXPECT_EQ(op->texts(), (std::vector<std::string>{"Please enter an integer between 0 and 65535."}));
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter an integer between 0 and 65535."}));
     EXPECT_EQ(QApplication::focusWidget(), warn42);
     retype(warn42, "65535", window->grid()->warnEdit(41));
     retype(window->grid()->alarmEdit(1), "30", window->grid()->warnEdit(1));
     window->okButton()->click();
     settle();
-    EXPECT_EQ(op->messages.size(), 1U);
+    EXPECT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:219=30", "3:218=65535"}));
     EXPECT_FALSE(isOpen<AlarmDelayWindow>());
     EXPECT_FALSE(station().alarms.marks.delayWindowOpen);
@@ -402,23 +402,23 @@ TEST_F(AlarmWindowsGuiTest, GlobalLimitsWindowLayoutAndWrites) {
 
     QLineEdit* phaseLoss = window->editOfField(Dialog::kPhaseLossField);
     retype(phaseLoss, "65536", window->editOfField(Dialog::kVoltageOverField));
-    EXPECT_EQ(op->texts(), (std::vector<std::string>{"Please enter an integer between 0 and 65535."}));
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter an integer between 0 and 65535."}));
     EXPECT_EQ(QApplication::focusWidget(), phaseLoss);
     retype(phaseLoss, "6000", window->editOfField(Dialog::kVoltageOverField));
     QLineEdit* voltageOver = window->editOfField(Dialog::kVoltageOverField);
     retype(voltageOver, "2 80", window->editOfField(Dialog::kVoltageUnderField));
-    EXPECT_EQ(op->messages.back().text, "Please enter a number.");
+    EXPECT_EQ(op.messages.back().text, "Please enter a number.");
     EXPECT_EQ(QApplication::focusWidget(), voltageOver);
     voltageOver->selectAll();
     QTest::keyClicks(voltageOver, "280");
     // Clicking a "Critical" box takes the fields as well.
     QTest::mouseClick(window->criticalBox(Dialog::kKvaUnderBox), Qt::LeftButton);
     settle();
-    EXPECT_EQ(op->messages.size(), 2U);
+    EXPECT_EQ(op.messages.size(), 2U);
     retype(window->editOfField(Dialog::kCurrentOverField), "200", window->editOfField(Dialog::kCurrentUnderField));
     window->okButton()->click();
     settle();
-    EXPECT_EQ(op->messages.size(), 2U);
+    EXPECT_EQ(op.messages.size(), 2U);
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=28000", "5:32=2000", "5:37=6000", "5:73=456"}));
     EXPECT_FALSE(isOpen<GlobalLimitsWindow>());
     EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
@@ -435,7 +435,7 @@ TEST_F(AlarmWindowsGuiTest, CriticalBoxClickWithARefusedFieldShowsItsMessage) {
     QTest::keyClicks(kvaOver, "70000");
     window->criticalBox(Dialog::kVoltageOverBox)->click();  // a keyboard-free click: no focus change
     settle();
-    EXPECT_EQ(op->texts(), (std::vector<std::string>{"Please enter a number between 0 and 65535."}));
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter a number between 0 and 65535."}));
     EXPECT_EQ(QApplication::focusWidget(), kvaOver);
 }
 

@@ -13,8 +13,8 @@ TEST_F(AlarmOpenerTest, NoValidMeterShowsTheGuardAndSendsNothing) {
         EXPECT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::None);
         EXPECT_FALSE(station().alarms.openAlarmDelays());
     }
-    ASSERT_EQ(op->messages.size(), 4U);
-    for (const auto& message : op->messages) {
+    ASSERT_EQ(op.messages.size(), 4U);
+    for (const auto& message : op.messages) {
         EXPECT_EQ(message.text, "You must select a valid meter before configuring alarms!");
         EXPECT_EQ(message.caption, "");
     }
@@ -31,7 +31,7 @@ TEST_F(AlarmOpenerTest, BranchMeterGetsTheBreakerWindowOnlyOnce) {
     sim->clearRequests();
     EXPECT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::None);
     EXPECT_TRUE(sim->requests().empty());
-    EXPECT_TRUE(op->messages.empty());
+    EXPECT_TRUE(op.messages.empty());
 
     station().alarms.breakerAlarms.cancel();
     EXPECT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::BreakerAlarms);
@@ -70,7 +70,7 @@ TEST_F(AlarmOpenerTest, ANewStationStartsWithTheGlobalFieldsAndMarksAtTheirDefau
     auto texts = station().alarms.breakerAlarms.showFields();
     texts[BreakerAlarmDialog::kWarningPercentField] = "50";
     EXPECT_FALSE(station().alarms.breakerAlarms.takeFields(texts));
-    useFreshStation(*op);
+    useFreshStation(op);
     EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
     EXPECT_EQ(station().alarms.breakerAlarms.warningPercent(), 70);
     EXPECT_EQ(station().alarms.breakerAlarms.alarmPercent(), 80);

@@ -50,8 +50,8 @@ TEST_F(BreakerAlarmTest, AlarmOfBreaker7ChangedTo85SendsExactlyRegister141) {
     EXPECT_TRUE(readRequests(sim->requests()).empty());  // "OK" reads nothing back
     EXPECT_EQ(sim->get(kBranchAddress, 141, 1), (std::vector<int>{85}));
     EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
-    EXPECT_EQ(op->waitCursorDepth, 0);
-    EXPECT_GE(op->waitCursorShows, 1);
+    EXPECT_EQ(op.waitCursorDepth, 0);
+    EXPECT_GE(op.waitCursorShows, 1);
 }
 
 TEST_F(BreakerAlarmTest, WarnOfBreaker42SendsRegister134AndAlarmsGoFirst) {
@@ -93,7 +93,7 @@ TEST_F(BreakerAlarmTest, SilentMeterShowsMinusOneEverywhereAndOkSendsNothing) {
     EXPECT_EQ(dialog.snapshot().alarm[0], -1);
     // Moving through the edits does not trip over the -1 the window itself put there.
     EXPECT_FALSE(dialog.takeFields(texts));
-    EXPECT_TRUE(op->messages.empty());
+    EXPECT_TRUE(op.messages.empty());
     EXPECT_FALSE(dialog.ok());
     EXPECT_TRUE(sim->writes().empty());
 }
@@ -138,28 +138,28 @@ TEST_F(BreakerAlarmTest, ValuesOutsideTheRangesAreRefusedAndNeverSent) {
     Dialog& dialog = openOn(kBranchAddress);
     texts[warnField(9)] = "101";
     EXPECT_EQ(dialog.takeFields(texts), warnField(9));
-    EXPECT_EQ(op->texts(), (std::vector<std::string>{"Please enter an integer between 0 and 100."}));
-    EXPECT_EQ(op->messages.back().caption, "");
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter an integer between 0 and 100."}));
+    EXPECT_EQ(op.messages.back().caption, "");
 
     // While the field holds the refused value, "OK" and "SET" send nothing and say so again.
     EXPECT_EQ(dialog.ok(), warnField(9));
     EXPECT_EQ(dialog.set(Dialog::GlobalSetting::AlarmPercent), warnField(9));
-    EXPECT_EQ(op->messages.size(), 3U);
+    EXPECT_EQ(op.messages.size(), 3U);
     EXPECT_TRUE(sim->requests().empty());
     EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
 
     texts[warnField(9)] = "x9";
     EXPECT_EQ(dialog.takeFields(texts), warnField(9));
-    EXPECT_EQ(op->messages.back().text, "Please enter an integer.");
+    EXPECT_EQ(op.messages.back().text, "Please enter an integer.");
 
     texts[warnField(9)] = "90";
     texts[Dialog::kAlarmHoldoffField] = "65536";
     EXPECT_EQ(dialog.takeFields(texts), Dialog::kAlarmHoldoffField);
-    EXPECT_EQ(op->messages.back().text, "Please enter an integer between 0 and 65535.");
+    EXPECT_EQ(op.messages.back().text, "Please enter an integer between 0 and 65535.");
     texts[Dialog::kAlarmHoldoffField] = "10";
     texts[Dialog::kAlarmPercentField] = "-1";
     EXPECT_EQ(dialog.takeFields(texts), Dialog::kAlarmPercentField);
-    EXPECT_EQ(op->messages.back().text, "Please enter an integer between 0 and 100.");
+    EXPECT_EQ(op.messages.back().text, "Please enter an integer between 0 and 100.");
     texts[Dialog::kAlarmPercentField] = "80";
 
     EXPECT_FALSE(dialog.takeFields(texts));
@@ -173,7 +173,7 @@ TEST_F(BreakerAlarmTest, TakeStopsAtTheFirstFailingFieldInOrder) {
     texts[alarmField(40)] = "200";
     texts[warnField(2)] = "300";
     EXPECT_EQ(dialog.takeFields(texts), alarmField(40));
-    EXPECT_EQ(op->messages.size(), 1U);
+    EXPECT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(dialog.alarmLimit(3), 75);   // taken before the failure
     EXPECT_EQ(dialog.alarmLimit(40), 80);  // the refused field keeps its value
 }

@@ -44,8 +44,8 @@ TEST_F(GlobalLimitsTest, ReadsTheLimitBlockAndTheFlagWord) {
     ASSERT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
     EXPECT_EQ(readRequests(sim->requests()),
               (std::vector<ReadRequest>{{kCircuitAddress, 30, 8}, {kCircuitAddress, 73, 1}}));
-    EXPECT_EQ(op->waitCursorDepth, 0);
-    EXPECT_GE(op->waitCursorShows, 1);
+    EXPECT_EQ(op.waitCursorDepth, 0);
+    EXPECT_GE(op.waitCursorShows, 1);
 }
 
 TEST_F(GlobalLimitsTest, VoltageOver27700Shows277AndEntering280Writes28000) {
@@ -165,20 +165,20 @@ TEST_F(GlobalLimitsTest, RefusedFieldsAndTheirMessages) {
     Dialog& dialog = openOn(kCircuitAddress);
     type(Dialog::kVoltageOverField, "lots");
     EXPECT_EQ(dialog.takeFields(controls), Dialog::kVoltageOverField);
-    EXPECT_EQ(op->messages.back().text, "Please enter a number.");
-    EXPECT_EQ(op->messages.back().caption, "");
+    EXPECT_EQ(op.messages.back().text, "Please enter a number.");
+    EXPECT_EQ(op.messages.back().caption, "");
     type(Dialog::kVoltageOverField, "70000");
     EXPECT_EQ(dialog.takeFields(controls), Dialog::kVoltageOverField);
-    EXPECT_EQ(op->messages.back().text, "Please enter a number between 0 and 65535.");
+    EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 65535.");
     type(Dialog::kVoltageOverField, "-3");
     EXPECT_EQ(dialog.takeFields(controls), Dialog::kVoltageOverField);
     type(Dialog::kVoltageOverField, "250");
     type(Dialog::kPhaseLossField, "65536");
     EXPECT_EQ(dialog.takeFields(controls), Dialog::kPhaseLossField);
-    EXPECT_EQ(op->messages.back().text, "Please enter an integer between 0 and 65535.");
+    EXPECT_EQ(op.messages.back().text, "Please enter an integer between 0 and 65535.");
     type(Dialog::kPhaseLossField, "9.5");
     EXPECT_EQ(dialog.takeFields(controls), Dialog::kPhaseLossField);
-    EXPECT_EQ(op->messages.back().text, "Please enter an integer.");
+    EXPECT_EQ(op.messages.back().text, "Please enter an integer.");
 
     // The take follows its order: the current edits come before the voltages.
     type(Dialog::kCurrentUnderField, "x");

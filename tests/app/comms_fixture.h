@@ -16,15 +16,14 @@
 #include "bus/serial_link.h"
 #include "logging/logging_sampler.h"
 #include "metersim_harness.h"
-#include "recording_operator.h"
+#include "station_fixture.h"
 #include "settings/configuration.h"
 
 namespace quorna::test {
 
-class CommsTest : public ::testing::Test {
+class CommsTest : public StationTest {
 protected:
     void SetUp() override {
-        useFreshStation(op);
         for (int n = 1; n <= 4; ++n) unsetenv(("QUORNA_COM" + std::to_string(n)).c_str());
         m_oldDir = std::filesystem::current_path();
         char pattern[] = "/tmp/quorna-comms-XXXXXX";
@@ -33,7 +32,7 @@ protected:
         std::filesystem::current_path(m_dir);
     }
     void TearDown() override {
-        endStation();
+        endStation();  // its port closes before the buses go
         m_buses.clear();
         for (int n = 1; n <= 4; ++n) unsetenv(("QUORNA_COM" + std::to_string(n)).c_str());
         std::filesystem::current_path(m_oldDir);
@@ -66,7 +65,6 @@ protected:
         return settingsFile().find("\n" + line + "\n") != std::string::npos;
     }
 
-    RecordingOperator op;
     std::string m_dir;
 
 private:

@@ -14,7 +14,7 @@
 
 #include "bus/modbus_master.h"
 #include "meters/meter_model.h"
-#include "recording_operator.h"
+#include "station_fixture.h"
 
 namespace quorna::test {
 namespace {
@@ -72,10 +72,9 @@ private:
     std::thread m_thread;
 };
 
-class LibmodbusInteropTest : public ::testing::Test {
+class LibmodbusInteropTest : public StationTest {
 protected:
     void SetUp() override {
-        useFreshStation(op);
         setenv("QUORNA_COM4", slave.path().c_str(), 1);
         ASSERT_TRUE(selectPort(station().bus, "COM4:"));
     }
@@ -83,7 +82,6 @@ protected:
         endStation();
         unsetenv("QUORNA_COM4");
     }
-    RecordingOperator op;
     LibmodbusSlave slave;
 };
 

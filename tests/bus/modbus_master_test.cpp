@@ -7,7 +7,7 @@
 #include "bus/modbus_master.h"
 #include "bus/trace_ring.h"
 #include "meters/meter_model.h"
-#include "recording_operator.h"
+#include "station_fixture.h"
 #include "scripted_port.h"
 
 namespace quorna::test {
@@ -31,17 +31,13 @@ Bytes readAnswer(int address, const std::vector<int>& values) {
     return withCrc(frame);
 }
 
-class ModbusMasterTest : public ::testing::Test {
+class ModbusMasterTest : public StationTest {
 protected:
     void SetUp() override {
-        useFreshStation(op);
         state = std::make_shared<ScriptedPortState>();
         station().bus.opener = [this](const std::string&) { return std::make_unique<ScriptedPort>(state); };
         ASSERT_TRUE(selectPort(station().bus, "COM1:"));
     }
-    void TearDown() override { endStation(); }
-
-    RecordingOperator op;
     std::shared_ptr<ScriptedPortState> state;
 };
 

@@ -17,7 +17,7 @@
 #include "meters/meter_model.h"
 #include "meters/meter_scan.h"
 #include "metersim_harness.h"
-#include "recording_operator.h"
+#include "station_fixture.h"
 #include "scripted_port.h"
 
 namespace quorna::test {
@@ -29,14 +29,12 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class SerialLinkTest : public ::testing::Test {
+class SerialLinkTest : public StationTest {
 protected:
-    void SetUp() override { useFreshStation(op); }
     void TearDown() override {
         endStation();
         for (int n = 1; n <= 4; ++n) unsetenv(("QUORNA_COM" + std::to_string(n)).c_str());
     }
-    RecordingOperator op;
 };
 
 TEST(PortNames, ComPortsMapToDevicesAndTheEnvironmentOverridesThem) {

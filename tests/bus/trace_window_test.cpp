@@ -13,29 +13,18 @@
 #include "meters/meter_list.h"
 #include "meters/meters.h"
 #include "metersim_harness.h"
-#include "recording_operator.h"
+#include "station_fixture.h"
 #include "settings/configuration.h"
 
 namespace quorna::test {
 namespace {
 
-class TraceWindowTest : public ::testing::Test {
+class TraceWindowTest : public StationTest {
 protected:
-    void SetUp() override {
-        useFreshStation(op);
-    }
-    void TearDown() override {
-        endStation();
-        sim.reset();
-        unsetenv("QUORNA_COM1");
-    }
     void openBus(std::vector<std::string> args) {
-        sim = std::make_unique<MeterSimulator>(std::move(args));
-        sim->useAsComPort(1);
-        ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+        startBus({}, true, std::move(args));
+        ASSERT_TRUE(station().bus.link.portOpen);
     }
-    RecordingOperator op;
-    std::unique_ptr<MeterSimulator> sim;
 };
 
 TEST_F(TraceWindowTest, OpenedBeforeAnyTrafficItShowsAnEmptyPaneZeroZeroAndOk) {

@@ -14,7 +14,7 @@
 #include "logging/file_log_writer.h"
 #include "logging/logging_sampler.h"
 #include "logging/readings_record.h"
-#include "recording_operator.h"
+#include "station_fixture.h"
 #include "settings/configuration.h"
 
 namespace quorna::test {
@@ -32,10 +32,9 @@ inline std::time_t localTime(int year, int month, int day, int hour, int minute,
     return std::mktime(&tm);
 }
 
-class FileLoggingTest : public ::testing::Test {
+class FileLoggingTest : public StationTest {
 protected:
     void SetUp() override {
-        useFreshStation(op);
         station().logging.timeSource = [this] { return clock; };
         char pattern[] = "/tmp/quorna-filelog-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -43,7 +42,6 @@ protected:
         logPath = dir + "/plant.csv";
     }
     void TearDown() override {
-        endStation();
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
     }
@@ -62,7 +60,6 @@ protected:
         return text.str();
     }
 
-    RecordingOperator op;
     std::time_t clock = localTime(2025, 1, 15, 10, 7, 30);
     std::string dir;
     std::string logPath;

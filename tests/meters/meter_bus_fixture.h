@@ -1,5 +1,5 @@
 #pragma once
-// A bus with simulated meters on COM1 and the recording operator, from program start.
+// Meter acquisition tests: the shared station fixture and the decoding of the meters' requests.
 
 #include <gtest/gtest.h>
 
@@ -7,39 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "bus/serial_link.h"
-#include "metersim_harness.h"
-#include "recording_operator.h"
+#include "station_fixture.h"
 
 namespace quorna::test {
 
-class MeterBusTest : public ::testing::Test {
-protected:
-    void SetUp() override { useFreshStation(op); }
-    void TearDown() override {
-        endStation();
-        m_sim.reset();
-    }
-
-    // Starts the simulator with the given meters ("3:230", ...) and opens COM1 on it.
-    MeterSimulator& startBus(const std::vector<std::string>& meters, bool open = true) {
-        std::vector<std::string> args;
-        for (const auto& m : meters) {
-            args.push_back("--meter");
-            args.push_back(m);
-        }
-        m_sim = std::make_unique<MeterSimulator>(args);
-        m_sim->useAsComPort(1);
-        if (open) {
-            EXPECT_TRUE(selectPort(station().bus, "COM1:"));
-            m_sim->clearRequests();
-        }
-        return *m_sim;
-    }
-
-    RecordingOperator op;
-    std::unique_ptr<MeterSimulator> m_sim;
-};
+// Meter acquisition's stories: a station, and meters on the bus once the test starts them.
+using MeterBusTest = StationTest;
 
 // Function code and register count of a read request (function 3) as received by the meters.
 inline int functionOf(const SimRequest& r) { return r.bytes.size() > 1 ? r.bytes[1] : -1; }

@@ -9,7 +9,7 @@
 #include "meters/meter_model.h"
 #include "meters/register_map.h"
 #include "metersim_harness.h"
-#include "recording_operator.h"
+#include "station_fixture.h"
 
 namespace quorna::test {
 namespace {
@@ -52,33 +52,29 @@ TEST(RegisterTexts, NamesEndAtAZeroByteAndArePaddedWithSpaces) {
     EXPECT_FLOAT_EQ(floatFromRegisters(0x41BC, 0x0000), 23.5F);
 }
 
-class RegisterMapTest : public ::testing::Test {
+class RegisterMapTest : public StationTest {
 protected:
     void SetUp() override {
-        useFreshStation(op);
-        sim.useAsComPort(1);
-        ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+        startBus({"3:230", "7:236", "2:600"});
+        ASSERT_TRUE(station().bus.link.portOpen);
         station().meters.directory[3] = kBranchMeter;
         station().meters.directory[7] = kCircuitMeter6;
         station().meters.directory[2] = 0x58;
     }
-    void TearDown() override { endStation(); }
-    RecordingOperator op;
-    MeterSimulator sim{{"--meter", "3:230", "--meter", "7:236", "--meter", "2:600"}};
 };
 
 TEST_F(RegisterMapTest, SerialNumbersAndFirmwareComeFromEachModelsRegisters) {
-    sim.set(3, 261, {1, 34464});
-    sim.set(7, 44, {0, 42});
-    sim.set(3, 49, {2, 7});
-    sim.set(7, 42, {3, 1});
+    sim->set(3, 261, {1, 34464});
+    sim->set(7, 44, {0, 42});
+    sim->set(3, 49, {2, 7});
+    sim->set(7, 42, {3, 1});
     char text[32];
     std::snprintf(text, sizeof text, "Serial Number - %08u", readSerialNumber(station().meters, 3));
     EXPECT_STREQ(text, "Serial Number - 00100000");
     EXPECT_EQ(readSerialNumber(station().meters, 7), 42U);
-    sim.clearRequests();
+    sim->clearRequests();
     EXPECT_EQ(readSerialNumber(station().meters, 2), 0U);
-    EXPECT_TRUE(sim.requests().empty()) << "other models have no serial number to read";
+    EXPECT_TRUE(sim->requests().empty()) << "other models have no serial number to read";
     int major = -1, minor = -1;
     readFirmwareVersion(station().meters, 3, major, minor);
     EXPECT_EQ(major, 2);
@@ -89,29 +85,29 @@ TEST_F(RegisterMapTest, SerialNumbersAndFirmwareComeFromEachModelsRegisters) {
 }
 
 TEST_F(RegisterMapTest, NamesOfBothModels) {
-    sim.set(3, 273, {0x504E, 0x4C31});
-    sim.set(7, 38, {0x4142, 0x4300, 0x4D41, 0x494E});
+    sim->set(3, 273, {0x504E, 0x4C31});
+    sim->set(7, 38, {0x4142, 0x4300, 0x4D41, 0x494E});
     EXPECT_EQ(readMeterNames(station().meters, 3).first, "PNL1");
     EXPECT_EQ(readMeterNames(station().meters, 3).second, "");
     const MeterNames circuit = readMeterNames(station().meters, 7);
     EXPECT_EQ(circuit.first, "ABC");
     EXPECT_EQ(circuit.second, "MAIN");
-    sim.clearRequests();
+    sim->clearRequests();
     EXPECT_EQ(readMeterNames(station().meters, 2).first, "");
-    EXPECT_TRUE(sim.requests().empty());
+    EXPECT_TRUE(sim->requests().empty());
 }
 
 TEST_F(RegisterMapTest, BlockReadsAskTheirRegistersAndMarkFailures) {
-    sim.set(3, 135, {85});
+    sim->set(3, 135, {85});
     BreakerBlock block{};
     ASSERT_EQ(readAlarmLimits(station().meters, 3, block), ModbusError::Ok);
     EXPECT_EQ(block[0], 85);
-    sim.set(7, 30, {27700, 20000, 1500, 100, 900, 10, 0, 5});
+    sim->set(7, 30, {27700, 20000, 1500, 100, 900, 10, 0, 5});
     BreakerBlock limits{};
     ASSERT_EQ(readAlarmLimits(station().meters, 7, limits), ModbusError::Ok);
     EXPECT_EQ(limits[0], 27700);
     EXPECT_EQ(limits[7], 5);
-    const auto requests = sim.requests();
+    const auto requests = sim->requests();
     ASSERT_EQ(requests.size(), 2U);
     EXPECT_EQ(requests[0].bytes[3], 135);
     EXPECT_EQ(requests[0].bytes[5], 42);
@@ -119,7 +115,7 @@ TEST_F(RegisterMapTest, BlockReadsAskTheirRegistersAndMarkFailures) {
     EXPECT_EQ(requests[1].bytes[5], 8);
 
     // Each setup block from its own start register.
-    sim.clearRequests();
+    sim->clearRequests();
     BreakerBlock any{};
     ASSERT_EQ(readPanelSetupBlock(station().meters, 3, any), ModbusError::Ok);
     ASSERT_EQ(readWarningLimits(station().meters, 3, any), ModbusError::Ok);
@@ -128,10 +124,10 @@ TEST_F(RegisterMapTest, BlockReadsAskTheirRegistersAndMarkFailures) {
     std::int32_t globalFlags = -1;
     ASSERT_EQ(readGlobalFlags(station().meters, 7, globalFlags), ModbusError::Ok);
     std::vector<std::pair<int, int>> asked;
-    for (const auto& r : sim.requests()) asked.emplace_back(r.bytes[2] << 8 | r.bytes[3], r.bytes[4] << 8 | r.bytes[5]);
+    for (const auto& r : sim->requests()) asked.emplace_back(r.bytes[2] << 8 | r.bytes[3], r.bytes[4] << 8 | r.bytes[5]);
     EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{51, 42}, {93, 42}, {177, 42}, {219, 42}, {73, 1}}));
 
-    sim.fault(3, "silent");
+    sim->fault(3, "silent");
     BreakerBlock failed{};
     EXPECT_EQ(readWarningDelays(station().meters, 3, failed), ModbusError::Timeout);
     for (auto v : failed) EXPECT_EQ(v, -1);

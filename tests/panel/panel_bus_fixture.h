@@ -11,16 +11,12 @@
 #include "meters/meters.h"
 #include "metersim_harness.h"
 #include "forms/panel/panel_opener.h"
-#include "recording_operator.h"
+#include "station_fixture.h"
 
 namespace quorna::test {
 
-class PanelBusTest : public ::testing::Test {
+class PanelBusTest : public StationTest {
 protected:
-    // The station exists from construction, so that the tests' members may refer to its windows.
-    PanelBusTest() { useFreshStation(op); }
-    void TearDown() override { endStation(); }
-
     // Opens COM1 on the simulator, as the comms dialog's port button would.
     static void connect(const MeterSimulator& sim) {
         sim.useAsComPort(1);
@@ -33,8 +29,6 @@ protected:
         station().meters.selected.model = model;
     }
     static std::vector<ReadRequest> reads(const MeterSimulator& sim) { return readRequests(sim.requests()); }
-
-    RecordingOperator op;
 };
 
 inline bool operator==(const SimWrite& a, const SimWrite& b) {

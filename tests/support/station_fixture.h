@@ -1,0 +1,34 @@
+#pragma once
+// The setting most tests tell their story in: a station from program start on an operator that
+// records every message, and, once the test starts it, the meter simulator on a pseudo-terminal
+// reached as "COM1:".
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "metersim_harness.h"
+#include "recording_operator.h"
+#include "station/station.h"
+
+namespace quorna::test {
+
+class StationTest : public ::testing::Test {
+protected:
+    // The station exists from construction, so that members of a test may refer to its parts.
+    StationTest() { useFreshStation(op); }
+    // The station goes first (its port closes), then the simulator.
+    ~StationTest() override;
+
+    // Starts the simulator with the given meters ("3:230", ...) and further options, reached as
+    // COM1:, and opens COM1: on it unless open is false. The requests of the opening are forgotten.
+    MeterSimulator& startBus(const std::vector<std::string>& meters, bool open = true,
+                             std::vector<std::string> options = {});
+
+    RecordingOperator op;
+    std::unique_ptr<MeterSimulator> sim;
+};
+
+}  // namespace quorna::test
