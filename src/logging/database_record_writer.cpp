@@ -1,5 +1,6 @@
 #include "logging/database_record_writer.h"
 
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -89,7 +90,7 @@ void insertWaitingRecords(Logging& logging, OdbcSession& session) {
 bool variableIncluded(int model, int variable) {
     switch (model) {
     case kBranchMeter: return variable >= 0 && variable < kVariableCount;
-    case kFullDataMeter: return variable >= 0 && variable <= kFirstAmpsVariable + 25;  // to Amps26
+    case kFullDataMeter: return variable >= 0 && variable <= kFirstAmpsVariable + 2;  // to Amps3
     case kEnergyOnlyMeter: return variable >= 0 && variable <= kFirstAmpsVariable + 1;  // to Amps2
     case kTemperatureMeter:
         return variable == kMeterVariable || variable == kLocationVariable || variable == kTemperatureVariable;
@@ -120,7 +121,8 @@ std::string formatValue(int variable, const ReadingsRecord& record, std::int16_t
     }
     if (variable >= kFirstAmpsVariable && variable < kVariableCount) {
         const std::optional<float> value = currentValue(variable, record);
-        if (!value) return "NULL";
+        // A value that is not a number (a meter's NaN or infinity) has no literal a column takes.
+        if (!value || !std::isfinite(*value)) return "NULL";
         if (isTextType(sqlType)) {
             std::snprintf(text, sizeof text, "'%.3f'", static_cast<double>(*value));
             return text;

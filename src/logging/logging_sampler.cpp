@@ -70,11 +70,17 @@ void readMeter(Bus& bus, ReadingsRecord& record, int model) {
         }
         return;
     }
-    // Temperature, Energy-Only and Full-Data meters: their single-precision values, in register order.
-    for (int i = 0; i + 1 < reads.count; i += 2) {
-        record.values.push_back(floatFromRegisters(registers[static_cast<std::size_t>(i)],
-                                                   registers[static_cast<std::size_t>(i + 1)]));
+    // Temperature, Energy-Only and Full-Data meters: their single-precision values, in register
+    // order. Of a Full-Data meter's block only three pairs hold values; the rest means nothing here.
+    const auto single = [&registers](int offset) {
+        return floatFromRegisters(registers[static_cast<std::size_t>(offset)],
+                                  registers[static_cast<std::size_t>(offset + 1)]);
+    };
+    if (model == kFullDataMeter) {
+        for (const int reg : kFullDataValueRegisters) record.values.push_back(single(reg - kFullDataStart));
+        return;
     }
+    for (int i = 0; i + 1 < reads.count; i += 2) record.values.push_back(single(i));
 }
 
 // One record per listed meter, queued for each sink that logs. Allocation failure ends the list.

@@ -16,7 +16,8 @@ struct ReadingsRecord {
     std::time_t time = 0;   // the sample time of the logging moment
     std::array<float, 42> current{};  // breaker currents in amperes (model 230)
     // The single-precision values of a Temperature, Energy-Only or Full-Data meter, in register
-    // order: 1 for 600, 2 for 8035, 26 for 8036 (register pairs from 256 or 258).
+    // order: 1 for 600 (256-257), 2 for 8035 (258-259, 260-261), 3 for 8036 (258-259, 306-307,
+    // 308-309).
     std::vector<float> values;
 };
 

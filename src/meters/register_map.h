@@ -25,6 +25,8 @@ inline constexpr int kCircuitAlarmBits = 36;       // bit 0 current over, bit 4 
 inline constexpr int kTemperatureStart = 256, kTemperatureCount = 2;
 inline constexpr int kEnergyOnlyStart = 258, kEnergyOnlyCount = 4;
 inline constexpr int kFullDataStart = 258, kFullDataCount = 52;
+// The singles of a Full-Data meter's block, high word first; the other registers are not values.
+inline constexpr std::array<int, 3> kFullDataValueRegisters{258, 306, 308};
 
 // Names, firmware and serial number.
 inline constexpr int kBranchNameRegister = 273;   // 273 to 274

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <memory>
 
 #include "forms/database_link.h"
@@ -88,6 +89,17 @@ TEST(FormatValue, MetersOtherThanBranchGiveTheValuesTheyRead) {
     EXPECT_EQ(formatValue(kFirstAmpsVariable + 2, *fullData, SQL_FLOAT, ""), "NULL");
 }
 
+TEST(FormatValue, AValueThatIsNotANumberIsWrittenAsNull) {
+    auto energy = record(8035, 7, march7(14, 15));
+    for (const float odd : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity()}) {
+        energy->values = {odd, 1.5F};
+        EXPECT_EQ(formatValue(kFirstAmpsVariable, *energy, SQL_FLOAT, ""), "NULL");
+        EXPECT_EQ(formatValue(kFirstAmpsVariable, *energy, SQL_VARCHAR, ""), "NULL");
+        EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *energy, SQL_FLOAT, ""), "1.500");
+    }
+}
+
 TEST(InsertStatement, OnlyTheVariablesOfTheRecordsModelInLinkOrder) {
     DatabaseSettings settings;
     settings.table = "Readings";
@@ -111,8 +123,8 @@ TEST(InsertStatement, OnlyTheVariablesOfTheRecordsModelInLinkOrder) {
     EXPECT_EQ(insertStatement(*energy, settings, "Here"),
               "INSERT INTO Readings (Meter, Date_Time, Amps1)\n  VALUES (7, '03/07/2002 14:15:00', 3.500);");
     EXPECT_FALSE(insertStatement(*record(0, 3, march7(14, 15)), settings, "Here"));
-    EXPECT_FALSE(variableIncluded(8036, kFirstAmpsVariable + 26));
-    EXPECT_TRUE(variableIncluded(8036, kFirstAmpsVariable + 25));
+    EXPECT_FALSE(variableIncluded(8036, kFirstAmpsVariable + 3)) << "a Full-Data meter has three values";
+    EXPECT_TRUE(variableIncluded(8036, kFirstAmpsVariable + 2));
 }
 
 class DatabaseWriter : public test::RealDatabaseTest {

@@ -99,6 +99,11 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
     sim->command("setf 2 256 21.5");
     sim->command("setf 3 258 1234.5");
     sim->command("setf 3 260 -2.25");
+    // A Full-Data meter's values lie in three pairs; the registers between them are no values.
+    sim->command("setf 4 258 7.5");
+    sim->command("setf 4 260 99.0");
+    sim->command("setf 4 306 230.25");
+    sim->command("setf 4 308 0.875");
     station().meters.list.insert(0, entry(1, "PNL1", kBranchText));
     station().meters.list.insert(1, entry(2, "", "Tamsa Temperature Sensor"));
     station().meters.list.insert(2, entry(3, "", "Tamsa Energy-Only Meter"));
@@ -124,7 +129,7 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
     EXPECT_EQ(records[2]->model, 8035);
     EXPECT_EQ(records[2]->values, (std::vector<float>{1234.5F, -2.25F}));
     EXPECT_EQ(records[3]->model, 8036);
-    EXPECT_EQ(records[3]->values.size(), 26U);
+    EXPECT_EQ(records[3]->values, (std::vector<float>{7.5F, 230.25F, 0.875F}));
     EXPECT_EQ(records[4]->model, 0);
     EXPECT_EQ(records[4]->address, 7);
 
