@@ -91,17 +91,18 @@ bool selectPort(Bus& bus, const std::string& name) {
 
 void purgeInput(Bus& bus) {
     SerialLink& link = bus.link;
-    if (!link.handle) return;
+    if (!link.portOpen) return;
     // An adapter that was unplugged is opened again, by the same name and with the same settings,
     // so that polling and logging resume by themselves once it is back. Until then every
-    // transaction fails at once as if the meter were silent.
-    if (link.handle->lost()) {
-        if (auto port = openDevice(bus, link.portName)) {
-            applyPortSettings(*port, link.speed, link.parity);
-            link.handle = std::move(port);
-        } else {
-            return;
-        }
+    // transaction fails at once as if the meter were silent. The old handle goes first: a device
+    // that stays in place (a hung-up terminal) opens again only once nothing holds it, since the
+    // port is taken exclusively.
+    if (!link.handle || link.handle->lost()) {
+        link.handle.reset();
+        auto port = openDevice(bus, link.portName);
+        if (!port) return;
+        applyPortSettings(*port, link.speed, link.parity);
+        link.handle = std::move(port);
     }
     SerialPort& port = *link.handle;
     port.setTimeouts(kPurgeTimeouts);

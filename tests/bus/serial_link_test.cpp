@@ -6,6 +6,8 @@
 #include <chrono>
 #include <filesystem>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -248,4 +250,30 @@ TEST_F(SerialLinkTest, AnUnpluggedAdapterFailsFastAndIsReopenedWhenItIsBack) {
 }
 
 }  // namespace
+TEST_F(SerialLinkTest, AHungUpTerminalIsLetGoAndOpenedAgainInPlace) {
+    startBus({"1:230"});
+    sim->set(1, 0, {4321});
+    std::int32_t value = 0;
+    ASSERT_EQ(readRegisters(station().bus, 1, 0, 1, &value), ModbusError::Ok);
+
+    // The terminal is hung up as the kernel does when its line drops: every handle open on it is
+    // dead from now on, while the device itself stays where it was.
+    const int other = ::open(sim->device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    const bool hungUp = ::ioctl(other, TIOCVHANGUP) == 0;
+    ::close(other);
+    if (!hungUp) GTEST_SKIP() << "hanging up a terminal needs CAP_SYS_ADMIN";
+
+    // The dead handle shows as a silent meter once; then the same name is opened again.
+    ModbusError code = ModbusError::Timeout;
+    for (int attempt = 0; attempt < 3 && code != ModbusError::Ok; ++attempt) {
+        value = 0;
+        code = readRegisters(station().bus, 1, 0, 1, &value);
+    }
+    EXPECT_EQ(code, ModbusError::Ok);
+    EXPECT_EQ(value, 4321);
+    EXPECT_TRUE(station().bus.link.portOpen);
+    EXPECT_TRUE(op.messages.empty());
+}
+
 }  // namespace quorna::test
