@@ -33,10 +33,13 @@ void take(SqlTypeName& chosen, const SqlTypeName& row, bool replace) {
     if (replace || chosen.sqlType == 0) chosen = row;
 }
 
+// The meter's address is a whole number; the currents and the other meters' values carry
+// decimals, which a whole-number column would round away.
 const std::string& columnType(int variable, const TableTypeNames& types) {
     if (variable == kLocationVariable) return types.text.name;
     if (variable == kDateTimeVariable) return types.dateTime.name;
-    return types.wholeNumber.name;
+    if (variable == kMeterVariable) return types.wholeNumber.name;
+    return types.number.name;
 }
 
 

@@ -52,6 +52,25 @@ std::string bracketed(const std::string& name, int kludgeFlags) {
     return kludgeFlags == kKludgeBrackets ? "[" + name + "]" : name;
 }
 
+// A plain word (letters, digits and the underscore) is written as it stands.
+bool isPlainWord(const std::string& name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+    });
+}
+
+// A column name as statements write it: in brackets where the kludge flags say so; any other name
+// that is not a plain word between the data source's identifier quotes, a quote inside doubled.
+std::string columnInStatement(const std::string& name, int kludgeFlags, const std::string& quote) {
+    if (kludgeFlags == kKludgeBrackets || isPlainWord(name) || quote.empty()) return bracketed(name, kludgeFlags);
+    std::string quoted = quote;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        quoted += name[i];
+        if (name.compare(i, quote.size(), quote) == 0) quoted += quote;
+    }
+    return quoted + quote;
+}
+
 }  // namespace
 
 bool DatabaseLinkDialog::isLinkedRow(const std::string& row) {
@@ -142,6 +161,14 @@ void DatabaseLinkDialog::selectDataSource(int index) {
         std::string_view(reinterpret_cast<const char*>(dbmsName)).find(kBracketDbmsMarker) != std::string_view::npos
             ? kKludgeBrackets
             : 0;
+    // How the data source quotes a name that is not one plain word; a blank: it cannot.
+    SQLCHAR quote[8] = {};
+    SQLSMALLINT quoteLength = 0;
+    if (!odbcSucceeded(lib.SQLGetInfo(session.connection(), SQL_IDENTIFIER_QUOTE_CHAR, quote, sizeof quote, &quoteLength)))
+        quote[0] = '\0';
+    quote[sizeof quote - 1] = '\0';
+    m_identifierQuote = reinterpret_cast<const char*>(quote);
+    if (m_identifierQuote == " ") m_identifierQuote.clear();
 
     if (!odbcSucceeded(lib.SQLTables(session.statement(), nullptr, 0, nullptr, 0, sqlText("%"), SQL_NTS,
                                      sqlText("'TABLE'"), SQL_NTS))) {
@@ -291,7 +318,8 @@ bool DatabaseLinkDialog::accept() {
         const auto found = std::find(VariableTable.begin(), VariableTable.end(), variable);
         if (found == VariableTable.end()) continue;
         settings.links.push_back(ColumnLink{static_cast<int>(found - VariableTable.begin()), m_rowTypes[r],
-                                            bracketed(row.substr(at + kLinkedSeparator.size()), m_kludgeFlags)});
+                                            columnInStatement(row.substr(at + kLinkedSeparator.size()),
+                                                              m_kludgeFlags, m_identifierQuote)});
     }
     m_logging.settings.databaseLogging = DatabaseLoggingState::Active;
     return true;

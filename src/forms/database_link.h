@@ -101,6 +101,7 @@ private:
     int m_selectedRow = -1;
     int m_linkedCount = 0;
     int m_kludgeFlags = 0;
+    std::string m_identifierQuote;  // the selected data source's, for column names that are not plain words
     bool m_okEnabled = false;
     bool m_addTableEnabled = false;
     bool m_addColumnEnabled = false;

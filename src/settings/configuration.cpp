@@ -53,12 +53,29 @@ std::string_view nextWord(std::string_view& text) {
     return word;
 }
 
-// "link VARIABLE TYPE COLUMN": two integers and a word; text after the word is ignored.
+// A column name as links store it: a word, or a quoted name that may hold blanks ("Amps 1", `x y`,
+// [a b]) up to its last closing quote.
+std::string_view columnWord(std::string_view& text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])) != 0) ++i;
+    if (i < text.size() && (text[i] == '"' || text[i] == '`' || text[i] == '[')) {
+        const char close = text[i] == '[' ? ']' : text[i];
+        const std::size_t end = text.find_last_of(close);
+        if (end != std::string_view::npos && end > i) {
+            const std::string_view quoted = text.substr(i, end + 1 - i);
+            text.remove_prefix(end + 1);
+            return quoted;
+        }
+    }
+    return nextWord(text);
+}
+
+// "link VARIABLE TYPE COLUMN": two integers and a column name; text after it is ignored.
 std::optional<ColumnLink> parseLink(std::string_view value) {
     std::string_view rest = value;
     const std::string_view first = nextWord(rest);
     const std::string_view second = nextWord(rest);
-    const std::string_view column = nextWord(rest);
+    const std::string_view column = columnWord(rest);
     const auto variable = leadingInteger(first);
     const auto type = leadingInteger(second);
     if (!variable || !type || column.empty()) return std::nullopt;

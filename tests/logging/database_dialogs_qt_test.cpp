@@ -134,6 +134,25 @@ protected:
     test::StubAppShell shell;
 };
 
+TEST_P(DatabaseWindows, OpeningPicksNoDataSourceEvenWhenTheListTakesTheFocus) {
+    shell.dispatch(32778);
+    DatabaseLinkWindow* window = linkWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_GE(rowOf(window->dataSourceList(), QString::fromStdString(source.dsn)), 0);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    window->dataSourceList()->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    ASSERT_TRUE(window->dataSourceList()->hasFocus());
+
+    // Nothing is picked, so nothing is connected to: a source that wants a password is not
+    // tried before the operator could type it.
+    EXPECT_TRUE(window->dataSourceList()->selectedItems().isEmpty());
+    EXPECT_EQ(station().databaseLink.selectedDataSource(), -1);
+    EXPECT_EQ(window->tableList()->count(), 0);
+    EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
+}
+
 TEST_P(DatabaseWindows, OperatorLinksATableAndStartsLogging) {
     shell.dispatch(32778);
     DatabaseLinkWindow* window = linkWindow();

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 
 #include "forms/database_link.h"
+#include "logging/database_record_writer.h"
 #include "logging/odbc_library.h"
 #include "logging/readings_record.h"
 #include "logging/variable_table.h"
@@ -70,6 +72,13 @@ TEST(DatabaseSetup, NewDatabaseStopsLoggingAndDropsWaitingRecords) {
     EXPECT_TRUE(station().logging.databaseQueue.empty());
 }
 
+// The order the lists promise: by name, letter case not counted.
+bool caseless(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
 class DatabaseLink : public test::RealDatabaseTest {
 protected:
     void SetUp() override {
@@ -104,7 +113,7 @@ TEST_P(DatabaseLink, OpeningListsSortedDataSourcesAndTheVariables) {
     ASSERT_TRUE(dialog.open());
     EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::SettingUp);
     const auto& names = dialog.dataSources();
-    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end(), caseless));
     EXPECT_NE(std::find(names.begin(), names.end(), source.dsn), names.end());
     EXPECT_EQ(dialog.variables().size(), 45U);
     EXPECT_EQ(dialog.variables()[0], "Meter");
@@ -116,9 +125,16 @@ TEST_P(DatabaseLink, OpeningListsSortedDataSourcesAndTheVariables) {
 }
 
 TEST_P(DatabaseLink, ChoosingADataSourceListsItsTablesSorted) {
+    // Names that a sort by character code would put the other way round.
+    freshTable("\"Zeta_case\"", "x INTEGER");
+    freshTable("\"alpha_case\"", "x INTEGER");
     openOnSource();
     const auto& tables = dialog.tables();
-    EXPECT_TRUE(std::is_sorted(tables.begin(), tables.end()));
+    EXPECT_TRUE(std::is_sorted(tables.begin(), tables.end(), caseless));
+    const auto at = [&tables](const std::string& name) { return std::find(tables.begin(), tables.end(), name); };
+    ASSERT_NE(at("Zeta_case"), tables.end());
+    ASSERT_NE(at("alpha_case"), tables.end());
+    EXPECT_LT(at("alpha_case"), at("Zeta_case")) << "the lists sort without regard to letter case";
     EXPECT_NE(std::find(tables.begin(), tables.end(), "linkage"), tables.end());
     EXPECT_NE(std::find(tables.begin(), tables.end(), "dated_meters"), tables.end());
     EXPECT_TRUE(dialog.addTableEnabled());
@@ -205,12 +221,41 @@ TEST_P(DatabaseLink, OkStoresTheLinksInColumnOrderAndStartsLogging) {
     ASSERT_EQ(stored.links.size(), 4U);
     EXPECT_EQ(stored.links[0].variable, kDateTimeVariable);
     EXPECT_EQ(stored.links[0].sqlType, SQL_TIMESTAMP);
-    EXPECT_EQ(stored.links[0].columnName, "date time");
+    EXPECT_EQ(stored.links[0].columnName, "\"date time\"") << "a name with a blank is quoted";
     EXPECT_EQ(stored.links[1].variable, kFirstAmpsVariable);
     EXPECT_EQ(stored.links[2].variable, kMeterVariable);
     EXPECT_EQ(stored.links[2].sqlType, SQL_VARCHAR);
     EXPECT_EQ(stored.links[3].variable, kFirstAmpsVariable + 4);
-    EXPECT_EQ(stored.links[3].columnName, "Amps 1");
+    EXPECT_EQ(stored.links[3].columnName, "\"Amps 1\"");
+    EXPECT_EQ(stored.links[1].columnName, "AMPS1") << "plain names stay as they are";
+
+}
+
+TEST_P(DatabaseLink, ARecordReachesColumnsWhoseNamesHoldABlank) {
+    freshTable("spaced", "\"date time\" TIMESTAMP, meter INTEGER, \"Amps 1\" FLOAT");
+    openOnSource();
+    selectTable("spaced");
+    ASSERT_EQ(dialog.rows().size(), 3U);
+    dialog.selectRow(2);
+    dialog.selectVariable(kFirstAmpsVariable);
+    dialog.link();
+    ASSERT_EQ(dialog.linkedCount(), 3);
+    ASSERT_TRUE(dialog.accept());
+
+    auto record = std::make_shared<ReadingsRecord>();
+    record->model = kBranchMeter;
+    record->address = 4;
+    record->time = 1015510500;
+    record->current[0] = 9.5F;
+    station().logging.databaseQueue.push(record);
+    DatabaseRecordWriter(station().logging);
+    EXPECT_TRUE(op.messages.empty()) << op.messages.front().text;
+    EXPECT_TRUE(station().logging.databaseQueue.empty());
+    const auto rows = test::querySql(source, "SELECT meter, \"Amps 1\", \"date time\" FROM spaced", 3);
+    ASSERT_EQ(rows.size(), 1U);
+    EXPECT_EQ(rows[0][0], "4");
+    EXPECT_DOUBLE_EQ(std::stod(rows[0][1]), 9.5);
+    EXPECT_FALSE(rows[0][2].empty());
 }
 
 TEST_P(DatabaseLink, OkWithoutATableSaysSoAndStaysOpen) {

@@ -7,6 +7,7 @@
 
 #include "forms/add_table.h"
 #include "forms/database_link.h"
+#include "logging/database_record_writer.h"
 #include "logging/odbc_library.h"
 #include "logging/variable_table.h"
 #include "odbc_test_env.h"
@@ -80,10 +81,10 @@ TEST(CreateTableStatement, MinimalSetReadsAsTheDriverNamesIt) {
     const TableTypeNames types =
         chooseTypeNames({{"FLOAT", SQL_FLOAT}, {"INTEGER", SQL_INTEGER}, {"VARCHAR", SQL_VARCHAR}, {"TIMESTAMP", SQL_TIMESTAMP}});
     EXPECT_EQ(createTableStatement("Readings", TableColumns::MinimalSet, types),
-              "CREATE TABLE Readings (\nMeter INTEGER,\nLocation VARCHAR(32),\nDate_Time TIMESTAMP,\nAmps1 INTEGER,\n"
-              "Amps2 INTEGER,\nAmps3 INTEGER,\nAmps5 INTEGER,\nAmps6 INTEGER,\nAmps8 INTEGER);");
+              "CREATE TABLE Readings (\nMeter INTEGER,\nLocation VARCHAR(32),\nDate_Time TIMESTAMP,\nAmps1 FLOAT,\n"
+              "Amps2 FLOAT,\nAmps3 FLOAT,\nAmps5 FLOAT,\nAmps6 FLOAT,\nAmps8 FLOAT);");
     std::string all = "CREATE TABLE Readings (\nMeter INTEGER,\nLocation VARCHAR(32),\nDate_Time TIMESTAMP";
-    for (int n = 1; n <= 42; ++n) all += ",\nAmps" + std::to_string(n) + " INTEGER";
+    for (int n = 1; n <= 42; ++n) all += ",\nAmps" + std::to_string(n) + " FLOAT";
     all += ");";
     EXPECT_EQ(createTableStatement("Readings", TableColumns::AllVariables, types), all);
 }
@@ -143,6 +144,27 @@ TEST_P(AddTable, MinimalTableHasNineColumnsInOrder) {
         for (std::string& c : expected) std::transform(c.begin(), c.end(), c.begin(), ::tolower);
     EXPECT_EQ(columns, expected);
     EXPECT_EQ(dialog.linkedCount(), 9);
+}
+
+TEST_P(AddTable, CurrentsKeepTheirDecimalsInATableItMade) {
+    dialog.addTable("panel_min", TableColumns::MinimalSet);
+    ASSERT_TRUE(op.messages.empty()) << op.messages[0].text;
+    dialog.selectTable(tableIndex("panel_min"));
+    ASSERT_TRUE(dialog.accept());
+
+    auto record = std::make_shared<ReadingsRecord>();
+    record->model = kBranchMeter;
+    record->address = 12;
+    record->time = 1015510500;
+    record->current[0] = 12.345F;
+    station().logging.databaseQueue.push(record);
+    DatabaseRecordWriter(station().logging);
+    ASSERT_TRUE(op.messages.empty()) << op.messages[0].text;
+
+    const auto rows = test::querySql(source, "SELECT Meter, Amps1 FROM panel_min", 2);
+    ASSERT_EQ(rows.size(), 1U);
+    EXPECT_EQ(rows[0][0], "12");
+    EXPECT_NEAR(std::stod(rows[0][1]), 12.345, 1e-4) << "a whole-number column would hold 12";
 }
 
 TEST_P(AddTable, ExistingTableNameShowsTheDriversText) {

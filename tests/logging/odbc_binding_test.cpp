@@ -280,8 +280,8 @@ TEST_F(OdbcBinding, AddTableSendsTheStatementBuiltFromTheDriversTypeNames) {
     ASSERT_EQ(control<int (*)()>("fakeOdbcStatementCount")(), 1);
     // The scripted driver offers INTEGER, FLOAT, VARCHAR and DATETIME.
     EXPECT_STREQ(control<const char* (*)(int)>("fakeOdbcStatement")(0),
-                 "CREATE TABLE Readings (\nMeter INTEGER,\nLocation VARCHAR(32),\nDate_Time DATETIME,\nAmps1 INTEGER,\n"
-                 "Amps2 INTEGER,\nAmps3 INTEGER,\nAmps5 INTEGER,\nAmps6 INTEGER,\nAmps8 INTEGER);");
+                 "CREATE TABLE Readings (\nMeter INTEGER,\nLocation VARCHAR(32),\nDate_Time DATETIME,\nAmps1 FLOAT,\n"
+                 "Amps2 FLOAT,\nAmps3 FLOAT,\nAmps5 FLOAT,\nAmps6 FLOAT,\nAmps8 FLOAT);");
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(control<int (*)()>("fakeOdbcOpenHandles")(), 0);
 }

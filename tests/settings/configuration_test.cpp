@@ -180,6 +180,15 @@ TEST_F(ConfigurationTest, WrittenFileHasTheExactLinesAndOwnerOnlyAccess) {
     EXPECT_EQ(files, 1) << "no temporary file is left behind";
 }
 
+TEST_F(ConfigurationTest, QuotedColumnNamesMayHoldBlanks) {
+    read("dsn Plant\ntable Readings\nlink 2 93 \"date time\" trailing\nlink 7 8 [Amps 5]\nlink 3 8 Amps1 x\n");
+    const auto& links = station().settings.database.links;
+    ASSERT_EQ(links.size(), 3U);
+    EXPECT_EQ(links[0].columnName, "\"date time\"");
+    EXPECT_EQ(links[1].columnName, "[Amps 5]");
+    EXPECT_EQ(links[2].columnName, "Amps1");
+}
+
 TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
     ConfigurationRecord& cfg = station().settings;
     station().bus.link.portName = "COM2:";

@@ -25,6 +25,11 @@ void StubAppShell::dispatch(int id) {
     }
 }
 
+StubAppShell::~StubAppShell() {
+    if ((answer || whileModal) && handedToTest == 0)
+        ADD_FAILURE() << "a modal window was expected, and none ran: the test's checks inside were never made";
+}
+
 Station& StubAppShell::station() { return test::station(); }
 
 int StubAppShell::runModal(QDialog& dialog) {
@@ -35,6 +40,7 @@ int StubAppShell::runModal(QDialog& dialog) {
     EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
     QApplication::processEvents();
     modalTitles.push_back(dialog.windowTitle());
+    if (answer || whileModal) ++handedToTest;
     if (answer) {
         const int result = answer(dialog);
         dialog.hide();

@@ -18,6 +18,10 @@ namespace quorna::test {
 
 class StubAppShell : public AppShell {
 public:
+    // A test that gave a whileModal or an answer, which then never ran, fails here: its checks
+    // inside were never made.
+    ~StubAppShell() override;
+
     struct BoundCommand {
         std::function<void()> handler;
         QString menu;
@@ -48,6 +52,7 @@ public:
     std::function<int(QDialog&)> answer;
     std::vector<QString> modalTitles;  // the title of every dialog run modally, in order
     int modalRuns = 0;
+    int handedToTest = 0;  // modal runs that reached answer or whileModal
 };
 
 // Saves the widget's picture to <build>/screenshots/<name>.png and checks that it shows something.

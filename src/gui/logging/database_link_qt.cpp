@@ -68,6 +68,11 @@ void showList(QListWidget* list, const std::vector<std::string>& texts, int sele
     if (selected < 0) list->clearSelection();
 }
 
+int selectedRow(const QListWidget* list) {
+    const QList<QListWidgetItem*> picked = list->selectedItems();
+    return picked.isEmpty() ? -1 : list->row(picked.front());
+}
+
 QListWidget* addList(QGridLayout* grid, const QString& label, int row, int column, QWidget* parent) {
     grid->addWidget(new QLabel(label, parent), row, column);
     auto* list = new QListWidget(parent);
@@ -127,20 +132,22 @@ DatabaseLinkWindow::DatabaseLinkWindow(AppShell& shell, DatabaseLinkDialog& logi
     layout->addLayout(grid);
     layout->addLayout(buttons);
 
-    connect(m_dataSources, &QListWidget::currentRowChanged, this, [this](int row) {
-        m_logic.selectDataSource(row);
+    // A pick is a selection the operator made. A list that takes the focus makes its first row
+    // current without selecting it; that picks nothing (and connects to no data source).
+    connect(m_dataSources, &QListWidget::itemSelectionChanged, this, [this] {
+        m_logic.selectDataSource(selectedRow(m_dataSources));
         showLogic();
     });
-    connect(m_tables, &QListWidget::currentRowChanged, this, [this](int row) {
-        m_logic.selectTable(row);
+    connect(m_tables, &QListWidget::itemSelectionChanged, this, [this] {
+        m_logic.selectTable(selectedRow(m_tables));
         showLogic();
     });
-    connect(m_variables, &QListWidget::currentRowChanged, this, [this](int row) {
-        m_logic.selectVariable(row);
+    connect(m_variables, &QListWidget::itemSelectionChanged, this, [this] {
+        m_logic.selectVariable(selectedRow(m_variables));
         showLogic();
     });
-    connect(m_mapping, &QListWidget::currentRowChanged, this, [this](int row) {
-        m_logic.selectRow(row);
+    connect(m_mapping, &QListWidget::itemSelectionChanged, this, [this] {
+        m_logic.selectRow(selectedRow(m_mapping));
         showLogic();
     });
     const auto linkNow = [this] {
