@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test of Quorna on Debian 12: installs what is missing, builds with AddressSanitizer
 # and UndefinedBehaviorSanitizer into one build tree, starts the throw-away PostgreSQL server the
-# database tests use, and runs CTest.
+# database tests use, runs CTest, then runs the fuzzers for 30 seconds each.
 #   scripts/test.sh            (as root, or with sudo for the package installation)
 # QUORNA_TEST_BUILD_DIR names the build tree (default: build-test in the checkout).
 set -euo pipefail
@@ -10,7 +10,7 @@ root=$(pwd)
 
 packages=(cmake g++ make pkg-config ccache libgtest-dev libgmock-dev qt6-base-dev libgl-dev
           unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql libmodbus-dev mbpoll
-          sqlite3 socat procps fonts-dejavu-core)
+          sqlite3 socat procps fonts-dejavu-core clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -43,3 +43,10 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
 export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 600
+
+# The fuzzers, 30 seconds each from their seed corpus, when clang is at hand.
+if command -v clang++ >/dev/null 2>&1; then
+  bash "$root/scripts/fuzz.sh" 30
+else
+  echo "clang++ not found: the fuzzers were not run"
+fi

@@ -210,6 +210,9 @@ std::string configurationText(const ConfigurationRecord& cfg, const SerialLink& 
         std::string piece(static_cast<std::size_t>(n) + 1, '\0');
         std::snprintf(piece.data(), piece.size(), format, args...);
         piece.resize(static_cast<std::size_t>(n));
+        // A value that ended in carriage returns (a file edited with CR LF lines and more) would
+        // lose one at every reading: they are not written.
+        while (piece.size() >= 2 && piece[piece.size() - 2] == '\r') piece.erase(piece.size() - 2, 1);
         text += piece;
     };
     text += "# Panelboard Metering Configuration setup file\n";

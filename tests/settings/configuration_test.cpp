@@ -189,6 +189,16 @@ TEST_F(ConfigurationTest, QuotedColumnNamesMayHoldBlanks) {
     EXPECT_EQ(links[2].columnName, "Amps1");
 }
 
+TEST_F(ConfigurationTest, ValuesEndingInCarriageReturnsKeepTheirValueThroughASave) {
+    read("port COM2:\r\r\r\nlocation Plant\r\n");
+    EXPECT_EQ(station().bus.link.portName, "COM2:\r\r") << "the reader takes off the line end only";
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, SaveRequest{"Plant", 4}));
+    const std::string written = readFile();
+    EXPECT_NE(written.find("\nport COM2:\n"), std::string::npos) << written;
+    readConfiguration(station().settings, station().bus.link);
+    EXPECT_EQ(station().bus.link.portName, "COM2:");
+}
+
 TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
     ConfigurationRecord& cfg = station().settings;
     station().bus.link.portName = "COM2:";
