@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/operator.h"
 #include "bus/serial_link.h"
@@ -54,14 +56,17 @@ std::string_view nextWord(std::string_view& text) {
 }
 
 // A column name as links store it: a word, or a quoted name that may hold blanks ("Amps 1", `x y`,
-// [a b]) up to its last closing quote.
+// [a b]) up to the last closing quote that ends a word. A quoted name too long to keep whole is
+// taken as a word, as it always was: cut short, it would lose its closing quote and read
+// differently next time.
 std::string_view columnWord(std::string_view& text) {
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])) != 0) ++i;
     if (i < text.size() && (text[i] == '"' || text[i] == '`' || text[i] == '[')) {
         const char close = text[i] == '[' ? ']' : text[i];
-        const std::size_t end = text.find_last_of(close);
-        if (end != std::string_view::npos && end > i) {
+        for (std::size_t end = text.size(); end-- > i + 1;) {
+            const bool endsWord = end + 1 == text.size() || std::isspace(static_cast<unsigned char>(text[end + 1])) != 0;
+            if (text[end] != close || !endsWord || end + 1 - i > kColumnNameCapacity) continue;
             const std::string_view quoted = text.substr(i, end + 1 - i);
             text.remove_prefix(end + 1);
             return quoted;
@@ -177,22 +182,25 @@ std::optional<std::string_view> valueAfterKey(std::string_view line, std::string
     return line.substr(i);
 }
 
-void readConfiguration(ConfigurationRecord& cfg, SerialLink& link) {
-    std::FILE* file = std::fopen(kConfigurationFileName, "r");
-    if (file == nullptr) return;
+void parseConfiguration(std::string_view text, ConfigurationRecord& cfg, SerialLink& link) {
     SeenMarkers seen;
-    char buffer[kLinePieceLength + 1];
-    for (;;) {
-        std::fill(std::begin(buffer), std::end(buffer), '\0');
-        const char* got = std::fgets(buffer, sizeof buffer, file);
-        // The piece that meets the end of the file is not used: a last line needs its line end.
-        if (got == nullptr || std::feof(file) != 0 || std::ferror(file) != 0) break;
-        std::string line(buffer);
+    std::size_t position = 0;
+    while (position < text.size()) {
+        // A piece ends after its line end or at kLinePieceLength characters, whichever is first.
+        const std::size_t limit = std::min(text.size(), position + kLinePieceLength);
+        std::size_t end = position;
+        while (end < limit && text[end] != '\n') ++end;
+        const bool lineEnd = end < limit;
+        if (lineEnd) ++end;
+        // The piece that meets the end of the text is not used: a last line needs its line end.
+        if (!lineEnd && end - position < kLinePieceLength) break;
+        std::string line(text.substr(position, end - position));
+        position = end;
+        line.resize(std::strlen(line.c_str()));  // a zero byte ends the piece's text
         if (line.empty() || line[0] == '#') continue;
         if (!trimLineEnd(line) || !trimLineEnd(line)) continue;
         applyLine(line, seen, cfg, link);
     }
-    std::fclose(file);
     if (seen.dsn && seen.table && seen.link) {
         cfg.databaseLogging = DatabaseLoggingState::Active;
     } else {
@@ -201,7 +209,18 @@ void readConfiguration(ConfigurationRecord& cfg, SerialLink& link) {
     }
 }
 
-namespace {
+void readConfiguration(ConfigurationRecord& cfg, SerialLink& link) {
+    std::FILE* file = std::fopen(kConfigurationFileName, "rb");
+    if (file == nullptr) return;
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    // What could be read before a read error still counts, as line by line it would have.
+    (void)failed;
+    parseConfiguration(text, cfg, link);
+}
 
 std::string configurationText(const ConfigurationRecord& cfg, const SerialLink& link, const SaveRequest& request) {
     std::string text;
@@ -239,6 +258,8 @@ std::string configurationText(const ConfigurationRecord& cfg, const SerialLink& 
     }
     return text;
 }
+
+namespace {
 
 // Writes the text to a new file beside the old one and renames it over the old one, so that a
 // failure part-way leaves the old file as it was. The file holds a password: owner only.

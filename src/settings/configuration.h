@@ -71,6 +71,9 @@ std::optional<std::string_view> valueAfterKey(std::string_view line, std::string
 // speed, parity, and the reopen request a port line makes).
 // A missing or unreadable file leaves every default in place, silently.
 void readConfiguration(ConfigurationRecord& cfg, SerialLink& link);
+// The same from a text in memory: lines are taken in pieces of at most 511 characters, each piece
+// a line of its own; a zero byte ends a piece's text; a last line without its line end is not read.
+void parseConfiguration(std::string_view text, ConfigurationRecord& cfg, SerialLink& link);
 
 // What the comms dialog contributes to a save: its location text and interval choice.
 struct SaveRequest {
@@ -81,5 +84,8 @@ struct SaveRequest {
 // replaced only by a complete new one. Returns true when the file was written.
 bool writeConfiguration(const ConfigurationRecord& cfg, const SerialLink& link, Operator& op,
                         const SaveRequest& request);
+// The text writeConfiguration puts in the file.
+[[nodiscard]] std::string configurationText(const ConfigurationRecord& cfg, const SerialLink& link,
+                                            const SaveRequest& request);
 
 }  // namespace quorna

@@ -187,6 +187,15 @@ TEST_F(ConfigurationTest, QuotedColumnNamesMayHoldBlanks) {
     EXPECT_EQ(links[0].columnName, "\"date time\"");
     EXPECT_EQ(links[1].columnName, "[Amps 5]");
     EXPECT_EQ(links[2].columnName, "Amps1");
+
+    useFreshStation(op);
+    read("dsn Plant\ntable Readings\nlink 2 93 \"A " + std::string(300, 'x') + "\"\n");
+    ASSERT_EQ(station().settings.database.links.size(), 1U);
+    EXPECT_EQ(station().settings.database.links[0].columnName, "\"A") << "too long to keep whole: one word";
+
+    useFreshStation(op);
+    read("dsn Plant\ntable Readings\nlink 2 93 \"A\"B x\n");
+    EXPECT_EQ(station().settings.database.links[0].columnName, "\"A\"B") << "a quote inside a word ends no name";
 }
 
 TEST_F(ConfigurationTest, ValuesEndingInCarriageReturnsKeepTheirValueThroughASave) {
