@@ -27,7 +27,7 @@ for name in configuration master metersim-requests metersim-commands; do
     status=1
     tail -n 30 "$build/fuzz/$name.log"
   fi
-  grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$build/fuzz/$name.log" | sed 's/^/  /'
+  grep -a -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$build/fuzz/$name.log" | sed 's/^/  /' || true
   rm -rf "$scratch"
 done
 exit "$status"
