@@ -214,11 +214,9 @@ void readConfiguration(ConfigurationRecord& cfg, SerialLink& link) {
     if (file == nullptr) return;
     std::string text;
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
     // What could be read before a read error still counts, as line by line it would have.
-    (void)failed;
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    std::fclose(file);
     parseConfiguration(text, cfg, link);
 }
 
