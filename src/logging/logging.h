@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <functional>
+#include <string>
 
 #include "logging/file_log_writer.h"
 #include "logging/readings_record.h"
@@ -36,6 +37,14 @@ struct Logging {
     RecordQueue fileQueue;          // records waiting for the log file
     RecordQueue databaseQueue;      // records waiting for the database
     FileWriteFunction fileWrite;    // how the log file is written: ::write when empty
+    // The folder of the settings file, with its closing '/', or empty for the working directory:
+    // the spool and "Quorna-rejected.txt" are kept there.
+    std::string stateDirectory;
 };
+
+// How many records are still waiting for the log file or the database.
+[[nodiscard]] inline std::size_t recordsWaiting(const Logging& logging) {
+    return logging.fileQueue.size() + logging.databaseQueue.size();
+}
 
 }  // namespace quorna

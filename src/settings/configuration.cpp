@@ -209,15 +209,16 @@ void parseConfiguration(std::string_view text, ConfigurationRecord& cfg, SerialL
     }
 }
 
-void readConfiguration(ConfigurationRecord& cfg, SerialLink& link) {
-    std::FILE* file = std::fopen(kConfigurationFileName, "rb");
-    if (file == nullptr) return;
+bool readConfiguration(ConfigurationRecord& cfg, SerialLink& link, const char* fileName) {
+    std::FILE* file = std::fopen(fileName, "rb");
+    if (file == nullptr) return false;
     std::string text;
     char buffer[4096];
     // What could be read before a read error still counts, as line by line it would have.
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
     std::fclose(file);
     parseConfiguration(text, cfg, link);
+    return true;
 }
 
 std::string configurationText(const ConfigurationRecord& cfg, const SerialLink& link, const SaveRequest& request) {

@@ -69,8 +69,9 @@ std::optional<std::string_view> valueAfterKey(std::string_view line, std::string
 
 // Reads "Quorna.cfg" from the working directory into the record and the serial link (port name,
 // speed, parity, and the reopen request a port line makes).
-// A missing or unreadable file leaves every default in place, silently.
-void readConfiguration(ConfigurationRecord& cfg, SerialLink& link);
+// A missing or unreadable file leaves every default in place, silently; the result says whether the
+// file could be opened. `file` names another settings file (the logger's --config).
+bool readConfiguration(ConfigurationRecord& cfg, SerialLink& link, const char* file = kConfigurationFileName);
 // The same from a text in memory: lines are taken in pieces of at most 511 characters, each piece
 // a line of its own; a zero byte ends a piece's text; a last line without its line end is not read.
 void parseConfiguration(std::string_view text, ConfigurationRecord& cfg, SerialLink& link);

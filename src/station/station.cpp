@@ -32,7 +32,11 @@ Station::Station(Operator& op)
       panelConfig(meters),
       databaseLink(logging) {}
 
-void Station::readSettings() { readConfiguration(settings, bus.link); }
+bool Station::readSettings() {
+    const std::string::size_type slash = configFile.rfind('/');
+    logging.stateDirectory = slash == std::string::npos ? std::string() : configFile.substr(0, slash + 1);
+    return readConfiguration(settings, bus.link, configFile.c_str());
+}
 
 void Station::PollingCycle() {
     const TickDepth depth(m_tickDepth);

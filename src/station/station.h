@@ -3,6 +3,8 @@
 // every window that lives as long as the program. The window program owns one; the tests build
 // as many as they like, and two stations in one process share nothing.
 
+#include <string>
+
 #include "bus/bus.h"
 #include "core/operator.h"
 #include "forms/alarms/alarm_windows.h"
@@ -36,9 +38,14 @@ public:
     PanelConfigDialog panelConfig;
     DatabaseLinkDialog databaseLink;  // keeps the typed user name and password between openings
 
-    // Start-up: reads "Quorna.cfg" from the working directory into the settings and the link. The
-    // port it names is not opened here: the first tick opens it.
-    void readSettings();
+    // The settings file: "Quorna.cfg" in the working directory unless the logger is given another.
+    // The logging spool and the rejected records' file sit beside it.
+    std::string configFile = kConfigurationFileName;
+
+    // Start-up: reads the settings file into the settings and the link. The port it names is not
+    // opened here: the first tick opens it. False when the file could not be opened (the defaults
+    // stay in place).
+    bool readSettings();
 
     // One tick of the one-second timer. Opens the port the settings named (and scans the bus when
     // it opened), polls the selected meter, then runs the logging cycle when file logging is on
