@@ -332,6 +332,8 @@ void startNewDatabase(Logging& logging) {
     config.databaseLogging = DatabaseLoggingState::Off;
     config.database.clear();
     logging.databaseQueue.clear();
+    (void)logging.spool.removeAll(Sink::Database);
+    logging.databaseBehind = false;
 }
 
 }  // namespace quorna

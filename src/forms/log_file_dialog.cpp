@@ -40,7 +40,11 @@ void LogFileDialog::chooseFile(const std::string& name) {
     m_logging.settings.logFilePath = withDefaultExtension(name);
 }
 
-void LogFileDialog::ok() { m_logging.fileQueue.clear(); }
+void LogFileDialog::ok() {
+    m_logging.fileQueue.clear();
+    (void)m_logging.spool.removeAll(Sink::File);
+    m_logging.fileBehind = false;
+}
 
 void LogFileDialog::cancel() {
     ConfigurationRecord& cfg = m_logging.settings;

@@ -1,9 +1,13 @@
 #include "logging/database_record_writer.h"
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 
+#include "logging/durable_queue.h"
 #include "logging/odbc_library.h"
 #include "logging/variable_table.h"
 
@@ -60,11 +64,141 @@ void switchOffSilently(Logging& logging) {
     config.databaseLogging = DatabaseLoggingState::Off;
     config.database.clear();
     logging.databaseQueue.clear();
+    (void)logging.spool.removeAll(Sink::Database);
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Tries of a record the database refuses for its data (SQLSTATE class 22) or a constraint
+// (class 23) before it is put aside.
+constexpr int kRefusalsBeforeRejecting = 3;
+// Records read from the spool at a time: more than one moment of 63 meters.
+constexpr std::size_t kSpoolBatchRecords = 256;
+
+bool refusedForGood(const std::string& state) {
+    return state.compare(0, 2, "22") == 0 || state.compare(0, 2, "23") == 0;
+}
+
+// Appends a refused record's statement and the driver's message to the rejected records' file.
+bool writeRejected(const Logging& logging, const ReadingsRecord& record, const std::string& statement,
+                   const std::string& message) {
+    const std::string path = logging.stateDirectory + kRejectedFileName;
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (file == nullptr) return false;
+    const std::string when = formatTime(record.time, "%m/%d/%Y %H:%M:%S");
+    const int n = std::fprintf(file, "%s  meter %d\n%s\n%s\n\n", when.c_str(), record.address, statement.c_str(),
+                               message.c_str());
+    const bool flushed = std::fflush(file) == 0 && ::fsync(fileno(file)) == 0;
+    return (std::fclose(file) == 0) && n > 0 && flushed;
+}
+
+// The writer's transactions: the connection leaves auto-commit when the driver manager can; each
+// moment's rows are then committed together.
+class Transactions {
+public:
+    explicit Transactions(OdbcSession& session) : m_session(session) {
+        OdbcLibrary& lib = odbcLibrary();
+        m_on = lib.SQLSetConnectOption != nullptr && lib.SQLTransact != nullptr &&
+               odbcSucceeded(lib.SQLSetConnectOption(session.connection(), SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF));
+    }
+    // Back to auto-commit, for the statements of records kept in memory.
+    ~Transactions() {
+        if (m_on) (void)odbcLibrary().SQLSetConnectOption(m_session.connection(), SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_ON);
+    }
+    Transactions(const Transactions&) = delete;
+    Transactions& operator=(const Transactions&) = delete;
+    [[nodiscard]] bool on() const { return m_on; }
+    SQLRETURN commit() { return end(SQL_COMMIT); }
+    void rollback() { (void)end(SQL_ROLLBACK); }
+
+private:
+    SQLRETURN end(SQLUSMALLINT how) {
+        if (!m_on) return SQL_SUCCESS;
+        OdbcLibrary& lib = odbcLibrary();
+        return lib.SQLTransact(lib.environment, m_session.connection(), how);
+    }
+    OdbcSession& m_session;
+    bool m_on = false;
+};
+
+enum class MomentOutcome { Written, Retry, Stopped };
+
+// Writes one moment's spooled records in one transaction and lets them go from the spool. A
+// record the database refuses for good is counted, and after its third try put aside; the moment
+// is then tried again without it. Any other failure is shown and ends the writing.
+MomentOutcome writeSpooledMoment(Logging& logging, OdbcSession& session, Transactions& transactions,
+                                 const std::vector<SpooledRecord>& moment) {
+    OdbcLibrary& lib = odbcLibrary();
+    Spool& spool = logging.spool;
+    for (const SpooledRecord& entry : moment) {
+        std::optional<std::string> text =
+            insertStatement(*entry.record, logging.settings.database, logging.settings.locationName);
+        if (!text) continue;
+        const SQLRETURN rc = lib.SQLExecDirect(session.statement(), reinterpret_cast<SQLCHAR*>(text->data()),
+                                               static_cast<SQLINTEGER>(text->size()));
+        if (odbcSucceeded(rc)) {
+            if (!transactions.on()) (void)spool.removeOne(Sink::Database, entry.id);  // already committed
+            continue;
+        }
+        const StatementError error = statementError(rc, session.connection(), session.statement());
+        transactions.rollback();
+        if (refusedForGood(error.state) && entry.attempts + 1 >= kRefusalsBeforeRejecting &&
+            writeRejected(logging, *entry.record, *text, error.text) && spool.removeOne(Sink::Database, entry.id)) {
+            if (!logging.rejectionShown) {
+                logging.rejectionShown = true;
+                logging.op.messageBox(kRejectedText, "");
+            }
+            return MomentOutcome::Retry;
+        }
+        if (refusedForGood(error.state)) (void)spool.countAttempt(Sink::Database, entry.id);
+        logging.op.messageBox(error.text, "");
+        return MomentOutcome::Stopped;
+    }
+    const SQLRETURN rc = transactions.commit();
+    if (!odbcSucceeded(rc)) {
+        const std::string text = statementErrorText(rc, session.connection(), SQL_NULL_HSTMT);
+        transactions.rollback();
+        logging.op.messageBox(text, "");
+        return MomentOutcome::Stopped;
+    }
+    // Committed: a stop before the spool lets go repeats this moment's rows, nothing else.
+    (void)spool.removeThrough(Sink::Database, moment.back().id);
+    return MomentOutcome::Written;
+}
+
+// Sends the spooled records, a moment per transaction, oldest first, until none is left, one
+// fails or the slice is over. False when something failed.
+bool insertSpooledRecords(Logging& logging, OdbcSession& session, Clock::time_point deadline) {
+    std::vector<SpooledRecord> batch = logging.spool.oldest(Sink::Database, kSpoolBatchRecords);
+    if (batch.empty()) return true;
+    Transactions transactions(session);
+    std::size_t next = 0;
+    for (;;) {
+        if (next >= batch.size()) {
+            batch = logging.spool.oldest(Sink::Database, kSpoolBatchRecords);
+            next = 0;
+            if (batch.empty()) return true;
+        }
+        if (Clock::now() >= deadline) {
+            logging.databaseBehind = true;
+            return true;
+        }
+        // One moment: the records with the first one's time (a batch ends it when it is longer).
+        std::size_t end = next + 1;
+        while (end < batch.size() && batch[end].record->time == batch[next].record->time) ++end;
+        const std::vector<SpooledRecord> moment(batch.begin() + static_cast<std::ptrdiff_t>(next),
+                                                batch.begin() + static_cast<std::ptrdiff_t>(end));
+        switch (writeSpooledMoment(logging, session, transactions, moment)) {
+            case MomentOutcome::Written: next = end; break;
+            case MomentOutcome::Retry: batch.clear(); break;  // read again without the record put aside
+            case MomentOutcome::Stopped: return false;
+        }
+    }
 }
 
 // Writes the waiting records through one statement handle, oldest first; stops at the first
 // failure, which is shown and leaves that record and the ones behind it queued.
-void insertWaitingRecords(Logging& logging, OdbcSession& session) {
+void insertQueuedRecords(Logging& logging, OdbcSession& session) {
     OdbcLibrary& lib = odbcLibrary();
     RecordQueue& queue = logging.databaseQueue;
     while (!queue.empty()) {
@@ -153,7 +287,10 @@ std::optional<std::string> insertStatement(const ReadingsRecord& record, const D
 }
 
 void DatabaseRecordWriter(Logging& logging) {
-    if (logging.settings.databaseLogging != DatabaseLoggingState::Active || logging.databaseQueue.empty()) return;
+    const auto deadline = Clock::now() + kSliceBudget;
+    logging.databaseBehind = false;
+    if (logging.settings.databaseLogging != DatabaseLoggingState::Active) return;
+    if (logging.databaseQueue.empty() && logging.spool.count(Sink::Database) == 0) return;
     // A timer tick inside one of this run's message boxes must not start another.
     if (logging.databaseWriterRunning) return;
     logging.databaseWriterRunning = true;
@@ -173,7 +310,9 @@ void DatabaseRecordWriter(Logging& logging) {
     const DatabaseSettings settings = logging.settings.database;
     OdbcSession session;
     if (!openSession(session, settings.dsn, settings.user, settings.password, logging.op, kWriterSessionTexts)) return;
-    insertWaitingRecords(logging, session);
+    // What the spool holds is older than anything in memory: it goes first.
+    if (!insertSpooledRecords(logging, session, deadline) || logging.databaseBehind) return;
+    insertQueuedRecords(logging, session);
 }
 
 }  // namespace quorna

@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+
+#include "logging/durable_queue.h"
 #include "logging/logging.h"
 
 namespace quorna {
@@ -55,38 +58,106 @@ std::string logLine(const ReadingsRecord& record, char delimiter) {
     return line;
 }
 
-void FileLogWriter(Logging& logging) {
-    const ConfigurationRecord& cfg = logging.settings;
-    RecordQueue& queue = logging.fileQueue;
-    if (!cfg.fileLoggingEnabled || cfg.logFilePath.empty() || queue.empty()) return;
+namespace {
 
-    const int fd = ::open(cfg.logFilePath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
-    if (fd < 0) return;  // missing directory, no permission: the records wait for a later moment
+using Clock = std::chrono::steady_clock;
 
-    // The moment's lines form one block, so that a failure can be undone as a whole.
-    const char delimiter = delimiterForFormat(cfg.fileFormat);
-    std::string block;
-    for (const RecordPtr& record : queue.records()) {
-        if (record->model == kBranchMeter) block += logLine(*record, delimiter);
-    }
-
+// Appends one block to the log file. When the open, a write or the close fails, the file is cut
+// back to the length it had before, so that it never holds half a block. `noteStart` runs once
+// the file's length before the append is known; false from it stops the append before it begins.
+bool appendBlock(const Logging& logging, const std::string& block, bool sync,
+                 const std::function<bool(off_t size)>& noteStart) {
+    const std::string& path = logging.settings.logFilePath;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
+    if (fd < 0) return false;  // missing directory, no permission: the records wait for a later moment
     struct stat before{};
-    if (::fstat(fd, &before) != 0) {
+    if (::fstat(fd, &before) != 0 || (noteStart && !noteStart(before.st_size))) {
         ::close(fd);
-        return;
+        return false;
     }
-    if (!writeAll(logging.fileWrite, fd, block)) {
+    if (!writeAll(logging.fileWrite, fd, block) || (sync && ::fsync(fd) != 0)) {
         // Nothing of this block may stay behind: the records are written again next time.
         (void)::ftruncate(fd, before.st_size);
         ::close(fd);
-        return;
+        return false;
     }
     if (::close(fd) != 0) {
         // A close that reports an error (a network file system flushing late) may have lost data.
-        (void)::truncate(cfg.logFilePath.c_str(), before.st_size);
-        return;
+        (void)::truncate(path.c_str(), before.st_size);
+        return false;
     }
-    queue.clear();
+    return true;
+}
+
+// The lines of the Branch meters' records.
+template <typename Records, typename RecordOf>
+std::string blockOf(const Records& records, char delimiter, RecordOf recordOf) {
+    std::string block;
+    for (const auto& entry : records) {
+        const ReadingsRecord& record = recordOf(entry);
+        if (record.model == kBranchMeter) block += logLine(record, delimiter);
+    }
+    return block;
+}
+
+// Records read from the spool per block: about 300 KB of lines.
+constexpr std::size_t kSpoolBlockRecords = 1000;
+
+// Sends the spooled records, oldest first, a block at a time, until none is left or the slice
+// is over. Each block is noted in the spool before it is appended and leaves the spool with its
+// note once it is on disk. False when something failed: the rest waits for the next moment.
+bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
+    Spool& spool = logging.spool;
+    const char delimiter = delimiterForFormat(logging.settings.fileFormat);
+    for (;;) {
+        const std::vector<SpooledRecord> records = spool.oldest(Sink::File, kSpoolBlockRecords);
+        if (records.empty()) return true;
+        if (Clock::now() >= deadline) {
+            logging.fileBehind = true;
+            return true;
+        }
+        const std::int64_t lastId = records.back().id;
+        const std::string block = blockOf(records, delimiter, [](const SpooledRecord& r) -> const ReadingsRecord& {
+            return *r.record;
+        });
+        off_t sizeBefore = 0;
+        const bool appended = appendBlock(logging, block, true, [&](off_t size) {
+            sizeBefore = size;
+            return spool.notePendingAppend({logging.settings.logFilePath, size, lastId});
+        });
+        if (!appended) {
+            (void)spool.clearPendingAppend();
+            return false;
+        }
+        if (!spool.finishPendingAppend(lastId)) {
+            // The spool could not let the block go: take it out of the file again, or it would
+            // be written twice. (If even that fails, the note cuts it at the next start.)
+            if (::truncate(logging.settings.logFilePath.c_str(), sizeBefore) == 0) (void)spool.clearPendingAppend();
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+void FileLogWriter(Logging& logging) {
+    const auto deadline = Clock::now() + kSliceBudget;
+    logging.fileBehind = false;
+    const ConfigurationRecord& cfg = logging.settings;
+    RecordQueue& queue = logging.fileQueue;
+    if (!cfg.fileLoggingEnabled || cfg.logFilePath.empty()) return;
+
+    // What the spool holds is older than anything in memory: it goes first.
+    if (logging.spool.isOpen() && (!writeSpooledBlocks(logging, deadline) || logging.fileBehind)) return;
+    if (queue.empty()) return;
+
+    // The records in memory (the spool could not take them) form one block, so that a failure
+    // can be undone as a whole.
+    const std::string block =
+        blockOf(queue.records(), delimiterForFormat(cfg.fileFormat), [](const RecordPtr& r) -> const ReadingsRecord& {
+            return *r;
+        });
+    if (appendBlock(logging, block, false, {})) queue.clear();
 }
 
 }  // namespace quorna

@@ -8,6 +8,7 @@
 
 #include "logging/file_log_writer.h"
 #include "logging/readings_record.h"
+#include "logging/spool.h"
 #include "meters/meters.h"
 #include "settings/configuration.h"
 
@@ -34,17 +35,29 @@ struct Logging {
     TimeSource timeSource;
     bool cycleRunning = false;      // from a cycle's first step to the end of its last writer
     bool databaseWriterRunning = false;
+    // The records of the moment being logged, and all records while the spool cannot be written.
     RecordQueue fileQueue;          // records waiting for the log file
     RecordQueue databaseQueue;      // records waiting for the database
+    // Every other waiting record, on disk beside the settings file (see spool.h). Opened at the
+    // first logging moment, and again at each moment while it cannot be written.
+    Spool spool;
+    bool spoolFailureShown = false;  // the spool's failure was said; said again after it works
+    bool rejectionShown = false;     // a refused record went to the rejected file in this run
+    // Set when a writer stopped at the end of its time slice with records still waiting: the
+    // caller runs catchUpLogging between its ticks until both are clear.
+    bool fileBehind = false;
+    bool databaseBehind = false;
     FileWriteFunction fileWrite;    // how the log file is written: ::write when empty
     // The folder of the settings file, with its closing '/', or empty for the working directory:
     // the spool and "Quorna-rejected.txt" are kept there.
     std::string stateDirectory;
 };
 
-// How many records are still waiting for the log file or the database.
-[[nodiscard]] inline std::size_t recordsWaiting(const Logging& logging) {
-    return logging.fileQueue.size() + logging.databaseQueue.size();
-}
+// The folder's spool file and rejected records' file.
+[[nodiscard]] inline std::string spoolPath(const Logging& logging) { return logging.stateDirectory + kSpoolFileName; }
+inline constexpr const char* kRejectedFileName = "Quorna-rejected.txt";
+
+// How many records are still waiting for the log file or the database, in memory and spooled.
+[[nodiscard]] std::size_t recordsWaiting(const Logging& logging);
 
 }  // namespace quorna

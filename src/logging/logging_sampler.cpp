@@ -9,6 +9,7 @@
 
 #include "bus/modbus_master.h"
 #include "logging/database_record_writer.h"
+#include "logging/durable_queue.h"
 #include "meters/meter_scan.h"
 #include "meters/register_map.h"
 
@@ -140,6 +141,8 @@ void LoggingSampler(Logging& logging) {
     const bool toFile = cfg.fileLoggingEnabled;
     const bool toDatabase = cfg.databaseLogging == DatabaseLoggingState::Active;
     readListedMeters(logging, toFile, toDatabase);
+    // The moment's records are on disk before anything is written.
+    keepWaitingRecords(logging);
 
     // The file first, then the database.
     if (cfg.fileLoggingEnabled) FileLogWriter(logging);

@@ -118,6 +118,8 @@ int loadOdbcLibrary() {
         lib = OdbcLibrary{};
         return kOdbcFunctionsMissing;
     }
+    (void)resolve(lib.handle, "SQLSetConnectOption", lib.SQLSetConnectOption);
+    (void)resolve(lib.handle, "SQLTransact", lib.SQLTransact);
     if (g_odbc.installerLibrary == nullptr) g_odbc.installerLibrary = dlopen(kInstallerLibraryName, RTLD_NOW | RTLD_LOCAL);
     return kOdbcLoaded;
 }
@@ -163,11 +165,15 @@ std::string describeConnectFailure(SQLHDBC connection, SQLRETURN connectResult) 
     return kUnknownReasonText;
 }
 
-std::string statementErrorText(SQLRETURN failedResult, SQLHDBC connection, SQLHSTMT statement) {
+StatementError statementError(SQLRETURN failedResult, SQLHDBC connection, SQLHSTMT statement) {
+    const ErrorRecord error = lastError(connection, statement);
     char line[kOdbcMessageCapacity + 32];
-    std::snprintf(line, sizeof line, "Error # %d  %s", static_cast<int>(failedResult),
-                  lastError(connection, statement).message.c_str());
-    return line;
+    std::snprintf(line, sizeof line, "Error # %d  %s", static_cast<int>(failedResult), error.message.c_str());
+    return {error.state, line};
+}
+
+std::string statementErrorText(SQLRETURN failedResult, SQLHDBC connection, SQLHSTMT statement) {
+    return statementError(failedResult, connection, statement).text;
 }
 
 OdbcSession::~OdbcSession() {

@@ -55,6 +55,9 @@ struct OdbcLibrary {
     decltype(&::SQLSetStmtOption) SQLSetStmtOption = nullptr;  // must be present; never called
     decltype(&::SQLError) SQLError = nullptr;
     decltype(&::SQLGetTypeInfo) SQLGetTypeInfo = nullptr;
+    // Used when present, for the writer's transactions; without them every statement commits.
+    decltype(&::SQLSetConnectOption) SQLSetConnectOption = nullptr;
+    decltype(&::SQLTransact) SQLTransact = nullptr;
     // The one environment of the process: allocated once, never freed.
     SQLHENV environment = SQL_NULL_HENV;
 };
@@ -87,6 +90,12 @@ std::string describeConnectFailure(SQLHDBC connection, SQLRETURN connectResult);
 // The driver's message after a failed statement: "Error # %d  %s" with the failing call's
 // return code and the first message SQLError gives for the environment, connection and statement.
 std::string statementErrorText(SQLRETURN failedResult, SQLHDBC connection, SQLHSTMT statement);
+// The same text with the SQLSTATE it came with (SQLError hands each message out once).
+struct StatementError {
+    std::string state;
+    std::string text;
+};
+StatementError statementError(SQLRETURN failedResult, SQLHDBC connection, SQLHSTMT statement);
 
 // One connection to a data source with one statement on it, following the pattern every database
 // operation uses: allocate the connection, connect with explicit lengths, allocate the statement.

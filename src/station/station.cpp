@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "logging/durable_queue.h"
 #include "logging/logging_sampler.h"
 #include "meters/meter_scan.h"
 #include "meters/polling_cycle.h"
@@ -54,5 +55,11 @@ void Station::PollingCycle() {
 
     if (settings.fileLoggingEnabled || settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(logging);
 }
+
+}  // namespace quorna
+
+namespace quorna {
+
+bool Station::catchUp() { return catchUpLogging(logging); }
 
 }  // namespace quorna

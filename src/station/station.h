@@ -53,6 +53,10 @@ public:
     // may run inside another.
     void PollingCycle();
 
+    // One slice of sending the logging backlog, for the caller to run soon after a tick (and again
+    // while it says true) so that the window answers between slices.
+    bool catchUp();
+
     // How many ticks are running right now, nested ones included; 0 outside a tick. The window's
     // operator uses it to keep polling while a box opened inside a tick is shown.
     [[nodiscard]] int tickDepth() const { return m_tickDepth; }

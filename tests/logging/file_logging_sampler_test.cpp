@@ -111,8 +111,10 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
     station().meters.list.insert(4, entry(7, "MAIN", "Tamsa Circuit Meter 6, Rev B"));
     station().meters.list.insert(5, entry(64, "FAR", kBranchText));
     station().meters.list.insert(6, "Searching...");
-    // The file cannot be opened yet, so the records stay in the queue where the test can see them.
+    // The file cannot be opened yet, and the spool cannot be written either, so the records stay
+    // in memory where the test can see them.
     enableFileLogging(dir + "/later/plant.csv");
+    station().logging.stateDirectory = dir + "/no-folder/";
 
     LoggingSampler(station().logging);
 
@@ -173,7 +175,7 @@ TEST_F(SamplerTest, AFileUnwritableForThreeMomentsGetsFourBlocksInTimeOrderAtThe
         LoggingSampler(station().logging);
         clock += 15 * 60;
     }
-    EXPECT_EQ(station().logging.fileQueue.size(), 6U);
+    EXPECT_EQ(recordsWaiting(station().logging), 6U);
     std::filesystem::create_directory(folder);
     LoggingSampler(station().logging);
 
@@ -184,7 +186,7 @@ TEST_F(SamplerTest, AFileUnwritableForThreeMomentsGetsFourBlocksInTimeOrderAtThe
         EXPECT_EQ(lines[2 * block].substr(11, 11), std::string(times[block]) + ",1,");
         EXPECT_EQ(lines[2 * block + 1].substr(11, 11), std::string(times[block]) + ",5,");
     }
-    EXPECT_TRUE(station().logging.fileQueue.empty());
+    EXPECT_EQ(recordsWaiting(station().logging), 0U);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "gui/main/main_window_qt.h"
 
+#include <QTimer>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,6 +14,7 @@
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QTextBrowser>
+#include <QTimer>
 #include <ctime>
 
 #include "gui/main/about_dialog_qt.h"
@@ -20,6 +23,7 @@
 #include "gui/main/lamp_pixmaps_qt.h"
 #include "gui/main/meter_text_qt.h"
 #include "bus/serial_link.h"
+#include "logging/durable_queue.h"
 #include "meters/meter_commands.h"
 #include "meters/meter_list.h"
 #include "meters/meter_model.h"
@@ -292,9 +296,20 @@ void MainWindow::operatorPickedMeter() {
 void MainWindow::timerEvent(QTimerEvent* event) {
     if (event->timerId() == m_timerId) {
         m_station.PollingCycle();
+        scheduleCatchUp();
         return;
     }
     QMainWindow::timerEvent(event);
+}
+
+void MainWindow::scheduleCatchUp() {
+    if (m_catchUpScheduled || !loggingBehind(m_station.logging)) return;
+    // A slice at a time, each from the event loop, so that the window answers in between.
+    m_catchUpScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_catchUpScheduled = false;
+        if (m_station.catchUp()) scheduleCatchUp();
+    });
 }
 
 void MainWindow::exitWithOk() {

@@ -62,6 +62,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Runs the logging backlog's next slice from the event loop while a writer is behind.
+    void scheduleCatchUp();
+    bool m_catchUpScheduled = false;
+
     void initialise();
     void buildMenu();
     void installCommands();

@@ -1,0 +1,59 @@
+#include "logging/durable_queue.h"
+
+#include <vector>
+
+#include "logging/database_record_writer.h"
+#include "logging/file_log_writer.h"
+
+namespace quorna {
+namespace {
+
+bool ensureSpool(Logging& logging) {
+    if (logging.spool.isOpen()) return true;
+    return logging.spool.open(spoolPath(logging));
+}
+
+bool moveIntoSpool(Spool& spool, RecordQueue& queue, Sink sink) {
+    if (queue.empty()) return true;
+    const std::vector<RecordPtr> records(queue.records().begin(), queue.records().end());
+    if (!spool.append(records, sink == Sink::File, sink == Sink::Database)) return false;
+    queue.clear();
+    return true;
+}
+
+void spoolFailed(Logging& logging) {
+    logging.spool.close();
+    if (logging.spoolFailureShown) return;
+    logging.spoolFailureShown = true;
+    logging.op.messageBox(kSpoolFailureText, "");
+}
+
+}  // namespace
+
+std::size_t recordsWaiting(const Logging& logging) {
+    return logging.fileQueue.size() + logging.databaseQueue.size() + logging.spool.count(Sink::File) +
+           logging.spool.count(Sink::Database);
+}
+
+void keepWaitingRecords(Logging& logging) {
+    if (logging.fileQueue.empty() && logging.databaseQueue.empty()) {
+        (void)ensureSpool(logging);  // what an earlier run left is sent all the same
+        return;
+    }
+    if (!ensureSpool(logging) || !moveIntoSpool(logging.spool, logging.fileQueue, Sink::File) ||
+        !moveIntoSpool(logging.spool, logging.databaseQueue, Sink::Database)) {
+        spoolFailed(logging);
+        return;
+    }
+    logging.spoolFailureShown = false;
+}
+
+bool catchUpLogging(Logging& logging) {
+    // Inside a cycle (a box of its writers is open) the next tick asks again.
+    if (logging.cycleRunning || logging.databaseWriterRunning) return false;
+    if (logging.fileBehind) FileLogWriter(logging);
+    if (logging.databaseBehind) DatabaseRecordWriter(logging);
+    return loggingBehind(logging);
+}
+
+}  // namespace quorna
