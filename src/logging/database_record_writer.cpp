@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -75,8 +76,13 @@ constexpr int kRefusalsBeforeRejecting = 3;
 // Records read from the spool at a time: more than one moment of 63 meters.
 constexpr std::size_t kSpoolBatchRecords = 256;
 
-bool refusedForGood(const std::string& state) {
-    return state.compare(0, 2, "22") == 0 || state.compare(0, 2, "23") == 0;
+// The SQLite driver reports a broken constraint only by SQLite's own code (19, SQLITE_CONSTRAINT)
+// under the general SQLSTATE (HY000, S1000 as ODBC 2 names it); it counts as class 23.
+constexpr long kSqliteConstraint = 19;
+
+bool refusedForGood(const StatementError& error) {
+    if (error.state.compare(0, 2, "22") == 0 || error.state.compare(0, 2, "23") == 0) return true;
+    return (error.state == "HY000" || error.state == "S1000") && error.nativeError == kSqliteConstraint && error.text.find("[SQLite]") != std::string::npos;
 }
 
 // Appends a refused record's statement and the driver's message to the rejected records' file.
@@ -124,8 +130,9 @@ private:
 enum class MomentOutcome { Written, Retry, Stopped };
 
 // Writes one moment's spooled records in one transaction and lets them go from the spool. A
-// record the database refuses for good is counted, and after its third try put aside; the moment
-// is then tried again without it. Any other failure is shown and ends the writing.
+// record the database refuses for its data or a constraint is counted and left for the next
+// moment, and after its third try put aside; the moment is then tried again without it. Any
+// other failure is shown and ends the writing.
 MomentOutcome writeSpooledMoment(Logging& logging, OdbcSession& session, Transactions& transactions,
                                  const std::vector<SpooledRecord>& moment) {
     OdbcLibrary& lib = odbcLibrary();
@@ -142,17 +149,24 @@ MomentOutcome writeSpooledMoment(Logging& logging, OdbcSession& session, Transac
         }
         const StatementError error = statementError(rc, session.connection(), session.statement());
         transactions.rollback();
-        if (refusedForGood(error.state) && entry.attempts + 1 >= kRefusalsBeforeRejecting &&
-            writeRejected(logging, *entry.record, *text, error.text) && spool.removeOne(Sink::Database, entry.id)) {
-            if (!logging.rejectionShown) {
-                logging.rejectionShown = true;
-                logging.op.messageBox(kRejectedText, "");
-            }
+        if (!refusedForGood(error)) {
+            logging.op.messageBox(error.text, "");
+            return MomentOutcome::Stopped;
+        }
+        if (entry.attempts + 1 < kRefusalsBeforeRejecting) {
+            (void)spool.countAttempt(Sink::Database, entry.id);
+            logging.refusedAtThisMoment.push_back(entry.id);
             return MomentOutcome::Retry;
         }
-        if (refusedForGood(error.state)) (void)spool.countAttempt(Sink::Database, entry.id);
-        logging.op.messageBox(error.text, "");
-        return MomentOutcome::Stopped;
+        if (!writeRejected(logging, *entry.record, *text, error.text) || !spool.removeOne(Sink::Database, entry.id)) {
+            logging.refusedAtThisMoment.push_back(entry.id);  // kept, and tried again at the next moment
+            return MomentOutcome::Retry;
+        }
+        if (!logging.rejectionShown) {
+            logging.rejectionShown = true;
+            logging.op.messageBox(kRejectedText, "");
+        }
+        return MomentOutcome::Retry;
     }
     const SQLRETURN rc = transactions.commit();
     if (!odbcSucceeded(rc)) {
@@ -162,20 +176,32 @@ MomentOutcome writeSpooledMoment(Logging& logging, OdbcSession& session, Transac
         return MomentOutcome::Stopped;
     }
     // Committed: a stop before the spool lets go repeats this moment's rows, nothing else.
-    (void)spool.removeThrough(Sink::Database, moment.back().id);
+    std::vector<std::int64_t> written;
+    for (const SpooledRecord& entry : moment) written.push_back(entry.id);
+    (void)spool.remove(Sink::Database, written);
     return MomentOutcome::Written;
+}
+
+// The oldest spooled records but those refused at this moment.
+std::vector<SpooledRecord> nextBatch(const Logging& logging) {
+    const std::vector<std::int64_t>& refused = logging.refusedAtThisMoment;
+    std::vector<SpooledRecord> batch = logging.spool.oldest(Sink::Database, kSpoolBatchRecords + refused.size());
+    std::erase_if(batch, [&refused](const SpooledRecord& r) {
+        return std::find(refused.begin(), refused.end(), r.id) != refused.end();
+    });
+    return batch;
 }
 
 // Sends the spooled records, a moment per transaction, oldest first, until none is left, one
 // fails or the slice is over. False when something failed.
 bool insertSpooledRecords(Logging& logging, OdbcSession& session, Clock::time_point deadline) {
-    std::vector<SpooledRecord> batch = logging.spool.oldest(Sink::Database, kSpoolBatchRecords);
+    std::vector<SpooledRecord> batch = nextBatch(logging);
     if (batch.empty()) return true;
     Transactions transactions(session);
     std::size_t next = 0;
     for (;;) {
         if (next >= batch.size()) {
-            batch = logging.spool.oldest(Sink::Database, kSpoolBatchRecords);
+            batch = nextBatch(logging);
             next = 0;
             if (batch.empty()) return true;
         }
@@ -190,14 +216,15 @@ bool insertSpooledRecords(Logging& logging, OdbcSession& session, Clock::time_po
                                                 batch.begin() + static_cast<std::ptrdiff_t>(end));
         switch (writeSpooledMoment(logging, session, transactions, moment)) {
             case MomentOutcome::Written: next = end; break;
-            case MomentOutcome::Retry: batch.clear(); break;  // read again without the record put aside
+            case MomentOutcome::Retry: batch.clear(); break;  // read again without the refused record
             case MomentOutcome::Stopped: return false;
         }
     }
 }
 
-// Writes the waiting records through one statement handle, oldest first; stops at the first
-// failure, which is shown and leaves that record and the ones behind it queued.
+// Writes the records kept in memory through one statement handle, oldest first, each committed by
+// itself; stops at the first failure, which is shown and leaves that record and the ones behind
+// it queued.
 void insertQueuedRecords(Logging& logging, OdbcSession& session) {
     OdbcLibrary& lib = odbcLibrary();
     RecordQueue& queue = logging.databaseQueue;

@@ -4,7 +4,9 @@
 
 #include <ctime>
 #include <functional>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "logging/file_log_writer.h"
 #include "logging/readings_record.h"
@@ -43,6 +45,7 @@ struct Logging {
     Spool spool;
     bool spoolFailureShown = false;  // the spool's failure was said; said again after it works
     bool rejectionShown = false;     // a refused record went to the rejected file in this run
+    std::vector<std::int64_t> refusedAtThisMoment;  // spooled records the database refused since the moment began
     // Set when a writer stopped at the end of its time slice with records still waiting: the
     // caller runs catchUpLogging between its ticks until both are clear.
     bool fileBehind = false;

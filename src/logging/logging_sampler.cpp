@@ -136,6 +136,7 @@ void LoggingSampler(Logging& logging) {
     clock.sampleTime = now(logging);
     if (clock.nextMoment != 0 && clock.sampleTime < clock.nextMoment) return;
     computeNextLoggingMoment(logging);
+    logging.refusedAtThisMoment.clear();
 
     const ConfigurationRecord& cfg = logging.settings;
     const bool toFile = cfg.fileLoggingEnabled;

@@ -139,6 +139,7 @@ namespace {
 struct ErrorRecord {
     std::string state;
     std::string message;
+    long nativeError = 0;
 };
 
 ErrorRecord lastError(SQLHDBC connection, SQLHSTMT statement) {
@@ -151,7 +152,7 @@ ErrorRecord lastError(SQLHDBC connection, SQLHSTMT statement) {
                        &messageLength);
     message[sizeof message - 1] = '\0';
     return {std::string(reinterpret_cast<const char*>(sqlState), strnlen(reinterpret_cast<const char*>(sqlState), 5)),
-            reinterpret_cast<const char*>(message)};
+            reinterpret_cast<const char*>(message), static_cast<long>(nativeError)};
 }
 
 }  // namespace
@@ -169,7 +170,7 @@ StatementError statementError(SQLRETURN failedResult, SQLHDBC connection, SQLHST
     const ErrorRecord error = lastError(connection, statement);
     char line[kOdbcMessageCapacity + 32];
     std::snprintf(line, sizeof line, "Error # %d  %s", static_cast<int>(failedResult), error.message.c_str());
-    return {error.state, line};
+    return {error.state, line, error.nativeError};
 }
 
 std::string statementErrorText(SQLRETURN failedResult, SQLHDBC connection, SQLHSTMT statement) {

@@ -94,6 +94,7 @@ std::string statementErrorText(SQLRETURN failedResult, SQLHDBC connection, SQLHS
 struct StatementError {
     std::string state;
     std::string text;
+    long nativeError = 0;  // the database's own code
 };
 StatementError statementError(SQLRETURN failedResult, SQLHDBC connection, SQLHSTMT statement);
 

@@ -177,6 +177,16 @@ bool Spool::removeOne(Sink sink, std::int64_t id) {
     return remove.ok() && remove.bind(1, id) && remove.run();
 }
 
+bool Spool::remove(Sink sink, const std::vector<std::int64_t>& ids) {
+    if (m_db == nullptr || !exec("BEGIN IMMEDIATE;")) return false;
+    Statement remove(m_db, std::string("DELETE FROM ") + tableOf(sink) + " WHERE id = ?;");
+    bool ok = remove.ok();
+    for (const std::int64_t id : ids) ok = ok && remove.bind(1, id) && remove.run();
+    if (ok && exec("COMMIT;")) return true;
+    exec("ROLLBACK;");
+    return false;
+}
+
 bool Spool::removeAll(Sink sink) {
     if (m_db == nullptr) return false;
     return exec((std::string("DELETE FROM ") + tableOf(sink) + ";").c_str());

@@ -65,6 +65,7 @@ public:
     // Removes a sink's records up to and including lastId (the block or moment just written).
     bool removeThrough(Sink sink, std::int64_t lastId);
     bool removeOne(Sink sink, std::int64_t id);
+    bool remove(Sink sink, const std::vector<std::int64_t>& ids);  // in one transaction
     bool removeAll(Sink sink);
     // Counts one more failed try of a record.
     bool countAttempt(Sink sink, std::int64_t id);

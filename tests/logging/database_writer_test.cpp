@@ -9,7 +9,12 @@
 #include <memory>
 
 #include "forms/database_link.h"
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "logging/database_record_writer.h"
+#include "logging/durable_queue.h"
 #include "logging/odbc_library.h"
 #include "logging/readings_record.h"
 #include "logging/variable_table.h"
@@ -269,6 +274,84 @@ TEST_P(DatabaseWriter, ATickInsideItsMessageBoxDoesNotRunTheWriterAgain) {
     EXPECT_EQ(nested, 1);
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"});
     EXPECT_EQ(station().logging.databaseQueue.size(), 5U);
+}
+
+TEST_P(DatabaseWriter, ARecordRefusedForItsDataIsPutAsideAtItsThirdMomentAndTheRestGoesOn) {
+    const std::string key = source.postgres ? "n SERIAL PRIMARY KEY" : "n INTEGER PRIMARY KEY AUTOINCREMENT";
+    // Meter 5's first current (501.25 A) breaks the table's rule; the others keep it.
+    freshTable("readings", key + ", Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, "
+                                 "Amps1 FLOAT CHECK (Amps1 < 400), Amps2 FLOAT, Amps27 FLOAT");
+    const std::string state = station().logging.stateDirectory;
+    const auto spooledMoment = [&](std::time_t time) {
+        station().logging.refusedAtThisMoment.clear();  // a new moment, as the sampler starts one
+        station().logging.databaseQueue.push(branch(1, time));
+        station().logging.databaseQueue.push(branch(5, time));
+        auto temperature = record(600, 9, time);
+        temperature->values = {21.5F};
+        station().logging.databaseQueue.push(temperature);
+        keepWaitingRecords(station().logging);
+        DatabaseRecordWriter(station().logging);
+    };
+    spooledMoment(march7(14, 15));
+    spooledMoment(march7(14, 20));
+    EXPECT_TRUE(op.messages.empty()) << "a refusal holds nothing up and is not shown at every moment";
+    EXPECT_EQ(recordsWaiting(station().logging), 2U);
+    EXPECT_FALSE(std::filesystem::exists(state + kRejectedFileName));
+
+    spooledMoment(march7(14, 25));  // 14:15's refused record has had its three tries
+    spooledMoment(march7(14, 30));  // and 14:20's
+    EXPECT_EQ(op.texts(), std::vector<std::string>{kRejectedText}) << "said once per run";
+    EXPECT_EQ(recordsWaiting(station().logging), 2U) << "14:25 and 14:30 have their tries to come";
+
+    const auto rows = test::querySql(source, "SELECT Meter, Amps1 FROM readings ORDER BY n", 2);
+    ASSERT_EQ(rows.size(), 8U);
+    for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0], i % 2 == 0 ? "1" : "9") << i;
+
+    std::ifstream in(state + kRejectedFileName);
+    const std::string rejected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(rejected.rfind("03/07/2002 14:15:00  meter 5\nINSERT INTO readings (", 0), 0U) << rejected;
+    EXPECT_NE(rejected.find("501.250"), std::string::npos);
+    EXPECT_NE(rejected.find("\nError # -1  "), std::string::npos);
+    EXPECT_NE(rejected.find("03/07/2002 14:20:00  meter 5\n"), std::string::npos);
+}
+
+TEST_P(DatabaseWriter, RowsSpooledWhileTheDatabaseWasAwayAreWrittenFirstByTheNextRun) {
+    std::string state = (std::filesystem::temp_directory_path() / "quorna-db-spool.XXXXXX").string();
+    ASSERT_NE(::mkdtemp(state.data()), nullptr);
+    state += "/";
+    station().logging.stateDirectory = state;
+    const DatabaseSettings linked = station().settings.database;
+    const auto spooledMoment = [&](std::time_t time) {
+        station().logging.databaseQueue.push(branch(1, time));
+        station().logging.databaseQueue.push(branch(5, time));
+        keepWaitingRecords(station().logging);
+        DatabaseRecordWriter(station().logging);
+    };
+    test::takeDatabaseAway(source);
+    databaseAway = true;
+    spooledMoment(march7(14, 15));
+    spooledMoment(march7(14, 20));
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Error connecting", "Error connecting"}));
+
+    // The program stops and starts again on the same spool; the database is back.
+    useFreshStation(op);
+    station().logging.stateDirectory = state;
+    station().settings.database = linked;
+    station().settings.databaseLogging = DatabaseLoggingState::Active;
+    test::bringDatabaseBack(source);
+    databaseAway = false;
+    spooledMoment(march7(14, 25));
+    EXPECT_EQ(op.messages.size(), 2U);
+    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    const auto rows = test::querySql(source, "SELECT Meter, Date_Time FROM readings ORDER BY n", 2);
+    ASSERT_EQ(rows.size(), 6U);
+    const char* const minutes[] = {"15", "15", "20", "20", "25", "25"};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i][0], i % 2 == 0 ? "1" : "5");
+        EXPECT_EQ(rows[i][1].substr(source.postgres ? 14 : 14, 2), minutes[i]) << rows[i][1];
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(state, ignored);
 }
 
 INSTANTIATE_TEST_SUITE_P(RealDatabases, DatabaseWriter, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());

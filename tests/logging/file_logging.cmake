@@ -4,6 +4,7 @@ quorna_add_gtest(file_logging_tests SOURCES
   file_log_writer_test.cpp
   file_logging_sampler_test.cpp
   file_log_dialog_test.cpp
+  durable_file_log_test.cpp
 )
 
 # bench-logging: the time of one logging moment against the simulator (prints figures, not a test).
