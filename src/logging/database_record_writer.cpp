@@ -199,23 +199,29 @@ bool insertSpooledRecords(Logging& logging, OdbcSession& session, Clock::time_po
     if (batch.empty()) return true;
     Transactions transactions(session);
     std::size_t next = 0;
+    Clock::duration lastMoment{};
     for (;;) {
         if (next >= batch.size()) {
             batch = nextBatch(logging);
             next = 0;
             if (batch.empty()) return true;
         }
-        if (Clock::now() >= deadline) {
+        // Stop before a moment that would run past the slice, judged by the last one.
+        if (Clock::now() + lastMoment >= deadline) {
             logging.databaseBehind = true;
             return true;
         }
+        const auto momentStart = Clock::now();
         // One moment: the records with the first one's time (a batch ends it when it is longer).
         std::size_t end = next + 1;
         while (end < batch.size() && batch[end].record->time == batch[next].record->time) ++end;
         const std::vector<SpooledRecord> moment(batch.begin() + static_cast<std::ptrdiff_t>(next),
                                                 batch.begin() + static_cast<std::ptrdiff_t>(end));
         switch (writeSpooledMoment(logging, session, transactions, moment)) {
-            case MomentOutcome::Written: next = end; break;
+            case MomentOutcome::Written:
+                next = end;
+                lastMoment = Clock::now() - momentStart;
+                break;
             case MomentOutcome::Retry: batch.clear(); break;  // read again without the refused record
             case MomentOutcome::Stopped: return false;
         }

@@ -100,8 +100,8 @@ std::string blockOf(const Records& records, char delimiter, RecordOf recordOf) {
     return block;
 }
 
-// Records read from the spool per block: about 300 KB of lines.
-constexpr std::size_t kSpoolBlockRecords = 1000;
+// Records read from the spool per block: about 150 KB of lines.
+constexpr std::size_t kSpoolBlockRecords = 500;
 
 // Sends the spooled records, oldest first, a block at a time, until none is left or the slice
 // is over. Each block is noted in the spool before it is appended and leaves the spool with its
@@ -109,10 +109,13 @@ constexpr std::size_t kSpoolBlockRecords = 1000;
 bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
     Spool& spool = logging.spool;
     const char delimiter = delimiterForFormat(logging.settings.fileFormat);
+    Clock::duration lastBlock{};
     for (;;) {
         const std::vector<SpooledRecord> records = spool.oldest(Sink::File, kSpoolBlockRecords);
         if (records.empty()) return true;
-        if (Clock::now() >= deadline) {
+        // Stop before a block that would run past the slice, judged by the last one.
+        const auto blockStart = Clock::now();
+        if (blockStart + lastBlock >= deadline) {
             logging.fileBehind = true;
             return true;
         }
@@ -135,6 +138,7 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
             if (::truncate(logging.settings.logFilePath.c_str(), sizeBefore) == 0) (void)spool.clearPendingAppend();
             return false;
         }
+        lastBlock = Clock::now() - blockStart;
     }
 }
 

@@ -39,3 +39,8 @@ set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
 add_executable(bench-database-writer odbc/bench_database_writer.cpp)
 target_link_libraries(bench-database-writer PRIVATE quorna_odbc_test_env)
 set_target_properties(bench-database-writer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QUORNA_TEST_BIN_DIR})
+
+# Benchmark (not a test): draining a backlog of 100,000 spooled records into the file and the databases.
+add_executable(bench-drain odbc/bench_drain.cpp)
+target_link_libraries(bench-drain PRIVATE quorna_odbc_test_env)
+set_target_properties(bench-drain PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QUORNA_TEST_BIN_DIR})
