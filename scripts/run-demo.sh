@@ -19,7 +19,7 @@ shot_after="${QUORNA_DEMO_SECONDS:-15}"
 
 # --- What a fresh Debian 12 lacks -------------------------------------------------------------
 packages=(build-essential cmake qt6-base-dev qt6-qpa-plugins libgl-dev unixodbc-dev libsqlite3-dev
-          fonts-dejavu-core xvfb xauth)
+          fonts-dejavu-core xvfb xauth python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

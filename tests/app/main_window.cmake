@@ -2,6 +2,7 @@
 quorna_add_gtest(main_window_tests GUI SOURCES
   main_window_test.cpp
   main_window_screenshot_test.cpp
+  help_test.cpp
   accessibility_test.cpp
   LIBS Qt6::Test
 )

@@ -42,11 +42,14 @@ public:
     // `whileModal`, and returns its result once it has closed. A dialog the test leaves open is
     // cancelled, as Esc would.
     int runModal(QDialog& dialog) override;
+    // Records the section a "Help" button asked for.
+    void showHelpAt(const QString& anchor) override { helpAnchors.push_back(anchor); }
 
     QWidget window;
     std::map<int, BoundCommand> commands;
     std::vector<int> bound;       // every addCommand, in order
     std::vector<int> dispatched;  // every dispatch, in order
+    std::vector<QString> helpAnchors;  // every showHelpAt, in order
     std::function<void(QDialog&)> whileModal;
     std::function<void()> traceRepaint;  // what a window installed as the operator's trace repaint
     std::function<int(QDialog&)> answer;

@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include "gui/alarms/breaker_grid_qt.h"
+#include "gui/main/help_anchors.h"
 
 namespace quorna {
 namespace {
@@ -13,7 +14,7 @@ constexpr int kDelayDigits = 5;
 }  // namespace
 
 AlarmDelayWindow::AlarmDelayWindow(AppShell& shell, AlarmDelayDialog& logic)
-    : AlarmWindow(shell, QStringLiteral("Alarm Delay Setup")), m_logic(logic) {
+    : AlarmWindow(shell, QStringLiteral("Alarm Delay Setup"), help::kAlarmDelays), m_logic(logic) {
     setCancelLogic([&logic] { logic.cancel(); });
 
     const BreakersNameRow nameRow = makeBreakersNameRow(this);

@@ -12,7 +12,7 @@
 
 namespace quorna {
 
-AlarmWindow::AlarmWindow(AppShell& shell, const QString& title)
+AlarmWindow::AlarmWindow(AppShell& shell, const QString& title, const char* helpAnchor)
     : QDialog(shell.mainWindow()), m_shell(shell) {
     setWindowTitle(title);
     setModal(false);
@@ -26,7 +26,8 @@ AlarmWindow::AlarmWindow(AppShell& shell, const QString& title)
     m_help->setAutoDefault(false);
     connect(m_ok, &QPushButton::clicked, this, &AlarmWindow::onOk);
     connect(m_cancel, &QPushButton::clicked, this, &AlarmWindow::reject);
-    connect(m_help, &QPushButton::clicked, this, [this] { m_shell.dispatch(kCmdHelp); });
+    connect(m_help, &QPushButton::clicked, this,
+            [this, helpAnchor] { m_shell.showHelpAt(QString::fromLatin1(helpAnchor)); });
 }
 
 AlarmWindow::~AlarmWindow() {

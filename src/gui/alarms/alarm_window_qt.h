@@ -24,7 +24,8 @@ class AppShell;
 class AlarmWindow : public QDialog {
     Q_OBJECT
 public:
-    AlarmWindow(AppShell& shell, const QString& title);
+    // helpAnchor: the window's section of the help document (gui/main/help_anchors.h).
+    AlarmWindow(AppShell& shell, const QString& title, const char* helpAnchor);
     ~AlarmWindow() override;
 
     QPushButton* okButton() const { return m_ok; }

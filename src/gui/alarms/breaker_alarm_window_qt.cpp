@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "gui/alarms/breaker_grid_qt.h"
+#include "gui/main/help_anchors.h"
 
 namespace quorna {
 namespace {
@@ -23,7 +24,7 @@ constexpr int kGlobalDigits = 5;
 }  // namespace
 
 BreakerAlarmWindow::BreakerAlarmWindow(AppShell& shell, BreakerAlarmDialog& logic)
-    : AlarmWindow(shell, QStringLiteral("Alarm Setup")), m_logic(logic) {
+    : AlarmWindow(shell, QStringLiteral("Alarm Setup"), help::kBreakerAlarms), m_logic(logic) {
     setCancelLogic([&logic] { logic.cancel(); });
 
     const BreakersNameRow nameRow = makeBreakersNameRow(this);

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "gui/alarms/breaker_grid_qt.h"
+#include "gui/main/help_anchors.h"
 
 namespace quorna {
 namespace {
@@ -20,7 +21,7 @@ constexpr int kLimitChars = 9;  // "65535" and a few decimals
 }  // namespace
 
 GlobalLimitsWindow::GlobalLimitsWindow(AppShell& shell, GlobalLimitsDialog& logic)
-    : AlarmWindow(shell, QStringLiteral("Alarm Setup")), m_logic(logic) {
+    : AlarmWindow(shell, QStringLiteral("Alarm Setup"), help::kGlobalLimits), m_logic(logic) {
     setCancelLogic([&logic] { logic.cancel(); });
 
     // Second name on the left, first name on the right.

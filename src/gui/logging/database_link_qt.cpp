@@ -12,10 +12,10 @@
 #include <QStyledItemDelegate>
 #include <QTextOption>
 #include <QVBoxLayout>
-#include <QWhatsThis>
 
 #include "gui/main/app_shell.h"
 #include "gui/main/dialog_units_qt.h"
+#include "gui/main/help_anchors.h"
 #include "station/station.h"
 #include "gui/logging/add_table_qt.h"
 #include "forms/database_link.h"
@@ -169,8 +169,8 @@ DatabaseLinkWindow::DatabaseLinkWindow(AppShell& shell, DatabaseLinkDialog& logi
             [this](const QString& text) { m_logic.setPassword(text.toStdString()); });
     connect(m_ok, &QPushButton::clicked, this, &DatabaseLinkWindow::accept);
     connect(m_cancel, &QPushButton::clicked, this, &DatabaseLinkWindow::reject);
-    // "Help" asks for help on a control, as in every window of the program.
-    connect(m_help, &QPushButton::clicked, this, [] { QWhatsThis::enterWhatsThisMode(); });
+    connect(m_help, &QPushButton::clicked, this,
+            [this] { m_shell.showHelpAt(QString::fromLatin1(help::kDatabaseLink)); });
 }
 
 void DatabaseLinkWindow::openWindow() {

@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
-#include <QWhatsThis>
 
 namespace quorna {
 
@@ -88,7 +87,7 @@ LogFileWindow::LogFileWindow(LogFileDialog& logic, QWidget* parent)
     connect(m_space, &QRadioButton::clicked, this, [this] { m_logic.chooseFormat(kFormatSpace); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(buttons, &QDialogButtonBox::helpRequested, this, [] { QWhatsThis::enterWhatsThisMode(); });
+    connect(buttons, &QDialogButtonBox::helpRequested, this, &LogFileWindow::helpRequested);
 }
 
 void LogFileWindow::showSettings() {

@@ -29,6 +29,10 @@ public:
     // path, flag and format.
     void done(int result) override;
 
+signals:
+    // "Help": whoever runs the window opens the help at its section.
+    void helpRequested();
+
 private:
     void loggingActiveClicked(bool checked);
     void selectOutputFile();

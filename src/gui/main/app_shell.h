@@ -37,6 +37,10 @@ public:
     // Runs the command bound to the identifier, as the menu would.
     virtual void dispatch(int id) = 0;
 
+    // Opens the help window at the section of the help document with that anchor
+    // (gui/main/help_anchors.h), as a window's "Help" button does.
+    virtual void showHelpAt(const QString& anchor) = 0;
+
     // Runs a dialog modally. Timer ticks keep polling while it is open, also when the caller
     // itself runs inside a tick. Returns the dialog's result.
     virtual int runModal(QDialog& dialog) = 0;

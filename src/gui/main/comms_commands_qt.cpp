@@ -1,5 +1,6 @@
 #include "gui/main/app_shell.h"
 #include "gui/main/command_ids.h"
+#include "gui/main/help_anchors.h"
 #include "forms/comms_config.h"
 #include "gui/main/comms_config_dialog_qt.h"
 #include "station/station.h"
@@ -14,6 +15,8 @@ void installCommsCommands(AppShell& shell) {
             CommsCommand(station.meters, [&shell, &station] {
                 CommsConfigDialog logic(station.bus, station.logging);
                 CommsConfigWindow dialog(logic, shell.mainWindow());
+                QObject::connect(&dialog, &CommsConfigWindow::helpRequested, &dialog,
+                                 [&shell] { shell.showHelpAt(QString::fromLatin1(help::kComms)); });
                 return shell.runModal(dialog) == QDialog::Accepted;
             });
         },

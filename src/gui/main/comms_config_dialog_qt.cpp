@@ -10,7 +10,6 @@
 #include <QRadioButton>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWhatsThis>
 
 namespace quorna {
 namespace {
@@ -143,7 +142,7 @@ CommsConfigWindow::CommsConfigWindow(CommsConfigDialog& logic, QWidget* parent) 
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(save, &QPushButton::clicked, this, [this] { (void)m_logic.save(); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(help, &QPushButton::clicked, this, [] { QWhatsThis::enterWhatsThisMode(); });
+    connect(help, &QPushButton::clicked, this, &CommsConfigWindow::helpRequested);
 
     showTexts();
 }

@@ -23,6 +23,10 @@ public:
 
     [[nodiscard]] CommsConfigDialog& logic() { return m_logic; }
 
+signals:
+    // "Help": whoever runs the window opens the help at its section.
+    void helpRequested();
+
 private:
     void showTexts();
 

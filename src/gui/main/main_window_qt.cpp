@@ -19,6 +19,7 @@
 
 #include "gui/main/about_dialog_qt.h"
 #include "gui/main/command_ids.h"
+#include "gui/main/help_anchors.h"
 #include "forms/field_validation.h"
 #include "gui/main/lamp_pixmaps_qt.h"
 #include "gui/main/meter_text_qt.h"
@@ -156,8 +157,8 @@ void MainWindow::installCommands() {
     addCommand(kCmdResetAlarms, [this] { resetMeterAlarms(m_station.meters); });
     addCommand(kCmdAbout, [this] { showAbout(); });
     addCommand(kSysCmdAbout, [this] { showAbout(); });
-    addCommand(kCmdHelp, [this] { showHelp(false); });
-    addCommand(kCmdHelpIndex, [this] { showHelp(true); });
+    addCommand(kCmdHelp, [this] { showHelpAt(QString()); });
+    addCommand(kCmdHelpIndex, [this] { showHelpAt(QString::fromLatin1(help::kContents)); });
     installCommsCommands(*this);
     installTraceCommands(*this);
     installAlarmCommands(*this);
@@ -343,20 +344,23 @@ void MainWindow::showAbout() {
     runModal(about);
 }
 
-void MainWindow::showHelp(bool index) {
+// The help window is one per main window; an anchor scrolls it to that section, none leaves it
+// where the operator last read.
+void MainWindow::showHelpAt(const QString& anchor) {
     if (m_help == nullptr) {
         m_help = new QTextBrowser(this);
         m_help->setWindowFlag(Qt::Window);
         m_help->setWindowTitle(QStringLiteral("Quorna Help"));
         m_help->setObjectName(QStringLiteral("helpWindow"));
         m_help->setOpenExternalLinks(false);
-        m_help->resize(m_units.x(300), m_units.y(260));
+        m_help->resize(m_units.x(360), m_units.y(300));
         m_help->setSource(QUrl(QStringLiteral("qrc:/help/quorna-help.html")));
     }
-    if (index) m_help->scrollToAnchor(QStringLiteral("index"));
     m_help->show();
     m_help->raise();
     m_help->activateWindow();
+    // Scrolled once shown, when the document has its layout for the window's width.
+    if (!anchor.isEmpty()) m_help->scrollToAnchor(anchor);
 }
 
 }  // namespace quorna

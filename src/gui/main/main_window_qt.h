@@ -36,6 +36,7 @@ public:
                     const QKeySequence& shortcut = {}) override;
     void dispatch(int id) override;
     int runModal(QDialog& dialog) override;
+    void showHelpAt(const QString& anchor) override;
 
     // What the operator interface asks of the window.
     void transferFields();
@@ -72,7 +73,6 @@ private:
     QAction* menuEntry(QMenu* menu, const QString& text, int id);
     void exitWithOk();
     void showAbout();
-    void showHelp(bool index);
     void operatorPickedMeter();
     void shutdown();
 

@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "gui/main/app_shell.h"
-#include "gui/main/command_ids.h"
+#include "gui/main/help_anchors.h"
 #include "forms/field_validation.h"
 #include "gui/panel/focus_take_qt.h"
 #include "gui/panel/panel_qt_common.h"
@@ -156,7 +156,7 @@ void PanelSetupWindow::setPanelName() {
     focusField(failed);
 }
 
-void PanelSetupWindow::help() { m_shell.dispatch(kCmdHelp); }
+void PanelSetupWindow::help() { m_shell.showHelpAt(QString::fromLatin1(help::kPanelSetup)); }
 
 void PanelSetupWindow::accept() {
     pull();
