@@ -146,6 +146,8 @@ bool loggerTick(Station& station, StderrOperator& op) {
     }
     if (!link.portOpen || station.meters.scanning) return worked;
     if (!logsSomewhere(station.settings)) return worked;
+    // A stop asked for (during a scan, say) starts no logging moment: the logger ends first.
+    if (stopRequested()) return worked;
     const std::time_t before = station.logging.clock.nextMoment;
     LoggingSampler(station.logging);
     return worked || station.logging.clock.nextMoment != before;
@@ -254,9 +256,12 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
 
     TickClock clock(parseTestClock(std::getenv(kTestClockVariable)));
     if (clock.simulated()) station.logging.timeSource = [&clock] { return clock.now(); };
-    // A stop asked for during a bus scan ends it after the address being asked.
+    // A stop asked for during a bus scan ends it: the scan asks no further address, and the port
+    // is closed so that the probe it may still send goes nowhere and fails at once.
     op.onRepaint = [&station] {
-        if (stopRequested()) station.settings.scanDepth = 0;
+        if (!stopRequested()) return;
+        station.settings.scanDepth = 0;
+        closePort(station.bus.link);
     };
 
     op.write(MessageLevel::Info, "logging the meters on " + link.portName + " every " +
@@ -276,7 +281,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         const bool wasOpen = link.portOpen;
         const bool worked = loggerTick(station, op);
         if (!wasOpen) {
-            if (!link.portOpen) {
+            if (!link.portOpen && !stopRequested()) {
                 op.finish();
                 return kLoggerExitUnusable;  // the operator's line says which port
             }

@@ -234,3 +234,27 @@ TEST(LoggerBadInput, OneClearLineAndTheDocumentedExitCode) {
 
 }  // namespace
 }  // namespace quorna
+
+namespace quorna {
+namespace {
+
+TEST(LoggerStop, ASignalDuringAScanOfASilentBusEndsItAtOnce) {
+    MeterSimulator sim({"--meter", "1:230"});
+    sim.useAsComPort(2);
+    const fs::path dir = sim.tempDir();
+    const std::string logFile = (dir / "readings.csv").string();
+    // Addresses 2 to 40 are silent: the scan alone would take half a minute.
+    const std::string config = settingsIn(dir / "scan", "port COM2:\nscan 40\ninterval 1\nsave_file " + logFile + "\n");
+    LoggerProcess logger({"--config", config}, {}, dir.string());
+    for (int i = 0; i < 100 && sim.requests().size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto asked = std::chrono::steady_clock::now();
+    logger.signal(SIGINT);
+    EXPECT_EQ(logger.wait(10000), kLoggerExitOk) << logger.errText();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+    EXPECT_LT(sim.requests().size(), 6U) << "the scan went on";
+    EXPECT_FALSE(fs::exists(logFile)) << "no logging moment after the stop";
+    EXPECT_TRUE(anyLineHas(logger.errLines(), " info stopping")) << logger.errText();
+}
+
+}  // namespace
+}  // namespace quorna
