@@ -1,0 +1,318 @@
+#include "logger/logger_app.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "bus/posix_serial_port.h"
+#include "logger/stderr_operator.h"
+#include "logging/logging.h"
+#include "logging/logging_sampler.h"
+#include "meters/meter_scan.h"
+#include "station/station.h"
+
+namespace quorna {
+namespace {
+
+constexpr int kSecondsPerMinute = 60;
+constexpr int kTickMs = 1000;  // the window program's timer period
+constexpr int kMaxRescanMinutes = 7 * 24 * 60;
+
+bool parseCount(const char* text, long low, long high, long& value) {
+    if (text == nullptr || *text == '\0') return false;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+    value = v;
+    return true;
+}
+
+// Why the device of a port name cannot be opened exclusively, or nothing when it can.
+std::string portProblem(const std::string& portName) {
+    const std::string device = deviceForPortName(portName);
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return device + ": " + (errno == EBUSY ? "in use by another program" : std::strerror(errno));
+    std::string problem;
+    if (::isatty(fd) == 0) {
+        problem = device + ": not a serial port";
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        problem = device + ": in use by another program";
+    }
+    ::close(fd);
+    return problem;
+}
+
+// Why the settings file cannot be read.
+std::string unreadableReason(const std::string& file) {
+    std::FILE* f = std::fopen(file.c_str(), "r");
+    if (f == nullptr) return std::strerror(errno);
+    std::fclose(f);
+    return "cannot be read";
+}
+
+bool logsSomewhere(const ConfigurationRecord& settings) {
+    return (settings.fileLoggingEnabled && !settings.logFilePath.empty()) ||
+           settings.databaseLogging == DatabaseLoggingState::Active;
+}
+
+std::string whereItLogs(const ConfigurationRecord& settings) {
+    std::string where;
+    if (settings.fileLoggingEnabled && !settings.logFilePath.empty()) where = "the file " + settings.logFilePath;
+    if (settings.databaseLogging == DatabaseLoggingState::Active) {
+        if (!where.empty()) where += " and ";
+        where += "the table " + settings.database.table + " of the data source " + settings.database.dsn;
+    }
+    return where;
+}
+
+bool stopRequested() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) != 0) return false;
+    return sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1;
+}
+
+// Waits up to ms milliseconds for SIGTERM or SIGINT (blocked, so only pending); true when one came.
+bool waitForStop(int ms) {
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    timespec timeout{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    for (;;) {
+        const int sig = sigtimedwait(&stops, nullptr, &timeout);
+        if (sig == SIGTERM || sig == SIGINT) return true;
+        if (sig < 0 && errno == EINTR) continue;  // another signal: the remaining time is lost, no matter
+        return false;
+    }
+}
+
+// The time the logger's ticks read: the system clock, or the test clock.
+class TickClock {
+public:
+    explicit TickClock(std::optional<TestClock> test) : m_test(test) {}
+    // Tick k reads the time epoch + k * step, until the clock stands still.
+    void tick() {
+        if (m_test && (m_test->ticks < 0 || m_ticks + 1 < m_test->ticks)) ++m_ticks;
+    }
+    [[nodiscard]] std::time_t now() const {
+        if (!m_test) return std::time(nullptr);
+        return m_test->epoch + static_cast<std::time_t>(m_ticks < 0 ? 0 : m_ticks) * m_test->step;
+    }
+    [[nodiscard]] int periodMs() const { return m_test ? m_test->tickMs : kTickMs; }
+    [[nodiscard]] bool simulated() const { return m_test.has_value(); }
+
+private:
+    std::optional<TestClock> m_test;
+    long m_ticks = -1;
+};
+
+void reportScan(StderrOperator& op, const Station& station) {
+    const auto& entries = station.meters.list.entries;
+    if (entries.empty()) {
+        op.write(MessageLevel::Warning, "the bus scan up to address " + std::to_string(station.settings.scanDepth) +
+                                            " found no meter to log");
+        return;
+    }
+    std::string text = "the bus scan found " + std::to_string(entries.size()) + (entries.size() == 1 ? " meter:" : " meters:");
+    for (std::size_t i = 0; i < entries.size(); ++i) text += (i == 0 ? " " : "; ") + entries[i];
+    op.write(MessageLevel::Info, text);
+}
+
+// One tick of the logger: the window's tick without the poll of a selected meter, which only feeds
+// the window. Opens the port when the settings asked for it (and scans the bus when it opened),
+// then runs the logging cycle. True when it opened the port or took a logging moment.
+bool loggerTick(Station& station, StderrOperator& op) {
+    SerialLink& link = station.bus.link;
+    bool worked = false;
+    if (link.reopenRequested) {
+        link.reopenRequested = false;
+        const std::string name = link.portName;
+        if (openPort(station.bus, name, station.meters.scanning)) {
+            MeterScan(station.meters);
+            reportScan(op, station);
+        }
+        link.reopenRequested = false;
+        worked = true;
+        if (!link.portOpen) return worked;
+    }
+    if (!link.portOpen || station.meters.scanning) return worked;
+    if (!logsSomewhere(station.settings)) return worked;
+    // A stop asked for (during a scan, say) starts no logging moment: the logger ends first.
+    if (stopRequested()) return worked;
+    const std::time_t before = station.logging.clock.nextMoment;
+    LoggingSampler(station.logging);
+    return worked || station.logging.clock.nextMoment != before;
+}
+
+}  // namespace
+
+std::optional<LoggerOptions> parseLoggerOptions(int argc, const char* const* argv, std::string* error) {
+    LoggerOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) {
+                *error = std::string(name) + " needs a value";
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--once") {
+            options.once = true;
+        } else if (arg == "--config") {
+            const char* file = value("--config");
+            if (file == nullptr) return std::nullopt;
+            if (*file == '\0') {
+                *error = "--config needs a file name";
+                return std::nullopt;
+            }
+            options.configFile = file;
+        } else if (arg == "--rescan") {
+            const char* minutes = value("--rescan");
+            long m = 0;
+            if (minutes == nullptr) return std::nullopt;
+            if (!parseCount(minutes, 1, kMaxRescanMinutes, m)) {
+                *error = "--rescan takes a number of minutes from 1 to " + std::to_string(kMaxRescanMinutes);
+                return std::nullopt;
+            }
+            options.rescanMinutes = static_cast<int>(m);
+        } else {
+            *error = "unknown option " + arg;
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+std::string loggerUsage() {
+    return "Usage: quorna-logger [--config FILE] [--once] [--rescan MINUTES]\n"
+           "Logs every meter of the bus at every logging moment to the log file and the database\n"
+           "that the settings file names, without a window.\n"
+           "\n"
+           "  --config FILE      the settings file (default: Quorna.cfg in the working directory);\n"
+           "                     the logging spool and Quorna-rejected.txt sit beside it\n"
+           "  --once             scan the bus, take one logging moment at once, and exit\n"
+           "  --rescan MINUTES   scan the bus again every MINUTES minutes (default: never)\n"
+           "  --help             show this text\n"
+           "  --version          show the version\n"
+           "\n"
+           "Messages go to standard error, one line each: local time, level (error, warning, info), text.\n"
+           "Without --once the logger runs until SIGTERM or SIGINT and then exits with 0.\n"
+           "Exit codes: 0 every record written; 2 the options, the settings file or the port cannot be\n"
+           "used, or the settings name neither a log file nor a database; 3 (--once) some records could\n"
+           "not be written now and wait for a later run.\n";
+}
+
+std::optional<TestClock> parseTestClock(const char* text) {
+    if (text == nullptr) return std::nullopt;
+    std::istringstream in(text);
+    long long epoch = 0;
+    TestClock clock;
+    if (!(in >> epoch >> clock.step >> clock.tickMs)) return std::nullopt;
+    if (!(in >> clock.ticks)) clock.ticks = -1;
+    if (clock.tickMs < 1 || clock.step < 0 || clock.ticks == 0) return std::nullopt;
+    clock.epoch = static_cast<std::time_t>(epoch);
+    return clock;
+}
+
+int runLogger(const LoggerOptions& options, std::ostream& err) {
+    StderrOperator op(err);
+    Station station(op);
+    station.configFile = options.configFile;
+    if (!station.readSettings()) {
+        op.write(MessageLevel::Error,
+                 "the settings file " + options.configFile + " cannot be read: " + unreadableReason(options.configFile));
+        return kLoggerExitUnusable;
+    }
+    ConfigurationRecord& settings = station.settings;
+    SerialLink& link = station.bus.link;
+    if (link.portName.empty()) {
+        op.write(MessageLevel::Error, "the settings file " + options.configFile + " names no port (a line \"port COM1:\")");
+        return kLoggerExitUnusable;
+    }
+    if (!logsSomewhere(settings)) {
+        op.write(MessageLevel::Error, "the settings file " + options.configFile +
+                                          " names neither a log file (save_file) nor a database (dsn, table and link lines)");
+        return kLoggerExitUnusable;
+    }
+    const std::string problem = portProblem(link.portName);
+    if (!problem.empty()) {
+        op.write(MessageLevel::Error, "the port " + link.portName + " cannot be opened: " + problem);
+        return kLoggerExitUnusable;
+    }
+
+    TickClock clock(parseTestClock(std::getenv(kTestClockVariable)));
+    if (clock.simulated()) station.logging.timeSource = [&clock] { return clock.now(); };
+    // A stop asked for during a bus scan ends it: the scan asks no further address, and the port
+    // is closed so that the probe it may still send goes nowhere and fails at once.
+    op.onRepaint = [&station] {
+        if (!stopRequested()) return;
+        station.settings.scanDepth = 0;
+        closePort(station.bus.link);
+    };
+
+    op.write(MessageLevel::Info, "logging the meters on " + link.portName + " every " +
+                                     std::to_string(settings.loggingInterval) +
+                                     (settings.loggingInterval == 1 ? " minute to " : " minutes to ") + whereItLogs(settings));
+    const std::time_t rescanPeriod = static_cast<std::time_t>(options.rescanMinutes) * kSecondsPerMinute;
+    std::time_t nextRescan = 0;
+    int code = kLoggerExitOk;
+    for (;;) {
+        clock.tick();
+        if (rescanPeriod > 0 && link.portOpen && clock.now() >= nextRescan) {
+            MeterScan(station.meters);
+            reportScan(op, station);
+            op.endRound();
+            nextRescan = clock.now() + rescanPeriod;
+        }
+        const bool wasOpen = link.portOpen;
+        const bool worked = loggerTick(station, op);
+        if (!wasOpen) {
+            if (!link.portOpen && !stopRequested()) {
+                op.finish();
+                return kLoggerExitUnusable;  // the operator's line says which port
+            }
+            nextRescan = clock.now() + rescanPeriod;
+        }
+        if (worked) op.endRound();
+        if (!logsSomewhere(settings)) {
+            // The database writer switches database logging off when the ODBC driver manager
+            // cannot be loaded; with no log file either, nothing is left to do.
+            op.write(MessageLevel::Error, "database logging was switched off (the ODBC driver manager libodbc.so.2 "
+                                          "could not be loaded) and no log file is set: nothing to log to");
+            code = kLoggerExitUnusable;
+            break;
+        }
+        if (options.once) {
+            const std::size_t waiting = recordsWaiting(station.logging);
+            if (waiting > 0) {
+                op.write(MessageLevel::Warning, std::to_string(waiting) + (waiting == 1 ? " record" : " records") +
+                                                    " could not be written and wait for a later run");
+                code = kLoggerExitWaiting;
+            }
+            break;
+        }
+        if (waitForStop(clock.periodMs())) {
+            op.write(MessageLevel::Info, "stopping");
+            break;
+        }
+    }
+    op.finish();
+    closePort(link);
+    return code;
+}
+
+}  // namespace quorna

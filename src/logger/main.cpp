@@ -1,0 +1,30 @@
+// quorna-logger: logs the meters of one bus without a window (see logger_app.h).
+#include <csignal>
+#include <iostream>
+
+#include "logger/logger_app.h"
+
+int main(int argc, char** argv) {
+    // SIGTERM and SIGINT are taken between ticks only, by sigtimedwait in the logger's loop.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+
+    std::string error;
+    const auto options = quorna::parseLoggerOptions(argc, argv, &error);
+    if (!options) {
+        std::cerr << "quorna-logger: " << error << "\n" << quorna::loggerUsage();
+        return quorna::kLoggerExitUnusable;
+    }
+    if (options->help) {
+        std::cout << quorna::loggerUsage();
+        return quorna::kLoggerExitOk;
+    }
+    if (options->version) {
+        std::cout << "quorna-logger " << QUORNA_VERSION << "\n";
+        return quorna::kLoggerExitOk;
+    }
+    return quorna::runLogger(*options, std::cerr);
+}

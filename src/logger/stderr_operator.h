@@ -1,0 +1,74 @@
+#pragma once
+// The operator of the logger, which runs with nobody watching: every message box becomes one line
+// on a stream (standard error), "<local time> <level> <text>", and nothing ever waits. A message
+// that comes back at every logging moment (a database that stays unreachable) is written when it
+// starts and once more when it ends, with the number of moments it lasted.
+
+#include <ctime>
+#include <functional>
+#include <map>
+#include <ostream>
+#include <set>
+#include <string>
+
+#include "core/operator.h"
+
+namespace quorna {
+
+enum class MessageLevel { Error, Warning, Info };
+
+[[nodiscard]] const char* levelName(MessageLevel level);
+
+// The level of a message box's text and caption: failures (a port, the bus, the database) are
+// errors, the rest warnings.
+[[nodiscard]] MessageLevel levelOfMessage(const std::string& text, const std::string& caption);
+
+// "2026-03-07T14:15:00+01:00": the local time with its offset from UTC.
+[[nodiscard]] std::string isoLocalTime(std::time_t time);
+
+class StderrOperator final : public Operator {
+public:
+    // Lines go to out; `clock` gives the time they carry (the system clock when empty).
+    explicit StderrOperator(std::ostream& out, std::function<std::time_t()> clock = {});
+    StderrOperator(const StderrOperator&) = delete;
+    StderrOperator& operator=(const StderrOperator&) = delete;
+
+    // Message boxes become lines, folded across rounds as described above.
+    void messageBox(const std::string& text, const std::string& caption) override;
+    // The logger's own lines; never folded.
+    void write(MessageLevel level, const std::string& text);
+
+    // Ends one round of work (a tick that took a logging moment or scanned the bus). Messages shown
+    // in the round before and not in this one are written as ended.
+    void endRound();
+    // Writes every message still repeating as ended; the logger calls it when it stops.
+    void finish();
+
+    // Runs at every repaint the core asks for: between the probes of a bus scan.
+    std::function<void()> onRepaint;
+
+    // How many lines have been written at the error level.
+    [[nodiscard]] int errors() const { return m_errors; }
+
+    void setWaitCursor(bool) override {}
+    void transferFields() override {}
+    void showLamps() override {}
+    void repaintNow() override {
+        if (onRepaint) onRepaint();
+    }
+    void applyLayout(Layout) override {}
+    void meterListChanged() override {}
+    void repaintTrace() override {}
+
+private:
+    void line(MessageLevel level, const std::string& text);
+    void writeEnded(const std::string& key, int rounds);
+
+    std::ostream& m_out;
+    std::function<std::time_t()> m_clock;
+    std::map<std::string, int> m_repeating;  // message shown in consecutive rounds -> their number
+    std::set<std::string> m_thisRound;       // messages shown in the round under way
+    int m_errors = 0;
+};
+
+}  // namespace quorna

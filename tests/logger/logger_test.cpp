@@ -1,0 +1,260 @@
+// quorna-logger against the window program's logging on one simulated bus: the same log file
+// bytes and database rows, SIGTERM, the port held exclusively, and what each bad input gives.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "bus/bus.h"
+#include "logger/logger_app.h"
+#include "logger_process.h"
+#include "metersim_harness.h"
+#include "odbc_test_env.h"
+#include "recording_operator.h"
+#include "test_station.h"
+
+namespace quorna {
+namespace {
+
+namespace fs = std::filesystem;
+using test::LoggerProcess;
+using test::MeterSimulator;
+using test::readWholeFile;
+using test::runLoggerToEnd;
+using test::station;
+
+// 7 March 2002, 14:15:00 local time: the first logging moment of every run.
+std::time_t firstMoment() {
+    std::tm t{};
+    t.tm_year = 102;
+    t.tm_mon = 2;
+    t.tm_mday = 7;
+    t.tm_hour = 14;
+    t.tm_min = 15;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+// The logger's clock for a run of `ticks` one-minute ticks 20 ms apart, from the first moment.
+std::string testClock(int ticks) {
+    return std::string(kTestClockVariable) + "=" + std::to_string(firstMoment()) + " 60 20 " + std::to_string(ticks);
+}
+
+// Two Branch meters with currents of their own at 1 and 2, a Circuit meter at 3 (listed, not logged).
+std::vector<std::string> threeMeters() { return {"--meter", "1:230", "--meter", "2:230", "--meter", "3:236"}; }
+void storeCurrents(MeterSimulator& sim) {
+    for (int address = 1; address <= 2; ++address) {
+        std::vector<int> mA;
+        for (int i = 0; i < 42; ++i) mA.push_back(address * 10000 + i * 137);
+        sim.set(address, 0, mA);
+    }
+}
+
+std::string settingsText(const std::string& logFile, const test::TestDataSource* db) {
+    std::string text = "location North Plant\ninterval 1\nport COM2:\nspeed 2048\nparity 0\nscan 3\n";
+    if (!logFile.empty()) text += "save_file " + logFile + "\nformat 1\n";
+    if (db != nullptr) {
+        text += "dsn " + db->dsn + "\ntable readings\n";
+        if (!db->user.empty()) text += "user " + db->user + "\npasswd " + db->password + "\n";
+        text += "link 0 4 Meter\nlink 1 12 Location\nlink 2 11 Date_Time\nlink 3 6 Amps1\nlink 44 6 Amps42\n";
+    }
+    return text;
+}
+
+// A folder with a settings file in it; returns the settings file's path.
+std::string settingsIn(const fs::path& dir, const std::string& text) {
+    fs::create_directories(dir);
+    const fs::path file = dir / "Quorna.cfg";
+    std::ofstream(file) << text;
+    return file.string();
+}
+
+std::size_t lineCount(const std::string& path) {
+    const std::string text = readWholeFile(path);
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Every line: ISO 8601 local time with its offset, a level, a text.
+void expectLoggerLines(const std::vector<std::string>& lines) {
+    const std::regex form(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d (error|warning|info) \S.*)");
+    for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, form)) << line;
+}
+
+bool anyLineHas(const std::vector<std::string>& lines, const std::string& part) {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+class LoggerAgainstWindow : public test::RealDatabaseTest {
+protected:
+    void TearDown() override {
+        if (databaseAway) test::bringDatabaseBack(source);
+        RealDatabaseTest::TearDown();
+    }
+    std::vector<std::vector<std::string>> rows() {
+        return test::querySql(source, "SELECT Meter, Location, Date_Time, Amps1, Amps42 FROM readings ORDER BY Date_Time, Meter", 5);
+    }
+    bool databaseAway = false;
+};
+
+TEST_P(LoggerAgainstWindow, SameLinesAndRowsSignalsAndTheHeldPort) {
+    freshTable("readings", "Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, Amps1 FLOAT, Amps42 FLOAT");
+    MeterSimulator sim(threeMeters());
+    storeCurrents(sim);
+    sim.useAsComPort(2);
+    const fs::path dir = sim.tempDir();
+
+    // The window program: its station, read from the settings file, ticked at three moments.
+    const std::string windowLog = (dir / "window" / "readings.csv").string();
+    station().configFile = settingsIn(dir / "window", settingsText(windowLog, &source));
+    ASSERT_TRUE(station().readSettings());
+    std::time_t now = firstMoment();
+    station().logging.timeSource = [&now] { return now; };
+    for (int k = 0; k < 3; ++k, now += 60) station().PollingCycle();
+    test::endStation();
+    const std::string windowLines = readWholeFile(windowLog);
+    ASSERT_EQ(lineCount(windowLog), 6U) << windowLines;
+    EXPECT_EQ(windowLines.substr(0, 31), "03/07/2002 14:15:00,1,10.000,10");
+    const auto windowRows = rows();
+    ASSERT_EQ(windowRows.size(), 6U);
+    ASSERT_TRUE(test::execSql(source, "DELETE FROM readings"));
+
+    // The logger as a service: three one-minute ticks, then its clock stands still.
+    const std::string serviceLog = (dir / "service" / "readings.csv").string();
+    const std::string serviceConfig = settingsIn(dir / "service", settingsText(serviceLog, &source));
+    {
+        LoggerProcess logger({"--config", serviceConfig}, {testClock(3)}, dir.string());
+        for (int i = 0; i < 600 && lineCount(serviceLog) < 6; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the database rows of the last moment
+
+        // The port is the logger's: the window program cannot open it.
+        test::RecordingOperator otherOp;
+        Bus other(otherOp);
+        EXPECT_FALSE(openPort(other, "COM2:", false));
+        EXPECT_EQ(otherOp.texts(), std::vector<std::string>{"Unable to open COM2:"});
+
+        const auto asked = std::chrono::steady_clock::now();
+        logger.signal(SIGTERM);
+        EXPECT_EQ(logger.wait(5000), 0) << logger.errText();
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+        const auto lines = logger.errLines();
+        expectLoggerLines(lines);
+        EXPECT_TRUE(anyLineHas(lines, " info stopping")) << logger.errText();
+        EXPECT_FALSE(anyLineHas(lines, " error ")) << logger.errText();
+    }
+    EXPECT_EQ(readWholeFile(serviceLog), windowLines);
+    EXPECT_EQ(rows(), windowRows);
+    ASSERT_TRUE(test::execSql(source, "DELETE FROM readings"));
+
+    // --once: the first moment alone, every record written.
+    const std::string onceLog = (dir / "once" / "readings.csv").string();
+    const std::string onceConfig = settingsIn(dir / "once", settingsText(onceLog, &source));
+    std::vector<std::string> lines;
+    EXPECT_EQ(runLoggerToEnd({"--once", "--config", onceConfig}, {testClock(1)}, dir.string(), &lines), kLoggerExitOk);
+    EXPECT_EQ(readWholeFile(onceLog), windowLines.substr(0, windowLines.size() / 3));
+    EXPECT_EQ(rows(), std::vector(windowRows.begin(), windowRows.begin() + 2));
+
+    // --once with the database away: the lines are written, the rows wait, exit code 3. The Circuit
+    // meter's record waits too: only a connected writer finds that it has nothing to insert.
+    test::takeDatabaseAway(source);
+    databaseAway = true;
+    EXPECT_EQ(runLoggerToEnd({"--once", "--config", onceConfig}, {testClock(1)}, dir.string(), &lines), kLoggerExitWaiting);
+    expectLoggerLines(lines);
+    EXPECT_TRUE(anyLineHas(lines, " error Error connecting"));
+    EXPECT_TRUE(anyLineHas(lines, " warning 3 records could not be written and wait for a later run"))
+        << ::testing::PrintToString(lines);
+    EXPECT_EQ(lineCount(onceLog), 4U);
+}
+
+INSTANTIATE_TEST_SUITE_P(DataSources, LoggerAgainstWindow, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());
+
+TEST(LoggerBadInput, OneClearLineAndTheDocumentedExitCode) {
+    MeterSimulator sim({"--meter", "1:230"});
+    sim.useAsComPort(2);
+    const fs::path dir = sim.tempDir();
+    std::vector<std::string> lines;
+    const auto run = [&](const std::vector<std::string>& args) {
+        return runLoggerToEnd(args, {testClock(1)}, dir.string(), &lines);
+    };
+
+    EXPECT_EQ(run({"--once", "--config", (dir / "nowhere" / "Quorna.cfg").string()}), kLoggerExitUnusable);
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_NE(lines[0].find(" error the settings file " + (dir / "nowhere" / "Quorna.cfg").string() +
+                            " cannot be read: No such file or directory"), std::string::npos) << lines[0];
+    expectLoggerLines(lines);
+
+    EXPECT_EQ(run({"--once", "--rescan", "0"}), kLoggerExitUnusable);
+    EXPECT_EQ(run({"--once", "--colour"}), kLoggerExitUnusable);
+
+    const std::string noSink = settingsIn(dir / "nosink", "port COM2:\nscan 1\n");
+    EXPECT_EQ(run({"--once", "--config", noSink}), kLoggerExitUnusable);
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_NE(lines[0].find(" error the settings file " + noSink + " names neither a log file"), std::string::npos) << lines[0];
+
+    const std::string logFile = (dir / "readings.csv").string();
+    const std::string noPort = settingsIn(dir / "noport", "scan 1\nsave_file " + logFile + "\n");
+    EXPECT_EQ(run({"--once", "--config", noPort}), kLoggerExitUnusable);
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_NE(lines[0].find(" names no port"), std::string::npos) << lines[0];
+
+    const std::string missingDevice = settingsIn(dir / "missing", "port COM4:\nscan 1\nsave_file " + logFile + "\n");
+    setenv("QUORNA_COM4", (dir / "no-such-tty").c_str(), 1);
+    EXPECT_EQ(run({"--once", "--config", missingDevice}), kLoggerExitUnusable);
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_NE(lines[0].find(" error the port COM4: cannot be opened: " + (dir / "no-such-tty").string() +
+                            ": No such file or directory"), std::string::npos) << lines[0];
+    unsetenv("QUORNA_COM4");
+
+    // The window program holds the port.
+    const std::string good = settingsIn(dir / "good", "port COM2:\nscan 1\ninterval 1\nsave_file " + logFile + "\n");
+    {
+        test::RecordingOperator windowOp;
+        Bus window(windowOp);
+        ASSERT_TRUE(openPort(window, "COM2:", false));
+        EXPECT_EQ(run({"--once", "--config", good}), kLoggerExitUnusable);
+        ASSERT_EQ(lines.size(), 1U);
+        EXPECT_NE(lines[0].find(" error the port COM2: cannot be opened: " + sim.device() + ": in use by another program"),
+                  std::string::npos) << lines[0];
+    }
+    EXPECT_EQ(run({"--once", "--config", good}), kLoggerExitOk);
+    expectLoggerLines(lines);
+    EXPECT_EQ(lineCount(logFile), 1U);
+
+    // A log file that cannot be opened: nothing written, the record waits, exit code 3.
+    const std::string lost = settingsIn(dir / "lost", "port COM2:\nscan 1\nsave_file " + (dir / "gone" / "x.csv").string() + "\n");
+    EXPECT_EQ(run({"--once", "--config", lost}), kLoggerExitWaiting);
+    EXPECT_TRUE(anyLineHas(lines, " warning 1 record could not be written and wait for a later run"));
+}
+
+}  // namespace
+}  // namespace quorna
+
+namespace quorna {
+namespace {
+
+TEST(LoggerStop, ASignalDuringAScanOfASilentBusEndsItAtOnce) {
+    MeterSimulator sim({"--meter", "1:230"});
+    sim.useAsComPort(2);
+    const fs::path dir = sim.tempDir();
+    const std::string logFile = (dir / "readings.csv").string();
+    // Addresses 2 to 40 are silent: the scan alone would take half a minute.
+    const std::string config = settingsIn(dir / "scan", "port COM2:\nscan 40\ninterval 1\nsave_file " + logFile + "\n");
+    LoggerProcess logger({"--config", config}, {}, dir.string());
+    for (int i = 0; i < 100 && sim.requests().size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto asked = std::chrono::steady_clock::now();
+    logger.signal(SIGINT);
+    EXPECT_EQ(logger.wait(10000), kLoggerExitOk) << logger.errText();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+    EXPECT_LT(sim.requests().size(), 6U) << "the scan went on";
+    EXPECT_FALSE(fs::exists(logFile)) << "no logging moment after the stop";
+    EXPECT_TRUE(anyLineHas(logger.errLines(), " info stopping")) << logger.errText();
+}
+
+}  // namespace
+}  // namespace quorna
