@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -22,6 +25,8 @@
 #include "forms/alarms/alarm_windows.h"
 #include "meters/meter_model.h"
 #include "settings/configuration.h"
+#include "recording_operator.h"
+#include "station/station.h"
 #include "station_fixture.h"
 
 namespace quorna::test {
@@ -50,6 +55,30 @@ std::vector<std::string> lines(const std::filesystem::path& file) {
     std::vector<std::string> result;
     for (std::string line; std::getline(in, line);) result.push_back(line);
     return result;
+}
+
+// A port on the loopback that nothing listens on right now.
+int freeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
 }
 
 class GatewayTest : public StationTest, public ::testing::WithParamInterface<PortKind> {
@@ -170,6 +199,59 @@ TEST_P(GatewayRestartTest, MetersComeBackWithoutRestartingTheProgram) {
 
 INSTANTIATE_TEST_SUITE_P(Gateways, GatewayRestartTest, ::testing::Values(PortKind::ModbusTcp, PortKind::RtuOverTcp),
                          [](const auto& info) { return std::string(portKindName(info.param)); });
+
+extern "C" char** environ;
+
+// A Modbus TCP server from pymodbus, an implementation independent of this one, serving a Branch
+// meter at unit 3: the program scans it, polls it and logs it as it does the simulated meters.
+TEST(GatewayInterop, APymodbusServerIsScannedPolledAndLogged) {
+    if (std::system("/usr/bin/python3 -c 'import pymodbus.server' 2>/dev/null") != 0) {
+        GTEST_SKIP() << "pymodbus is not installed (Debian package python3-pymodbus); interoperability not checked";
+    }
+    const int port = freeLoopbackPort();
+    std::vector<std::string> args = {"/usr/bin/python3", QUORNA_PYMODBUS_SERVER, std::to_string(port), "3", "1500", "PNL7"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t server = -1;
+    ASSERT_EQ(posix_spawn(&server, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    const auto start = std::chrono::steady_clock::now();
+    while (!accepts(port) && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
+    const std::filesystem::path log =
+        std::filesystem::temp_directory_path() / ("quorna-pymodbus-" + std::to_string(::getpid()) + ".csv");
+    std::filesystem::remove(log);
+    RecordingOperator op;
+    {
+        Station s(op);
+        s.bus.link.portName = "tcp://127.0.0.1:" + std::to_string(port);
+        s.bus.link.reopenRequested = true;
+        s.settings.scanDepth = 3;
+        s.settings.logFilePath = log.string();
+        s.settings.fileLoggingEnabled = true;
+        s.settings.loggingInterval = 1;
+        s.logging.timeSource = [] { return std::time_t{1'700'000'000}; };
+
+        s.PollingCycle();
+
+        EXPECT_EQ(s.meters.directory[3], kBranchMeter);
+        EXPECT_EQ(s.meters.selected.address, 3);
+        EXPECT_EQ(s.meters.fields.breaker[0], "1.500");
+        EXPECT_EQ(s.meters.fields.breaker[41], "1.500");
+        EXPECT_EQ(s.meters.fields.firstName, "PNL7");
+        EXPECT_EQ(s.bus.statistics.goodReads, 1) << "the logging moment's read";
+    }
+    ::kill(server, SIGTERM);
+    ::waitpid(server, nullptr, 0);
+    // The server has no units 1 and 2 and leaves them silent; the scan passes over them without a word.
+    for (const auto& m : op.messages) ADD_FAILURE() << m.text;
+    const auto logged = lines(log);
+    ASSERT_EQ(logged.size(), 1U);
+    EXPECT_NE(logged[0].find(",3,1.500,1.500,"), std::string::npos) << logged[0];
+    std::filesystem::remove(log);
+}
 
 class GatewayNameTest : public StationTest {};
 
