@@ -1,6 +1,7 @@
 // Any bytes a meter may answer to functions 3, 6 and 17: the master gives one of its codes, never
 // more values or a longer device text than asked, and nothing crashes. The first three bytes of
-// an input choose the transaction (function, address, count or register); the rest is the answer.
+// an input choose the transaction (function and framing, address, count or register); the rest is
+// the answer. The framing is RTU or, through a Modbus TCP gateway, the MBAP header.
 
 #include <cstdint>
 #include <cstdlib>
@@ -17,7 +18,8 @@ namespace {
 // arrives before that is purged).
 class AnswerPort final : public quorna::SerialPort {
 public:
-    AnswerPort(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+    AnswerPort(const std::uint8_t* data, std::size_t size, quorna::Framing framing)
+        : m_data(data), m_size(size), m_framing(framing) {}
 
     void applySettings(const quorna::LineSettings&) override {}
     void setTimeouts(const quorna::CommTimeouts&) override {}
@@ -33,10 +35,12 @@ public:
         return static_cast<int>(n);
     }
     bool lost() const override { return false; }
+    quorna::Framing framing() const override { return m_framing; }
 
 private:
     const std::uint8_t* m_data;
     std::size_t m_size;
+    quorna::Framing m_framing;
     std::size_t m_position = 0;
     bool m_sent = false;
 };
@@ -51,7 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 3) return 0;
     quorna::SilentOperator op;
     quorna::Bus bus(op);
-    bus.opener = [data, size](const std::string&) { return std::make_unique<AnswerPort>(data + 3, size - 3); };
+    const quorna::Framing framing = (data[0] / 3) % 2 == 0 ? quorna::Framing::Rtu : quorna::Framing::ModbusTcp;
+    bus.opener = [data, size, framing](const std::string&) {
+        return std::make_unique<AnswerPort>(data + 3, size - 3, framing);
+    };
     if (!quorna::selectPort(bus, "COM1:")) return 0;
 
     const int address = data[1];

@@ -46,8 +46,10 @@ cmake --build "$build" -j"$(nproc)" --target quorna quorna-metersim
 # --- The simulated panel -----------------------------------------------------------------------
 mkdir -p "$work"
 link="$work/ttyQUORNA"
+# The same meters are also served behind two Ethernet gateways on the loopback (Modbus TCP and RTU
+# over TCP); the comms dialog's COM2 and COM3 buttons stand for them.
 "$build/bin/quorna-metersim" --link "$link" --meter 3:230 --meter 7:236 --meter 9:235 --meter 2:600 \
-    >"$work/metersim.log" 2>&1 &
+    --tcp 0 --rtu-tcp 0 >"$work/metersim.log" 2>&1 &
 sim_pid=$!
 xvfb_pid=""
 cleanup() {
@@ -58,10 +60,15 @@ cleanup() {
 trap cleanup EXIT INT TERM
 for _ in $(seq 100); do [[ -e $link ]] && break; sleep 0.05; done
 [[ -e $link ]] || { echo "run-demo: the simulator did not come up (see $work/metersim.log)" >&2; exit 1; }
+for _ in $(seq 100); do grep -q '^rtu+tcp://' "$work/metersim.log" && break; sleep 0.05; done
+QUORNA_COM2=$(grep -m1 '^tcp://' "$work/metersim.log" || true)
+QUORNA_COM3=$(grep -m1 '^rtu+tcp://' "$work/metersim.log" || true)
+export QUORNA_COM2 QUORNA_COM3
+echo "run-demo: COM2: is the Modbus TCP gateway $QUORNA_COM2, COM3: the RTU-over-TCP gateway $QUORNA_COM3"
 
 # --- The working directory: Quorna.cfg names COM1:, which is the simulator's line -------------
 cat >"$work/Quorna.cfg" <<CFG
-# Demo settings: COM1: is the simulated panel
+# Demo settings: COM1: is the simulated panel (COM2: and COM3: reach it through gateways)
 port COM1:
 speed 2048
 parity 0

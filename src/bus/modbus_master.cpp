@@ -16,29 +16,12 @@ constexpr int kWriteReceiveSize = 12;
 constexpr int kSlaveIdReceiveSize = 100;
 constexpr int kMinSlaveIdAnswer = 7;
 
-struct CrcTables {
-    std::array<std::uint8_t, 256> high{};
-    std::array<std::uint8_t, 256> low{};
-};
+// Room for the largest request: the MBAP header and a five-byte PDU.
+constexpr int kRequestCapacity = 12;
+// The receive sizes above are those of RTU frames; another framing adds its own overhead.
+constexpr int kRtuOverhead = 3;
 
-constexpr CrcTables makeCrcTables() {
-    CrcTables tables;
-    for (int i = 0; i < 256; ++i) {
-        unsigned crc = static_cast<unsigned>(i);
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1U) != 0 ? (crc >> 1) ^ 0xA001U : crc >> 1;
-        tables.high[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(crc >> 8);
-        tables.low[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(crc & 0xFF);
-    }
-    return tables;
-}
-
-constexpr CrcTables kCrcTables = makeCrcTables();
-
-void appendCrc(std::uint8_t* frame, int length) {
-    const std::uint16_t crc = crc16(frame, length);
-    frame[length] = static_cast<std::uint8_t>(crc & 0xFF);
-    frame[length + 1] = static_cast<std::uint8_t>(crc >> 8);
-}
+int receiveSize(const AduFormat& format, int rtuSize) { return rtuSize + format.overhead() - kRtuOverhead; }
 
 // The common part of every transaction: trace the request, purge, send, read, trace the answer.
 ReadOutcome exchange(Bus& bus, const std::uint8_t* request, int requestLength, std::uint8_t* response,
@@ -72,45 +55,37 @@ const char* errorText(ModbusError code) {
     return "";
 }
 
-std::uint16_t crc16(const std::uint8_t* bytes, int length) {
-    std::uint8_t low = 0xFF;
-    std::uint8_t high = 0xFF;
-    for (int i = 0; i < length; ++i) {
-        const std::uint8_t index = static_cast<std::uint8_t>(low ^ bytes[i]);
-        low = static_cast<std::uint8_t>(high ^ kCrcTables.low[index]);
-        high = kCrcTables.high[index];
-    }
-    return static_cast<std::uint16_t>(high << 8 | low);
-}
-
 ModbusError readRegisters(Bus& bus, int address, int start, int count, std::int32_t* out) {
     if (address < 0 || address > 255 || count < 1 || count > kMaxReadCount || start < 0 || start + count > 65535) {
         return ModbusError::InvalidParameter;
     }
-    std::array<std::uint8_t, 8> frame{};
+    const AduFormat format(bus.link.framing);
+    const std::uint16_t id = ++bus.link.transactionId;
+    std::array<std::uint8_t, kRequestCapacity> frame{};
     std::uint8_t* request = frame.data();
-    request[0] = static_cast<std::uint8_t>(address);
-    request[1] = kReadHoldingRegisters;
-    request[2] = static_cast<std::uint8_t>(start >> 8);
-    request[3] = static_cast<std::uint8_t>(start & 0xFF);
-    request[4] = static_cast<std::uint8_t>(count >> 8);
-    request[5] = static_cast<std::uint8_t>(count & 0xFF);
-    appendCrc(request, 6);
+    std::uint8_t* pdu = request + format.headerLength();
+    pdu[0] = kReadHoldingRegisters;
+    pdu[1] = static_cast<std::uint8_t>(start >> 8);
+    pdu[2] = static_cast<std::uint8_t>(start & 0xFF);
+    pdu[3] = static_cast<std::uint8_t>(count >> 8);
+    pdu[4] = static_cast<std::uint8_t>(count & 0xFF);
+    const int requestLength = format.wrap(request, address, 5, id);
 
-    const int maxResponse = 2 * count + kReadSlack;
-    std::array<std::uint8_t, 2 * kMaxReadCount + kReadSlack> answer{};
+    const int maxResponse = receiveSize(format, 2 * count + kReadSlack);
+    std::array<std::uint8_t, 2 * kMaxReadCount + kReadSlack + kRequestCapacity> answer{};
     std::uint8_t* response = answer.data();
     int n = 0;
-    const ReadOutcome outcome = exchange(bus, request, 8, response, maxResponse, n);
+    const ReadOutcome outcome = exchange(bus, request, requestLength, response, maxResponse, n);
     if (outcome != ReadOutcome::Data) return static_cast<ModbusError>(outcome);
 
-    if (n != 2 * count + 5) return ModbusError::WrongByteCount;
-    if (crc16(response, n) != 0) return ModbusError::CrcError;
-    if (response[0] != address) return ModbusError::WrongAddress;
-    if (response[1] == (kReadHoldingRegisters | kExceptionBit)) return ModbusError::ExceptionResponse;
-    if (response[1] != kReadHoldingRegisters) return ModbusError::WrongFunction;
-    if (response[2] != ((2 * count) & 0xFF)) return ModbusError::WrongDataLength;
-    for (int i = 0; i < count; ++i) out[i] = response[3 + 2 * i] * 256 + response[4 + 2 * i];
+    const std::uint8_t* reply = response + format.headerLength();
+    if (n != 2 * count + 2 + format.overhead()) return ModbusError::WrongByteCount;
+    if (!format.intact(response, n, id)) return ModbusError::CrcError;
+    if (format.address(response) != address) return ModbusError::WrongAddress;
+    if (reply[0] == (kReadHoldingRegisters | kExceptionBit)) return ModbusError::ExceptionResponse;
+    if (reply[0] != kReadHoldingRegisters) return ModbusError::WrongFunction;
+    if (reply[1] != ((2 * count) & 0xFF)) return ModbusError::WrongDataLength;
+    for (int i = 0; i < count; ++i) out[i] = reply[2 + 2 * i] * 256 + reply[3 + 2 * i];
     return ModbusError::Ok;
 }
 
@@ -118,57 +93,67 @@ ModbusError writeRegister(Bus& bus, int address, int reg, int value) {
     if (address < 0 || address > 255 || reg < 0 || reg > kMaxWriteRegister || value < 0 || value > 65535) {
         return ModbusError::InvalidParameter;
     }
-    std::array<std::uint8_t, 8> frame{};
+    const AduFormat format(bus.link.framing);
+    const std::uint16_t id = ++bus.link.transactionId;
+    std::array<std::uint8_t, kRequestCapacity> frame{};
     std::uint8_t* request = frame.data();
-    request[0] = static_cast<std::uint8_t>(address);
-    request[1] = kWriteSingleRegister;
-    request[2] = static_cast<std::uint8_t>(reg >> 8);
-    request[3] = static_cast<std::uint8_t>(reg & 0xFF);
-    request[4] = static_cast<std::uint8_t>(value >> 8);
-    request[5] = static_cast<std::uint8_t>(value & 0xFF);
-    appendCrc(request, 6);
+    std::uint8_t* pdu = request + format.headerLength();
+    pdu[0] = kWriteSingleRegister;
+    pdu[1] = static_cast<std::uint8_t>(reg >> 8);
+    pdu[2] = static_cast<std::uint8_t>(reg & 0xFF);
+    pdu[3] = static_cast<std::uint8_t>(value >> 8);
+    pdu[4] = static_cast<std::uint8_t>(value & 0xFF);
+    const int requestLength = format.wrap(request, address, 5, id);
 
-    std::array<std::uint8_t, kWriteReceiveSize> answer{};
+    const int maxResponse = receiveSize(format, kWriteReceiveSize);
+    std::array<std::uint8_t, kWriteReceiveSize + kRequestCapacity> answer{};
     std::uint8_t* response = answer.data();
     int n = 0;
-    const ReadOutcome outcome = exchange(bus, request, 8, response, kWriteReceiveSize, n);
+    const ReadOutcome outcome = exchange(bus, request, requestLength, response, maxResponse, n);
     if (outcome != ReadOutcome::Data) return static_cast<ModbusError>(outcome);
 
-    if (n != 8) return ModbusError::WrongByteCount;
-    if (crc16(response, n) != 0) return ModbusError::CrcError;
-    if (response[0] != address) return ModbusError::WrongAddress;
-    if (response[1] == (kWriteSingleRegister | kExceptionBit)) return ModbusError::ExceptionResponse;
-    if (response[1] != kWriteSingleRegister) return ModbusError::WrongFunction;
-    for (int i = 2; i < 6; ++i) {
-        if (response[i] != request[i]) return ModbusError::WriteNotConfirmed;
+    const std::uint8_t* reply = response + format.headerLength();
+    if (n != 5 + format.overhead()) return ModbusError::WrongByteCount;
+    if (!format.intact(response, n, id)) return ModbusError::CrcError;
+    if (format.address(response) != address) return ModbusError::WrongAddress;
+    if (reply[0] == (kWriteSingleRegister | kExceptionBit)) return ModbusError::ExceptionResponse;
+    if (reply[0] != kWriteSingleRegister) return ModbusError::WrongFunction;
+    for (int i = 1; i < 5; ++i) {
+        if (reply[i] != pdu[i]) return ModbusError::WriteNotConfirmed;
     }
     return ModbusError::Ok;
 }
 
 ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& deviceText) {
     if (address < 0 || address > 255) return ModbusError::InvalidParameter;
-    std::array<std::uint8_t, 4> frame{};
+    const AduFormat format(bus.link.framing);
+    const std::uint16_t id = ++bus.link.transactionId;
+    std::array<std::uint8_t, kRequestCapacity> frame{};
     std::uint8_t* request = frame.data();
-    request[0] = static_cast<std::uint8_t>(address);
-    request[1] = kReportSlaveId;
-    appendCrc(request, 2);
+    request[format.headerLength()] = kReportSlaveId;
+    const int requestLength = format.wrap(request, address, 1, id);
 
-    std::array<std::uint8_t, kSlaveIdReceiveSize> answer{};
+    const int maxResponse = receiveSize(format, kSlaveIdReceiveSize);
+    std::array<std::uint8_t, kSlaveIdReceiveSize + kRequestCapacity> answer{};
     std::uint8_t* response = answer.data();
     int n = 0;
-    const ReadOutcome outcome = exchange(bus, request, 4, response, kSlaveIdReceiveSize, n);
+    const ReadOutcome outcome = exchange(bus, request, requestLength, response, maxResponse, n);
     if (outcome != ReadOutcome::Data) return static_cast<ModbusError>(outcome);
 
-    const std::uint16_t crc = crc16(response, n);
-    if (n < kMinSlaveIdAnswer) return ModbusError::WrongByteCount;
-    if (crc != 0) return ModbusError::CrcError;
-    if (response[0] != address) return ModbusError::WrongAddress;
-    if (response[1] == (kReportSlaveId | kExceptionBit)) return ModbusError::ExceptionResponse;
-    if (response[1] != kReportSlaveId) return ModbusError::WrongFunction;
-    if (response[2] != n - 5) return ModbusError::WrongDataLength;
-    slaveId = response[3];
-    // Byte 4 is the run indicator; the text runs to the CRC. A zero byte inside it ends it.
-    deviceText.assign(reinterpret_cast<const char*>(response + 5), static_cast<std::size_t>(n - 7));
+    // Function, byte count, slave ID and run indicator come before the device text.
+    const std::uint8_t* reply = response + format.headerLength();
+    const bool intact = format.intact(response, n, id);
+    if (n < kMinSlaveIdAnswer - kRtuOverhead + format.overhead()) return ModbusError::WrongByteCount;
+    if (!intact) return ModbusError::CrcError;
+    if (format.address(response) != address) return ModbusError::WrongAddress;
+    if (reply[0] == (kReportSlaveId | kExceptionBit)) return ModbusError::ExceptionResponse;
+    if (reply[0] != kReportSlaveId) return ModbusError::WrongFunction;
+    const int dataLength = n - format.overhead() - 2;
+    if (reply[1] != dataLength) return ModbusError::WrongDataLength;
+    slaveId = reply[2];
+    // Byte 3 of the PDU is the run indicator; the text runs to the end of the data. A zero byte
+    // inside it ends it.
+    deviceText.assign(reinterpret_cast<const char*>(reply + 4), static_cast<std::size_t>(dataLength - 2));
     if (const auto zero = deviceText.find('\0'); zero != std::string::npos) deviceText.resize(zero);
     return ModbusError::Ok;
 }

@@ -1,11 +1,13 @@
 #pragma once
-// Single Modbus RTU transactions on the bus: read holding registers (3), write single
-// register (6) and report slave ID (17). One attempt each, no retry; the callers count failures.
-// Each transaction is traced in the bus's ring and keeps its frames to itself.
+// Single Modbus transactions on the bus: read holding registers (3), write single register (6)
+// and report slave ID (17). One attempt each, no retry; the callers count failures. Each
+// transaction is traced in the bus's ring, in the framing of the port (RTU or Modbus TCP), and
+// keeps its frames to itself.
 
 #include <cstdint>
 #include <string>
 
+#include "bus/adu.h"
 #include "bus/bus.h"
 
 namespace quorna {
@@ -14,10 +16,6 @@ inline constexpr int kMaxReadCount = 509;
 inline constexpr int kMaxWriteRegister = 1023;
 // The device text of a report-slave-ID answer fits this many bytes, ending zero included.
 inline constexpr int kDeviceTextCapacity = 94;
-
-// Modbus RTU CRC-16 (reflected 0xA001, start 0xFFFF); the low byte goes first on the wire.
-// Over a whole intact frame, its own CRC included, the result is 0.
-std::uint16_t crc16(const std::uint8_t* bytes, int length);
 
 // On success out[i] holds register start + i (0 to 65535); on failure out is left as it was.
 [[nodiscard]] ModbusError readRegisters(Bus& bus, int address, int start, int count, std::int32_t* out);

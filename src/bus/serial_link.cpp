@@ -1,9 +1,9 @@
 #include "bus/serial_link.h"
 
 #include <array>
-#include <cstdio>
 
 #include "bus/bus.h"
+#include "bus/network_port.h"
 #include "bus/posix_serial_port.h"
 
 namespace quorna {
@@ -11,19 +11,49 @@ namespace {
 
 constexpr int kMaxPurgeReads = 256;
 
+// "COMn:" may stand for a gateway through QUORNA_COMn, as it may for any device.
+std::unique_ptr<SerialPort> openSystemPort(const std::string& name) {
+    if (const auto address = parseNetworkPortName(deviceForPortName(name))) return openNetworkPort(*address);
+    return openPosixSerialPort(name);
+}
+
 std::unique_ptr<SerialPort> openDevice(const Bus& bus, const std::string& name) {
-    return bus.opener ? bus.opener(name) : openPosixSerialPort(name);
+    return bus.opener ? bus.opener(name) : openSystemPort(name);
 }
 
-std::string unableToOpen(const std::string& name) {
-    char text[64];
-    std::snprintf(text, sizeof text, "Unable to open %s", name.c_str());
-    return text;
+std::string unableToOpen(const std::string& name) { return "Unable to open " + name; }
+
+std::string truncatedName(const std::string& name) { return name.substr(0, portNameCapacity(name)); }
+
+// The port becomes the link's: its line settings applied, its framing and reopen pause noted.
+void installPort(SerialLink& link, std::unique_ptr<SerialPort> port) {
+    applyPortSettings(*port, link.speed, link.parity);
+    link.framing = port->framing();
+    link.reopenPause = port->reopenPause();
+    link.handle = std::move(port);
 }
 
-std::string truncatedName(const std::string& name) { return name.substr(0, kPortNameCapacity); }
+// A lost port is closed and, once its pause since the last attempt is over, opened again by the
+// same name and with the same settings. Until it is back every transaction fails at once as if
+// the meter were silent. The old handle goes first: a device that stays in place (a hung-up
+// terminal) opens again only once nothing holds it, since the port is taken exclusively.
+void reopenIfLost(Bus& bus) {
+    SerialLink& link = bus.link;
+    if (link.handle && !link.handle->lost()) return;
+    link.handle.reset();
+    if (std::chrono::steady_clock::now() < link.nextReopen) return;
+    auto port = openDevice(bus, link.portName);
+    // Counted from the end of the attempt, so that a gateway that makes every connect wait its
+    // full time-out still leaves the window a second between two attempts.
+    link.nextReopen = std::chrono::steady_clock::now() + link.reopenPause;
+    if (port) installPort(link, std::move(port));
+}
 
 }  // namespace
+
+std::size_t portNameCapacity(std::string_view name) {
+    return isNetworkPortName(name) ? kNetworkPortNameCapacity : kPortNameCapacity;
+}
 
 int baudForSpeedCode(int speedCode) {
     switch (speedCode) {
@@ -66,8 +96,7 @@ bool openPort(Bus& bus, const std::string& name, bool scanRunning) {
         return false;
     }
     link.openFailures = 0;
-    applyPortSettings(*port, link.speed, link.parity);
-    link.handle = std::move(port);
+    installPort(link, std::move(port));
     link.portOpen = true;
     link.portName = wanted;
     return true;
@@ -82,8 +111,7 @@ bool selectPort(Bus& bus, const std::string& name) {
         bus.op.messageBox(unableToOpen(wanted), "");
         return false;
     }
-    applyPortSettings(*port, link.speed, link.parity);
-    link.handle = std::move(port);
+    installPort(link, std::move(port));
     link.portOpen = true;
     link.portName = wanted;
     return true;
@@ -92,18 +120,8 @@ bool selectPort(Bus& bus, const std::string& name) {
 void purgeInput(Bus& bus) {
     SerialLink& link = bus.link;
     if (!link.portOpen) return;
-    // An adapter that was unplugged is opened again, by the same name and with the same settings,
-    // so that polling and logging resume by themselves once it is back. Until then every
-    // transaction fails at once as if the meter were silent. The old handle goes first: a device
-    // that stays in place (a hung-up terminal) opens again only once nothing holds it, since the
-    // port is taken exclusively.
-    if (!link.handle || link.handle->lost()) {
-        link.handle.reset();
-        auto port = openDevice(bus, link.portName);
-        if (!port) return;
-        applyPortSettings(*port, link.speed, link.parity);
-        link.handle = std::move(port);
-    }
+    reopenIfLost(bus);
+    if (!link.handle) return;
     SerialPort& port = *link.handle;
     port.setTimeouts(kPurgeTimeouts);
     std::array<std::uint8_t, 255> scratch{};
@@ -111,6 +129,12 @@ void purgeInput(Bus& bus) {
     for (int i = 0; i < kMaxPurgeReads && port.read(scratch.data(), scratch.size()) > 0; ++i) {
     }
     port.setTimeouts(kNormalTimeouts);
+    // A gateway that closed the connection since the last transaction shows it here: the request
+    // goes out on a fresh connection rather than into the closed one.
+    if (link.handle->lost()) {
+        reopenIfLost(bus);
+        if (link.handle) link.handle->setTimeouts(kNormalTimeouts);
+    }
 }
 
 int writeBytes(SerialLink& link, const std::uint8_t* bytes, int count) {

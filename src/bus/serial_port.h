@@ -1,7 +1,9 @@
 #pragma once
 // The narrow interface the serial link needs of a port: apply line settings, set the time-outs,
-// write a frame, read with time-outs, and tell whether the device has gone away.
+// write a frame, read with time-outs, and tell whether the device has gone away. A serial device
+// is one kind of port; a TCP connection to an Ethernet gateway is another.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -28,6 +30,11 @@ struct LineSettings {
     Parity parity = Parity::None;
 };
 
+// How Modbus frames travel through a port: RTU frames, the meter's address first and the CRC-16
+// last (serial lines, and gateways that carry the line's bytes unchanged over TCP), or Modbus TCP
+// frames behind the MBAP header (gateways that forward to their RS-485 side by unit identifier).
+enum class Framing { Rtu, ModbusTcp };
+
 class SerialPort {
 public:
     virtual ~SerialPort() = default;
@@ -42,9 +49,13 @@ public:
     virtual int read(std::uint8_t* buffer, std::size_t capacity) = 0;
     // True once the device has gone away (unplugged adapter, closed pseudo-terminal).
     [[nodiscard]] virtual bool lost() const = 0;
+    [[nodiscard]] virtual Framing framing() const { return Framing::Rtu; }
+    // The least time between two attempts to open the port again once it is lost: none for a
+    // serial device, whose open costs nothing; a second for a gateway, whose connect may wait.
+    [[nodiscard]] virtual std::chrono::milliseconds reopenPause() const { return {}; }
 };
 
-// Opens a port by its name ("COM1:" ...). Returns nullptr when it cannot be opened.
+// Opens a port by its name ("COM1:", "tcp://host:502" ...). Returns nullptr when it cannot be opened.
 using PortOpener = std::function<std::unique_ptr<SerialPort>(const std::string& portName)>;
 
 }  // namespace quorna

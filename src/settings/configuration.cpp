@@ -118,7 +118,7 @@ void applyLine(std::string_view line, SeenMarkers& seen, ConfigurationRecord& cf
             // The logging cycle divides by the interval: less than a minute is never taken.
             if (number && *number >= 1) cfg.loggingInterval = *number;
         } else if (key == "port") {
-            copyCapped(link.portName, value, kPortNameCapacity);
+            copyCapped(link.portName, value, portNameCapacity(value));
             link.reopenRequested = true;
         } else if (key == "speed") {
             if (number) link.speed = *number;

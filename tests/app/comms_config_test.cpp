@@ -241,5 +241,28 @@ TEST_F(CommsTest, OkAfterChoosingAnotherPortReopensItByName) {
     EXPECT_EQ(probe(2), ModbusError::Ok);
 }
 
+// A port button stands for a gateway when its QUORNA_COMn names one; a gateway named in the
+// settings themselves is shown and saved whole, and marks no button.
+TEST_F(CommsTest, APortButtonCanStandForAGatewayAndAGatewaysNameIsShownAndSavedWhole) {
+    MeterSimulator& gateway = busOnPort(4, {"1:230"}, {"--rtu-tcp", "0"});
+    const std::string name = gateway.gatewayName("rtu+tcp://");
+    setenv("QUORNA_COM2", name.c_str(), 1);
+    {
+        CommsConfigDialog dialog(station().bus, station().logging);
+        EXPECT_TRUE(dialog.clickPort(1));
+        EXPECT_EQ(dialog.portText(), "COM2:");
+        EXPECT_EQ(probe(1), ModbusError::Ok);
+        EXPECT_TRUE(dialog.save());
+        EXPECT_TRUE(settingsHas("port COM2:"));
+        dialog.cancel();
+    }
+    station().bus.link.portName = name;
+    CommsConfigDialog dialog(station().bus, station().logging);
+    EXPECT_EQ(dialog.markedPort(), -1);
+    EXPECT_EQ(dialog.portText(), name);
+    EXPECT_TRUE(dialog.save());
+    EXPECT_TRUE(settingsHas("port " + name)) << settingsFile();
+}
+
 }  // namespace
 }  // namespace quorna::test

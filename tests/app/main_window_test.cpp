@@ -374,5 +374,30 @@ TEST_F(MainWindowTest, SettingsNamingAPortOpenItAtTheFirstTickAndScan) {
     EXPECT_EQ(window->controls().meterList->count(), 1);
 }
 
+// The window started on settings that name a gateway: the first tick connects, scans and puts the
+// meter's readings on screen, as it does on a serial port.
+class MainWindowGatewayTest : public MainWindowTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(MainWindowGatewayTest, AGatewayNamedInTheSettingsIsScannedAndPolledOnScreen) {
+    sim = std::make_unique<MeterSimulator>(std::vector<std::string>{"--meter", "1:230", GetParam(), "0"});
+    sim->set(1, 0, {4321});
+    const std::string name = sim->gatewayName(GetParam() == "--tcp" ? "tcp://" : "rtu+tcp://");
+    {
+        std::FILE* f = std::fopen("Quorna.cfg", "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs(("port " + name + "\nscan 1\n").c_str(), f);
+        std::fclose(f);
+    }
+    BoxAnswerer boxes;
+    openWindow();
+    ASSERT_TRUE(waitUntil([this] { return window->controls().breakerField[0]->text() == "4.321"; }, 6000));
+    EXPECT_EQ(window->controls().meterList->count(), 1);
+    EXPECT_EQ(station().bus.link.portName, name);
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, MainWindowGatewayTest, ::testing::Values("--tcp", "--rtu-tcp"),
+                         [](const auto& info) { return std::string(info.param == "--tcp" ? "ModbusTcp" : "RtuOverTcp"); });
+
 }  // namespace
 }  // namespace quorna::test

@@ -266,5 +266,50 @@ TEST_F(ModbusMasterTest, ALostDeviceIsReopenedByNameBeforeTheNextTransaction) {
     EXPECT_TRUE(op.messages.empty()) << "reopening is silent";
 }
 
+// Over a Modbus TCP gateway the frame is the MBAP header and the PDU: no CRC, and the header's
+// transaction id, protocol and length take the CRC's place in the checks.
+TEST_F(ModbusMasterTest, ModbusTcpAnswersAreCheckedByTheirHeaderWhereTheCrcWouldBe) {
+    state->framing = Framing::ModbusTcp;
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    const auto answer = [](int id, int protocol, int length, int unit, Bytes pdu) {
+        Bytes frame{std::uint8_t(id >> 8), std::uint8_t(id & 0xFF), std::uint8_t(protocol >> 8),
+                    std::uint8_t(protocol & 0xFF), std::uint8_t(length >> 8), std::uint8_t(length & 0xFF),
+                    std::uint8_t(unit)};
+        frame.insert(frame.end(), pdu.begin(), pdu.end());
+        return frame;
+    };
+    std::array<std::int32_t, 2> out{};
+    state->answers = {answer(1, 0, 7, 9, {3, 4, 0x12, 0x34, 0xAB, 0xCD}),  // good
+                      answer(1, 0, 7, 9, {3, 4, 0, 0, 0, 0}),              // transaction 2 answered as 1
+                      answer(3, 1, 7, 9, {3, 4, 0, 0, 0, 0}),              // protocol 1
+                      answer(4, 0, 8, 9, {3, 4, 0, 0, 0, 0}),              // length one too many
+                      answer(5, 0, 7, 8, {3, 4, 0, 0, 0, 0}),              // another unit
+                      answer(6, 0, 3, 9, {0x83, 2}),                       // exception: short
+                      answer(7, 0, 6, 9, {6, 0, 30, 0, 7})};               // write echo
+    EXPECT_EQ(readRegisters(station().bus, 9, 30, 2, out.data()), ModbusError::Ok);
+    EXPECT_EQ(out, (std::array<std::int32_t, 2>{0x1234, 0xABCD}));
+    EXPECT_EQ(readRegisters(station().bus, 9, 30, 2, out.data()), ModbusError::CrcError);
+    EXPECT_EQ(readRegisters(station().bus, 9, 30, 2, out.data()), ModbusError::CrcError);
+    EXPECT_EQ(readRegisters(station().bus, 9, 30, 2, out.data()), ModbusError::CrcError);
+    EXPECT_EQ(readRegisters(station().bus, 9, 30, 2, out.data()), ModbusError::WrongAddress);
+    EXPECT_EQ(readRegisters(station().bus, 9, 30, 2, out.data()), ModbusError::WrongByteCount);
+    EXPECT_EQ(writeRegister(station().bus, 9, 30, 7), ModbusError::Ok);
+    ASSERT_EQ(state->written.size(), 7U);
+    EXPECT_EQ(state->written[0], (Bytes{0, 1, 0, 0, 0, 6, 9, 3, 0, 30, 0, 2}));
+    EXPECT_EQ(state->written[6], (Bytes{0, 7, 0, 0, 0, 6, 9, 6, 0, 30, 0, 7}));
+    EXPECT_EQ(station().bus.trace.text().find("Recv->00 07 00 00 00 06 09 06 00 1E 00 07\r\n") != std::string::npos, true)
+        << station().bus.trace.text();
+
+    // Report slave ID: unit, function, byte count, ID, run indicator and the text, no CRC.
+    Bytes slaveId{17, 6, 230, 0xFF, 'B', 'r', 'a', 'n'};
+    state->answers = {answer(8, 0, 9, 9, slaveId)};
+    int id = 0;
+    std::string text;
+    EXPECT_EQ(reportSlaveId(station().bus, 9, id, text), ModbusError::Ok);
+    EXPECT_EQ(id, 230);
+    EXPECT_EQ(text, "Bran");
+    EXPECT_EQ(state->written.back(), (Bytes{0, 8, 0, 0, 0, 2, 9, 17}));
+}
+
 }  // namespace
 }  // namespace quorna::test

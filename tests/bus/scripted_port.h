@@ -18,6 +18,8 @@ struct ScriptedPortState {
     int purgeReads = 0;
     int failNextRead = 0;                              // that many reads fail (-1)
     bool lost = false;
+    Framing framing = Framing::Rtu;          // as a gateway's port reports it
+    std::chrono::milliseconds reopenPause{};
 };
 
 class ScriptedPort final : public SerialPort {
@@ -51,6 +53,8 @@ public:
         return static_cast<int>(answer.size());
     }
     bool lost() const override { return m_state->lost; }
+    Framing framing() const override { return m_state->framing; }
+    std::chrono::milliseconds reopenPause() const override { return m_state->reopenPause; }
     const LineSettings& settings() const { return m_settings; }
 
 private:

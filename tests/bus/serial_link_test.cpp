@@ -276,4 +276,47 @@ TEST_F(SerialLinkTest, AHungUpTerminalIsLetGoAndOpenedAgainInPlace) {
     EXPECT_TRUE(op.messages.empty());
 }
 
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes readAnswerOf(int address, int value) {
+    Bytes frame{std::uint8_t(address), 3, 2, std::uint8_t(value >> 8), std::uint8_t(value & 0xFF)};
+    const std::uint16_t crc = crc16(frame.data(), 5);
+    frame.push_back(std::uint8_t(crc & 0xFF));
+    frame.push_back(std::uint8_t(crc >> 8));
+    return frame;
+}
+
+// A gateway's connection that dropped is tried again at most once a second, however many
+// transactions fail meanwhile.
+TEST_F(SerialLinkTest, ALostGatewayIsReconnectedAtMostOnceASecond) {
+    auto state = std::make_shared<ScriptedPortState>();
+    state->reopenPause = std::chrono::milliseconds(1000);
+    int opens = 0;
+    bool reachable = true;
+    station().bus.opener = [&](const std::string&) -> std::unique_ptr<SerialPort> {
+        ++opens;
+        if (!reachable) return nullptr;
+        state->lost = false;
+        return std::make_unique<ScriptedPort>(state);
+    };
+    ASSERT_TRUE(selectPort(station().bus, "tcp://10.0.0.5:502"));
+    std::array<std::int32_t, 1> value{};
+    state->lost = true;
+    reachable = false;
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(readRegisters(station().bus, 1, 0, 1, value.data()), ModbusError::Timeout);
+    EXPECT_EQ(opens, 2) << "the open, then one reconnect for five transactions";
+
+    reachable = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    state->answers.push_back(readAnswerOf(1, 42));
+    EXPECT_EQ(readRegisters(station().bus, 1, 0, 1, value.data()), ModbusError::Ok);
+    EXPECT_EQ(value[0], 42);
+    EXPECT_EQ(opens, 3);
+    EXPECT_EQ(station().bus.link.portName, "tcp://10.0.0.5:502");
+    EXPECT_TRUE(op.messages.empty()) << "reconnecting is silent";
+}
+
+}  // namespace
 }  // namespace quorna::test

@@ -146,6 +146,17 @@ void MeterSimulator::useAsComPort(int n) const
     setenv(("QUORNA_COM" + std::to_string(n)).c_str(), m_device.c_str(), 1);
 }
 
+std::string MeterSimulator::gatewayName(const std::string& scheme) const
+{
+    // The names are printed before the control socket opens, so they are there by now.
+    std::ifstream out(m_tempDir + "/metersim.out");
+    for (std::string line; std::getline(out, line);) {
+        if (line.rfind(scheme, 0) == 0)
+            return line;
+    }
+    return {};
+}
+
 std::string MeterSimulator::command(const std::string& line)
 {
     return sendCommand(line);

@@ -51,6 +51,9 @@ public:
 
     const std::string& device() const { return m_device; }  // the symlink to the pty slave
     void useAsComPort(int n) const;                          // setenv("QUORNA_COMn", device())
+    // The port name of a gateway the simulator was started with ({"--tcp", "0"}, {"--rtu-tcp",
+    // "0"}) as it printed it: scheme "tcp://" or "rtu+tcp://". Empty when it has none.
+    std::string gatewayName(const std::string& scheme) const;
 
     // One control command; returns the reply line without its newline ("ok ..." or
     // "err <reason>"; "err control socket: ..." when the simulator cannot be reached).

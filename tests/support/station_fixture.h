@@ -15,6 +15,11 @@
 
 namespace quorna::test {
 
+// How the test reaches the simulated meters: the pseudo-terminal, or a gateway the simulator
+// serves beside it.
+enum class PortKind { Serial, ModbusTcp, RtuOverTcp };
+const char* portKindName(PortKind kind);
+
 class StationTest : public ::testing::Test {
 protected:
     // The station exists from construction, so that members of a test may refer to its parts.
@@ -23,12 +28,14 @@ protected:
     ~StationTest() override;
 
     // Starts the simulator with the given meters ("3:230", ...) and further options, reached as
-    // COM1:, and opens COM1: on it unless open is false. The requests of the opening are forgotten.
+    // COM1: (through portKind), and opens COM1: on it unless open is false. The requests of the
+    // opening are forgotten.
     MeterSimulator& startBus(const std::vector<std::string>& meters, bool open = true,
                              std::vector<std::string> options = {});
 
     RecordingOperator op;
     std::unique_ptr<MeterSimulator> sim;
+    PortKind portKind = PortKind::Serial;
 };
 
 }  // namespace quorna::test

@@ -91,5 +91,36 @@ TEST(MeterSimulatorMbpoll, ReadsAndWritesHoldingRegisters)
     EXPECT_NE(refused.output.find("Illegal data address"), std::string::npos) << refused.output;
 }
 
+// mbpoll as a Modbus TCP client reads and writes the meters through the simulator's gateway;
+// the meters receive the RTU frames a gateway puts on its line.
+TEST(MeterSimulatorMbpoll, ReadsAndWritesThroughTheModbusTcpGateway)
+{
+    if (!mbpollInstalled())
+        GTEST_SKIP() << "mbpoll is not installed (Debian package mbpoll); interoperability not checked";
+    MeterSimulator sim({"--meter", "3:230", "--meter", "7:236", "--tcp", "0"});
+    const std::string name = sim.gatewayName("tcp://");
+    ASSERT_EQ(name.rfind("tcp://127.0.0.1:", 0), 0u) << name;
+    const std::string tcp = "timeout 20 mbpoll -m tcp -p " + name.substr(name.rfind(':') + 1) + " -0 -1 ";
+    sim.set(3, 0, {1234, 0, 65535, 42});
+
+    const CommandRun read = runCommand(tcp + "-a 3 -t 4 -r 0 -c 4 127.0.0.1");
+    ASSERT_EQ(read.status, 0) << read.output;
+    EXPECT_TRUE(showsValue(read.output, 0, {"1234"})) << read.output;
+    EXPECT_TRUE(showsValue(read.output, 2, {"65535", "-1"})) << read.output;
+    EXPECT_TRUE(showsValue(read.output, 3, {"42"})) << read.output;
+
+    const CommandRun write = runCommand(tcp + "-a 7 -t 4 -r 30 127.0.0.1 12345");
+    ASSERT_EQ(write.status, 0) << write.output;
+    EXPECT_EQ(sim.get(7, 30, 1), std::vector<int>{12345});
+    const auto writes = sim.writes();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].address, 7);
+    EXPECT_EQ(writes[0].reg, 30);
+
+    const CommandRun refused = runCommand(tcp + "-a 3 -t 4 -r 300 127.0.0.1");
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.output.find("Illegal data address"), std::string::npos) << refused.output;
+}
+
 }  // namespace
 }  // namespace quorna::test

@@ -25,13 +25,19 @@ constexpr int kUsageError = 2;
 const char* const kHelp = R"(Usage: quorna-metersim [OPTIONS]
 
 Emulates panelboard meters answering Modbus RTU (functions 3, 6 and 17) on a
-pseudo-terminal or a serial device. Prints the path a program opens as its serial port on
-the first line of standard output, then runs until SIGINT or SIGTERM.
+pseudo-terminal or a serial device, and behind Ethernet gateways. Prints the path a program
+opens as its serial port on the first line of standard output, then one line per gateway with
+the port name a program opens ("tcp://127.0.0.1:1502", "rtu+tcp://127.0.0.1:1503"), then runs
+until SIGINT or SIGTERM. With gateways and neither --link nor --device there is no
+pseudo-terminal: the gateways' names come first.
 
 Options:
   --link PATH          make PATH a symbolic link to the line (an existing link is replaced;
                        removed again at exit)
   --device PATH        use a serial device instead of a new pseudo-terminal
+  --tcp PORT           serve the meters as a Modbus TCP gateway on PORT (0: any free port)
+  --rtu-tcp PORT       serve them as a gateway that carries RTU frames over TCP on PORT
+  --listen ADDRESS     where the gateways listen (default 127.0.0.1)
   --baud N             line speed: 2400, 4800, 9600 or 19200 (default 9600)
   --parity P           none, even or odd (default none); one stop bit, 8 data bits
   --meter ADDR:MODEL   a meter at address 1..247; MODEL is 230 (Branch), 235, 236 (Circuit),
@@ -48,7 +54,8 @@ Options:
   --exit-with-parent   stop when the program that started the simulator ends (for tests)
   --help               show this text
 
-Answers are paced at the line speed: 10 bits per character, 11 with parity.
+Answers are paced at the line speed: 10 bits per character, 11 with parity. A Modbus TCP
+gateway sends an answer once the whole of it would have come over the line.
 
 Commands (scenario file and control socket; '#' starts a comment line):
   meter ADDR MODEL            add or replace a meter with realistic contents
@@ -107,6 +114,13 @@ SimulatorOptions parseOptions(int argc, char** argv)
         const std::string value = argv[++i];
         if (option == "--link") {
             options.link = value;
+        } else if (option == "--tcp" || option == "--rtu-tcp") {
+            const long port = parseNumber(value, "TCP port");
+            if (port < 0 || port > 65535)
+                usageError("TCP port must be 0 to 65535");
+            (option == "--tcp" ? options.tcpPort : options.rtuTcpPort) = static_cast<int>(port);
+        } else if (option == "--listen") {
+            options.listenAddress = value;
         } else if (option == "--device") {
             options.device = value;
         } else if (option == "--baud") {
@@ -183,7 +197,9 @@ int main(int argc, char** argv)
         close(stopFd);
         return 1;
     }
-    std::cout << simulator->linePath() << std::endl;
+    for (const std::string& name : simulator->portNames())
+        std::cout << name << "\n";
+    std::cout << std::flush;
     if (!simulator->openControl(error)) {
         std::cerr << "quorna-metersim: " << error << "\n";
         close(stopFd);

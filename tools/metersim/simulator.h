@@ -6,6 +6,7 @@
 #include "control_server.h"
 #include "frame_codec.h"
 #include "line_settings.h"
+#include "network_listener.h"
 #include "request_log.h"
 #include "serial_line.h"
 #include "transmitter.h"
@@ -32,6 +33,12 @@ struct SimulatorOptions {
     bool drift = true;
     bool checkLine = false;
     std::vector<std::pair<int, int>> meters;  // address, model
+    std::optional<int> tcpPort;               // a Modbus TCP gateway on this port
+    std::optional<int> rtuTcpPort;            // a gateway that carries the line's frames over TCP
+    std::string listenAddress = "127.0.0.1";  // where the gateways listen
+
+    // The pseudo-terminal (or device) is opened unless only gateways were asked for.
+    [[nodiscard]] bool wantsLine() const { return device || link || (!tcpPort && !rtuTcpPort); }
 };
 
 class Simulator {
@@ -48,20 +55,25 @@ public:
     Simulator& operator=(const Simulator&) = delete;
     ~Simulator();  // removes the link and the control socket
 
-    [[nodiscard]] const std::string& linePath() const { return m_line.path(); }
+    // What a program opens: the line's path, then each gateway's port name, one a line.
+    [[nodiscard]] std::vector<std::string> portNames() const;
 
     // Runs until `stopFd` becomes readable (a signal arrived). Returns the exit status.
     [[nodiscard]] int run(int stopFd);
 
 private:
-    Simulator(const SimulatorOptions& options, SerialLine line);
+    Simulator(const SimulatorOptions& options, std::optional<SerialLine> line);
 
     [[nodiscard]] bool runScenario(const std::string& path, std::string& error);
+    // What the meters put on the bus for a frame they received (logged here), if anything.
+    // onLine: it came over the pseudo-terminal, whose speed and parity the meters may check.
+    [[nodiscard]] std::optional<AnswerPlan> answerFrame(const ReceivedFrame& frame, bool onLine);
     void handleFrame(const ReceivedFrame& frame);
-    void writeToLine(std::span<const uint8_t> bytes) { m_line.write(bytes); }
+    void writeToLine(std::span<const uint8_t> bytes) { m_line->write(bytes); }
 
     SimulatorOptions m_options;
-    SerialLine m_line;
+    std::optional<SerialLine> m_line;
+    std::vector<std::unique_ptr<NetworkListener>> m_listeners;
     BusState m_bus;
     FrameAssembler m_assembler;
     Transmitter m_transmitter;

@@ -57,7 +57,7 @@ CommsConfigWindow::CommsConfigWindow(CommsConfigDialog& logic, QWidget* parent) 
     m_port->setObjectName(QStringLiteral("serialPort"));
     m_port->setAccessibleName(QStringLiteral("Serial Port"));
     m_port->setReadOnly(true);
-    m_port->setMaximumWidth(90);
+    m_port->setMinimumWidth(90);  // a gateway's address is longer than "COM1:"
     auto* portRow = new QHBoxLayout;
     portRow->addWidget(new QLabel(QStringLiteral("Serial Port:")));
     portRow->addWidget(m_port);
@@ -116,7 +116,8 @@ CommsConfigWindow::CommsConfigWindow(CommsConfigDialog& logic, QWidget* parent) 
     top->addLayout(left);
     top->addLayout(right);
 
-    m_port->setWhatsThis(QStringLiteral("The serial port in use. A port button opens its port at once."));
+    m_port->setWhatsThis(QStringLiteral("The port in use: a serial port, or an Ethernet gateway (tcp://HOST:PORT for Modbus TCP, "
+                                      "rtu+tcp://HOST:PORT for RTU over TCP). A port button opens its port at once."));
     m_depth->setWhatsThis(QStringLiteral("The highest meter address the scan asks, 1 to 247."));
 
     for (std::size_t i = 0; i < m_portButtons.size(); ++i) {
@@ -149,6 +150,8 @@ CommsConfigWindow::CommsConfigWindow(CommsConfigDialog& logic, QWidget* parent) 
 
 void CommsConfigWindow::showTexts() {
     m_port->setText(QString::fromStdString(m_logic.portText()));
+    m_port->setToolTip(m_port->text());
+    m_port->setCursorPosition(0);
     m_depth->setText(QString::fromStdString(m_logic.depthText()));
 }
 
