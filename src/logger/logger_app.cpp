@@ -280,6 +280,9 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         }
         const bool wasOpen = link.portOpen;
         const bool worked = loggerTick(station, op);
+        // A backlog in the spool goes out a slice at a time, a stop asked for ending it between slices.
+        while (!stopRequested() && station.catchUp()) {
+        }
         if (!wasOpen) {
             if (!link.portOpen && !stopRequested()) {
                 op.finish();
