@@ -223,9 +223,12 @@ TEST(GatewayInterop, APymodbusServerIsScannedPolledAndLogged) {
     const std::filesystem::path log =
         std::filesystem::temp_directory_path() / ("quorna-pymodbus-" + std::to_string(::getpid()) + ".csv");
     std::filesystem::remove(log);
+    const std::filesystem::path spool = log.parent_path() / ("quorna-pymodbus-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(spool);
     RecordingOperator op;
     {
         Station s(op);
+        s.logging.stateDirectory = spool.string() + "/";
         s.bus.link.portName = "tcp://127.0.0.1:" + std::to_string(port);
         s.bus.link.reopenRequested = true;
         s.settings.scanDepth = 3;
@@ -251,6 +254,7 @@ TEST(GatewayInterop, APymodbusServerIsScannedPolledAndLogged) {
     ASSERT_EQ(logged.size(), 1U);
     EXPECT_NE(logged[0].find(",3,1.500,1.500,"), std::string::npos) << logged[0];
     std::filesystem::remove(log);
+    std::filesystem::remove_all(spool);
 }
 
 class GatewayNameTest : public StationTest {};

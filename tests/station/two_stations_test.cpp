@@ -34,6 +34,10 @@ struct StationOnBus {
         station.settings.fileLoggingEnabled = true;
         station.settings.loggingInterval = 1;
         station.logging.timeSource = [this] { return now; };
+        // Each keeps its spool in a folder of its own, as two programs with their own settings do.
+        const std::filesystem::path state = logFile.parent_path() / logFile.stem();
+        std::filesystem::create_directories(state);
+        station.logging.stateDirectory = state.string() + "/";
     }
 
     MeterSimulator sim;

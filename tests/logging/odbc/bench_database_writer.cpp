@@ -11,22 +11,9 @@
 #include "logging/odbc_library.h"
 #include "logging/readings_record.h"
 #include "odbc_test_env.h"
+#include "resident_memory.h"
 #include "recording_operator.h"
 #include "settings/configuration.h"
-
-namespace {
-
-long residentKilobytes() {
-    long pages = 0;
-    long resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-}  // namespace
 
 int main() {
     using namespace quorna;
@@ -65,11 +52,11 @@ int main() {
         DatabaseRecordWriter(station.logging);
     };
     for (int m = 0; m < 20; ++m) moment(m);  // warm-up: driver, caches
-    const long before = residentKilobytes();
+    const long before = test::residentKilobytes();
     const auto start = std::chrono::steady_clock::now();
     for (int m = 0; m < kMoments; ++m) moment(m);
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    const long after = residentKilobytes();
+    const long after = test::residentKilobytes();
     std::printf("database writer, SQLite, %d meters of 45 columns per moment:\n", kMeters);
     std::printf("  %.2f ms per logging moment (%.3f ms per row)\n", ms / kMoments, ms / (kMoments * kMeters));
     std::printf("  resident memory growth: %ld kB over %d moments (%.2f kB per moment)\n", after - before, kMoments,

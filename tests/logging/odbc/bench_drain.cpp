@@ -18,6 +18,7 @@
 #include "logging/file_log_writer.h"
 #include "logging/odbc_library.h"
 #include "odbc_test_env.h"
+#include "resident_memory.h"
 #include "recording_operator.h"
 #include "station/station.h"
 
@@ -28,16 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kMeters = 63;
 constexpr int kRecords = 100000;
-
-long residentKilobytes() {
-    long pages = 0;
-    long resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(f);
-    }
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 // A week-long outage's worth of moments of 63 Branch meters, straight into the spool.
 void fillSpool(Logging& logging, bool toFile, bool toDatabase) {
@@ -57,7 +48,7 @@ void fillSpool(Logging& logging, bool toFile, bool toDatabase) {
 
 // Drains as the window does: the writer once, then a slice at a time while it is behind.
 void drain(const char* name, Logging& logging, void (*writer)(Logging&), const test::RecordingOperator& op) {
-    const long before = residentKilobytes();
+    const long before = test::residentKilobytes();
     double longest = 0;
     int slices = 0;
     const auto start = Clock::now();
@@ -76,7 +67,7 @@ void drain(const char* name, Logging& logging, void (*writer)(Logging&), const t
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("%s: %d records in %.1f s, %.0f records/s, %d slices, longest slice %.0f ms, resident %ld kB before, "
                 "%ld kB after, %zu left, %zu messages\n",
-                name, kRecords, seconds, kRecords / seconds, slices, longest, before, residentKilobytes(),
+                name, kRecords, seconds, kRecords / seconds, slices, longest, before, test::residentKilobytes(),
                 recordsWaiting(logging), op.messages.size());
 }
 
