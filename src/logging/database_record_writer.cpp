@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "logging/durable_queue.h"
 #include "logging/odbc_library.h"
 #include "logging/variable_table.h"
 

@@ -8,7 +8,6 @@
 
 #include <chrono>
 
-#include "logging/durable_queue.h"
 #include "logging/logging.h"
 
 namespace quorna {

@@ -2,6 +2,7 @@
 // The logging of one station: the sampler's clock and re-entrance guards, the queues of records
 // waiting for the log file and for the database, and what the sinks use. A station owns one.
 
+#include <chrono>
 #include <ctime>
 #include <functional>
 #include <cstdint>
@@ -55,6 +56,18 @@ struct Logging {
     // the spool and "Quorna-rejected.txt" are kept there.
     std::string stateDirectory;
 };
+
+// The longest a writer works before it gives the window back; what is left waits for the next
+// slice (catchUpLogging) or the next moment.
+inline constexpr std::chrono::milliseconds kSliceBudget{200};
+
+// What the operator is told, once, when the spool cannot be opened or written.
+inline constexpr const char* kSpoolFailureText =
+    "Couldn't write the spool file \"Quorna-spool.db\"\nReadings are kept in memory until it can be written";
+// What the operator is told, once per run, when a record the database refused went to the
+// rejected records' file.
+inline constexpr const char* kRejectedText =
+    "The database refused a reading three times\nIt was moved to \"Quorna-rejected.txt\" and logging goes on";
 
 // The folder's spool file and rejected records' file.
 [[nodiscard]] inline std::string spoolPath(const Logging& logging) { return logging.stateDirectory + kSpoolFileName; }

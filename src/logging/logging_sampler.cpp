@@ -17,7 +17,7 @@ namespace quorna {
 namespace {
 
 constexpr int kSecondsPerMinute = 60;
-std::time_t now(const Logging& logging) { return logging.timeSource ? logging.timeSource() : std::time(nullptr); }
+std::time_t timeNow(const Logging& logging) { return logging.timeSource ? logging.timeSource() : std::time(nullptr); }
 
 // Marks a logging cycle as running for the life of the object.
 class CycleGuard {
@@ -133,7 +133,7 @@ void LoggingSampler(Logging& logging) {
     const CycleGuard guard(logging.cycleRunning);
 
     LoggingClock& clock = logging.clock;
-    clock.sampleTime = now(logging);
+    clock.sampleTime = timeNow(logging);
     if (clock.nextMoment != 0 && clock.sampleTime < clock.nextMoment) return;
     computeNextLoggingMoment(logging);
     logging.refusedAtThisMoment.clear();
