@@ -199,6 +199,7 @@ bool insertSpooledRecords(Logging& logging, OdbcSession& session, Clock::time_po
     Transactions transactions(session);
     std::size_t next = 0;
     Clock::duration lastMoment{};
+    bool first = true;  // one moment at least, however late, so that every slice gets on
     for (;;) {
         if (next >= batch.size()) {
             batch = nextBatch(logging);
@@ -206,7 +207,7 @@ bool insertSpooledRecords(Logging& logging, OdbcSession& session, Clock::time_po
             if (batch.empty()) return true;
         }
         // Stop before a moment that would run past the slice, judged by the last one.
-        if (Clock::now() + lastMoment >= deadline) {
+        if (!first && Clock::now() + lastMoment >= deadline) {
             logging.databaseBehind = true;
             return true;
         }
@@ -220,6 +221,7 @@ bool insertSpooledRecords(Logging& logging, OdbcSession& session, Clock::time_po
             case MomentOutcome::Written:
                 next = end;
                 lastMoment = Clock::now() - momentStart;
+                first = false;
                 break;
             case MomentOutcome::Retry: batch.clear(); break;  // read again without the refused record
             case MomentOutcome::Stopped: return false;
@@ -319,7 +321,7 @@ std::optional<std::string> insertStatement(const ReadingsRecord& record, const D
 }
 
 void DatabaseRecordWriter(Logging& logging) {
-    const auto deadline = Clock::now() + kSliceBudget;
+    const auto deadline = sliceDeadline(logging);
     logging.databaseBehind = false;
     if (logging.settings.databaseLogging != DatabaseLoggingState::Active) return;
     if (logging.databaseQueue.empty() && logging.spool.count(Sink::Database) == 0) return;

@@ -51,8 +51,10 @@ void keepWaitingRecords(Logging& logging) {
 bool catchUpLogging(Logging& logging) {
     // Inside a cycle (a box of its writers is open) the next tick asks again.
     if (logging.cycleRunning || logging.databaseWriterRunning) return false;
+    logging.sliceStart = std::chrono::steady_clock::now();
     if (logging.fileBehind) FileLogWriter(logging);
     if (logging.databaseBehind) DatabaseRecordWriter(logging);
+    logging.sliceStart = {};
     return loggingBehind(logging);
 }
 

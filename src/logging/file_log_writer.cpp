@@ -109,12 +109,13 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
     Spool& spool = logging.spool;
     const char delimiter = delimiterForFormat(logging.settings.fileFormat);
     Clock::duration lastBlock{};
+    bool first = true;  // one block at least, however late, so that every slice gets on
     for (;;) {
         const std::vector<SpooledRecord> records = spool.oldest(Sink::File, kSpoolBlockRecords);
         if (records.empty()) return true;
         // Stop before a block that would run past the slice, judged by the last one.
         const auto blockStart = Clock::now();
-        if (blockStart + lastBlock >= deadline) {
+        if (!first && blockStart + lastBlock >= deadline) {
             logging.fileBehind = true;
             return true;
         }
@@ -138,13 +139,14 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
             return false;
         }
         lastBlock = Clock::now() - blockStart;
+        first = false;
     }
 }
 
 }  // namespace
 
 void FileLogWriter(Logging& logging) {
-    const auto deadline = Clock::now() + kSliceBudget;
+    const auto deadline = sliceDeadline(logging);
     logging.fileBehind = false;
     const ConfigurationRecord& cfg = logging.settings;
     RecordQueue& queue = logging.fileQueue;

@@ -51,6 +51,9 @@ struct Logging {
     // caller runs catchUpLogging between its ticks until both are clear.
     bool fileBehind = false;
     bool databaseBehind = false;
+    // When the running logging cycle or catch-up slice began: its writers share one time budget.
+    // Empty outside them (a writer called alone takes its own).
+    std::chrono::steady_clock::time_point sliceStart{};
     FileWriteFunction fileWrite;    // how the log file is written: ::write when empty
     // The folder of the settings file, with its closing '/', or empty for the working directory:
     // the spool and "Quorna-rejected.txt" are kept there.
@@ -68,6 +71,13 @@ inline constexpr const char* kSpoolFailureText =
 // rejected records' file.
 inline constexpr const char* kRejectedText =
     "The database refused a reading three times\nIt was moved to \"Quorna-rejected.txt\" and logging goes on";
+
+// The end of the time budget of the writer that starts now.
+[[nodiscard]] inline std::chrono::steady_clock::time_point sliceDeadline(const Logging& logging) {
+    const auto start = logging.sliceStart == std::chrono::steady_clock::time_point{} ? std::chrono::steady_clock::now()
+                                                                                     : logging.sliceStart;
+    return start + kSliceBudget;
+}
 
 // The folder's spool file and rejected records' file.
 [[nodiscard]] inline std::string spoolPath(const Logging& logging) { return logging.stateDirectory + kSpoolFileName; }

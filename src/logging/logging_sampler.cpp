@@ -145,9 +145,14 @@ void LoggingSampler(Logging& logging) {
     // The moment's records are on disk before anything is written.
     keepWaitingRecords(logging);
 
-    // The file first, then the database.
+    // The file first, then the database, in one time budget: what does not fit is sent in slices
+    // between the ticks.
+    // (The caller's tick may have begun the budget already, with its poll.)
+    const bool ownSlice = logging.sliceStart == std::chrono::steady_clock::time_point{};
+    if (ownSlice) logging.sliceStart = std::chrono::steady_clock::now();
     if (cfg.fileLoggingEnabled) FileLogWriter(logging);
     if (cfg.databaseLogging == DatabaseLoggingState::Active) DatabaseRecordWriter(logging);
+    if (ownSlice) logging.sliceStart = {};
 }
 
 }  // namespace quorna

@@ -1,5 +1,6 @@
 #include "station/station.h"
 
+#include <chrono>
 #include <string>
 
 #include "logging/durable_queue.h"
@@ -51,9 +52,14 @@ void Station::PollingCycle() {
     }
     if (!link.portOpen || meters.scanning) return;
 
+    // The poll counts against the time the logging writers may take in this tick, so that a
+    // backlog adds little to it; the rest goes in slices between the ticks.
+    const bool ownSlice = logging.sliceStart == std::chrono::steady_clock::time_point{};
+    if (ownSlice) logging.sliceStart = std::chrono::steady_clock::now();
     pollSelectedMeter(meters);
 
     if (settings.fileLoggingEnabled || settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(logging);
+    if (ownSlice) logging.sliceStart = {};
 }
 
 }  // namespace quorna

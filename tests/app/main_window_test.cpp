@@ -9,10 +9,17 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTextBrowser>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
 
 #include "gui/main/about_dialog_qt.h"
 #include "gui/main/command_ids.h"
+#include "logging/logging.h"
 #include "meters/main_window_fields.h"
 #include "bus/serial_link.h"
 #include "main_window_fixture.h"
@@ -398,6 +405,65 @@ TEST_P(MainWindowGatewayTest, AGatewayNamedInTheSettingsIsScannedAndPolledOnScre
 
 INSTANTIATE_TEST_SUITE_P(Gateways, MainWindowGatewayTest, ::testing::Values("--tcp", "--rtu-tcp"),
                          [](const auto& info) { return std::string(info.param == "--tcp" ? "ModbusTcp" : "RtuOverTcp"); });
+
+// A long backlog in the spool drains a slice at a time from the event loop: every record reaches
+// the file once, in order, and the selected meter is polled all the while.
+TEST_F(MainWindowTest, ABacklogDrainsInSlicesWhilePollingGoesOn) {
+    startBus({"3:230"});
+    sim->set(3, 0, std::vector<int>(42, 1500));
+    Logging& logging = station().logging;
+    ASSERT_TRUE(logging.spool.open(spoolPath(logging)));
+    constexpr int kMoments = 1000;
+    constexpr int kMeters = 40;
+    for (int m = 0; m < kMoments; ++m) {
+        std::vector<RecordPtr> records;
+        for (int a = 1; a <= kMeters; ++a) {
+            auto r = std::make_shared<ReadingsRecord>();
+            r->model = kBranchMeter;
+            r->address = a;
+            r->time = 1'700'000'000 + m * 60;
+            records.push_back(r);
+        }
+        ASSERT_TRUE(logging.spool.append(records, true, false));
+    }
+    station().settings.logFilePath = (m_workDir / "plant.csv").string();
+    station().settings.fileLoggingEnabled = true;
+    openWindow();
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    station().meters.directory[3] = kBranchMeter;
+    station().meters.selected = SelectedMeter{3, kBranchMeter};
+    sim->clearRequests();
+
+    QElapsedTimer drain;
+    drain.start();
+    qint64 longestTurn = 0;
+    qint64 lastTurn = 0;
+    QTimer turns;  // how long the event loop is kept from turning
+    QObject::connect(&turns, &QTimer::timeout, [&] {
+        longestTurn = std::max(longestTurn, drain.elapsed() - lastTurn);
+        lastTurn = drain.elapsed();
+    });
+    turns.start(5);
+    ASSERT_TRUE(waitUntil([&] { return recordsWaiting(logging) == 0; }, 120000));
+    const double seconds = static_cast<double>(drain.elapsed()) / 1000.0;
+    int polls = 0;
+    for (const ReadRequest& r : readRequests(sim->requests())) polls += r.address == 3 ? 1 : 0;
+    std::printf("drained %d records in %.1f s with %d polls; the event loop waited at most %lld ms\n",
+                kMoments * kMeters, seconds, polls, static_cast<long long>(longestTurn));
+
+    std::ifstream in(m_workDir / "plant.csv", std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kMoments * kMeters));
+    for (std::size_t i = 0; i < lines.size(); i += 997) {
+        EXPECT_EQ(lines[i].substr(20, lines[i].find(',', 20) - 20), std::to_string(i % kMeters + 1)) << i;
+    }
+    EXPECT_LT(lines.front().substr(0, 19), lines.back().substr(0, 19));
+    EXPECT_GE(polls, 1) << "the selected meter was polled while the backlog drained";
+    if (seconds > 3.0) {
+        EXPECT_GE(polls, static_cast<int>(seconds / 2)) << "a poll about every second";
+    }
+}
 
 }  // namespace
 }  // namespace quorna::test

@@ -305,9 +305,11 @@ void MainWindow::timerEvent(QTimerEvent* event) {
 
 void MainWindow::scheduleCatchUp() {
     if (m_catchUpScheduled || !loggingBehind(m_station.logging)) return;
-    // A slice at a time, each from the event loop, so that the window answers in between.
+    // A slice at a time, each from the event loop after a short pause, so that the window answers
+    // (and the poll timer fires) in between.
+    constexpr int kPauseBetweenSlicesMs = 20;
     m_catchUpScheduled = true;
-    QTimer::singleShot(0, this, [this] {
+    QTimer::singleShot(kPauseBetweenSlicesMs, this, [this] {
         m_catchUpScheduled = false;
         if (m_station.catchUp()) scheduleCatchUp();
     });
