@@ -301,7 +301,14 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         }
         if (options.once) {
             const std::size_t waiting = recordsWaiting(station.logging);
-            if (waiting > 0) {
+            const std::size_t unkept = station.logging.fileQueue.size() + station.logging.databaseQueue.size();
+            if (unkept > 0 && !station.logging.spool.isOpen()) {
+                // Neither written nor spooled: they would be gone with the process.
+                op.write(MessageLevel::Error, std::to_string(unkept) + (unkept == 1 ? " record" : " records") +
+                                                  " could not be written, and the spool beside the settings file "
+                                                  "could not keep them: they are lost");
+                code = kLoggerExitUnusable;
+            } else if (waiting > 0) {
                 op.write(MessageLevel::Warning, std::to_string(waiting) + (waiting == 1 ? " record" : " records") +
                                                     " could not be written and wait for a later run");
                 code = kLoggerExitWaiting;

@@ -13,7 +13,7 @@ namespace quorna {
 
 // Exit codes.
 inline constexpr int kLoggerExitOk = 0;          // every record written (or stopped by a signal)
-inline constexpr int kLoggerExitUnusable = 2;    // bad options, settings or port; nothing to log to
+inline constexpr int kLoggerExitUnusable = 2;    // bad options, settings, port or spool; nothing to log to
 inline constexpr int kLoggerExitWaiting = 3;     // --once: some records wait for a later run
 
 struct LoggerOptions {

@@ -252,6 +252,14 @@ TEST(LoggerBadInput, OneClearLineAndTheDocumentedExitCode) {
     const std::string lost = settingsIn(dir / "lost", "port COM2:\nscan 1\nsave_file " + (dir / "gone" / "x.csv").string() + "\n");
     EXPECT_EQ(run({"--once", "--config", lost}), kLoggerExitWaiting);
     EXPECT_TRUE(anyLineHas(lines, " warning 1 record could not be written and wait for a later run"));
+
+    // ... and a spool that cannot be made either (its name taken by a folder): the record is lost, exit code 2.
+    const std::string stuck = settingsIn(dir / "stuck", "port COM2:\nscan 1\nsave_file " + (dir / "gone" / "x.csv").string() + "\n");
+    std::filesystem::create_directories(dir / "stuck" / "Quorna-spool.db");
+    EXPECT_EQ(run({"--once", "--config", stuck}), kLoggerExitUnusable);
+    EXPECT_TRUE(anyLineHas(lines, " error Couldn't write the spool file \"Quorna-spool.db\""));
+    EXPECT_TRUE(anyLineHas(lines, " error 1 record could not be written, and the spool beside the settings file could "
+                                  "not keep them: they are lost"));
 }
 
 }  // namespace
