@@ -81,6 +81,18 @@ bool accepts(int port) {
     return connected;
 }
 
+// Settings that name the port (opened at the first tick), scan up to the depth and log every
+// moment to the file, at a clock that stands still.
+void nameThePortAndLog(Station& s, const std::string& port, int depth, const std::filesystem::path& log) {
+    s.bus.link.portName = port;
+    s.bus.link.reopenRequested = true;
+    s.settings.scanDepth = depth;
+    s.settings.logFilePath = log.string();
+    s.settings.fileLoggingEnabled = true;
+    s.settings.loggingInterval = 1;
+    s.logging.timeSource = [] { return std::time_t{1'700'000'000}; };
+}
+
 class GatewayTest : public StationTest, public ::testing::WithParamInterface<PortKind> {
 protected:
     GatewayTest() { portKind = GetParam(); }
@@ -96,13 +108,7 @@ TEST_P(GatewayTest, ScanPollSetpointAndLoggingMomentGiveTheSameResultsOnEveryPor
     sim->set(1, 0, {1234, 2500});
     sim->command("name 1 PNL1");
     Station& s = station();
-    s.bus.link.portName = "COM1:";
-    s.bus.link.reopenRequested = true;
-    s.settings.scanDepth = 2;
-    s.settings.logFilePath = log.string();
-    s.settings.fileLoggingEnabled = true;
-    s.settings.loggingInterval = 1;
-    s.logging.timeSource = [] { return std::time_t{1'700'000'000}; };
+    nameThePortAndLog(s, "COM1:", 2, log);
 
     s.PollingCycle();
 
@@ -223,19 +229,10 @@ TEST(GatewayInterop, APymodbusServerIsScannedPolledAndLogged) {
     const std::filesystem::path log =
         std::filesystem::temp_directory_path() / ("quorna-pymodbus-" + std::to_string(::getpid()) + ".csv");
     std::filesystem::remove(log);
-    const std::filesystem::path spool = log.parent_path() / ("quorna-pymodbus-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(spool);
     RecordingOperator op;
     {
-        Station s(op);
-        s.logging.stateDirectory = spool.string() + "/";
-        s.bus.link.portName = "tcp://127.0.0.1:" + std::to_string(port);
-        s.bus.link.reopenRequested = true;
-        s.settings.scanDepth = 3;
-        s.settings.logFilePath = log.string();
-        s.settings.fileLoggingEnabled = true;
-        s.settings.loggingInterval = 1;
-        s.logging.timeSource = [] { return std::time_t{1'700'000'000}; };
+        Station& s = useFreshStation(op);
+        nameThePortAndLog(s, "tcp://127.0.0.1:" + std::to_string(port), 3, log);
 
         s.PollingCycle();
 
@@ -245,6 +242,7 @@ TEST(GatewayInterop, APymodbusServerIsScannedPolledAndLogged) {
         EXPECT_EQ(s.meters.fields.breaker[41], "1.500");
         EXPECT_EQ(s.meters.fields.firstName, "PNL7");
         EXPECT_EQ(s.bus.statistics.goodReads, 1) << "the logging moment's read";
+        endStation();
     }
     ::kill(server, SIGTERM);
     ::waitpid(server, nullptr, 0);
@@ -254,7 +252,6 @@ TEST(GatewayInterop, APymodbusServerIsScannedPolledAndLogged) {
     ASSERT_EQ(logged.size(), 1U);
     EXPECT_NE(logged[0].find(",3,1.500,1.500,"), std::string::npos) << logged[0];
     std::filesystem::remove(log);
-    std::filesystem::remove_all(spool);
 }
 
 class GatewayNameTest : public StationTest {};
