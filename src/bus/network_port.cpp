@@ -24,6 +24,31 @@ using Millis = std::chrono::milliseconds;
 // The length counts the bytes after itself.
 constexpr std::size_t kMbapLengthEnd = 6;
 
+// Answers in a row that did not come before a connection is taken for wedged and made anew: a
+// gateway whose connection hangs answers nothing more on it, while meters behind it that are
+// merely silent lose nothing by a fresh connection.
+constexpr int kWedgedAfterTimeouts = 3;
+
+// What an RTU answer's first bytes tell of its length, CRC included.
+constexpr std::size_t kUnknownLength = 0;               // not enough bytes yet
+constexpr std::size_t kNoLength = static_cast<std::size_t>(-1);  // a function whose length we cannot tell
+
+std::size_t rtuAnswerLength(const std::uint8_t* frame, std::size_t got) {
+    constexpr std::size_t kCrc = 2;
+    if (got < 2) return kUnknownLength;
+    const std::uint8_t function = frame[1];
+    if ((function & 0x80) != 0) return 3 + kCrc;  // address, function, exception code
+    switch (function) {
+        case 3:
+        case 17:
+            // Address, function, byte count, the data.
+            return got < 3 ? kUnknownLength : 3 + static_cast<std::size_t>(frame[2]) + kCrc;
+        case 6:
+        case 16: return 6 + kCrc;  // address, function, register, value or count
+        default: return kNoLength;
+    }
+}
+
 // A name's resolution, shared with the resolver thread so that a resolver that outlasts the
 // connect time-out finishes on its own after the caller has given up.
 struct Resolution {
@@ -118,6 +143,7 @@ public:
 
     bool write(const std::uint8_t* data, std::size_t count) override {
         if (m_lost) return false;
+        m_awaitingAnswer = true;
         const auto deadline = Clock::now() + Millis(m_timeouts.writeTotalConstant +
                                                     m_timeouts.writeTotalMultiplier * static_cast<int>(count));
         std::size_t sent = 0;
@@ -138,16 +164,23 @@ public:
         return true;
     }
 
-    // Over RTU framing an answer ends as on the serial line, after the interval of silence. A
-    // Modbus TCP answer ends when the length its header announces has arrived (or the buffer is
-    // full); a pause inside it, which the network may cause, does not end it.
+    // An answer ends when the length it announces has arrived: the MBAP header's length, or an RTU
+    // answer's function and byte count, so that pauses the network puts inside an answer (small
+    // segments, delayed acknowledgements) do not cut it. Only an RTU answer of a function whose
+    // length its first bytes do not tell ends as on the serial line, after the interval of silence.
+    // An answer that stops half-way leaves the stream at an unknown place, and answers that do not
+    // come several times in a row mean a wedged connection: either way the port is lost, and the
+    // link connects again.
     int read(std::uint8_t* buffer, std::size_t capacity) override {
         if (m_lost) return -1;
+        const bool answer = m_awaitingAnswer;
+        m_awaitingAnswer = false;
         const auto totalDeadline =
             Clock::now() + Millis(m_timeouts.readTotalConstant + m_timeouts.readTotalMultiplier * static_cast<int>(capacity));
         auto deadline = totalDeadline;
         std::size_t wanted = capacity;
         std::size_t got = 0;
+        std::size_t frame = kUnknownLength;
         while (got < wanted) {
             const auto now = Clock::now();
             if (now >= deadline) break;
@@ -164,13 +197,17 @@ public:
             if (n > 0) {
                 got += static_cast<std::size_t>(n);
                 if (m_framing == Framing::ModbusTcp) {
-                    if (got >= kMbapLengthEnd) {
-                        const std::size_t frame = kMbapLengthEnd + (static_cast<std::size_t>(buffer[4]) << 8 | buffer[5]);
-                        wanted = frame < capacity ? frame : capacity;
+                    if (got >= kMbapLengthEnd) frame = kMbapLengthEnd + (static_cast<std::size_t>(buffer[4]) << 8 | buffer[5]);
+                } else {
+                    frame = rtuAnswerLength(buffer, got);
+                }
+                if (frame == kNoLength) {
+                    if (m_timeouts.readInterval > 0) {
+                        const auto intervalDeadline = Clock::now() + Millis(m_timeouts.readInterval);
+                        deadline = intervalDeadline < totalDeadline ? intervalDeadline : totalDeadline;
                     }
-                } else if (m_timeouts.readInterval > 0) {
-                    const auto intervalDeadline = Clock::now() + Millis(m_timeouts.readInterval);
-                    deadline = intervalDeadline < totalDeadline ? intervalDeadline : totalDeadline;
+                } else if (frame != kUnknownLength) {
+                    wanted = frame < capacity ? frame : capacity;
                 }
                 continue;
             }
@@ -179,6 +216,8 @@ public:
             m_lost = true;
             return got > 0 ? static_cast<int>(got) : -1;
         }
+        // A whole answer: its announced length arrived, or silence ended one whose length is not told.
+        if (answer) noteAnswer(got, got > 0 && (frame == kNoLength || (frame != kUnknownLength && got >= wanted)));
         return static_cast<int>(got);
     }
 
@@ -187,9 +226,24 @@ public:
     std::chrono::milliseconds reopenPause() const override { return kReconnectPause; }
 
 private:
+    // How the read that followed a request ended: a whole answer, half of one, or nothing.
+    void noteAnswer(std::size_t got, bool whole) {
+        if (whole) {
+            m_timeoutsInRow = 0;
+            return;
+        }
+        if (got > 0) {
+            m_lost = true;  // the rest of it may still come, in front of the next answer
+            return;
+        }
+        if (++m_timeoutsInRow >= kWedgedAfterTimeouts) m_lost = true;
+    }
+
     int m_fd;
     Framing m_framing;
     bool m_lost = false;
+    bool m_awaitingAnswer = false;  // a request went out and its answer has not been read
+    int m_timeoutsInRow = 0;        // requests in a row whose answer did not come
     CommTimeouts m_timeouts{};
 };
 

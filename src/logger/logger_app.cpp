@@ -9,12 +9,17 @@
 #include <fcntl.h>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "bus/network_port.h"
 #include "bus/posix_serial_port.h"
 #include "logger/stderr_operator.h"
 #include "logging/logging.h"
 #include "logging/logging_sampler.h"
+#include "meters/meter_model.h"
 #include "meters/meter_scan.h"
 #include "station/station.h"
 
@@ -35,9 +40,12 @@ bool parseCount(const char* text, long low, long high, long& value) {
     return true;
 }
 
-// Why the device of a port name cannot be opened exclusively, or nothing when it can.
+// Why the device of a serial port name cannot be opened exclusively, or nothing when it can. A
+// gateway's name is no device: the program's own opener connects to it at the first tick, and
+// its failure ends the logger there.
 std::string portProblem(const std::string& portName) {
     const std::string device = deviceForPortName(portName);
+    if (isNetworkPortName(device)) return {};
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return device + ": " + (errno == EBUSY ? "in use by another program" : std::strerror(errno));
     std::string problem;
@@ -48,6 +56,63 @@ std::string portProblem(const std::string& portName) {
     }
     ::close(fd);
     return problem;
+}
+
+// A settings file is a few hundred bytes; anything much larger is not one.
+constexpr off_t kMaxSettingsFileSize = 1024 * 1024;
+
+// Why the settings file is not one the logger may read, or nothing. Checked without opening it,
+// so that a FIFO without a writer cannot hold the logger, nor /dev/zero feed it for ever.
+std::string settingsFileProblem(const std::string& file) {
+    struct stat st{};
+    if (::stat(file.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (st.st_size > kMaxSettingsFileSize) return "larger than 1 MiB, too large for a settings file";
+    return {};
+}
+
+// Why the log file did not take the moment's lines, as near as can be told from outside the writer.
+std::string logFileProblem(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return std::strerror(errno);
+    std::string problem = "a write to it failed";
+    struct stat st{};
+    struct statvfs fs{};
+    rlimit limit{};
+    if (::fstat(fd, &st) == 0 && ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<rlim_t>(st.st_size) >= limit.rlim_cur) {
+        problem = std::strerror(EFBIG);
+    } else if (::fstatvfs(fd, &fs) == 0 && fs.f_bavail == 0) {
+        problem = std::strerror(ENOSPC);
+    }
+    ::close(fd);
+    return problem;
+}
+
+// The records of the log file still waiting once a moment's writers are done.
+std::size_t fileRecordsWaiting(const Logging& logging) {
+    std::size_t waiting = 0;
+    for (const RecordPtr& record : logging.fileQueue.records()) {
+        if (record->model == kBranchMeter) ++waiting;
+    }
+    if (logging.spool.isOpen()) waiting += logging.spool.count(Sink::File);
+    return waiting;
+}
+
+// The window says nothing when its log file cannot be written (the lines wait and go out once it
+// can); nobody watches the logger, so it says it, folded like any message that comes back at
+// every moment: once when it starts, once when it ends. The reason found when it started stays
+// until it ends (`reason`), so that the line is one message however the cause moves.
+void reportLogFile(StderrOperator& op, const Logging& logging, std::string& reason) {
+    const ConfigurationRecord& settings = logging.settings;
+    if (!settings.fileLoggingEnabled || settings.logFilePath.empty() || logging.fileBehind ||
+        fileRecordsWaiting(logging) == 0) {
+        reason.clear();
+        return;
+    }
+    if (reason.empty()) reason = logFileProblem(settings.logFilePath);
+    op.repeated(MessageLevel::Error,
+                "the log file " + settings.logFilePath + " cannot be written (" + reason + "): its lines wait in the spool");
 }
 
 // Why the settings file cannot be read.
@@ -130,7 +195,7 @@ void reportScan(StderrOperator& op, const Station& station) {
 // One tick of the logger: the window's tick without the poll of a selected meter, which only feeds
 // the window. Opens the port when the settings asked for it (and scans the bus when it opened),
 // then runs the logging cycle. True when it opened the port or took a logging moment.
-bool loggerTick(Station& station, StderrOperator& op) {
+bool loggerTick(Station& station, StderrOperator& op, std::string& logFileTrouble) {
     SerialLink& link = station.bus.link;
     bool worked = false;
     if (link.reopenRequested) {
@@ -150,7 +215,9 @@ bool loggerTick(Station& station, StderrOperator& op) {
     if (stopRequested()) return worked;
     const std::time_t before = station.logging.clock.nextMoment;
     LoggingSampler(station.logging);
-    return worked || station.logging.clock.nextMoment != before;
+    if (station.logging.clock.nextMoment == before) return worked;
+    reportLogFile(op, station.logging, logFileTrouble);
+    return true;
 }
 
 }  // namespace
@@ -213,7 +280,7 @@ std::string loggerUsage() {
            "Without --once the logger runs until SIGTERM or SIGINT and then exits with 0.\n"
            "Exit codes: 0 every record written; 2 the options, the settings file or the port cannot be\n"
            "used, or the settings name neither a log file nor a database; 3 (--once) some records could\n"
-           "not be written now and wait for a later run.\n";
+           "not be written now and wait for a later run, or no meter answered the scan.\n";
 }
 
 std::optional<TestClock> parseTestClock(const char* text) {
@@ -232,6 +299,10 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
     StderrOperator op(err);
     Station station(op);
     station.configFile = options.configFile;
+    if (const std::string problem = settingsFileProblem(options.configFile); !problem.empty()) {
+        op.write(MessageLevel::Error, "the settings file " + options.configFile + " cannot be read: " + problem);
+        return kLoggerExitUnusable;
+    }
     if (!station.readSettings()) {
         op.write(MessageLevel::Error,
                  "the settings file " + options.configFile + " cannot be read: " + unreadableReason(options.configFile));
@@ -270,6 +341,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
     const std::time_t rescanPeriod = static_cast<std::time_t>(options.rescanMinutes) * kSecondsPerMinute;
     std::time_t nextRescan = 0;
     int code = kLoggerExitOk;
+    std::string logFileTrouble;  // why the log file could not be written, while it cannot
     for (;;) {
         clock.tick();
         if (rescanPeriod > 0 && link.portOpen && clock.now() >= nextRescan) {
@@ -279,7 +351,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
             nextRescan = clock.now() + rescanPeriod;
         }
         const bool wasOpen = link.portOpen;
-        const bool worked = loggerTick(station, op);
+        const bool worked = loggerTick(station, op, logFileTrouble);
         // A backlog in the spool goes out a slice at a time, a stop asked for ending it between slices.
         while (!stopRequested() && station.catchUp()) {
         }
@@ -311,6 +383,9 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
             } else if (waiting > 0) {
                 op.write(MessageLevel::Warning, std::to_string(waiting) + (waiting == 1 ? " record" : " records") +
                                                     " could not be written and wait for a later run");
+                code = kLoggerExitWaiting;
+            } else if (station.meters.list.entries.empty()) {
+                // Nothing was logged: not the success of 0, but a run that a later one may make good.
                 code = kLoggerExitWaiting;
             }
             break;

@@ -11,6 +11,9 @@ int main(int argc, char** argv) {
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGINT);
     sigprocmask(SIG_BLOCK, &stops, nullptr);
+    // A file-size limit (ulimit -f, a quota) makes a write fail with EFBIG rather than end the
+    // logger: the lines then wait in the spool like any that a log file could not take.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     std::string error;
     const auto options = quorna::parseLoggerOptions(argc, argv, &error);

@@ -71,11 +71,15 @@ void StderrOperator::line(MessageLevel level, const std::string& text) {
 void StderrOperator::write(MessageLevel level, const std::string& text) { line(level, oneLine(text)); }
 
 void StderrOperator::messageBox(const std::string& text, const std::string& caption) {
-    const std::string key = messageKey(text, caption);
+    repeated(levelOfMessage(text, caption), messageKey(text, caption));
+}
+
+void StderrOperator::repeated(MessageLevel level, const std::string& text) {
+    const std::string key = oneLine(text);
     const bool shownThisRound = !m_thisRound.insert(key).second;
     // Written when it starts, and again if it comes more than once within one round (the bus scan's
     // answers from several addresses); a repeat in the following rounds is only counted.
-    if (m_repeating.count(key) == 0 || shownThisRound) line(levelOfMessage(text, caption), key);
+    if (m_repeating.count(key) == 0 || shownThisRound) line(level, key);
 }
 
 void StderrOperator::writeEnded(const std::string& key, int rounds) {

@@ -37,6 +37,8 @@ public:
     void messageBox(const std::string& text, const std::string& caption) override;
     // The logger's own lines; never folded.
     void write(MessageLevel level, const std::string& text);
+    // The logger's own lines that come back at every moment: folded as message boxes are.
+    void repeated(MessageLevel level, const std::string& text);
 
     // Ends one round of work (a tick that took a logging moment or scanned the bus). Messages shown
     // in the round before and not in this one are written as ended.

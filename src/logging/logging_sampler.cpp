@@ -90,7 +90,7 @@ void readListedMeters(Logging& logging, bool toFile, bool toDatabase) {
     const std::vector<std::string> entries = logging.meters.list.entries;
     for (const std::string& entry : entries) {
         const int address = leadingAddress(entry);
-        // The meters of a panel: the same addresses the operator can select.
+        // Every address the scan may list, as the operator can select it.
         if (address < kFirstSelectableAddress || address > kLastSelectableAddress) continue;
         const int model = modelFromDeviceText(entry);
 
@@ -141,6 +141,8 @@ void LoggingSampler(Logging& logging) {
     const ConfigurationRecord& cfg = logging.settings;
     const bool toFile = cfg.fileLoggingEnabled;
     const bool toDatabase = cfg.databaseLogging == DatabaseLoggingState::Active;
+    // A meter the start-up scan could not make out is asked again before the meters are read.
+    reprobeGarbledAddresses(logging.meters);
     readListedMeters(logging, toFile, toDatabase);
     // The moment's records are on disk before anything is written.
     keepWaitingRecords(logging);

@@ -12,7 +12,7 @@ namespace quorna {
 
 struct ReadingsRecord {
     int model = 0;          // 230, 600, 8035 or 8036; 0 when the record carries no readings
-    int address = 0;        // Modbus address from the meter-list entry, 1 to 63
+    int address = 0;        // Modbus address from the meter-list entry, 1 to 247
     std::time_t time = 0;   // the sample time of the logging moment
     std::array<float, 42> current{};  // breaker currents in amperes (model 230)
     // The single-precision values of a Temperature, Energy-Only or Full-Data meter, in register

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "bus/modbus_master.h"
 #include "meters/register_map.h"
@@ -36,6 +38,26 @@ void showLayoutFor(Meters& meters, int model) {
 
 bool isListedModel(int model) { return model == kBranchMeter || isCircuitModel(model); }
 
+// An answer that came but could not be read: another master's answer on the line, noise, a frame
+// split by a gateway. Unlike silence it says that something may live at the address.
+bool isGarbled(ModbusError code) {
+    switch (code) {
+        case ModbusError::ResponseTooLarge:
+        case ModbusError::CrcError:
+        case ModbusError::WrongAddress:
+        case ModbusError::WrongFunction:
+        case ModbusError::WrongDataLength: return true;
+        default: return false;
+    }
+}
+
+// Where an entry for the address goes so that the list stays in address order.
+int positionFor(const MeterList& list, int address) {
+    int position = 0;
+    while (position < list.count() && leadingAddress(list.entries[static_cast<std::size_t>(position)]) < address) ++position;
+    return position;
+}
+
 // The probe of one address. Returns false when the scan must end after this address.
 bool probe(Meters& meters, int address, bool& found) {
     const SerialLink& link = meters.bus.link;
@@ -51,6 +73,7 @@ bool probe(Meters& meters, int address, bool& found) {
         return false;
     }
     if (code != ModbusError::Ok) {
+        if (isGarbled(code)) meters.garbledAddresses.push_back(address);
         char text[96];
         std::snprintf(text, sizeof text, "Address [%d] Returned Error Code [%d].", address, errorCode(code));
         op.messageBox(text, kScanFailureCaption);
@@ -91,6 +114,7 @@ void MeterScan(Meters& meters) {
         const WaitCursor wait(op);
         MeterList& list = meters.list;
         list.clear();
+        meters.garbledAddresses.clear();
         list.insert(kProgressLine, "Searching...");
         op.transferFields();
         op.repaintNow();
@@ -110,6 +134,26 @@ void MeterScan(Meters& meters) {
     }
     op.transferFields();
     meters.scanning = false;
+}
+
+void reprobeGarbledAddresses(Meters& meters) {
+    if (meters.scanning || !meters.bus.link.portOpen) return;
+    std::vector<int> stillGarbled;
+    for (const int address : meters.garbledAddresses) {
+        int slaveId = 0;
+        std::string deviceText;
+        const ModbusError code = reportSlaveId(meters.bus, address, slaveId, deviceText);
+        if (isGarbled(code)) {
+            stillGarbled.push_back(address);
+            continue;
+        }
+        if (code != ModbusError::Ok) continue;
+        if (address < kMeterDirectorySize) meters.directory[static_cast<std::size_t>(address)] = slaveId;
+        if (!isListedModel(modelFromDeviceText(deviceText))) continue;
+        const MeterNames names = readMeterNames(meters, address);
+        meters.list.insert(positionFor(meters.list, address), entryText(address, names.first, deviceText));
+    }
+    meters.garbledAddresses = std::move(stillGarbled);
 }
 
 void selectMeter(Meters& meters) {

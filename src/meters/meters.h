@@ -4,6 +4,8 @@
 // scanning. A station owns one; the polling cycle, the scan, the commands and every setup window
 // work on it.
 
+#include <vector>
+
 #include "bus/bus.h"
 #include "meters/main_window_fields.h"
 #include "meters/meter_list.h"
@@ -34,6 +36,7 @@ struct Meters {
     float CurrentScale = 0.0F;
     bool scanning = false;                // on while a scan runs: timer ticks do nothing meanwhile
     int consecutiveFailures = 0;          // failed polls since the last good one, shared by all meters
+    std::vector<int> garbledAddresses;    // probed in the last scan with a garbled answer; asked again
 };
 
 }  // namespace quorna

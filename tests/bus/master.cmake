@@ -1,6 +1,7 @@
 quorna_add_gtest(bus_tests SOURCES
   modbus_master_test.cpp
   serial_link_test.cpp
+  gateway_stream_test.cpp
 )
 
 # Interoperability with libmodbus, an independent implementation of the protocol.

@@ -2,6 +2,10 @@
 
 #include "meters/meter_scan.h"
 
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
 #include "meters/main_window_fields.h"
 #include "meter_bus_fixture.h"
 #include "meters/meter_list.h"
@@ -122,12 +126,14 @@ TEST_F(MeterScanTest, ScanDepthIsReadAgainBeforeEveryAddress) {
     EXPECT_EQ(sim.requests().size(), 3U);
 }
 
-TEST_F(MeterScanTest, MeterFoundFirstAboveSixtyThreeIsPolledButCannotBePicked) {
+// Every address the scan may list is polled when picked and logged at every moment.
+TEST_F(MeterScanTest, AMeterAboveSixtyThreeIsPolledPickedAndLogged) {
     std::vector<std::string> meters;
     // Temperature meters answer fast at 1 to 69 and are not listed; the Branch meter sits at 70.
     for (int a = 1; a < 70; ++a) meters.push_back(std::to_string(a) + ":600");
     meters.push_back("70:230");
     auto& sim = startBus(meters);
+    sim.set(70, 0, {1500});
     station().settings.scanDepth = 70;
 
     MeterScan(station().meters);
@@ -135,17 +141,27 @@ TEST_F(MeterScanTest, MeterFoundFirstAboveSixtyThreeIsPolledButCannotBePicked) {
     ASSERT_EQ(station().meters.list.count(), 1);
     EXPECT_EQ(station().meters.list.entries[0].substr(0, 5), "70 - ");
     EXPECT_EQ(station().meters.selected.address, 70);
-    sim.clearRequests();
-    station().PollingCycle();
-    const auto requests = sim.requests();
-    ASSERT_FALSE(requests.empty());
-    EXPECT_EQ(addressOf(requests[0]), 70);
-    EXPECT_EQ(readCountOf(requests[0]), 49);
 
     station().meters.list.selection = 0;
     selectMeter(station().meters);
-    EXPECT_EQ(station().meters.selected.address, -1);
+    EXPECT_EQ(station().meters.selected.address, 70);
     EXPECT_EQ(station().meters.selected.model, kBranchMeter);
+
+    const std::filesystem::path log = std::filesystem::path(sim.tempDir()) / "readings.csv";
+    station().settings.logFilePath = log.string();
+    station().settings.fileLoggingEnabled = true;
+    station().logging.timeSource = [] { return std::time_t{1'700'000'000}; };
+    sim.clearRequests();
+    station().PollingCycle();
+    const auto requests = sim.requests();
+    ASSERT_GE(requests.size(), 2U);
+    EXPECT_EQ(addressOf(requests[0]), 70);  // the poll
+    EXPECT_EQ(readCountOf(requests[0]), 49);
+    EXPECT_EQ(addressOf(requests[1]), 70);  // the logging moment
+    std::ifstream in(log);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line.substr(19, 10), ",70,1.500,") << line;
 }
 
 TEST_F(MeterScanTest, EntryWithoutLeadingDigitsSelectsNothing) {

@@ -1,7 +1,11 @@
 // quorna: the panelboard meter monitor.
+#include <csignal>
+
 #include "gui/main/monitor_app_qt.h"
 
 int main(int argc, char** argv) {
+    // A file-size limit makes a log write fail with EFBIG, and the lines wait, rather than end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     quorna::MonitorApp app(argc, argv);
     return app.run();
 }
