@@ -351,7 +351,7 @@ void Spool::setAsideBadRows() {
 }
 
 bool Spool::append(const std::vector<RecordPtr>& records, bool toFile, bool toDatabase) {
-    static const std::vector<RecordPtr> none;
+    const std::vector<RecordPtr> none;
     return append(toFile ? records : none, toDatabase ? records : none);
 }
 
