@@ -319,6 +319,12 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
                                           " names neither a log file (save_file) nor a database (dsn, table and link lines)");
         return kLoggerExitUnusable;
     }
+    // One process per spool: a second logger (or a window) on the same settings would double lines.
+    const std::string spool = spoolPath(station.logging);
+    if (station.logging.spool.lock(spool) == SpoolLock::Busy) {
+        op.write(MessageLevel::Error, "the spool " + spool + " is in use by another program logging with these settings");
+        return kLoggerExitUnusable;
+    }
     const std::string problem = portProblem(link.portName);
     if (!problem.empty()) {
         op.write(MessageLevel::Error, "the port " + link.portName + " cannot be opened: " + problem);

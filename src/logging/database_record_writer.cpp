@@ -57,14 +57,13 @@ std::string formatTime(std::time_t time, const char* format) {
     return text;
 }
 
-// Without the ODBC library or an environment nothing can ever be written: database logging ends,
-// its settings are cleared as for a new database, and the waiting records are dropped.
+// Without the ODBC library or an environment nothing can be written in this run: database
+// logging ends and its settings are cleared as for a new database. What waits for the database
+// stays in the spool for a run that has the library; only the operator's discards drop it.
 void switchOffSilently(Logging& logging) {
     ConfigurationRecord& config = logging.settings;
     config.databaseLogging = DatabaseLoggingState::Off;
     config.database.clear();
-    logging.databaseQueue.clear();
-    (void)logging.spool.removeAll(Sink::Database);
 }
 
 using Clock = std::chrono::steady_clock;

@@ -10,22 +10,32 @@ namespace {
 
 bool ensureSpool(Logging& logging) {
     if (logging.spool.isOpen()) return true;
-    return logging.spool.open(spoolPath(logging));
+    const bool opened = logging.spool.open(spoolPath(logging));
+    tellSpoolNotices(logging);
+    return opened;
 }
 
-bool moveIntoSpool(Spool& spool, RecordQueue& queue, Sink sink) {
-    if (queue.empty()) return true;
-    const std::vector<RecordPtr> records(queue.records().begin(), queue.records().end());
-    if (!spool.append(records, sink == Sink::File, sink == Sink::Database)) return false;
-    queue.clear();
+// The moment's records of both sinks enter the spool in one transaction: a stop leaves all of
+// them there or none.
+bool moveIntoSpool(Spool& spool, RecordQueue& fileQueue, RecordQueue& databaseQueue) {
+    const std::vector<RecordPtr> fileRecords(fileQueue.records().begin(), fileQueue.records().end());
+    const std::vector<RecordPtr> databaseRecords(databaseQueue.records().begin(), databaseQueue.records().end());
+    if (!spool.append(fileRecords, databaseRecords)) return false;
+    fileQueue.clear();
+    databaseQueue.clear();
     return true;
 }
 
 void spoolFailed(Logging& logging) {
+    const bool busy = logging.spool.busy();
     logging.spool.close();
     if (logging.spoolFailureShown) return;
     logging.spoolFailureShown = true;
-    logging.op.messageBox(kSpoolFailureText, "");
+    if (busy) {
+        logging.op.messageBox(kSpoolBusyText + logging.spoolFileName + kSpoolBusyDetail, "");
+    } else {
+        logging.op.messageBox(kSpoolFailureText, "");
+    }
 }
 
 }  // namespace
@@ -40,8 +50,7 @@ void keepWaitingRecords(Logging& logging) {
         (void)ensureSpool(logging);  // what an earlier run left is sent all the same
         return;
     }
-    if (!ensureSpool(logging) || !moveIntoSpool(logging.spool, logging.fileQueue, Sink::File) ||
-        !moveIntoSpool(logging.spool, logging.databaseQueue, Sink::Database)) {
+    if (!ensureSpool(logging) || !moveIntoSpool(logging.spool, logging.fileQueue, logging.databaseQueue)) {
         spoolFailed(logging);
         return;
     }

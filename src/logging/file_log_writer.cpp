@@ -65,12 +65,12 @@ using Clock = std::chrono::steady_clock;
 // back to the length it had before, so that it never holds half a block. `noteStart` runs once
 // the file's length before the append is known; false from it stops the append before it begins.
 bool appendBlock(const Logging& logging, const std::string& block, bool sync,
-                 const std::function<bool(off_t size)>& noteStart) {
+                 const std::function<bool(const struct stat& before)>& noteStart) {
     const std::string& path = logging.settings.logFilePath;
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
     if (fd < 0) return false;  // missing directory, no permission: the records wait for a later moment
     struct stat before{};
-    if (::fstat(fd, &before) != 0 || (noteStart && !noteStart(before.st_size))) {
+    if (::fstat(fd, &before) != 0 || (noteStart && !noteStart(before))) {
         ::close(fd);
         return false;
     }
@@ -110,6 +110,10 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
     const char delimiter = delimiterForFormat(logging.settings.fileFormat);
     Clock::duration lastBlock{};
     bool first = true;  // one block at least, however late, so that every slice gets on
+    // An append a stop interrupted is undone first; while its file cannot be reached, all waits.
+    const bool settled = spool.settlePendingAppend(logging.settings.logFilePath);
+    tellSpoolNotices(logging);
+    if (!settled) return false;
     for (;;) {
         const std::vector<SpooledRecord> records = spool.oldest(Sink::File, kSpoolBlockRecords);
         if (records.empty()) return true;
@@ -124,9 +128,11 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
             return *r.record;
         });
         off_t sizeBefore = 0;
-        const bool appended = appendBlock(logging, block, true, [&](off_t size) {
-            sizeBefore = size;
-            return spool.notePendingAppend({logging.settings.logFilePath, size, lastId});
+        const bool appended = appendBlock(logging, block, true, [&](const struct stat& before) {
+            sizeBefore = before.st_size;
+            return spool.notePendingAppend({logging.settings.logFilePath, before.st_size, lastId,
+                                            static_cast<std::int64_t>(before.st_dev),
+                                            static_cast<std::int64_t>(before.st_ino)});
         });
         if (!appended) {
             (void)spool.clearPendingAppend();

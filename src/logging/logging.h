@@ -58,6 +58,8 @@ struct Logging {
     // The folder of the settings file, with its closing '/', or empty for the working directory:
     // the spool and "Quorna-rejected.txt" are kept there.
     std::string stateDirectory;
+    // The spool's file name in that folder: named after the settings file (spoolFileNameFor).
+    std::string spoolFileName = kSpoolFileName;
 };
 
 // The longest a writer works before it gives the window back; what is left waits for the next
@@ -67,6 +69,12 @@ inline constexpr std::chrono::milliseconds kSliceBudget{200};
 // What the operator is told, once, when the spool cannot be opened or written.
 inline constexpr const char* kSpoolFailureText =
     "Couldn't write the spool file \"Quorna-spool.db\"\nReadings are kept in memory until it can be written";
+// What the operator is told, once, when another program (a logger or window on the same
+// settings) holds the spool; the spool file's name follows.
+inline constexpr const char* kSpoolBusyText = "The spool file is in use by another program: ";
+inline constexpr const char* kSpoolBusyDetail = "\nReadings are kept in memory until it is free";
+// The caption of what the spool tells when it set a damaged file or unusable records aside.
+inline constexpr const char* kSpoolNoticeCaption = "Spool Failure";
 // What the operator is told, once per run, when a record the database refused went to the
 // rejected records' file.
 inline constexpr const char* kRejectedText =
@@ -80,7 +88,12 @@ inline constexpr const char* kRejectedText =
 }
 
 // The folder's spool file and rejected records' file.
-[[nodiscard]] inline std::string spoolPath(const Logging& logging) { return logging.stateDirectory + kSpoolFileName; }
+[[nodiscard]] inline std::string spoolPath(const Logging& logging) { return logging.stateDirectory + logging.spoolFileName; }
+
+// Tells the operator what the spool set aside since it was last asked, each as an error.
+inline void tellSpoolNotices(Logging& logging) {
+    for (const std::string& notice : logging.spool.takeNotices()) logging.op.messageBox(notice, kSpoolNoticeCaption);
+}
 inline constexpr const char* kRejectedFileName = "Quorna-rejected.txt";
 
 // How many records are still waiting for the log file or the database, in memory and spooled.

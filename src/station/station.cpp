@@ -37,6 +37,7 @@ Station::Station(Operator& op)
 bool Station::readSettings() {
     const std::string::size_type slash = configFile.rfind('/');
     logging.stateDirectory = slash == std::string::npos ? std::string() : configFile.substr(0, slash + 1);
+    logging.spoolFileName = spoolFileNameFor(configFile);
     return readConfiguration(settings, bus.link, configFile.c_str());
 }
 

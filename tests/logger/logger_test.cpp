@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "bus/bus.h"
+#include "logging/durable_queue.h"
 #include "logger/logger_app.h"
 #include "logger_process.h"
 #include "metersim_harness.h"
@@ -194,6 +195,37 @@ TEST_P(LoggerAgainstWindow, SameLinesAndRowsSignalsAndTheHeldPort) {
     EXPECT_EQ(lineCount(onceLog), 6U);
 }
 
+TEST_P(LoggerAgainstWindow, RunsWithoutTheDriverManagerKeepWhatWaitsForTheDatabase) {
+    freshTable("readings", "Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, Amps1 FLOAT, Amps42 FLOAT");
+    MeterSimulator sim(threeMeters());
+    storeCurrents(sim);
+    sim.useAsComPort(2);
+    const fs::path dir = sim.tempDir();
+    const std::string log = (dir / "plant" / "readings.csv").string();
+    const std::string config = settingsIn(dir / "plant", settingsText(log, &source));
+    std::vector<std::string> lines;
+
+    // Two runs on a box whose ODBC driver manager cannot be loaded: database logging is switched
+    // off, the lines are written, and the rows wait in the spool for a run that has it.
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(runLoggerToEnd({"--once", "--config", config},
+                                 {testClock(1), "QUORNA_ODBC_LIBRARY=" + (dir / "no-libodbc.so.2").string()}, dir.string(),
+                                 &lines),
+                  kLoggerExitWaiting);
+        EXPECT_TRUE(anyLineHas(lines, " warning " + std::to_string(2 * (run + 1)) +
+                                          " records could not be written and wait for a later run"))
+            << ::testing::PrintToString(lines);
+    }
+    EXPECT_EQ(lineCount(log), 4U);
+    EXPECT_TRUE(rows().empty());
+
+    // The library is back: both runs' rows reach the table before this run's own.
+    EXPECT_EQ(runLoggerToEnd({"--once", "--config", config}, {testClock(1)}, dir.string(), &lines), kLoggerExitOk)
+        << ::testing::PrintToString(lines);
+    EXPECT_EQ(rows().size(), 6U);
+    EXPECT_EQ(lineCount(log), 6U);
+}
+
 INSTANTIATE_TEST_SUITE_P(DataSources, LoggerAgainstWindow, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());
 
 TEST(LoggerBadInput, OneClearLineAndTheDocumentedExitCode) {
@@ -267,6 +299,62 @@ TEST(LoggerBadInput, OneClearLineAndTheDocumentedExitCode) {
 
 namespace quorna {
 namespace {
+
+TEST(LoggerSpool, EachSettingsFileHasItsOwnSpoolAndASecondProcessOnOneIsRefused) {
+    MeterSimulator sim(threeMeters());
+    storeCurrents(sim);
+    sim.useAsComPort(2);
+    const fs::path dir = fs::path(sim.tempDir()) / "two";
+    fs::create_directories(dir);
+    // Two settings files in one folder, each with a log file of its own.
+    const std::string aLog = (dir / "away" / "a.csv").string();
+    const std::string bLog = (dir / "b.csv").string();
+    const std::string aConfig = (dir / "a.cfg").string();
+    const std::string bConfig = (dir / "b.cfg").string();
+    std::ofstream(aConfig) << settingsText(aLog, nullptr);
+    std::ofstream(bConfig) << settingsText(bLog, nullptr);
+    std::vector<std::string> lines;
+
+    // a's lines wait (its folder is away): in a's spool, never in b's file.
+    EXPECT_EQ(runLoggerToEnd({"--once", "--config", aConfig}, {testClock(1)}, dir.string(), &lines), kLoggerExitWaiting);
+    EXPECT_TRUE(fs::exists(dir / "a-spool.db"));
+    EXPECT_EQ(runLoggerToEnd({"--once", "--config", bConfig}, {testClock(1)}, dir.string(), &lines), kLoggerExitOk);
+    EXPECT_EQ(lineCount(bLog), 2U) << "b's own moment only";
+    EXPECT_TRUE(fs::exists(dir / "b-spool.db"));
+    EXPECT_FALSE(fs::exists(dir / "Quorna-spool.db"));
+    fs::create_directories(dir / "away");
+    EXPECT_EQ(runLoggerToEnd({"--once", "--config", aConfig}, {testClock(1)}, dir.string(), &lines), kLoggerExitOk);
+    EXPECT_EQ(lineCount(aLog), 4U);
+
+    // A logger runs on a.cfg: a second one on it is refused with one line, before the port.
+    LoggerProcess first({"--config", aConfig}, {testClock(-1)}, dir.string());
+    for (int i = 0; i < 400 && lineCount(aLog) < 6; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ASSERT_GE(lineCount(aLog), 6U) << first.errText();
+    EXPECT_EQ(runLoggerToEnd({"--once", "--config", aConfig}, {testClock(1)}, dir.string(), &lines), kLoggerExitUnusable);
+    ASSERT_EQ(lines.size(), 1U) << ::testing::PrintToString(lines);
+    EXPECT_NE(lines[0].find(" error the spool " + (dir / "a-spool.db").string() +
+                            " is in use by another program logging with these settings"), std::string::npos) << lines[0];
+
+    // The window program on that spool says so, once, and keeps its readings in memory.
+    test::RecordingOperator windowOp;
+    Station window(windowOp);
+    window.configFile = aConfig;
+    ASSERT_TRUE(window.readSettings());
+    window.settings.logFilePath = (dir / "window.csv").string();
+    for (int k = 0; k < 2; ++k) {
+        auto record = std::make_shared<ReadingsRecord>();
+        record->model = 230;
+        record->address = 1;
+        record->time = firstMoment();
+        window.logging.fileQueue.push(record);
+        keepWaitingRecords(window.logging);
+    }
+    EXPECT_EQ(windowOp.texts(), std::vector<std::string>{"The spool file is in use by another program: a-spool.db\n"
+                                                         "Readings are kept in memory until it is free"});
+    EXPECT_EQ(window.logging.fileQueue.size(), 2U);
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.wait(5000), kLoggerExitOk) << first.errText();
+}
 
 TEST(LoggerStop, ASignalDuringAScanOfASilentBusEndsItAtOnce) {
     MeterSimulator sim({"--meter", "1:230"});

@@ -6,6 +6,9 @@ quorna_add_gtest(file_logging_tests SOURCES
   file_log_dialog_test.cpp
   durable_file_log_test.cpp
 )
+# The spool's fault tests write damaged and older spools with SQLite itself.
+find_package(SQLite3 REQUIRED)
+target_link_libraries(file_logging_tests PRIVATE SQLite::SQLite3)
 
 # bench-logging: the time of one logging moment against the simulator (prints figures, not a test).
 add_executable(bench-logging bench_logging.cpp)

@@ -220,6 +220,7 @@ TEST_F(OdbcBinding, AccessDatabaseGetsBracketedNamesUntilAnotherSourceIsChosen) 
 }
 
 TEST_F(OdbcBinding, WriterSwitchesDatabaseLoggingOffSilentlyWithoutOdbc) {
+    std::size_t waiting = 0;
     for (const char* library : {"/nonexistent/libodbc.so.2", QUORNA_FAKE_ODBC_INCOMPLETE_PATH}) {
         resetOdbcLibraryForTests();
         setOdbcLibraryNames({library});
@@ -234,7 +235,9 @@ TEST_F(OdbcBinding, WriterSwitchesDatabaseLoggingOffSilentlyWithoutOdbc) {
         EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off) << library;
         EXPECT_TRUE(station().settings.database.dsn.empty());
         EXPECT_TRUE(station().settings.database.links.empty());
-        EXPECT_TRUE(station().logging.databaseQueue.empty());
+        // What waits for the database is kept for a run that has the library.
+        waiting += 2;
+        EXPECT_EQ(station().logging.databaseQueue.size(), waiting);
     }
     EXPECT_TRUE(op.messages.empty());
 }
@@ -248,7 +251,7 @@ TEST_F(OdbcBinding, WriterSwitchesOffSilentlyWhenTheEnvironmentCannotBeHad) {
     station().logging.databaseQueue.push(branchRecord(1, 1.0F));
     DatabaseRecordWriter(station().logging);
     EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
-    EXPECT_TRUE(station().logging.databaseQueue.empty());
+    EXPECT_EQ(station().logging.databaseQueue.size(), 1U) << "kept for a run that can write it";
     EXPECT_TRUE(op.messages.empty());
 }
 

@@ -4,6 +4,11 @@
 // core is killed without warning twice and started again on the same spool. At the end the file
 // holds every witnessed moment's lines exactly once, in time order, with the meters' values, and
 // the table holds every one of them, doubled at most for a moment whose commit raced a kill.
+//
+// A second, shorter soak aims at the spool: the core is killed right after each of the spool's
+// commits in turn (the moment's records in, the note of an append, the append's end, a database
+// moment's end), restarted with its log folder away, after its log file was rotated, and on a
+// spool overwritten with garbage, with the same count at the end.
 
 #include <gtest/gtest.h>
 
@@ -79,9 +84,11 @@ protected:
         if (!dir.empty()) fs::remove_all(dir, ignored);
     }
 
-    void startCore() {
+    // Starts the core; killAtCommit > 0 makes it kill itself after that commit of its spool.
+    void startCore(int killAtCommit = 0) {
         core = ::fork();
         if (core == 0) {
+            if (killAtCommit > 0) ::setenv("QUORNA_SOAK_KILL_AT_COMMIT", std::to_string(killAtCommit).c_str(), 1);
             const std::string core = QUORNA_SOAK_CORE_PATH;
             const std::string base = std::to_string(baseTime);
             const std::string wall = std::to_string(wallStart);
@@ -100,6 +107,30 @@ protected:
         core = -1;
         ++kills;
     }
+    // The end of a core that was to kill itself at a commit (killed now if it has not).
+    void reapSelfKilled() {
+        int status = 0;
+        if (::waitpid(core, &status, WNOHANG) == core) {
+            core = -1;
+            ++kills;
+            ++selfKills;
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+            return;
+        }
+        killCore();
+    }
+    void stopCore() {
+        ::kill(core, SIGTERM);
+        int status = 0;
+        ASSERT_EQ(::waitpid(core, &status, 0), core);
+        core = -1;
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+
+    // Checks the file (its parts in order, a rotated one first) and the table against what the core
+    // witnessed: every witnessed moment's lines once, in time order, with the meters' values; every
+    // line's row in the table, doubled for at most one moment per kill.
+    void checkOutcome(const char* name, int seconds, const std::vector<std::string>& logFiles, std::size_t minMoments);
 
     TestDataSource source;
     std::string dir;
@@ -107,6 +138,7 @@ protected:
     pid_t core = -1;
     bool serverStopped = false;
     int kills = 0;
+    int selfKills = 0;
     std::time_t baseTime = 0;
     std::time_t wallStart = 0;
 };
@@ -139,11 +171,13 @@ TEST_F(FaultSoak, EveryWitnessedReadingReachesTheFileOnceAndTheTableAtLeastOnce)
             default: break;
         }
     }
-    ::kill(core, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(::waitpid(core, &status, 0), core);
-    core = -1;
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    stopCore();
+    checkOutcome("fault soak", kSeconds, {logs + "/plant.csv"}, 90U);
+    EXPECT_EQ(kills, 2);
+}
+
+void FaultSoak::checkOutcome(const char* name, int seconds, const std::vector<std::string>& logFiles,
+                             std::size_t minMoments) {
 
     // What the core saw: the good reads of each moment it finished.
     std::map<std::time_t, int> witnessed;
@@ -157,15 +191,18 @@ TEST_F(FaultSoak, EveryWitnessedReadingReachesTheFileOnceAndTheTableAtLeastOnce)
     for (const auto& [time, good] : witnessed) witnessedRecords += good;
 
     // The file: time order, no (time, meter) twice, each line the meter's values.
-    std::ifstream in(logs + "/plant.csv", std::ios::binary);
     std::string line;
     std::vector<std::string> lines;
-    while (std::getline(in, line)) lines.push_back(line);
+    for (const std::string& file : logFiles) {
+        std::ifstream in(file, std::ios::binary);
+        while (std::getline(in, line)) lines.push_back(line);
+    }
     std::map<std::string, int> fileLines;  // "time meter" -> count
     std::map<std::string, int> linesPerTime;
     std::string previous;
     for (const std::string& l : lines) {
         ASSERT_GE(l.size(), 22U) << l;
+        ASSERT_EQ(l.find('\0'), std::string::npos) << "a NUL byte in the file";
         ASSERT_EQ(l.back(), '\r') << "every line ends in CR LF";
         const std::string stamp = l.substr(0, 19);
         const int meter = std::stoi(l.substr(20, 1));
@@ -217,12 +254,60 @@ TEST_F(FaultSoak, EveryWitnessedReadingReachesTheFileOnceAndTheTableAtLeastOnce)
     EXPECT_LE(doubledMoments.size(), static_cast<std::size_t>(kills));
 
     const bool clean = lostFromFile == 0 && lostFromTable == 0 && doubledInFile == 0;
-    std::printf("fault soak: %d s, %zu moments witnessed, %d records witnessed, %zu lines in the file, %zu rows in "
+    std::printf("%s: %d s, %zu moments witnessed, %d records witnessed, %zu lines in the file, %zu rows in "
                 "the table, %d kills, lost %d, doubled in the file %d, doubled in the table %d rows (%zu moments)%s\n",
-                kSeconds, witnessed.size(), witnessedRecords, lines.size(), rows.size(), kills,
+                name, seconds, witnessed.size(), witnessedRecords, lines.size(), rows.size(), kills,
                 lostFromFile + lostFromTable, doubledInFile, doubledRows, doubledMoments.size(), clean ? "" : " FAULTY");
-    EXPECT_GE(witnessed.size(), 90U) << "a moment took longer than a second too often";
-    EXPECT_EQ(kills, 2);
+    EXPECT_GE(witnessed.size(), minMoments) << "a moment took longer than a second too often";
+}
+
+TEST_F(FaultSoak, KillsBetweenTheSpoolsCommitsAFolderAwayARotationAndAGarbledSpoolLoseAndDoubleNoLine) {
+    constexpr int kSpoolSeconds = 60;
+    wallStart = std::time(nullptr);
+    baseTime = 1765000000 - 1765000000 % 3600;
+    const std::string logs = dir + "/logs";
+    const std::string spool = dir + "/state/Quorna-spool.db";
+    startCore();
+    for (int second = 1; second <= kSpoolSeconds; ++second) {
+        std::this_thread::sleep_until(std::chrono::system_clock::from_time_t(wallStart + second));
+        switch (second) {
+            // After the moment's records went in; after the note of an append; after its end;
+            // after a database moment's end.
+            case 5: killCore(); startCore(1); break;
+            case 8: reapSelfKilled(); startCore(2); break;
+            // The log folder is away when the core comes back with its note.
+            case 11: reapSelfKilled(); fs::rename(logs, dir + "/logs-away"); startCore(); break;
+            case 16: fs::rename(dir + "/logs-away", logs); break;
+            case 20: killCore(); startCore(3); break;
+            case 23: reapSelfKilled(); startCore(4); break;
+            // The log is rotated between a kill and the restart: a new, empty file takes its name.
+            case 26: reapSelfKilled(); startCore(2); break;
+            case 29:
+                reapSelfKilled();
+                fs::rename(logs + "/plant.csv", logs + "/plant.csv.1");
+                { std::ofstream(logs + "/plant.csv", std::ios::binary); }
+                startCore();
+                break;
+            // A clean stop, the spool overwritten with garbage, a restart on it.
+            case 40:
+                stopCore();
+                { std::ofstream(spool, std::ios::binary | std::ios::trunc) << std::string(20000, 'G'); }
+                startCore();
+                break;
+            default: break;
+        }
+    }
+    stopCore();
+    std::size_t damaged = 0;
+    for (const auto& entry : fs::directory_iterator(dir + "/state"))
+        if (entry.path().filename().string().rfind("Quorna-spool.db.damaged-", 0) == 0 &&
+            entry.path().filename().string().find("-wal") == std::string::npos &&
+            entry.path().filename().string().find("-shm") == std::string::npos)
+            ++damaged;
+    EXPECT_EQ(damaged, 1U) << "the garbled spool was moved aside";
+    checkOutcome("spool fault soak", kSpoolSeconds, {logs + "/plant.csv.1", logs + "/plant.csv"}, 40U);
+    EXPECT_EQ(kills, 7);
+    EXPECT_GE(selfKills, 5) << "the cores killed themselves at their commits";
 }
 
 }  // namespace

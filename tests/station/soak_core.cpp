@@ -2,7 +2,9 @@
 // one station on COM1: (QUORNA_COM1 names the simulator), file and database logging configured
 // from the arguments, a clock that makes a logging moment of every second of wall time.
 //   quorna-soak-core STATE_DIR LOG_FILE DSN USER PASSWORD TABLE BASE_TIME WALL_START WITNESS
-// After each moment it appends "<time> <good reads>" to WITNESS. Ends on SIGTERM.
+// After each moment it appends "<time> <good reads>" to WITNESS. Ends on SIGTERM. With
+// QUORNA_SOAK_KILL_AT_COMMIT=N in its environment it kills itself right after the spool's N-th
+// commit of this run (a stop between the spool's commits).
 
 #include <signal.h>
 #include <unistd.h>
@@ -52,6 +54,12 @@ int main(int argc, char** argv) {
     const std::time_t base = std::atoll(argv[7]);
     const std::time_t wallStart = std::atoll(argv[8]);
     logging.timeSource = [base, wallStart] { return base + 60 * (std::time(nullptr) - wallStart); };
+
+    if (const char* at = std::getenv("QUORNA_SOAK_KILL_AT_COMMIT"); at != nullptr && std::atoi(at) > 0) {
+        logging.spool.afterCommit = [n = std::atoi(at), commits = 0]() mutable {
+            if (++commits == n) ::raise(SIGKILL);
+        };
+    }
 
     if (!openPort(station.bus, "COM1:", false)) return 3;
     MeterScan(station.meters);
