@@ -30,7 +30,7 @@ constexpr const char* kSchema =
 // bus, and the readings of its model (42 currents of a Branch meter; 1, 2 or 3 values of a
 // Temperature, Energy-Only or Full-Data meter; the values of a Circuit meter).
 constexpr const char* kSaneRow =
-    "(typeof(time) = 'integer' AND time BETWEEN 315532800 AND 4102444800 AND address BETWEEN 1 AND 63"
+    "(typeof(time) = 'integer' AND time BETWEEN 315532800 AND 4102444800 AND address BETWEEN 1 AND 247"
     " AND typeof(readings) = 'blob' AND ((model = 230 AND length(readings) = 168) OR (model = 600 AND length(readings) = 4)"
     " OR (model = 8035 AND length(readings) = 8) OR (model = 8036 AND length(readings) = 12)"
     " OR (model IN (235, 236) AND length(readings) BETWEEN 4 AND 1024 AND length(readings) % 4 = 0)))";

@@ -338,7 +338,7 @@ TEST_F(DurableFileLog, RowsThatCannotBeReadingsAndANoteOnAnotherFileAreSetAside)
                 "INSERT INTO file_records (time, model, address, readings) VALUES (" + std::to_string(at(0)) + ", 230, 1, x'" + good + "');"
                 "INSERT INTO file_records (time, model, address, readings) VALUES (" + std::to_string(at(0)) + ", 230, 5, x'0000803F');"
                 "INSERT INTO file_records (time, model, address, readings) VALUES (5, 230, 5, x'" + good + "');"
-                "INSERT INTO database_records (time, model, address, readings) VALUES (" + std::to_string(at(0)) + ", 230, 99, x'" + good + "');"
+                "INSERT INTO database_records (time, model, address, readings) VALUES (" + std::to_string(at(0)) + ", 230, 248, x'" + good + "');"
                 "INSERT INTO pending_append VALUES (1, '" + other + "', 100, 3);");
 
     enableFileLogging(logPath);
