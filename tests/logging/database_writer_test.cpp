@@ -7,6 +7,7 @@
 #include <ctime>
 #include <limits>
 #include <memory>
+#include <unistd.h>
 
 #include "forms/database_link.h"
 #include <filesystem>
@@ -58,40 +59,50 @@ std::shared_ptr<ReadingsRecord> branch(int address, std::time_t time) {
 TEST(FormatValue, EachVariableAndColumnTypeGivesItsLiteral) {
     auto r = branch(1, march7(14, 15));
     r->current[0] = 12.34F;
-    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_VARCHAR, "Here"), "'1'");
-    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_INTEGER, "Here"), "1");
-    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_BIGINT, "Here"), "1");
-    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_DATE, "Here"), "NULL");
-    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_VARCHAR, "Here"), "'12.340'");
-    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_DOUBLE, "Here"), "12.340");
-    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_TIMESTAMP, "Here"), "NULL");
-    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_CHAR, "North Plant"), "'North Plant'");
-    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_INTEGER, "North Plant"), "NULL");
-    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIMESTAMP, "Here"), "'03/07/2002 14:15:00'");
-    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_DATE, "Here"), "'03/07/2002 14:15:00'");
-    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_VARCHAR, "Here"), "'03/07/2002 14:15:00'");
-    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIME, "Here"), "'14:15:00'");
-    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_INTEGER, "Here"), "NULL");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_VARCHAR, "Here", DateLiterals::Text), "'1'");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_INTEGER, "Here", DateLiterals::Text), "1");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_BIGINT, "Here", DateLiterals::Text), "1");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_DATE, "Here", DateLiterals::Text), "NULL");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_VARCHAR, "Here", DateLiterals::Text), "'12.340'");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_DOUBLE, "Here", DateLiterals::Text), "12.340");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_TIMESTAMP, "Here", DateLiterals::Text), "NULL");
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_CHAR, "North Plant", DateLiterals::Text), "'North Plant'");
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_INTEGER, "North Plant", DateLiterals::Text), "NULL");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIMESTAMP, "Here", DateLiterals::Text), "'03/07/2002 14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_DATE, "Here", DateLiterals::Text), "'03/07/2002 14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_VARCHAR, "Here", DateLiterals::Text), "'03/07/2002 14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIME, "Here", DateLiterals::Text), "'14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_INTEGER, "Here", DateLiterals::Text), "NULL");
+    // Where the database reads the date: the ODBC escapes, year first; a text column keeps its text.
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIMESTAMP, "Here", DateLiterals::Escapes), "{ts '2002-03-07 14:15:00'}");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_DATE, "Here", DateLiterals::Escapes), "{d '2002-03-07'}");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIME, "Here", DateLiterals::Escapes), "{t '14:15:00'}");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_VARCHAR, "Here", DateLiterals::Escapes), "'03/07/2002 14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_INTEGER, "Here", DateLiterals::Escapes), "NULL");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_INTEGER, "Here", DateLiterals::Escapes), "1");
+    EXPECT_EQ(dateLiteralsFor("SQLite"), DateLiterals::Text);
+    EXPECT_EQ(dateLiteralsFor("PostgreSQL"), DateLiterals::Escapes);
+    EXPECT_EQ(dateLiteralsFor(""), DateLiterals::Escapes);
 }
 
 TEST(FormatValue, QuotesInsideALocationAreDoubled) {
     auto r = branch(1, march7(14, 15));
-    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_VARCHAR, "O'Neil's plant"), "'O''Neil''s plant'");
-    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_VARCHAR, "x'); DROP TABLE readings; --"),
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_VARCHAR, "O'Neil's plant", DateLiterals::Text), "'O''Neil''s plant'");
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_VARCHAR, "x'); DROP TABLE readings; --", DateLiterals::Text),
               "'x''); DROP TABLE readings; --'");
 }
 
 TEST(FormatValue, MetersOtherThanBranchGiveTheValuesTheyRead) {
     auto energy = record(8035, 7, march7(14, 15));
     energy->values = {3.5F, 4.25F};
-    EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *energy, SQL_FLOAT, ""), "4.250");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *energy, SQL_FLOAT, "", DateLiterals::Text), "4.250");
     auto temperature = record(600, 9, march7(14, 15));
     temperature->values = {21.5F};
-    EXPECT_EQ(formatValue(kFirstAmpsVariable + 26, *temperature, SQL_FLOAT, ""), "21.500");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 26, *temperature, SQL_FLOAT, "", DateLiterals::Text), "21.500");
     auto fullData = record(8036, 8, march7(14, 15));
     fullData->values = {1.0F, 2.0F};  // fewer values than the model carries: the rest is NULL
-    EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *fullData, SQL_FLOAT, ""), "2.000");
-    EXPECT_EQ(formatValue(kFirstAmpsVariable + 2, *fullData, SQL_FLOAT, ""), "NULL");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *fullData, SQL_FLOAT, "", DateLiterals::Text), "2.000");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 2, *fullData, SQL_FLOAT, "", DateLiterals::Text), "NULL");
 }
 
 TEST(FormatValue, AValueThatIsNotANumberIsWrittenAsNull) {
@@ -99,9 +110,9 @@ TEST(FormatValue, AValueThatIsNotANumberIsWrittenAsNull) {
     for (const float odd : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
                             -std::numeric_limits<float>::infinity()}) {
         energy->values = {odd, 1.5F};
-        EXPECT_EQ(formatValue(kFirstAmpsVariable, *energy, SQL_FLOAT, ""), "NULL");
-        EXPECT_EQ(formatValue(kFirstAmpsVariable, *energy, SQL_VARCHAR, ""), "NULL");
-        EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *energy, SQL_FLOAT, ""), "1.500");
+        EXPECT_EQ(formatValue(kFirstAmpsVariable, *energy, SQL_FLOAT, "", DateLiterals::Text), "NULL");
+        EXPECT_EQ(formatValue(kFirstAmpsVariable, *energy, SQL_VARCHAR, "", DateLiterals::Text), "NULL");
+        EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *energy, SQL_FLOAT, "", DateLiterals::Text), "1.500");
     }
 }
 
@@ -112,22 +123,22 @@ TEST(InsertStatement, OnlyTheVariablesOfTheRecordsModelInLinkOrder) {
                       {3, SQL_INTEGER, "Amps1"}};
     auto r = branch(1, march7(14, 15));
     r->current[0] = 12.34F;
-    EXPECT_EQ(insertStatement(*r, settings, "Here"),
+    EXPECT_EQ(insertStatement(*r, settings, "Here", DateLiterals::Text),
               "INSERT INTO Readings (Meter, Location, Date_Time, Amps1)\n  VALUES (1, 'Here', '03/07/2002 14:15:00', 12.340);");
 
     settings.links = {{7, SQL_FLOAT, "A5"}, {0, SQL_INTEGER, "M"}};
-    EXPECT_EQ(insertStatement(*r, settings, "Here"), "INSERT INTO Readings (A5, M)\n  VALUES (105.250, 1);");
+    EXPECT_EQ(insertStatement(*r, settings, "Here", DateLiterals::Text), "INSERT INTO Readings (A5, M)\n  VALUES (105.250, 1);");
 
     settings.links = {{0, SQL_INTEGER, "Meter"}, {2, SQL_TIMESTAMP, "Date_Time"}, {3, SQL_FLOAT, "Amps1"},
                       {5, SQL_FLOAT, "Amps3"}, {29, SQL_FLOAT, "Amps27"}, {31, SQL_FLOAT, "Amps29"}};
     auto temperature = record(600, 9, march7(14, 15));
     temperature->values = {21.5F};
-    EXPECT_EQ(insertStatement(*temperature, settings, "Here"), "INSERT INTO Readings (Meter, Amps27)\n  VALUES (9, 21.500);");
+    EXPECT_EQ(insertStatement(*temperature, settings, "Here", DateLiterals::Text), "INSERT INTO Readings (Meter, Amps27)\n  VALUES (9, 21.500);");
     auto energy = record(8035, 7, march7(14, 15));
     energy->values = {3.5F, 4.25F};
-    EXPECT_EQ(insertStatement(*energy, settings, "Here"),
+    EXPECT_EQ(insertStatement(*energy, settings, "Here", DateLiterals::Text),
               "INSERT INTO Readings (Meter, Date_Time, Amps1)\n  VALUES (7, '03/07/2002 14:15:00', 3.500);");
-    EXPECT_FALSE(insertStatement(*record(0, 3, march7(14, 15)), settings, "Here"));
+    EXPECT_FALSE(insertStatement(*record(0, 3, march7(14, 15)), settings, "Here", DateLiterals::Text));
     EXPECT_FALSE(variableIncluded(8036, kFirstAmpsVariable + 3)) << "a Full-Data meter has three values";
     EXPECT_TRUE(variableIncluded(8036, kFirstAmpsVariable + 2));
 }
@@ -142,6 +153,11 @@ protected:
                                      "Amps2 FLOAT, Amps27 FLOAT");
         station().settings.locationName = "O'Neil Plant";
         // The operator links the table in the setup window; every column but n links itself.
+        linkTable("readings", 6);
+    }
+
+    // The operator picks the test's data source and the table in the setup window, and OK.
+    void linkTable(const std::string& table, int expectedLinks) {
         DatabaseLinkDialog& dialog = station().databaseLink;
         ASSERT_TRUE(dialog.open());
         dialog.setUser(source.user);
@@ -149,14 +165,19 @@ protected:
         const auto& names = dialog.dataSources();
         dialog.selectDataSource(static_cast<int>(std::find(names.begin(), names.end(), source.dsn) - names.begin()));
         const auto& tables = dialog.tables();
-        dialog.selectTable(static_cast<int>(std::find(tables.begin(), tables.end(), "readings") - tables.begin()));
-        ASSERT_EQ(dialog.linkedCount(), 6);
+        const auto found = std::find(tables.begin(), tables.end(), table);
+        ASSERT_NE(found, tables.end()) << table;
+        dialog.selectTable(static_cast<int>(found - tables.begin()));
+        ASSERT_EQ(dialog.linkedCount(), expectedLinks);
         ASSERT_TRUE(dialog.accept());
         ASSERT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
     }
 
     void TearDown() override {
         if (databaseAway) test::bringDatabaseBack(source);
+        if (dateStyleChanged) {
+            EXPECT_TRUE(test::execSql(source, "ALTER ROLE CURRENT_USER RESET DateStyle"));
+        }
         RealDatabaseTest::TearDown();
     }
 
@@ -210,6 +231,7 @@ protected:
     }
 
     bool databaseAway = false;
+    bool dateStyleChanged = false;
 };
 
 TEST_P(DatabaseWriter, ALoggingMomentInsertsOneRowPerMeterWithReadings) {
@@ -352,6 +374,51 @@ TEST_P(DatabaseWriter, RowsSpooledWhileTheDatabaseWasAwayAreWrittenFirstByTheNex
     }
     std::error_code ignored;
     std::filesystem::remove_all(state, ignored);
+}
+
+// 15:42:38 on a day of December 2026 (local time).
+std::time_t december2026(int day) {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = 11;
+    t.tm_mday = day;
+    t.tm_hour = 15;
+    t.tm_min = 42;
+    t.tm_sec = 38;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+TEST_P(DatabaseWriter, TheMomentStoredIsTheMomentReadWhateverTheServersDateOrder) {
+    // PostgreSQL reads the day first or the month first as its DateStyle says; every new
+    // connection of the test's account takes the order set here. SQLite keeps the text it gets.
+    const std::vector<std::string> orders =
+        source.postgres ? std::vector<std::string>{"ISO, DMY", "ISO, MDY"} : std::vector<std::string>{"(text)"};
+    for (const std::string& order : orders) {
+        SCOPED_TRACE(order);
+        if (source.postgres) {
+            ASSERT_TRUE(test::execSql(source, "ALTER ROLE CURRENT_USER SET DateStyle TO '" + order + "'"));
+            dateStyleChanged = true;
+            ASSERT_EQ(test::querySql(source, "SHOW DateStyle", 1), (std::vector<std::vector<std::string>>{{order}}));
+        }
+        ASSERT_TRUE(test::execSql(source, "DELETE FROM readings"));
+        loggingMoment(december2026(9));   // 12/09: a day that could be read as a month
+        loggingMoment(december2026(13));  // 12/13: a day that cannot
+        EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
+        EXPECT_EQ(recordsWaiting(station().logging), 0U);
+        EXPECT_FALSE(std::filesystem::exists(station().logging.stateDirectory + kRejectedFileName));
+        const auto rows = storedRows();
+        ASSERT_EQ(rows.size(), 8U);
+        expectMoment(rows, 0, storedTime("2026-12-09 15:42:38", "12/09/2026 15:42:38"));
+        expectMoment(rows, 4, storedTime("2026-12-13 15:42:38", "12/13/2026 15:42:38"));
+        if (source.postgres) {
+            // The server's own reading of the stored moments: day and month.
+            EXPECT_EQ(test::querySql(source,
+                                     "SELECT DISTINCT EXTRACT(DAY FROM Date_Time), EXTRACT(MONTH FROM Date_Time) "
+                                     "FROM readings WHERE Date_Time IS NOT NULL ORDER BY 1", 2),
+                      (std::vector<std::vector<std::string>>{{"9", "12"}, {"13", "12"}}));
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(RealDatabases, DatabaseWriter, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());
