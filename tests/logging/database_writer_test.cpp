@@ -421,6 +421,41 @@ TEST_P(DatabaseWriter, TheMomentStoredIsTheMomentReadWhateverTheServersDateOrder
     }
 }
 
+TEST_P(DatabaseWriter, ATableNameWithASpaceAndColumnsWhoseCaseTheDatabaseKeepsAreQuoted) {
+    const std::string key = source.postgres ? "n SERIAL PRIMARY KEY" : "n INTEGER PRIMARY KEY AUTOINCREMENT";
+    // "Meter" and "Amps1" keep their capitals in PostgreSQL; location is a plain lower-case name
+    // and Date_Time is folded to date_time by PostgreSQL.
+    freshTable("\"My Readings\"", key + ", \"Meter\" INTEGER, location VARCHAR(32), Date_Time TIMESTAMP, \"Amps1\" FLOAT");
+    linkTable("My Readings", 4);
+    const DatabaseSettings& linked = station().settings.database;
+    EXPECT_EQ(linked.table, "\"My Readings\"");
+    std::vector<std::string> columns;
+    for (const ColumnLink& l : linked.links) columns.push_back(l.columnName);
+    EXPECT_EQ(columns, source.postgres ? (std::vector<std::string>{"\"Meter\"", "location", "date_time", "\"Amps1\""})
+                                       : (std::vector<std::string>{"Meter", "location", "Date_Time", "Amps1"}));
+
+    // The link survives the settings file as it is.
+    const std::string file = (std::filesystem::temp_directory_path() / ("quorna-names-" + std::to_string(::getpid()) + ".cfg")).string();
+    std::ofstream(file) << configurationText(station().settings, station().bus.link, SaveRequest{"O'Neil Plant"});
+    ConfigurationRecord read;
+    SerialLink readLink;
+    ASSERT_TRUE(readConfiguration(read, readLink, file.c_str()));
+    std::filesystem::remove(file);
+    EXPECT_EQ(read.database.table, linked.table);
+    ASSERT_EQ(read.database.links.size(), linked.links.size());
+    for (std::size_t i = 0; i < linked.links.size(); ++i) EXPECT_EQ(read.database.links[i].columnName, columns[i]);
+
+    loggingMoment(march7(14, 15));
+    EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
+    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    const auto rows = test::querySql(source, "SELECT \"Meter\", location, Date_Time, \"Amps1\" FROM \"My Readings\" ORDER BY n", 4);
+    ASSERT_EQ(rows.size(), 4U) << "one row per meter with readings";
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "O'Neil Plant", storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"),
+                                                 rows[0][3]}));
+    EXPECT_DOUBLE_EQ(std::stod(rows[0][3]), 101.25);
+    EXPECT_EQ(rows[3][0], "9");
+}
+
 INSTANTIATE_TEST_SUITE_P(RealDatabases, DatabaseWriter, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());
 
 }  // namespace
