@@ -338,12 +338,13 @@ std::optional<std::string> insertStatement(const ReadingsRecord& record, const D
 }
 
 void DatabaseRecordWriter(Logging& logging) {
+    // A timer tick inside one of this run's message boxes must not start another (nor show its
+    // box again): the records of the moments it takes wait in the spool.
+    if (logging.databaseWriterRunning) return;
     const auto deadline = sliceDeadline(logging);
     logging.databaseBehind = false;
     if (logging.settings.databaseLogging != DatabaseLoggingState::Active) return;
     if (logging.databaseQueue.empty() && logging.spool.count(Sink::Database) == 0) return;
-    // A timer tick inside one of this run's message boxes must not start another.
-    if (logging.databaseWriterRunning) return;
     logging.databaseWriterRunning = true;
     struct Guard {
         bool& running;

@@ -19,6 +19,7 @@
 #include "logging/odbc_library.h"
 #include "logging/readings_record.h"
 #include "logging/variable_table.h"
+#include "metersim_harness.h"
 #include "odbc_test_env.h"
 #include "recording_operator.h"
 #include "settings/configuration.h"
@@ -454,6 +455,70 @@ TEST_P(DatabaseWriter, ATableNameWithASpaceAndColumnsWhoseCaseTheDatabaseKeepsAr
                                                  rows[0][3]}));
     EXPECT_DOUBLE_EQ(std::stod(rows[0][3]), 101.25);
     EXPECT_EQ(rows[3][0], "9");
+}
+
+TEST_P(DatabaseWriter, MomentsGoOnWhileTheErrorConnectingBoxStaysOpen) {
+    // The window on a simulated bus, logging two Branch meters to a file and to the database.
+    test::MeterSimulator sim({"--meter", "1:230", "--meter", "2:230"});
+    sim.useAsComPort(2);
+    const std::string dir = sim.tempDir() + "/";
+    const std::string logPath = dir + "readings.csv";
+    std::string text = "location North Plant\ninterval 1\nport COM2:\nspeed 2048\nparity 0\nscan 3\nsave_file " + logPath +
+                       "\nformat 1\ndsn " + source.dsn + "\ntable readings\n";
+    if (!source.user.empty()) text += "user " + source.user + "\npasswd " + source.password + "\n";
+    text += "link 0 4 Meter\nlink 1 12 Location\nlink 2 11 Date_Time\nlink 3 6 Amps1\n";
+    std::ofstream(dir + "Quorna.cfg") << text;
+    station().configFile = dir + "Quorna.cfg";
+    station().settings.database.clear();  // the file's link takes the place of the fixture's
+    ASSERT_TRUE(station().readSettings());
+    ASSERT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    std::time_t now = march7(14, 15);
+    station().logging.timeSource = [&now] { return now; };
+    const auto lines = [&logPath] {
+        std::ifstream in(logPath);
+        const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n'));
+    };
+
+    // Nobody answers the box: two more moments pass while it is open.
+    test::takeDatabaseAway(source);
+    databaseAway = true;
+    std::size_t linesWhileOpen = 0;
+    std::size_t waitingWhileOpen = 0;
+    op.whileBoxOpen = [&](const test::ShownMessage& shown) {
+        if (shown.text != "Error connecting") return;
+        for (int k = 0; k < 2; ++k) {
+            now += 60;
+            station().PollingCycle();
+        }
+        linesWhileOpen = lines();
+        waitingWhileOpen = recordsWaiting(station().logging);
+    };
+    station().PollingCycle();  // opens the port, finds the meters, logs 14:15
+    EXPECT_EQ(linesWhileOpen, 6U) << "14:15, 14:16 and 14:17 reach the file while the box is open";
+    EXPECT_EQ(waitingWhileOpen, 6U) << "and wait in the spool for the database";
+    EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"}) << "the open box is not shown again";
+    EXPECT_EQ(station().logging.clock.nextMoment, march7(14, 18));
+
+    // Answered, and the database is back: the next moment writes everything, oldest first.
+    op.whileBoxOpen = nullptr;
+    test::bringDatabaseBack(source);
+    databaseAway = false;
+    now = march7(14, 18);
+    station().PollingCycle();
+    for (int slice = 0; slice < 50 && station().catchUp(); ++slice) {
+    }  // the window's slices between ticks
+    EXPECT_EQ(op.messages.size(), 1U) << ::testing::PrintToString(op.texts());
+    EXPECT_EQ(lines(), 8U);
+    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    const auto rows = test::querySql(source, "SELECT Meter, Date_Time FROM readings ORDER BY n", 2);
+    ASSERT_EQ(rows.size(), 8U);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i][0], i % 2 == 0 ? "1" : "2");
+        const std::string minute = std::to_string(15 + i / 2);
+        EXPECT_EQ(rows[i][1].substr(0, 19), storedTime(("2002-03-07 14:" + minute + ":00").c_str(),
+                                                       ("03/07/2002 14:" + minute + ":00").c_str()));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(RealDatabases, DatabaseWriter, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());
