@@ -59,10 +59,23 @@ bool isPlainWord(const std::string& name) {
     });
 }
 
-// A column name as statements write it: in brackets where the kludge flags say so; any other name
-// that is not a plain word between the data source's identifier quotes, a quote inside doubled.
-std::string columnInStatement(const std::string& name, int kludgeFlags, const std::string& quote) {
-    if (kludgeFlags == kKludgeBrackets || isPlainWord(name) || quote.empty()) return bracketed(name, kludgeFlags);
+// Whether the database would read the name, written without quotes, as another one: it folds
+// unquoted names to lower case (PostgreSQL) or to upper case, and the name has letters of the other.
+bool caseWouldFold(const std::string& name, SQLUSMALLINT identifierCase) {
+    return std::any_of(name.begin(), name.end(), [identifierCase](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return (identifierCase == SQL_IC_LOWER && std::isupper(u) != 0) ||
+               (identifierCase == SQL_IC_UPPER && std::islower(u) != 0);
+    });
+}
+
+// A table or column name as statements write it: in brackets where the kludge flags say so; a
+// name that is not a plain word, or whose case the database would fold, between the data source's
+// identifier quotes, a quote inside doubled; any other name as it stands.
+std::string nameInStatement(const std::string& name, int kludgeFlags, const std::string& quote,
+                            SQLUSMALLINT identifierCase) {
+    if (kludgeFlags == kKludgeBrackets || quote.empty() || (isPlainWord(name) && !caseWouldFold(name, identifierCase)))
+        return bracketed(name, kludgeFlags);
     std::string quoted = quote;
     for (std::size_t i = 0; i < name.size(); ++i) {
         quoted += name[i];
@@ -169,6 +182,12 @@ void DatabaseLinkDialog::selectDataSource(int index) {
     quote[sizeof quote - 1] = '\0';
     m_identifierQuote = reinterpret_cast<const char*>(quote);
     if (m_identifierQuote == " ") m_identifierQuote.clear();
+    // What the data source does with the case of a name written without quotes.
+    SQLUSMALLINT identifierCase = 0;
+    if (!odbcSucceeded(lib.SQLGetInfo(session.connection(), SQL_IDENTIFIER_CASE, &identifierCase, sizeof identifierCase,
+                                      nullptr)))
+        identifierCase = 0;
+    m_identifierCase = identifierCase;
 
     if (!odbcSucceeded(lib.SQLTables(session.statement(), nullptr, 0, nullptr, 0, sqlText("%"), SQL_NTS,
                                      sqlText("'TABLE'"), SQL_NTS))) {
@@ -308,7 +327,7 @@ bool DatabaseLinkDialog::accept() {
         m_logging.op.messageBox(kStoreTableText, "");
         return false;
     }
-    settings.table = bracketed(m_tables[m_selectedTable], m_kludgeFlags);
+    settings.table = nameInStatement(m_tables[m_selectedTable], m_kludgeFlags, m_identifierQuote, m_identifierCase);
     settings.kludgeFlags = m_kludgeFlags;
     for (std::size_t r = 0; r < m_rows.size(); ++r) {
         const std::string& row = m_rows[r];
@@ -318,8 +337,8 @@ bool DatabaseLinkDialog::accept() {
         const auto found = std::find(VariableTable.begin(), VariableTable.end(), variable);
         if (found == VariableTable.end()) continue;
         settings.links.push_back(ColumnLink{static_cast<int>(found - VariableTable.begin()), m_rowTypes[r],
-                                            columnInStatement(row.substr(at + kLinkedSeparator.size()),
-                                                              m_kludgeFlags, m_identifierQuote)});
+                                            nameInStatement(row.substr(at + kLinkedSeparator.size()),
+                                                            m_kludgeFlags, m_identifierQuote, m_identifierCase)});
     }
     m_logging.settings.databaseLogging = DatabaseLoggingState::Active;
     return true;

@@ -101,7 +101,8 @@ private:
     int m_selectedRow = -1;
     int m_linkedCount = 0;
     int m_kludgeFlags = 0;
-    std::string m_identifierQuote;  // the selected data source's, for column names that are not plain words
+    std::string m_identifierQuote;  // the selected data source's, for names that are not plain words
+    std::uint16_t m_identifierCase = 0;  // the selected data source's SQL_IDENTIFIER_CASE; 0: not known
     bool m_okEnabled = false;
     bool m_addTableEnabled = false;
     bool m_addColumnEnabled = false;

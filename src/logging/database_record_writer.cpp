@@ -132,12 +132,12 @@ enum class MomentOutcome { Written, Retry, Stopped };
 // moment, and after its third try put aside; the moment is then tried again without it. Any
 // other failure is shown and ends the writing.
 MomentOutcome writeSpooledMoment(Logging& logging, OdbcSession& session, Transactions& transactions,
-                                 const std::vector<SpooledRecord>& moment) {
+                                 const std::vector<SpooledRecord>& moment, DateLiterals dates) {
     OdbcLibrary& lib = odbcLibrary();
     Spool& spool = logging.spool;
     for (const SpooledRecord& entry : moment) {
         std::optional<std::string> text =
-            insertStatement(*entry.record, logging.settings.database, logging.settings.locationName);
+            insertStatement(*entry.record, logging.settings.database, logging.settings.locationName, dates);
         if (!text) continue;
         const SQLRETURN rc = lib.SQLExecDirect(session.statement(), reinterpret_cast<SQLCHAR*>(text->data()),
                                                static_cast<SQLINTEGER>(text->size()));
@@ -180,6 +180,16 @@ MomentOutcome writeSpooledMoment(Logging& logging, OdbcSession& session, Transac
     return MomentOutcome::Written;
 }
 
+// The name of the connected DBMS; empty when the driver does not say.
+std::string dbmsName(const OdbcSession& session) {
+    SQLCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    if (!odbcSucceeded(odbcLibrary().SQLGetInfo(session.connection(), SQL_DBMS_NAME, name, sizeof name, &length)))
+        return {};
+    name[sizeof name - 1] = '\0';
+    return reinterpret_cast<const char*>(name);
+}
+
 // The oldest spooled records but those refused at this moment.
 std::vector<SpooledRecord> nextBatch(const Logging& logging) {
     const std::vector<std::int64_t>& refused = logging.refusedAtThisMoment;
@@ -192,7 +202,7 @@ std::vector<SpooledRecord> nextBatch(const Logging& logging) {
 
 // Sends the spooled records, a moment per transaction, oldest first, until none is left, one
 // fails or the slice is over. False when something failed.
-bool insertSpooledRecords(Logging& logging, OdbcSession& session, Clock::time_point deadline) {
+bool insertSpooledRecords(Logging& logging, OdbcSession& session, DateLiterals dates, Clock::time_point deadline) {
     std::vector<SpooledRecord> batch = nextBatch(logging);
     if (batch.empty()) return true;
     Transactions transactions(session);
@@ -216,7 +226,7 @@ bool insertSpooledRecords(Logging& logging, OdbcSession& session, Clock::time_po
         while (end < batch.size() && batch[end].record->time == batch[next].record->time) ++end;
         const std::vector<SpooledRecord> moment(batch.begin() + static_cast<std::ptrdiff_t>(next),
                                                 batch.begin() + static_cast<std::ptrdiff_t>(end));
-        switch (writeSpooledMoment(logging, session, transactions, moment)) {
+        switch (writeSpooledMoment(logging, session, transactions, moment, dates)) {
             case MomentOutcome::Written:
                 next = end;
                 lastMoment = Clock::now() - momentStart;
@@ -231,13 +241,13 @@ bool insertSpooledRecords(Logging& logging, OdbcSession& session, Clock::time_po
 // Writes the records kept in memory through one statement handle, oldest first, each committed by
 // itself; stops at the first failure, which is shown and leaves that record and the ones behind
 // it queued.
-void insertQueuedRecords(Logging& logging, OdbcSession& session) {
+void insertQueuedRecords(Logging& logging, OdbcSession& session, DateLiterals dates) {
     OdbcLibrary& lib = odbcLibrary();
     RecordQueue& queue = logging.databaseQueue;
     while (!queue.empty()) {
         const RecordPtr record = queue.front();
         std::optional<std::string> text =
-            insertStatement(*record, logging.settings.database, logging.settings.locationName);
+            insertStatement(*record, logging.settings.database, logging.settings.locationName, dates);
         if (!text) {
             queue.pop();
             continue;
@@ -265,8 +275,12 @@ bool variableIncluded(int model, int variable) {
     }
 }
 
+DateLiterals dateLiteralsFor(const std::string& dbmsName) {
+    return dbmsName.find(kTextDatesDbmsName) != std::string::npos ? DateLiterals::Text : DateLiterals::Escapes;
+}
+
 std::string formatValue(int variable, const ReadingsRecord& record, std::int16_t sqlType,
-                        const std::string& locationName) {
+                        const std::string& locationName, DateLiterals dates) {
     char text[64];
     if (variable == kMeterVariable) {
         if (isTextType(sqlType)) {
@@ -281,9 +295,12 @@ std::string formatValue(int variable, const ReadingsRecord& record, std::int16_t
     }
     if (variable == kLocationVariable) return isTextType(sqlType) ? quoted(locationName) : "NULL";
     if (variable == kDateTimeVariable) {
-        if (isTextType(sqlType) || sqlType == SQL_DATE || sqlType == SQL_TIMESTAMP)
+        if (isTextType(sqlType) || (dates == DateLiterals::Text && (sqlType == SQL_DATE || sqlType == SQL_TIMESTAMP)))
             return formatTime(record.time, "'%m/%d/%Y %H:%M:%S'");
-        if (sqlType == SQL_TIME) return formatTime(record.time, "'%H:%M:%S'");
+        if (dates == DateLiterals::Text && sqlType == SQL_TIME) return formatTime(record.time, "'%H:%M:%S'");
+        if (sqlType == SQL_TIMESTAMP) return formatTime(record.time, "{ts '%Y-%m-%d %H:%M:%S'}");
+        if (sqlType == SQL_DATE) return formatTime(record.time, "{d '%Y-%m-%d'}");
+        if (sqlType == SQL_TIME) return formatTime(record.time, "{t '%H:%M:%S'}");
         return "NULL";
     }
     if (variable >= kFirstAmpsVariable && variable < kVariableCount) {
@@ -303,7 +320,7 @@ std::string formatValue(int variable, const ReadingsRecord& record, std::int16_t
 }
 
 std::optional<std::string> insertStatement(const ReadingsRecord& record, const DatabaseSettings& settings,
-                                           const std::string& locationName) {
+                                           const std::string& locationName, DateLiterals dates) {
     std::string columns;
     std::string values;
     for (const ColumnLink& link : settings.links) {
@@ -313,19 +330,20 @@ std::optional<std::string> insertStatement(const ReadingsRecord& record, const D
             values += ", ";
         }
         columns += link.columnName;
-        values += formatValue(link.variable, record, link.sqlType, locationName);
+        values += formatValue(link.variable, record, link.sqlType, locationName, dates);
     }
     if (columns.empty()) return std::nullopt;
     return "INSERT INTO " + settings.table + " (" + columns + ")\n  VALUES (" + values + ");";
 }
 
 void DatabaseRecordWriter(Logging& logging) {
+    // A timer tick inside one of this run's message boxes must not start another (nor show its
+    // box again): the records of the moments it takes wait in the spool.
+    if (logging.databaseWriterRunning) return;
     const auto deadline = sliceDeadline(logging);
     logging.databaseBehind = false;
     if (logging.settings.databaseLogging != DatabaseLoggingState::Active) return;
     if (logging.databaseQueue.empty() && logging.spool.count(Sink::Database) == 0) return;
-    // A timer tick inside one of this run's message boxes must not start another.
-    if (logging.databaseWriterRunning) return;
     logging.databaseWriterRunning = true;
     struct Guard {
         bool& running;
@@ -343,9 +361,10 @@ void DatabaseRecordWriter(Logging& logging) {
     const DatabaseSettings settings = logging.settings.database;
     OdbcSession session;
     if (!openSession(session, settings.dsn, settings.user, settings.password, logging.op, kWriterSessionTexts)) return;
+    const DateLiterals dates = dateLiteralsFor(dbmsName(session));
     // What the spool holds is older than anything in memory: it goes first.
-    if (!insertSpooledRecords(logging, session, deadline) || logging.databaseBehind) return;
-    insertQueuedRecords(logging, session);
+    if (!insertSpooledRecords(logging, session, dates, deadline) || logging.databaseBehind) return;
+    insertQueuedRecords(logging, session, dates);
 }
 
 }  // namespace quorna

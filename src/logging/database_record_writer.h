@@ -15,19 +15,33 @@ namespace quorna {
 // environment switches database logging off without a message.
 void DatabaseRecordWriter(Logging& logging);
 
+// How a statement writes dates and times into date and time columns.
+enum class DateLiterals {
+    // The ODBC escapes {ts 'YYYY-MM-DD HH:MM:SS'}, {d 'YYYY-MM-DD'} and {t 'HH:MM:SS'}: every
+    // driver turns them into the same moment, whatever date order and language the server uses.
+    Escapes,
+    // 'MM/DD/YYYY HH:MM:SS' (a time column: 'HH:MM:SS'), for a database that keeps the literal's
+    // text as it stands (SQLite), so that the rows of existing tables stay alike.
+    Text,
+};
+
+// The DBMS (as SQLGetInfo names it) whose date and time columns keep the text they are given.
+inline constexpr const char* kTextDatesDbmsName = "SQLite";
+[[nodiscard]] DateLiterals dateLiteralsFor(const std::string& dbmsName);
+
 // Whether a record of the model carries the variable.
 [[nodiscard]] bool variableIncluded(int model, int variable);
 
 // The SQL literal for one variable of a record in a column of the SQL type; "NULL" when the type
 // cannot take it or the record holds no such value. Texts are quoted with single quotes, and a
-// single quote inside a text is doubled.
+// single quote inside a text is doubled. A text column gets the date as text whatever `dates` says.
 [[nodiscard]] std::string formatValue(int variable, const ReadingsRecord& record, std::int16_t sqlType,
-                                      const std::string& locationName);
+                                      const std::string& locationName, DateLiterals dates);
 
 // "INSERT INTO table (columns)\n  VALUES (literals);" over the links the record's model includes,
 // in link-list order; nothing when no link is included.
 [[nodiscard]] std::optional<std::string> insertStatement(const ReadingsRecord& record,
                                                          const DatabaseSettings& settings,
-                                                         const std::string& locationName);
+                                                         const std::string& locationName, DateLiterals dates);
 
 }  // namespace quorna

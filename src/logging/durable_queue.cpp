@@ -58,13 +58,17 @@ void keepWaitingRecords(Logging& logging) {
 }
 
 bool catchUpLogging(Logging& logging) {
-    // Inside a cycle (a box of its writers is open) the next tick asks again.
-    if (logging.cycleRunning || logging.databaseWriterRunning) return false;
+    // A writer that is running (its box is open) is left alone: the next tick asks again for it.
+    const bool file = logging.fileBehind && !logging.fileWriterRunning;
+    const bool database = logging.databaseBehind && !logging.databaseWriterRunning;
+    if (!file && !database) return false;
+    const auto outerSlice = logging.sliceStart;
     logging.sliceStart = std::chrono::steady_clock::now();
-    if (logging.fileBehind) FileLogWriter(logging);
-    if (logging.databaseBehind) DatabaseRecordWriter(logging);
-    logging.sliceStart = {};
-    return loggingBehind(logging);
+    if (file) FileLogWriter(logging);
+    if (database) DatabaseRecordWriter(logging);
+    logging.sliceStart = outerSlice;
+    return (logging.fileBehind && !logging.fileWriterRunning) ||
+           (logging.databaseBehind && !logging.databaseWriterRunning);
 }
 
 }  // namespace quorna

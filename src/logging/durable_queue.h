@@ -12,8 +12,9 @@ namespace quorna {
 void keepWaitingRecords(Logging& logging);
 
 // One slice of sending the backlog, for the caller to run between its ticks while a writer is
-// behind. True while records are still waiting for another slice; false as well inside a logging
-// cycle (a writer's box is open), where it does nothing: the caller asks again after its next tick.
+// behind. True while records are still waiting for another slice. A writer that is running (its
+// box is open) is left out; when only such a writer is behind it does nothing and says false: the
+// caller asks again after its next tick.
 bool catchUpLogging(Logging& logging);
 
 // Whether a writer stopped at the end of its time slice with records still waiting.

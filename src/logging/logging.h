@@ -37,6 +37,10 @@ struct Logging {
     LoggingClock clock;
     TimeSource timeSource;
     bool cycleRunning = false;      // from a cycle's first step to the end of its last writer
+    // Set while a writer runs, a message box of its own included. A logging moment that comes
+    // meanwhile (a tick inside the box) is taken all the same; only the busy writer is left out,
+    // and its records wait in the spool.
+    bool fileWriterRunning = false;
     bool databaseWriterRunning = false;
     // The records of the moment being logged, and all records while the spool cannot be written.
     RecordQueue fileQueue;          // records waiting for the log file

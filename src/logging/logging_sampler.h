@@ -11,7 +11,8 @@ namespace quorna {
 // Called at the end of every timer tick in which the port is open, no scan runs, and file logging
 // is enabled or database logging is Active. Decides by itself whether a logging moment has come.
 // A call made while a logging cycle is already running (a tick delivered while a writer's
-// message box is open) returns at once without touching anything.
+// message box is open) takes its moment as well; a writer that is still running is not entered
+// again, and its records wait in the spool.
 void LoggingSampler(Logging& logging);
 
 // The logging moment that follows a sample taken at sampleTime: sampleTime plus the interval,

@@ -194,7 +194,11 @@ bool OdbcSession::allocConnect() {
 
 SQLRETURN OdbcSession::connect(const std::string& dsn, const std::string& user,
                                const std::string& password) {
-    const SQLRETURN rc = g_odbc.library.SQLConnect(
+    OdbcLibrary& lib = g_odbc.library;
+    // A driver that cannot bound the login says so here; the connection is tried all the same.
+    if (lib.SQLSetConnectOption != nullptr)
+        (void)lib.SQLSetConnectOption(m_connection, SQL_LOGIN_TIMEOUT, kOdbcLoginTimeoutSeconds);
+    const SQLRETURN rc = lib.SQLConnect(
         m_connection, text(dsn), static_cast<SQLSMALLINT>(dsn.size()), text(user),
         static_cast<SQLSMALLINT>(user.size()), text(password), static_cast<SQLSMALLINT>(password.size()));
     m_connected = odbcSucceeded(rc);
@@ -203,8 +207,11 @@ SQLRETURN OdbcSession::connect(const std::string& dsn, const std::string& user,
 
 bool OdbcSession::allocStmt() {
     SQLHSTMT statement = SQL_NULL_HSTMT;
-    if (!odbcSucceeded(g_odbc.library.SQLAllocStmt(m_connection, &statement))) return false;
+    OdbcLibrary& lib = g_odbc.library;
+    if (!odbcSucceeded(lib.SQLAllocStmt(m_connection, &statement))) return false;
     m_statement = statement;
+    // A driver without query time-outs refuses the option; its statements run as before.
+    (void)lib.SQLSetStmtOption(m_statement, SQL_QUERY_TIMEOUT, kOdbcQueryTimeoutSeconds);
     return true;
 }
 

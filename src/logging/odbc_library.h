@@ -32,6 +32,13 @@ inline constexpr const char* kOdbcAllocStatementText = "Couldn't allocate an ODB
 inline constexpr const char* kOdbcBindColumnText =
     "Trouble using data returned from database\nCouldn't bind to a column with \"SQLBindCol()\"";
 
+// A database server that accepts the connection and then says nothing must not hold the program:
+// every connection gives up after the login time-out, every statement after the query time-out.
+// (The PostgreSQL driver hands the login time-out to its client library as its connect time-out,
+// which covers the wait for the server's first answer as well.)
+inline constexpr SQLULEN kOdbcLoginTimeoutSeconds = 5;
+inline constexpr SQLULEN kOdbcQueryTimeoutSeconds = 5;
+
 // Length of the message text asked of SQLError.
 inline constexpr int kOdbcMessageCapacity = 256;
 
@@ -52,10 +59,11 @@ struct OdbcLibrary {
     decltype(&::SQLColumns) SQLColumns = nullptr;
     decltype(&::SQLGetInfo) SQLGetInfo = nullptr;
     decltype(&::SQLExecDirect) SQLExecDirect = nullptr;
-    decltype(&::SQLSetStmtOption) SQLSetStmtOption = nullptr;  // must be present; never called
+    decltype(&::SQLSetStmtOption) SQLSetStmtOption = nullptr;  // must be present: every statement's query time-out
     decltype(&::SQLError) SQLError = nullptr;
     decltype(&::SQLGetTypeInfo) SQLGetTypeInfo = nullptr;
-    // Used when present, for the writer's transactions; without them every statement commits.
+    // Used when present: the login time-out of every connection and the writer's transactions
+    // (without them every statement commits).
     decltype(&::SQLSetConnectOption) SQLSetConnectOption = nullptr;
     decltype(&::SQLTransact) SQLTransact = nullptr;
     // The one environment of the process: allocated once, never freed.
@@ -110,9 +118,11 @@ public:
     OdbcSession& operator=(const OdbcSession&) = delete;
 
     [[nodiscard]] bool allocConnect();
-    // The return code of SQLConnect (texts passed with their lengths; empty ones with length 0).
+    // The return code of SQLConnect (texts passed with their lengths; empty ones with length 0),
+    // asked with the login time-out.
     [[nodiscard]] SQLRETURN connect(const std::string& dsn, const std::string& user,
                                     const std::string& password);
+    // Allocates the statement and gives it the query time-out.
     [[nodiscard]] bool allocStmt();
 
     [[nodiscard]] SQLHDBC connection() const { return m_connection; }

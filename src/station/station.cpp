@@ -54,13 +54,14 @@ void Station::PollingCycle() {
     if (!link.portOpen || meters.scanning) return;
 
     // The poll counts against the time the logging writers may take in this tick, so that a
-    // backlog adds little to it; the rest goes in slices between the ticks.
-    const bool ownSlice = logging.sliceStart == std::chrono::steady_clock::time_point{};
-    if (ownSlice) logging.sliceStart = std::chrono::steady_clock::now();
+    // backlog adds little to it; the rest goes in slices between the ticks. A tick inside a box
+    // of another tick has a budget of its own.
+    const auto outerSlice = logging.sliceStart;
+    logging.sliceStart = std::chrono::steady_clock::now();
     pollSelectedMeter(meters);
 
     if (settings.fileLoggingEnabled || settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(logging);
-    if (ownSlice) logging.sliceStart = {};
+    logging.sliceStart = outerSlice;
 }
 
 }  // namespace quorna

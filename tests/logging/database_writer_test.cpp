@@ -7,6 +7,7 @@
 #include <ctime>
 #include <limits>
 #include <memory>
+#include <unistd.h>
 
 #include "forms/database_link.h"
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "logging/odbc_library.h"
 #include "logging/readings_record.h"
 #include "logging/variable_table.h"
+#include "metersim_harness.h"
 #include "odbc_test_env.h"
 #include "recording_operator.h"
 #include "settings/configuration.h"
@@ -58,40 +60,50 @@ std::shared_ptr<ReadingsRecord> branch(int address, std::time_t time) {
 TEST(FormatValue, EachVariableAndColumnTypeGivesItsLiteral) {
     auto r = branch(1, march7(14, 15));
     r->current[0] = 12.34F;
-    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_VARCHAR, "Here"), "'1'");
-    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_INTEGER, "Here"), "1");
-    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_BIGINT, "Here"), "1");
-    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_DATE, "Here"), "NULL");
-    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_VARCHAR, "Here"), "'12.340'");
-    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_DOUBLE, "Here"), "12.340");
-    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_TIMESTAMP, "Here"), "NULL");
-    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_CHAR, "North Plant"), "'North Plant'");
-    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_INTEGER, "North Plant"), "NULL");
-    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIMESTAMP, "Here"), "'03/07/2002 14:15:00'");
-    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_DATE, "Here"), "'03/07/2002 14:15:00'");
-    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_VARCHAR, "Here"), "'03/07/2002 14:15:00'");
-    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIME, "Here"), "'14:15:00'");
-    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_INTEGER, "Here"), "NULL");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_VARCHAR, "Here", DateLiterals::Text), "'1'");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_INTEGER, "Here", DateLiterals::Text), "1");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_BIGINT, "Here", DateLiterals::Text), "1");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_DATE, "Here", DateLiterals::Text), "NULL");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_VARCHAR, "Here", DateLiterals::Text), "'12.340'");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_DOUBLE, "Here", DateLiterals::Text), "12.340");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable, *r, SQL_TIMESTAMP, "Here", DateLiterals::Text), "NULL");
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_CHAR, "North Plant", DateLiterals::Text), "'North Plant'");
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_INTEGER, "North Plant", DateLiterals::Text), "NULL");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIMESTAMP, "Here", DateLiterals::Text), "'03/07/2002 14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_DATE, "Here", DateLiterals::Text), "'03/07/2002 14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_VARCHAR, "Here", DateLiterals::Text), "'03/07/2002 14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIME, "Here", DateLiterals::Text), "'14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_INTEGER, "Here", DateLiterals::Text), "NULL");
+    // Where the database reads the date: the ODBC escapes, year first; a text column keeps its text.
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIMESTAMP, "Here", DateLiterals::Escapes), "{ts '2002-03-07 14:15:00'}");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_DATE, "Here", DateLiterals::Escapes), "{d '2002-03-07'}");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_TIME, "Here", DateLiterals::Escapes), "{t '14:15:00'}");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_VARCHAR, "Here", DateLiterals::Escapes), "'03/07/2002 14:15:00'");
+    EXPECT_EQ(formatValue(kDateTimeVariable, *r, SQL_INTEGER, "Here", DateLiterals::Escapes), "NULL");
+    EXPECT_EQ(formatValue(kMeterVariable, *r, SQL_INTEGER, "Here", DateLiterals::Escapes), "1");
+    EXPECT_EQ(dateLiteralsFor("SQLite"), DateLiterals::Text);
+    EXPECT_EQ(dateLiteralsFor("PostgreSQL"), DateLiterals::Escapes);
+    EXPECT_EQ(dateLiteralsFor(""), DateLiterals::Escapes);
 }
 
 TEST(FormatValue, QuotesInsideALocationAreDoubled) {
     auto r = branch(1, march7(14, 15));
-    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_VARCHAR, "O'Neil's plant"), "'O''Neil''s plant'");
-    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_VARCHAR, "x'); DROP TABLE readings; --"),
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_VARCHAR, "O'Neil's plant", DateLiterals::Text), "'O''Neil''s plant'");
+    EXPECT_EQ(formatValue(kLocationVariable, *r, SQL_VARCHAR, "x'); DROP TABLE readings; --", DateLiterals::Text),
               "'x''); DROP TABLE readings; --'");
 }
 
 TEST(FormatValue, MetersOtherThanBranchGiveTheValuesTheyRead) {
     auto energy = record(8035, 7, march7(14, 15));
     energy->values = {3.5F, 4.25F};
-    EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *energy, SQL_FLOAT, ""), "4.250");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *energy, SQL_FLOAT, "", DateLiterals::Text), "4.250");
     auto temperature = record(600, 9, march7(14, 15));
     temperature->values = {21.5F};
-    EXPECT_EQ(formatValue(kFirstAmpsVariable + 26, *temperature, SQL_FLOAT, ""), "21.500");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 26, *temperature, SQL_FLOAT, "", DateLiterals::Text), "21.500");
     auto fullData = record(8036, 8, march7(14, 15));
     fullData->values = {1.0F, 2.0F};  // fewer values than the model carries: the rest is NULL
-    EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *fullData, SQL_FLOAT, ""), "2.000");
-    EXPECT_EQ(formatValue(kFirstAmpsVariable + 2, *fullData, SQL_FLOAT, ""), "NULL");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *fullData, SQL_FLOAT, "", DateLiterals::Text), "2.000");
+    EXPECT_EQ(formatValue(kFirstAmpsVariable + 2, *fullData, SQL_FLOAT, "", DateLiterals::Text), "NULL");
 }
 
 TEST(FormatValue, AValueThatIsNotANumberIsWrittenAsNull) {
@@ -99,9 +111,9 @@ TEST(FormatValue, AValueThatIsNotANumberIsWrittenAsNull) {
     for (const float odd : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
                             -std::numeric_limits<float>::infinity()}) {
         energy->values = {odd, 1.5F};
-        EXPECT_EQ(formatValue(kFirstAmpsVariable, *energy, SQL_FLOAT, ""), "NULL");
-        EXPECT_EQ(formatValue(kFirstAmpsVariable, *energy, SQL_VARCHAR, ""), "NULL");
-        EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *energy, SQL_FLOAT, ""), "1.500");
+        EXPECT_EQ(formatValue(kFirstAmpsVariable, *energy, SQL_FLOAT, "", DateLiterals::Text), "NULL");
+        EXPECT_EQ(formatValue(kFirstAmpsVariable, *energy, SQL_VARCHAR, "", DateLiterals::Text), "NULL");
+        EXPECT_EQ(formatValue(kFirstAmpsVariable + 1, *energy, SQL_FLOAT, "", DateLiterals::Text), "1.500");
     }
 }
 
@@ -112,22 +124,22 @@ TEST(InsertStatement, OnlyTheVariablesOfTheRecordsModelInLinkOrder) {
                       {3, SQL_INTEGER, "Amps1"}};
     auto r = branch(1, march7(14, 15));
     r->current[0] = 12.34F;
-    EXPECT_EQ(insertStatement(*r, settings, "Here"),
+    EXPECT_EQ(insertStatement(*r, settings, "Here", DateLiterals::Text),
               "INSERT INTO Readings (Meter, Location, Date_Time, Amps1)\n  VALUES (1, 'Here', '03/07/2002 14:15:00', 12.340);");
 
     settings.links = {{7, SQL_FLOAT, "A5"}, {0, SQL_INTEGER, "M"}};
-    EXPECT_EQ(insertStatement(*r, settings, "Here"), "INSERT INTO Readings (A5, M)\n  VALUES (105.250, 1);");
+    EXPECT_EQ(insertStatement(*r, settings, "Here", DateLiterals::Text), "INSERT INTO Readings (A5, M)\n  VALUES (105.250, 1);");
 
     settings.links = {{0, SQL_INTEGER, "Meter"}, {2, SQL_TIMESTAMP, "Date_Time"}, {3, SQL_FLOAT, "Amps1"},
                       {5, SQL_FLOAT, "Amps3"}, {29, SQL_FLOAT, "Amps27"}, {31, SQL_FLOAT, "Amps29"}};
     auto temperature = record(600, 9, march7(14, 15));
     temperature->values = {21.5F};
-    EXPECT_EQ(insertStatement(*temperature, settings, "Here"), "INSERT INTO Readings (Meter, Amps27)\n  VALUES (9, 21.500);");
+    EXPECT_EQ(insertStatement(*temperature, settings, "Here", DateLiterals::Text), "INSERT INTO Readings (Meter, Amps27)\n  VALUES (9, 21.500);");
     auto energy = record(8035, 7, march7(14, 15));
     energy->values = {3.5F, 4.25F};
-    EXPECT_EQ(insertStatement(*energy, settings, "Here"),
+    EXPECT_EQ(insertStatement(*energy, settings, "Here", DateLiterals::Text),
               "INSERT INTO Readings (Meter, Date_Time, Amps1)\n  VALUES (7, '03/07/2002 14:15:00', 3.500);");
-    EXPECT_FALSE(insertStatement(*record(0, 3, march7(14, 15)), settings, "Here"));
+    EXPECT_FALSE(insertStatement(*record(0, 3, march7(14, 15)), settings, "Here", DateLiterals::Text));
     EXPECT_FALSE(variableIncluded(8036, kFirstAmpsVariable + 3)) << "a Full-Data meter has three values";
     EXPECT_TRUE(variableIncluded(8036, kFirstAmpsVariable + 2));
 }
@@ -142,6 +154,11 @@ protected:
                                      "Amps2 FLOAT, Amps27 FLOAT");
         station().settings.locationName = "O'Neil Plant";
         // The operator links the table in the setup window; every column but n links itself.
+        linkTable("readings", 6);
+    }
+
+    // The operator picks the test's data source and the table in the setup window, and OK.
+    void linkTable(const std::string& table, int expectedLinks) {
         DatabaseLinkDialog& dialog = station().databaseLink;
         ASSERT_TRUE(dialog.open());
         dialog.setUser(source.user);
@@ -149,14 +166,19 @@ protected:
         const auto& names = dialog.dataSources();
         dialog.selectDataSource(static_cast<int>(std::find(names.begin(), names.end(), source.dsn) - names.begin()));
         const auto& tables = dialog.tables();
-        dialog.selectTable(static_cast<int>(std::find(tables.begin(), tables.end(), "readings") - tables.begin()));
-        ASSERT_EQ(dialog.linkedCount(), 6);
+        const auto found = std::find(tables.begin(), tables.end(), table);
+        ASSERT_NE(found, tables.end()) << table;
+        dialog.selectTable(static_cast<int>(found - tables.begin()));
+        ASSERT_EQ(dialog.linkedCount(), expectedLinks);
         ASSERT_TRUE(dialog.accept());
         ASSERT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
     }
 
     void TearDown() override {
         if (databaseAway) test::bringDatabaseBack(source);
+        if (dateStyleChanged) {
+            EXPECT_TRUE(test::execSql(source, "ALTER ROLE CURRENT_USER RESET DateStyle"));
+        }
         RealDatabaseTest::TearDown();
     }
 
@@ -210,6 +232,7 @@ protected:
     }
 
     bool databaseAway = false;
+    bool dateStyleChanged = false;
 };
 
 TEST_P(DatabaseWriter, ALoggingMomentInsertsOneRowPerMeterWithReadings) {
@@ -352,6 +375,150 @@ TEST_P(DatabaseWriter, RowsSpooledWhileTheDatabaseWasAwayAreWrittenFirstByTheNex
     }
     std::error_code ignored;
     std::filesystem::remove_all(state, ignored);
+}
+
+// 15:42:38 on a day of December 2026 (local time).
+std::time_t december2026(int day) {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = 11;
+    t.tm_mday = day;
+    t.tm_hour = 15;
+    t.tm_min = 42;
+    t.tm_sec = 38;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+TEST_P(DatabaseWriter, TheMomentStoredIsTheMomentReadWhateverTheServersDateOrder) {
+    // PostgreSQL reads the day first or the month first as its DateStyle says; every new
+    // connection of the test's account takes the order set here. SQLite keeps the text it gets.
+    const std::vector<std::string> orders =
+        source.postgres ? std::vector<std::string>{"ISO, DMY", "ISO, MDY"} : std::vector<std::string>{"(text)"};
+    for (const std::string& order : orders) {
+        SCOPED_TRACE(order);
+        if (source.postgres) {
+            ASSERT_TRUE(test::execSql(source, "ALTER ROLE CURRENT_USER SET DateStyle TO '" + order + "'"));
+            dateStyleChanged = true;
+            ASSERT_EQ(test::querySql(source, "SHOW DateStyle", 1), (std::vector<std::vector<std::string>>{{order}}));
+        }
+        ASSERT_TRUE(test::execSql(source, "DELETE FROM readings"));
+        loggingMoment(december2026(9));   // 12/09: a day that could be read as a month
+        loggingMoment(december2026(13));  // 12/13: a day that cannot
+        EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
+        EXPECT_EQ(recordsWaiting(station().logging), 0U);
+        EXPECT_FALSE(std::filesystem::exists(station().logging.stateDirectory + kRejectedFileName));
+        const auto rows = storedRows();
+        ASSERT_EQ(rows.size(), 8U);
+        expectMoment(rows, 0, storedTime("2026-12-09 15:42:38", "12/09/2026 15:42:38"));
+        expectMoment(rows, 4, storedTime("2026-12-13 15:42:38", "12/13/2026 15:42:38"));
+        if (source.postgres) {
+            // The server's own reading of the stored moments: day and month.
+            EXPECT_EQ(test::querySql(source,
+                                     "SELECT DISTINCT EXTRACT(DAY FROM Date_Time), EXTRACT(MONTH FROM Date_Time) "
+                                     "FROM readings WHERE Date_Time IS NOT NULL ORDER BY 1", 2),
+                      (std::vector<std::vector<std::string>>{{"9", "12"}, {"13", "12"}}));
+        }
+    }
+}
+
+TEST_P(DatabaseWriter, ATableNameWithASpaceAndColumnsWhoseCaseTheDatabaseKeepsAreQuoted) {
+    const std::string key = source.postgres ? "n SERIAL PRIMARY KEY" : "n INTEGER PRIMARY KEY AUTOINCREMENT";
+    // "Meter" and "Amps1" keep their capitals in PostgreSQL; location is a plain lower-case name
+    // and Date_Time is folded to date_time by PostgreSQL.
+    freshTable("\"My Readings\"", key + ", \"Meter\" INTEGER, location VARCHAR(32), Date_Time TIMESTAMP, \"Amps1\" FLOAT");
+    linkTable("My Readings", 4);
+    const DatabaseSettings& linked = station().settings.database;
+    EXPECT_EQ(linked.table, "\"My Readings\"");
+    std::vector<std::string> columns;
+    for (const ColumnLink& l : linked.links) columns.push_back(l.columnName);
+    EXPECT_EQ(columns, source.postgres ? (std::vector<std::string>{"\"Meter\"", "location", "date_time", "\"Amps1\""})
+                                       : (std::vector<std::string>{"Meter", "location", "Date_Time", "Amps1"}));
+
+    // The link survives the settings file as it is.
+    const std::string file = (std::filesystem::temp_directory_path() / ("quorna-names-" + std::to_string(::getpid()) + ".cfg")).string();
+    std::ofstream(file) << configurationText(station().settings, station().bus.link, SaveRequest{"O'Neil Plant"});
+    ConfigurationRecord read;
+    SerialLink readLink;
+    ASSERT_TRUE(readConfiguration(read, readLink, file.c_str()));
+    std::filesystem::remove(file);
+    EXPECT_EQ(read.database.table, linked.table);
+    ASSERT_EQ(read.database.links.size(), linked.links.size());
+    for (std::size_t i = 0; i < linked.links.size(); ++i) EXPECT_EQ(read.database.links[i].columnName, columns[i]);
+
+    loggingMoment(march7(14, 15));
+    EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
+    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    const auto rows = test::querySql(source, "SELECT \"Meter\", location, Date_Time, \"Amps1\" FROM \"My Readings\" ORDER BY n", 4);
+    ASSERT_EQ(rows.size(), 4U) << "one row per meter with readings";
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "O'Neil Plant", storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"),
+                                                 rows[0][3]}));
+    EXPECT_DOUBLE_EQ(std::stod(rows[0][3]), 101.25);
+    EXPECT_EQ(rows[3][0], "9");
+}
+
+TEST_P(DatabaseWriter, MomentsGoOnWhileTheErrorConnectingBoxStaysOpen) {
+    // The window on a simulated bus, logging two Branch meters to a file and to the database.
+    test::MeterSimulator sim({"--meter", "1:230", "--meter", "2:230"});
+    sim.useAsComPort(2);
+    const std::string dir = sim.tempDir() + "/";
+    const std::string logPath = dir + "readings.csv";
+    std::string text = "location North Plant\ninterval 1\nport COM2:\nspeed 2048\nparity 0\nscan 3\nsave_file " + logPath +
+                       "\nformat 1\ndsn " + source.dsn + "\ntable readings\n";
+    if (!source.user.empty()) text += "user " + source.user + "\npasswd " + source.password + "\n";
+    text += "link 0 4 Meter\nlink 1 12 Location\nlink 2 11 Date_Time\nlink 3 6 Amps1\n";
+    std::ofstream(dir + "Quorna.cfg") << text;
+    station().configFile = dir + "Quorna.cfg";
+    station().settings.database.clear();  // the file's link takes the place of the fixture's
+    ASSERT_TRUE(station().readSettings());
+    ASSERT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    std::time_t now = march7(14, 15);
+    station().logging.timeSource = [&now] { return now; };
+    const auto lines = [&logPath] {
+        std::ifstream in(logPath);
+        const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n'));
+    };
+
+    // Nobody answers the box: two more moments pass while it is open.
+    test::takeDatabaseAway(source);
+    databaseAway = true;
+    std::size_t linesWhileOpen = 0;
+    std::size_t waitingWhileOpen = 0;
+    op.whileBoxOpen = [&](const test::ShownMessage& shown) {
+        if (shown.text != "Error connecting") return;
+        for (int k = 0; k < 2; ++k) {
+            now += 60;
+            station().PollingCycle();
+        }
+        linesWhileOpen = lines();
+        waitingWhileOpen = recordsWaiting(station().logging);
+    };
+    station().PollingCycle();  // opens the port, finds the meters, logs 14:15
+    EXPECT_EQ(linesWhileOpen, 6U) << "14:15, 14:16 and 14:17 reach the file while the box is open";
+    EXPECT_EQ(waitingWhileOpen, 6U) << "and wait in the spool for the database";
+    EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"}) << "the open box is not shown again";
+    EXPECT_EQ(station().logging.clock.nextMoment, march7(14, 18));
+
+    // Answered, and the database is back: the next moment writes everything, oldest first.
+    op.whileBoxOpen = nullptr;
+    test::bringDatabaseBack(source);
+    databaseAway = false;
+    now = march7(14, 18);
+    station().PollingCycle();
+    for (int slice = 0; slice < 50 && station().catchUp(); ++slice) {
+    }  // the window's slices between ticks
+    EXPECT_EQ(op.messages.size(), 1U) << ::testing::PrintToString(op.texts());
+    EXPECT_EQ(lines(), 8U);
+    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    const auto rows = test::querySql(source, "SELECT Meter, Date_Time FROM readings ORDER BY n", 2);
+    ASSERT_EQ(rows.size(), 8U);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i][0], i % 2 == 0 ? "1" : "2");
+        const std::string minute = std::to_string(15 + i / 2);
+        EXPECT_EQ(rows[i][1].substr(0, 19), storedTime(("2002-03-07 14:" + minute + ":00").c_str(),
+                                                       ("03/07/2002 14:" + minute + ":00").c_str()));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(RealDatabases, DatabaseWriter, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());
