@@ -109,7 +109,7 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
     station().meters.list.insert(2, entry(3, "", "Tamsa Energy-Only Meter"));
     station().meters.list.insert(3, entry(4, "", "Tamsa Full-Data Meter"));
     station().meters.list.insert(4, entry(7, "MAIN", "Tamsa Circuit Meter 6, Rev B"));
-    station().meters.list.insert(5, entry(64, "FAR", kBranchText));
+    station().meters.list.insert(5, entry(248, "FAR", kBranchText));
     station().meters.list.insert(6, "Searching...");
     // The file cannot be opened yet, and the spool cannot be written either, so the records stay
     // in memory where the test can see them.
