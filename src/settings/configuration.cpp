@@ -192,8 +192,7 @@ void parseConfiguration(std::string_view text, ConfigurationRecord& cfg, SerialL
         while (end < limit && text[end] != '\n') ++end;
         const bool lineEnd = end < limit;
         if (lineEnd) ++end;
-        // The piece that meets the end of the text is not used: a last line needs its line end.
-        if (!lineEnd && end - position < kLinePieceLength) break;
+        // A last line without its line end counts as well: the file is often written by hand.
         std::string line(text.substr(position, end - position));
         position = end;
         line.resize(std::strlen(line.c_str()));  // a zero byte ends the piece's text
