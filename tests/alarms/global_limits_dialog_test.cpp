@@ -198,6 +198,7 @@ TEST_F(GlobalLimitsTest, AMeterWithoutAGoodPollGivesItsScaleFromItsCtSizeOrNothi
     Dialog& dialog = openOn(kCircuitAddress);
     EXPECT_EQ(shown(Dialog::kCurrentOverField), "");
     type(Dialog::kCurrentOverField, "5");
+    type(Dialog::kKvaOverField, "0");  // no value was shown: even 0 is the operator's
     type(Dialog::kPhaseLossField, "10");
     ASSERT_FALSE(dialog.takeFields(controls));
     EXPECT_EQ(dialog.ok(), Dialog::kCurrentOverField);
@@ -206,7 +207,7 @@ TEST_F(GlobalLimitsTest, AMeterWithoutAGoodPollGivesItsScaleFromItsCtSizeOrNothi
     // It answers again: "OK" reads the CT size and converts with it.
     sim->fault(kCircuitAddress, "none");
     EXPECT_FALSE(dialog.ok());
-    EXPECT_EQ(writes(), (std::vector<std::string>{"5:32=500", "5:37=10"}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{"5:32=500", "5:34=0", "5:37=10"}));
 }
 
 TEST_F(GlobalLimitsTest, KvaUnderBoxAloneWrites8) {

@@ -69,6 +69,10 @@ void GlobalLimitsDialog::open(int address) {
         m_limit[at] = static_cast<float>(regs[at]) * factor;
     }
     m_phaseLossThreshold = regs[kPhaseLossRegister - kGlobalLimitRegister];
+    for (int i = 0; i < kLimitCount; ++i) {
+        m_limitKnown[static_cast<std::size_t>(i)] = isVoltage(static_cast<Limit>(i)) || m_openScale.value_or(0.0F) != 0.0F;
+    }
+    m_entered.fill(false);
 
     std::int32_t flags = 0;
     // A failed read leaves 0x01010101, which stands for no boxes the window shows checked: the
@@ -90,8 +94,8 @@ GlobalLimitsDialog::Controls GlobalLimitsDialog::showFields() {
     for (int field = kCurrentOverField; field <= kKvaUnderField; ++field) {
         const Limit which = limitOfField(field);
         // Current and KVA limits without a scale have no value to show.
-        const bool shown = isVoltage(which) || (m_openScale && *m_openScale != 0.0F);
-        controls.texts[static_cast<std::size_t>(field)] = shown ? formatNumber(limit(which)) : std::string();
+        controls.texts[static_cast<std::size_t>(field)] =
+            m_limitKnown[static_cast<std::size_t>(which)] ? formatNumber(limit(which)) : std::string();
     }
     controls.texts[kPhaseLossField] = formatInteger(m_phaseLossThreshold);
     controls.critical = m_critical;
@@ -138,6 +142,7 @@ std::optional<int> GlobalLimitsDialog::takeFields(const Controls& controls) {
         } else {
             const Limit which = limitOfField(field);
             message = checkLimit(which, text, m_limit[static_cast<std::size_t>(which)]);
+            if (!message) m_entered[static_cast<std::size_t>(which)] = true;
         }
         if (message) {
             m_failure = FieldFailure{field, std::move(*message)};
@@ -177,6 +182,12 @@ std::optional<double> GlobalLimitsDialog::largestValue(Limit which, float scale)
     return static_cast<double>(kMaxRegisterValue) * static_cast<double>(scale);
 }
 
+bool GlobalLimitsDialog::changed(Limit which) const {
+    const auto at = static_cast<std::size_t>(which);
+    // A limit shown empty (no scale) has no value to compare with: whatever was entered is sent.
+    return m_limitKnown[at] ? m_limit[at] != m_snapshot.limit[at] : m_entered[at];
+}
+
 std::optional<int> GlobalLimitsDialog::ok() {
     if (m_failure) return showFailure(m_meters.op, m_failure);
     {
@@ -184,8 +195,7 @@ std::optional<int> GlobalLimitsDialog::ok() {
         std::optional<int> scaled;  // the first current or KVA field whose limit is to be written
         for (int field = kCurrentOverField; field <= kKvaUnderField && !scaled; ++field) {
             const Limit which = limitOfField(field);
-            const auto at = static_cast<std::size_t>(which);
-            if (!isVoltage(which) && m_limit[at] != m_snapshot.limit[at]) scaled = field;
+            if (!isVoltage(which) && changed(which)) scaled = field;
         }
         std::optional<float> scale = knownScale();
         if (scaled && (!scale || *scale == 0.0F)) {
@@ -206,7 +216,7 @@ std::optional<int> GlobalLimitsDialog::ok() {
         for (int field = kCurrentOverField; field <= kKvaUnderField; ++field) {
             const Limit which = limitOfField(field);
             const auto at = static_cast<std::size_t>(which);
-            if (m_limit[at] == m_snapshot.limit[at]) continue;
+            if (!changed(which)) continue;
             values[at] = registerValue(which, m_limit[at], scale.value_or(0.0F));
             if (!values[at]) {
                 m_failure = FieldFailure{field, numberRangeMessage(0.0, *largestValue(which, scale.value_or(0.0F)))};

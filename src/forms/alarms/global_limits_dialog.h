@@ -115,10 +115,14 @@ private:
     Meters& m_meters;
     AlarmWindowMarks& m_marks;
     std::optional<std::string> checkLimit(Limit which, const std::string& text, float& value) const;
+    // Whether "OK" is to send a limit: it differs from the snapshot or, shown empty, was entered.
+    bool changed(Limit which) const;
 
     int m_address = -1;
     std::optional<float> m_openScale;  // the bound meter's scale when the window opened, if known
     bool m_flagsKnown = false;
+    std::array<bool, kLimitCount> m_limitKnown{};  // shown with a value at opening (not empty)
+    std::array<bool, kLimitCount> m_entered{};     // taken from a text the operator entered
     std::array<bool, kBoxCount> m_shownCritical{};  // the boxes as the window showed them at opening
     std::array<float, kLimitCount> m_limit{};
     std::int32_t m_phaseLossThreshold = 0;
