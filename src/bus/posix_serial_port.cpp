@@ -48,6 +48,9 @@ public:
     }
 
     ~PosixSerialPort() override {
+        // The exclusive mode stays with the terminal after the close (a pseudo-terminal's slave
+        // lives on while its master is open): without clearing it, only root could open it again.
+        ::ioctl(m_fd, TIOCNXCL);
         ::flock(m_fd, LOCK_UN);
         ::close(m_fd);
     }

@@ -96,12 +96,16 @@ void CommsConfigDialog::intervalEdited(const std::string& text) {
 bool CommsConfigDialog::save() { return writeConfiguration(m_logging.settings, m_bus.link, m_bus.op, SaveRequest{m_locationText, m_intervalChoice}); }
 
 bool CommsConfigDialog::ok() {
-    if (static_cast<int>(m_locationText.size()) > kLocationTextLimit) {
+    // Only a location the operator changed is checked: one that came from the file passes as it
+    // is (the location edit is hidden, so a check of it could never be satisfied, and the database
+    // statements double its quotes).
+    const bool changed = m_locationText != m_savedLocation;
+    if (changed && static_cast<int>(m_locationText.size()) > kLocationTextLimit) {
         m_bus.op.messageBox(textLengthMessage(kLocationTextLimit), "");
         return false;
     }
     // The location is written between single quotes into database statements.
-    if (hasQuote(m_locationText)) {
+    if (changed && hasQuote(m_locationText)) {
         m_bus.op.messageBox(kLocationQuoteMessage, "");
         return false;
     }

@@ -71,8 +71,9 @@ public:
     // "Save": writes the settings as they stand, with this dialog's location text and interval
     // choice; the configuration writer reports the outcome. The dialog stays open.
     bool save();
-    // "OK": refuses a location with a quote character (message, dialog stays open, nothing
-    // stored); otherwise stores the location and the chosen interval and recomputes the next
+    // "OK": refuses a location the operator changed that has a quote character or more than 32
+    // characters (message, dialog stays open, nothing stored); the location the dialog opened
+    // with passes unchecked. Otherwise stores the location and the chosen interval and recomputes the next
     // logging moment. True when the dialog closes.
     bool ok();
     // "Cancel": puts the saved copies back. The depth stays, and so does a port that a port

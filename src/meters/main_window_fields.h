@@ -9,7 +9,8 @@
 
 namespace quorna {
 
-enum class Lamp { Green, Yellow, Red };
+// Unknown: the meter did not answer the last poll, so the lamp tells nothing (shown grey).
+enum class Lamp { Green, Yellow, Red, Unknown };
 
 struct MainWindowFields {
     std::array<std::string, 42> breaker;  // breaker 1 to 42, "0.000" at start

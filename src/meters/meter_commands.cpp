@@ -30,8 +30,11 @@ void resetMeterAlarms(Meters& meters) {
     } else {
         return;
     }
-    // A failed read leaves the block zeroed: every lamp green, as after a failed poll.
-    if (readRegisters(bus, address, 0, count, block.data()) != ModbusError::Ok) block.fill(0);
+    // After a failed read the lamps tell nothing, as after a failed poll.
+    if (readRegisters(bus, address, 0, count, block.data()) != ModbusError::Ok) {
+        setAllLampsUnknown(meters);
+        return;
+    }
     showAlarmLamps(meters, block.data());
 }
 

@@ -32,8 +32,11 @@ struct Meters {
     MeterList list;
     SelectedMeter selected;
     MainWindowFields fields;
-    // Scale of a Circuit meter's currents and powers, from its range register 29; 0 until the first poll.
+    // Scale of a Circuit meter's currents and powers, from its range register 29 as the last good
+    // poll of the meter at currentScaleAddress read it; 0 and -1 until the first good poll. A failed
+    // poll leaves both as they were.
     float CurrentScale = 0.0F;
+    int currentScaleAddress = -1;
     bool scanning = false;                // on while a scan runs: timer ticks do nothing meanwhile
     int consecutiveFailures = 0;          // failed polls since the last good one, shared by all meters
     std::vector<int> garbledAddresses;    // probed in the last scan with a garbled answer; asked again

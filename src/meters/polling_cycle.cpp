@@ -65,22 +65,43 @@ void showCircuit(Meters& meters, int address, int model, const PollBlock& block)
     fields.llAvg = twoDecimals(reg(block, kCircuitLlAvg) * kVoltsPerCount);
 
     meters.CurrentScale = currentScaleFor(block[kCircuitRangeRegister]);
+    meters.currentScaleAddress = address;
     const double scale = meters.CurrentScale;
-    fields.currentA = twoDecimals(reg(block, kCircuitCurrentA) * scale);
-    fields.currentB = twoDecimals(reg(block, kCircuitCurrentB) * scale);
-    fields.currentC = twoDecimals(reg(block, kCircuitCurrentC) * scale);
-    fields.currentAvg = twoDecimals(reg(block, kCircuitCurrentAvg) * scale);
-    fields.currentN = model == kCircuitMeter6 ? twoDecimals(reg(block, kCircuitCurrentN) * scale) : "N/A";
+    // A range of 6000 or more gives no scale: the currents and powers are not known.
+    const auto scaled = [scale](double counts) { return scale == 0.0 ? std::string() : twoDecimals(counts * scale); };
+    fields.currentA = scaled(reg(block, kCircuitCurrentA));
+    fields.currentB = scaled(reg(block, kCircuitCurrentB));
+    fields.currentC = scaled(reg(block, kCircuitCurrentC));
+    fields.currentAvg = scaled(reg(block, kCircuitCurrentAvg));
+    fields.currentN = model == kCircuitMeter6 ? scaled(reg(block, kCircuitCurrentN)) : "N/A";
 
-    fields.kW = twoDecimals(reg(block, kCircuitKw) * scale);
-    fields.kVAr = twoDecimals(reg(block, kCircuitKvar) * scale);
-    fields.kVA = twoDecimals(reg(block, kCircuitKva) * scale);
+    fields.kW = scaled(reg(block, kCircuitKw));
+    fields.kVAr = scaled(reg(block, kCircuitKvar));
+    fields.kVA = scaled(reg(block, kCircuitKva));
     fields.pf = twoDecimals(reg(block, kCircuitPf) * kPowerFactorPerCount);
 
     showAlarmLamps(meters, block.data());
     const MeterNames names = readMeterNames(meters, address);
     fields.firstName = names.first;
     fields.secondName = names.second;
+    meters.op.transferFields();
+}
+
+// After a failed poll nothing of the meter is known: every reading empty, every lamp unknown.
+// The names and the scale stay as the last good poll left them.
+void showUnknown(Meters& meters, int model) {
+    MainWindowFields& fields = meters.fields;
+    if (model == kBranchMeter) {
+        fields.breaker.fill(std::string());
+    } else {
+        for (std::string* text : {&fields.lnAN, &fields.lnBN, &fields.lnCN, &fields.lnAvg, &fields.llAB, &fields.llBC,
+                                  &fields.llCA, &fields.llAvg, &fields.currentA, &fields.currentB, &fields.currentC,
+                                  &fields.currentAvg, &fields.kW, &fields.kVAr, &fields.kVA, &fields.pf}) {
+            text->clear();
+        }
+        fields.currentN = model == kCircuitMeter6 ? std::string() : "N/A";
+    }
+    setAllLampsUnknown(meters);
     meters.op.transferFields();
 }
 
@@ -95,7 +116,7 @@ std::string failureText(int address, ModbusError code) {
     return text;
 }
 
-// Polls a Branch or Circuit meter. A failed read shows zeros and green lamps, except at the fifth
+// Polls a Branch or Circuit meter. A failed read shows the readout as unknown, except at the fifth
 // failure in a row, which tells the operator once and leaves the screen as it was.
 void pollDisplayedMeter(Meters& meters, int address, int model) {
     const bool branch = model == kBranchMeter;
@@ -107,13 +128,14 @@ void pollDisplayedMeter(Meters& meters, int address, int model) {
     } else {
         BusStatistics& statistics = meters.bus.statistics;
         statistics.lastError = code;
-        block.fill(0);
         ++statistics.badReads;
         ++meters.consecutiveFailures;
         if (meters.consecutiveFailures == kFailuresBeforeMessage) {
             meters.op.messageBox(failureText(address, code), kFailureCaption);
             return;
         }
+        showUnknown(meters, model);
+        return;
     }
     if (branch) {
         showBranch(meters, address, block);
@@ -144,6 +166,14 @@ void setAllLampsGreen(Meters& meters) {
     fields.breakerLamp.fill(Lamp::Green);
     fields.overAmps = Lamp::Green;
     fields.overVolts = Lamp::Green;
+    meters.op.showLamps();
+}
+
+void setAllLampsUnknown(Meters& meters) {
+    MainWindowFields& fields = meters.fields;
+    fields.breakerLamp.fill(Lamp::Unknown);
+    fields.overAmps = Lamp::Unknown;
+    fields.overVolts = Lamp::Unknown;
     meters.op.showLamps();
 }
 

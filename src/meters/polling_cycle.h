@@ -19,6 +19,8 @@ void pollSelectedMeter(Meters& meters);
 
 // Every breaker lamp and both Over lamps green.
 void setAllLampsGreen(Meters& meters);
+// Every lamp neither green nor red: the meter did not answer, its state is not known.
+void setAllLampsUnknown(Meters& meters);
 // Lamps from a poll block of the selected meter's model (registers 0 to 48 of a Branch meter,
 // 0 to 36 of a Circuit meter); other models leave every lamp green.
 void showAlarmLamps(Meters& meters, const std::int32_t* block);

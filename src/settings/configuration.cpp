@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -192,8 +193,7 @@ void parseConfiguration(std::string_view text, ConfigurationRecord& cfg, SerialL
         while (end < limit && text[end] != '\n') ++end;
         const bool lineEnd = end < limit;
         if (lineEnd) ++end;
-        // The piece that meets the end of the text is not used: a last line needs its line end.
-        if (!lineEnd && end - position < kLinePieceLength) break;
+        // A last line without its line end counts as well: the file is often written by hand.
         std::string line(text.substr(position, end - position));
         position = end;
         line.resize(std::strlen(line.c_str()));  // a zero byte ends the piece's text
@@ -221,13 +221,33 @@ bool readConfiguration(ConfigurationRecord& cfg, SerialLink& link, const char* f
     return true;
 }
 
+namespace {
+
+// One line of the file, printf-style. Formatted through a va_list so that the compiler does not
+// guess at the sizes of a buffer that is sized from the text itself.
+__attribute__((format(printf, 1, 2))) std::string formattedLine(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string piece;
+    if (n > 0) {
+        piece.resize(static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(piece.data(), piece.size(), format, again);
+        piece.resize(static_cast<std::size_t>(n));
+    }
+    va_end(again);
+    return piece;
+}
+
+}  // namespace
+
 std::string configurationText(const ConfigurationRecord& cfg, const SerialLink& link, const SaveRequest& request) {
     std::string text;
     const auto line = [&](const char* format, auto... args) {
-        const int n = std::snprintf(nullptr, 0, format, args...);
-        std::string piece(static_cast<std::size_t>(n) + 1, '\0');
-        std::snprintf(piece.data(), piece.size(), format, args...);
-        piece.resize(static_cast<std::size_t>(n));
+        std::string piece = formattedLine(format, args...);
         // A value that ended in carriage returns (a file edited with CR LF lines and more) would
         // lose one at every reading: they are not written.
         while (piece.size() >= 2 && piece[piece.size() - 2] == '\r') piece.erase(piece.size() - 2, 1);

@@ -32,7 +32,8 @@ protected:
         installAlarmCommands(shell);
         shell.window.resize(400, 300);
         shell.window.show();
-        station().meters.CurrentScale = 0.1F;
+        station().meters.CurrentScale = 0.1F;  // as a good poll of the Circuit meter left it
+        station().meters.currentScaleAddress = kCircuitAddress;
     }
 
     void TearDown() override {
@@ -420,7 +421,7 @@ TEST_F(AlarmWindowsGuiTest, GlobalLimitsWindowLayoutAndWrites) {
     window->okButton()->click();
     settle();
     EXPECT_EQ(op.messages.size(), 2U);
-    EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=28000", "5:32=2000", "5:37=6000", "5:73=456"}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=28000", "5:32=2000", "5:37=6000", "5:73=136"}));  // 0x80 kept, 0x08 set
     EXPECT_FALSE(isOpen<GlobalLimitsWindow>());
     EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
 }
@@ -436,7 +437,8 @@ TEST_F(AlarmWindowsGuiTest, CriticalBoxClickWithARefusedFieldShowsItsMessage) {
     QTest::keyClicks(kvaOver, "70000");
     window->criticalBox(Dialog::kVoltageOverBox)->click();  // a keyboard-free click: no focus change
     settle();
-    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter a number between 0 and 65535."}));
+    // The range names the largest KVA that fits a register at the meter's scale of 0.1.
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter a number between 0 and 6553.5."}));
     EXPECT_EQ(QApplication::focusWidget(), kvaOver);
 }
 

@@ -11,7 +11,9 @@ class GlobalLimitsTest : public AlarmBusTest {
 protected:
     void SetUp() override {
         AlarmBusTest::SetUp();
+        // The scale a good poll of the Circuit meter left.
         station().meters.CurrentScale = 0.1F;
+        station().meters.currentScaleAddress = kCircuitAddress;
         // Only what each test stores: limits and flags of zero.
         sim->set(kCircuitAddress, 30, {0, 0, 0, 0, 0, 0, 0, 0});
         sim->set(kCircuitAddress, 73, {0});
@@ -92,24 +94,120 @@ TEST_F(GlobalLimitsTest, Entering120Point1VoltsWrites12010) {
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:31=12010"}));
 }
 
-TEST_F(GlobalLimitsTest, LimitsThatDoNotFitARegisterAreNotSent) {
-    openOn(kCircuitAddress);
+TEST_F(GlobalLimitsTest, LimitsThatDoNotFitARegisterAreRefusedWithTheRangeThatFits) {
+    Dialog& dialog = openOn(kCircuitAddress);
     type(Dialog::kVoltageOverField, "700");  // 70000 counts
-    type(Dialog::kKvaOverField, "6553.6");   // 65536 counts at 0.1
+    EXPECT_EQ(dialog.takeFields(controls), Dialog::kVoltageOverField);
+    EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 655.35.");
+    EXPECT_EQ(op.messages.back().caption, "");
+    EXPECT_EQ(dialog.ok(), Dialog::kVoltageOverField);
+    EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
+    type(Dialog::kVoltageOverField, "70000");
+    EXPECT_EQ(dialog.takeFields(controls), Dialog::kVoltageOverField);
+    EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 655.35.");
+    type(Dialog::kVoltageOverField, "655.35");
+    type(Dialog::kKvaOverField, "6553.6");  // 65536 counts at 0.1
+    EXPECT_EQ(dialog.takeFields(controls), Dialog::kKvaOverField);
+    EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 6553.5.");
+    EXPECT_TRUE(sim->requests().empty());
+
+    // At a scale of 0.01 the largest current is 655.35 A.
+    station().meters.CurrentScale = 0.01F;
+    type(Dialog::kKvaOverField, "6553.5");
+    type(Dialog::kCurrentOverField, "1000");
+    EXPECT_EQ(dialog.takeFields(controls), Dialog::kCurrentOverField);
+    EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 655.35.");
+    type(Dialog::kCurrentOverField, "600");
+    EXPECT_EQ(dialog.takeFields(controls), Dialog::kKvaOverField);  // taken at 0.1, too large at 0.01
+    type(Dialog::kKvaOverField, "20");
     type(Dialog::kPhaseLossField, "95");
+    ASSERT_FALSE(dialog.takeFields(controls));
+
+    // The meter's CT size changes before "OK": 600 A no longer fits, and nothing at all is sent.
+    station().meters.CurrentScale = 0.001F;
+    EXPECT_EQ(dialog.ok(), Dialog::kCurrentOverField);
+    EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 65.535.");
+    EXPECT_TRUE(sim->requests().empty());
+    EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
+    station().meters.CurrentScale = 0.01F;
     EXPECT_TRUE(pressOk());
-    EXPECT_EQ(writes(), (std::vector<std::string>{"5:37=95"}));
-    EXPECT_EQ(sim->get(kCircuitAddress, 30, 1), (std::vector<int>{0}));
+    EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=65535", "5:32=60000", "5:34=2000", "5:37=95"}));
 }
 
-TEST_F(GlobalLimitsTest, WithoutACurrentScaleCurrentAndKvaAreNotSent) {
+TEST_F(GlobalLimitsTest, WithoutACurrentScaleNothingIsSentAndTheWindowSaysSo) {
+    // A CT size of 6000 or more gives no scale: the current and KVA limits have no register value.
     station().meters.CurrentScale = 0.0F;
-    openOn(kCircuitAddress);
+    sim->set(kCircuitAddress, 29, {6000});
+    sim->set(kCircuitAddress, 32, {1500});
+    Dialog& dialog = openOn(kCircuitAddress);
+    EXPECT_EQ(shown(Dialog::kCurrentOverField), "");  // no scale, no value to show
     type(Dialog::kCurrentOverField, "200");
     type(Dialog::kKvaUnderField, "3");
     type(Dialog::kVoltageOverField, "250");
-    EXPECT_TRUE(pressOk());
-    EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=25000"}));
+    ASSERT_FALSE(dialog.takeFields(controls));
+    EXPECT_EQ(dialog.ok(), Dialog::kCurrentOverField);
+    EXPECT_EQ(op.messages.back().text, "The meter's current scale (CT size) could not be read: nothing was written.");
+    EXPECT_TRUE(sim->writes().empty());
+    EXPECT_EQ(readRequests(sim->requests()), (std::vector<ReadRequest>{{kCircuitAddress, 29, 1}}));
+    EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
+    // Once the CT size gives a scale, "OK" converts with it.
+    sim->set(kCircuitAddress, 29, {100});
+    sim->clearRequests();
+    EXPECT_FALSE(dialog.ok());
+    EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=25000", "5:32=20000", "5:35=300"}));
+}
+
+TEST_F(GlobalLimitsTest, FailedPollsDoNotChangeTheScaleOkConvertsWith) {
+    // A Circuit meter with CT size 100 (scale 0.01), polled once with success.
+    station().meters.CurrentScale = 0.0F;
+    station().meters.currentScaleAddress = -1;
+    sim->set(kCircuitAddress, 29, {100});
+    sim->set(kCircuitAddress, 32, {50000});
+    select(kCircuitAddress);
+    station().PollingCycle();
+    ASSERT_FLOAT_EQ(station().meters.CurrentScale, 0.01F);
+    openOn(kCircuitAddress);
+    EXPECT_EQ(shown(Dialog::kCurrentOverField), "500");
+    type(Dialog::kCurrentOverField, "5");
+    ASSERT_FALSE(station().alarms.globalLimits.takeFields(controls));
+    // Two polls fail while the window is open.
+    sim->fault(kCircuitAddress, "exception");
+    station().PollingCycle();
+    station().PollingCycle();
+    sim->fault(kCircuitAddress, "none");
+    sim->clearRequests();
+    EXPECT_FALSE(station().alarms.globalLimits.ok());
+    EXPECT_EQ(writes(), (std::vector<std::string>{"5:32=500"}));
+}
+
+TEST_F(GlobalLimitsTest, AMeterWithoutAGoodPollGivesItsScaleFromItsCtSizeOrNothingIsSent) {
+    station().meters.CurrentScale = 0.1F;
+    station().meters.currentScaleAddress = kOtherCircuitAddress;  // another meter's scale
+    sim->set(kCircuitAddress, 29, {100});
+    sim->set(kCircuitAddress, 32, {1500});
+    select(kCircuitAddress);
+    ASSERT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
+    EXPECT_EQ(readRequests(sim->requests()), (std::vector<ReadRequest>{
+                  {kCircuitAddress, 30, 8}, {kCircuitAddress, 29, 1}, {kCircuitAddress, 73, 1}}));
+    controls = station().alarms.globalLimits.showFields();
+    EXPECT_EQ(shown(Dialog::kCurrentOverField), "15");
+    station().alarms.globalLimits.cancel();
+
+    // The meter does not answer at opening nor at "OK": no scale, nothing sent, said so.
+    sim->fault(kCircuitAddress, "exception");
+    Dialog& dialog = openOn(kCircuitAddress);
+    EXPECT_EQ(shown(Dialog::kCurrentOverField), "");
+    type(Dialog::kCurrentOverField, "5");
+    type(Dialog::kKvaOverField, "0");  // no value was shown: even 0 is the operator's
+    type(Dialog::kPhaseLossField, "10");
+    ASSERT_FALSE(dialog.takeFields(controls));
+    EXPECT_EQ(dialog.ok(), Dialog::kCurrentOverField);
+    EXPECT_EQ(op.messages.back().text, "The meter's current scale (CT size) could not be read: nothing was written.");
+    EXPECT_TRUE(sim->writes().empty());
+    // It answers again: "OK" reads the CT size and converts with it.
+    sim->fault(kCircuitAddress, "none");
+    EXPECT_FALSE(dialog.ok());
+    EXPECT_EQ(writes(), (std::vector<std::string>{"5:32=500", "5:34=0", "5:37=10"}));
 }
 
 TEST_F(GlobalLimitsTest, KvaUnderBoxAloneWrites8) {
@@ -136,23 +234,62 @@ TEST_F(GlobalLimitsTest, AnyOnePhaseLossBitShowsTheBoxChecked) {
     for (int box = 0; box < Dialog::kBoxCount; ++box) {
         EXPECT_EQ(controls.critical[static_cast<std::size_t>(box)], box == Dialog::kPhaseLossBox) << box;
     }
-    // The box stands for all three bits: "OK" sets the two the meter did not have.
+    // No box changed: the word stays as the meter holds it.
     EXPECT_TRUE(pressOk());
-    EXPECT_EQ(writes(), (std::vector<std::string>{"5:73=448"}));
+    EXPECT_TRUE(sim->writes().empty());
 }
 
-TEST_F(GlobalLimitsTest, FailedReadsShowTheFailureValuesAndOkRewritesTheFlagWord) {
-    sim->fault(kCircuitAddress, "exception");
+TEST_F(GlobalLimitsTest, TheFlagWordIsWrittenOnlyForAChangedBoxAndKeepsEveryOtherBit) {
+    // 0x211: Current Over, Voltage Over and a bit the window does not show.
+    sim->set(kCircuitAddress, 73, {0x211});
     openOn(kCircuitAddress);
-    EXPECT_EQ(shown(Dialog::kVoltageOverField), "-0.01");
-    EXPECT_EQ(shown(Dialog::kCurrentOverField), "-0.1");
-    EXPECT_EQ(shown(Dialog::kPhaseLossField), "-1");
-    EXPECT_TRUE(controls.critical[Dialog::kCurrentOverBox]);
-    EXPECT_TRUE(controls.critical[Dialog::kPhaseLossBox]);
-    EXPECT_FALSE(controls.critical[Dialog::kVoltageOverBox]);
-    EXPECT_EQ(station().alarms.globalLimits.snapshot().flags, 0x01010101);
     EXPECT_TRUE(pressOk());
-    EXPECT_EQ(writes(), (std::vector<std::string>{"5:73=449"}));  // 0x1C0 | 0x01
+    EXPECT_TRUE(sim->writes().empty());
+
+    openOn(kCircuitAddress);
+    check(Dialog::kCurrentOverBox, false);
+    EXPECT_TRUE(pressOk());
+    EXPECT_EQ(writes(), (std::vector<std::string>{"5:73=528"}));  // 0x210
+
+    // A box clicked twice is as it was: nothing to write.
+    openOn(kCircuitAddress);
+    check(Dialog::kKvaOverBox);
+    ASSERT_FALSE(station().alarms.globalLimits.takeFields(controls));
+    check(Dialog::kKvaOverBox, false);
+    EXPECT_TRUE(pressOk());
+    EXPECT_TRUE(sim->writes().empty());
+
+    // One phase-loss bit of three: another box changed leaves the phase-loss bits as they are.
+    sim->set(kCircuitAddress, 73, {0x80});
+    openOn(kCircuitAddress);
+    check(Dialog::kKvaUnderBox);
+    EXPECT_TRUE(pressOk());
+    EXPECT_EQ(writes(), (std::vector<std::string>{"5:73=136"}));  // 0x88
+    sim->set(kCircuitAddress, 73, {0x280});
+    openOn(kCircuitAddress);
+    check(Dialog::kPhaseLossBox, false);
+    EXPECT_TRUE(pressOk());
+    EXPECT_EQ(writes(), (std::vector<std::string>{"5:73=512"}));  // 0x200
+}
+
+TEST_F(GlobalLimitsTest, AFlagWordThatWasNotReadIsNeverWritten) {
+    sim->set(kCircuitAddress, 73, {0x11});
+    for (const char* fault : {"exception", "silent"}) {
+        SCOPED_TRACE(fault);
+        sim->fault(kCircuitAddress, fault);
+        openOn(kCircuitAddress);
+        EXPECT_EQ(shown(Dialog::kVoltageOverField), "-0.01");
+        EXPECT_EQ(shown(Dialog::kCurrentOverField), "-0.1");
+        EXPECT_EQ(shown(Dialog::kPhaseLossField), "-1");
+        for (bool box : controls.critical) EXPECT_FALSE(box);
+        EXPECT_FALSE(station().alarms.globalLimits.flagsKnown());
+        sim->fault(kCircuitAddress, "none");
+        // Neither "OK" as it opened nor a box the operator checked writes the word.
+        check(Dialog::kKvaUnderBox);
+        EXPECT_TRUE(pressOk());
+        EXPECT_TRUE(sim->writes().empty());
+        EXPECT_EQ(sim->get(kCircuitAddress, 73, 1), (std::vector<int>{0x11}));
+    }
 }
 
 TEST_F(GlobalLimitsTest, OkRightAfterOpeningSendsNothing) {
@@ -167,11 +304,13 @@ TEST_F(GlobalLimitsTest, RefusedFieldsAndTheirMessages) {
     EXPECT_EQ(dialog.takeFields(controls), Dialog::kVoltageOverField);
     EXPECT_EQ(op.messages.back().text, "Please enter a number.");
     EXPECT_EQ(op.messages.back().caption, "");
-    type(Dialog::kVoltageOverField, "70000");
-    EXPECT_EQ(dialog.takeFields(controls), Dialog::kVoltageOverField);
-    EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 65535.");
     type(Dialog::kVoltageOverField, "-3");
     EXPECT_EQ(dialog.takeFields(controls), Dialog::kVoltageOverField);
+    EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 655.35.");
+    type(Dialog::kCurrentUnderField, "70000");
+    EXPECT_EQ(dialog.takeFields(controls), Dialog::kCurrentUnderField);
+    EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 6553.5.");
+    type(Dialog::kCurrentUnderField, "0");
     type(Dialog::kVoltageOverField, "250");
     type(Dialog::kPhaseLossField, "65536");
     EXPECT_EQ(dialog.takeFields(controls), Dialog::kPhaseLossField);

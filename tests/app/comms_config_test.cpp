@@ -137,22 +137,32 @@ TEST_F(CommsTest, ALocationWithAQuoteIsRefusedAndNothingIsStored) {
     EXPECT_EQ(station().settings.locationName, "North Plant");
 }
 
-TEST_F(CommsTest, ALocationLongerThanTheEditTakesIsRefusedByOk) {
-    // Only a hand-edited file can hold a longer name: the dialog's edit takes 32 characters.
+TEST_F(CommsTest, AStoredLocationTheOperatorCannotChangeDoesNotBlockOk) {
+    // Only a hand-edited file can hold a longer name or a quote: the location edit is hidden.
+    for (const std::string& stored : {std::string(33, 'L'), std::string("Bob's \"shop\"")}) {
+        SCOPED_TRACE(stored);
+        op.messages.clear();
+        station().settings.loggingInterval = 7;
+        station().settings.locationName = stored;
+        CommsConfigDialog dialog(station().bus, station().logging);
+        EXPECT_EQ(dialog.locationText(), stored);
+        EXPECT_TRUE(dialog.ok());
+        EXPECT_TRUE(op.messages.empty());
+        EXPECT_EQ(station().settings.locationName, stored);
+        EXPECT_EQ(station().settings.loggingInterval, 6);
+    }
+    // A longer location entered is refused; thirty-two characters go through.
     station().settings.loggingInterval = 7;
-    station().settings.locationName = std::string(33, 'L');
     CommsConfigDialog dialog(station().bus, station().logging);
-    EXPECT_EQ(dialog.locationText(), std::string(33, 'L'));
+    dialog.setLocationText(std::string(34, 'M'));
     EXPECT_FALSE(dialog.ok());
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Please enter no more than 32 characters."});
     EXPECT_EQ(station().settings.loggingInterval, 7);
-    // Thirty-two characters go through.
     op.messages.clear();
-    dialog.setLocationText(std::string(32, 'L'));
+    dialog.setLocationText(std::string(32, 'M'));
     EXPECT_TRUE(dialog.ok());
     EXPECT_TRUE(op.messages.empty());
-    EXPECT_EQ(station().settings.locationName, std::string(32, 'L'));
-    EXPECT_EQ(station().settings.loggingInterval, 6);
+    EXPECT_EQ(station().settings.locationName, std::string(32, 'M'));
 }
 
 TEST_F(CommsTest, APortButtonOpensItsPortAtOnceWithoutScanning) {

@@ -130,16 +130,29 @@ TEST_F(CommsWindowTest, SaveWritesTheClickedSettingsAndCancelPutsTheRunningOnesB
     EXPECT_TRUE(station().bus.link.portOpen);  // the port the button opened stays open
 }
 
-TEST_F(CommsWindowTest, OkWithAQuotedLocationStaysOpenUntilCancelled) {
-    station().settings.locationName = "Bob's shop";  // as a hand-edited file may hold it
+TEST_F(CommsWindowTest, AStoredLocationWithAQuoteOrTooLongDoesNotBlockOk) {
+    for (const std::string& stored : {std::string("Bob's shop"), std::string(40, 'L')}) {
+        SCOPED_TRACE(stored);
+        station().settings.locationName = stored;  // as a hand-edited file may hold it
+        shell.whileModal = [&](QDialog& dialog) {
+            child<QPushButton>(dialog, "ok")->click();
+            EXPECT_FALSE(dialog.isVisible());
+            EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        };
+        shell.dispatch(kCmdComms);
+        EXPECT_TRUE(op.messages.empty());
+        EXPECT_EQ(station().settings.locationName, stored);
+    }
+}
+
+TEST_F(CommsWindowTest, ALocationChangedWithAQuoteStaysOpenUntilMended) {
+    station().settings.locationName = "Shop 1";
     shell.whileModal = [&](QDialog& dialog) {
-        child<QPushButton>(dialog, "ok")->click();
-        EXPECT_TRUE(dialog.isVisible());
-        EXPECT_EQ(op.texts(), std::vector<std::string>{"The Location name may not contain quote characters"});
         auto& window = dynamic_cast<CommsConfigWindow&>(dialog);
         window.logic().setLocationText("Bob's");
         child<QPushButton>(dialog, "ok")->click();
         EXPECT_TRUE(dialog.isVisible());
+        EXPECT_EQ(op.texts(), std::vector<std::string>{"The Location name may not contain quote characters"});
         window.logic().setLocationText("Shop 2");
         child<QPushButton>(dialog, "ok")->click();
         EXPECT_FALSE(dialog.isVisible());

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -120,6 +122,38 @@ TEST_F(SerialLinkTest, APortHeldByAnotherProgramDoesNotOpen) {
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Unable to open COM1:"});
     ::close(other);
     EXPECT_TRUE(selectPort(station().bus, "COM1:"));
+}
+
+// Opens the device as user nobody (no CAP_SYS_ADMIN) in a child process: 0 when it opened,
+// 1 when the terminal was busy (exclusive), 2 for another failure, 3 when the user could not be changed.
+int openAsNobody(const std::string& path) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ::_exit(fd >= 0 ? 0 : (errno == EBUSY ? 1 : 2));
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST_F(SerialLinkTest, TheExclusiveModeEndsWithThePort) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to open the terminal as another user";
+    MeterSimulator sim({"--meter", "1:230"});
+    sim.useAsComPort(1);
+    const std::string terminal = std::filesystem::canonical(sim.device()).string();
+    ASSERT_EQ(::chmod(terminal.c_str(), 0666), 0);
+    ASSERT_EQ(openAsNobody(terminal), 0) << "the terminal must open for nobody before Quorna takes it";
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    EXPECT_EQ(openAsNobody(terminal), 1) << "while the port is open it is exclusive";
+    closePort(station().bus.link);
+    EXPECT_EQ(openAsNobody(terminal), 0) << "after the close a user without privileges opens it again";
+    // Opened and closed once more (a reopen), the same.
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    endStation();
+    EXPECT_EQ(openAsNobody(terminal), 0);
 }
 
 TEST_F(SerialLinkTest, ReadWriteAndSlaveIdOverThePseudoTerminal) {

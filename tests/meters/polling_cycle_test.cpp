@@ -117,11 +117,17 @@ TEST_F(PollingCycleTest, CircuitMeterScalesCurrentsByItsRangeAndShowsOverLamps) 
     EXPECT_EQ(f.overAmps, Lamp::Red);
     EXPECT_EQ(f.overVolts, Lamp::Red);
 
-    // A range the meter does not know gives a scale of zero.
+    // A range the meter does not know gives a scale of zero: currents and powers are not known,
+    // the voltages, power factor and lamps still are.
     sim.set(7, 29, {6000});
     sim.set(7, 36, {0});
     station().PollingCycle();
-    EXPECT_EQ(station().meters.fields.currentA, "0.00");
+    for (const std::string* text : {&f.currentA, &f.currentB, &f.currentC, &f.currentN, &f.currentAvg, &f.kW, &f.kVAr, &f.kVA}) {
+        EXPECT_EQ(*text, "");
+    }
+    EXPECT_EQ(f.lnAN, "277.00");
+    EXPECT_EQ(f.pf, "0.95");
+    EXPECT_EQ(station().meters.CurrentScale, 0.0F);
     EXPECT_EQ(station().meters.fields.overAmps, Lamp::Green);
     EXPECT_EQ(station().meters.fields.overVolts, Lamp::Green);
 }
@@ -134,23 +140,40 @@ TEST_F(PollingCycleTest, EightCircuitMeterHasNoNeutralCurrent) {
     EXPECT_EQ(station().meters.fields.currentN, "N/A");
 }
 
-TEST_F(PollingCycleTest, FailedCircuitPollShowsZerosAndLeavesTheSmallestScale) {
+TEST_F(PollingCycleTest, FailedCircuitPollShowsTheReadoutUnknownAndKeepsTheScale) {
     auto& sim = startBus({"7:236"});
     selectListed(7, kCircuitMeter6);
     sim.set(7, 29, {100});
     sim.set(7, 22, {1234});
+    sim.set(7, 36, {0x11});
+    sim.command("name 7 MAIN");
     station().PollingCycle();
-    ASSERT_EQ(station().meters.fields.currentA, "12.34");
+    const auto& f = station().meters.fields;
+    ASSERT_EQ(f.currentA, "12.34");
+    ASSERT_EQ(f.overAmps, Lamp::Red);
 
+    // A red lamp does not turn green when the meter stops answering, nor does a reading become 0.
     sim.fault(7, "badcrc");
     station().PollingCycle();
-    EXPECT_FLOAT_EQ(station().meters.CurrentScale, 0.0001F);
-    EXPECT_EQ(station().meters.fields.currentA, "0.00");
-    EXPECT_EQ(station().meters.fields.overAmps, Lamp::Green);
+    EXPECT_FLOAT_EQ(station().meters.CurrentScale, 0.01F);  // as the last good poll read it
+    EXPECT_EQ(station().meters.currentScaleAddress, 7);
+    for (const std::string* text : {&f.currentA, &f.currentB, &f.currentC, &f.currentN, &f.currentAvg, &f.lnAN, &f.lnBN,
+                                    &f.lnCN, &f.lnAvg, &f.llAB, &f.llBC, &f.llCA, &f.llAvg, &f.kW, &f.kVAr, &f.kVA, &f.pf}) {
+        EXPECT_EQ(*text, "");
+    }
+    EXPECT_EQ(f.firstName, "MAIN");  // names are settings, not readings
+    EXPECT_EQ(f.overAmps, Lamp::Unknown);
+    EXPECT_EQ(f.overVolts, Lamp::Unknown);
     EXPECT_EQ(station().bus.statistics.badReads, 1);
     EXPECT_EQ(station().bus.statistics.lastError, ModbusError::CrcError);
     EXPECT_EQ(station().bus.statistics.goodReads, 0);  // good polls of displayed models are not counted
     EXPECT_TRUE(op.messages.empty());
+    // The first good poll shows it all again.
+    sim.fault(7, "none");
+    station().PollingCycle();
+    EXPECT_EQ(f.currentA, "12.34");
+    EXPECT_EQ(f.overAmps, Lamp::Red);
+    EXPECT_EQ(f.overVolts, Lamp::Red);
 }
 
 TEST_F(PollingCycleTest, SilentMeterIsReportedOnceAtTheFifthFailureOfARun) {
@@ -160,10 +183,16 @@ TEST_F(PollingCycleTest, SilentMeterIsReportedOnceAtTheFifthFailureOfARun) {
     station().PollingCycle();
     ASSERT_EQ(station().meters.fields.breaker[0], "2.000");
 
+    sim.set(3, 42, {0x08});  // breaker 1 in alarm: red
+    sim.set(3, 46, {0x01});
+    station().PollingCycle();
+    ASSERT_EQ(station().meters.fields.breakerLamp[0], Lamp::Red);
     sim.fault(3, "silent");
     for (int i = 1; i <= 4; ++i) {
         station().PollingCycle();
-        EXPECT_EQ(station().meters.fields.breaker[0], "0.000") << "failure " << i;
+        EXPECT_EQ(station().meters.fields.breaker[0], "") << "failure " << i;
+        EXPECT_EQ(station().meters.fields.breaker[41], "") << "failure " << i;
+        EXPECT_EQ(lampIndexes(Lamp::Unknown).size(), 42U) << "failure " << i;
     }
     EXPECT_TRUE(op.messages.empty());
     const int transfersBefore = op.transfers;
@@ -172,7 +201,8 @@ TEST_F(PollingCycleTest, SilentMeterIsReportedOnceAtTheFifthFailureOfARun) {
     ASSERT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(op.messages[0].text, "Device at address [3] timed out");
     EXPECT_EQ(op.messages[0].caption, "Communication Failure");
-    EXPECT_EQ(op.transfers, transfersBefore);  // the fifth keeps the zeros, no transfer
+    EXPECT_EQ(op.transfers, transfersBefore);  // the fifth keeps the readout unknown, no transfer
+    EXPECT_EQ(station().meters.fields.breaker[0], "");
     EXPECT_EQ(station().meters.consecutiveFailures, 5);
 
     station().PollingCycle();

@@ -154,28 +154,80 @@ TEST_F(PanelConfigTest, EightMeterModelSendsBoxesSevenAndEight) {
     EXPECT_EQ(window.boxes(), (MeterEnableBoxes{kOn, kOn, kOff, kOff, kOff, kOff, kOff, kOn}));
 }
 
-TEST_F(PanelConfigTest, FailedReadsKeepWhatTheWindowShowed) {
+TEST_F(PanelConfigTest, FailedReadsShowNothingAsTheMetersAndNothingDerivedFromThemIsSent) {
     connect(sim);
-    sim.fault(7, "silent");
+    sim.set(7, 72, {0x803F});  // a locked meter with meters 1 to 6 enabled
+    sim.fault(7, "exception");
     select(7, kCircuitMeter6);
     station().meters.fields.firstName = "MAIN";
     window.open();
     EXPECT_EQ(window.texts.firmwareText, "Firmware V0.0");
     EXPECT_EQ(window.texts.serialText, "Serial Number - 00000000");
-    EXPECT_EQ(window.texts.ctSize, "100");
+    EXPECT_EQ(window.texts.ctSize, "");  // not the initial 100
     EXPECT_EQ(window.texts.firstName, "MAIN");
-
+    EXPECT_TRUE(window.meterSelectionLocked());
+    EXPECT_FALSE(window.enableWordKnown());
+    EXPECT_EQ(window.boxes(), (MeterEnableBoxes{kOn, kOff, kOff, kOff, kOff, kOff, kGray, kGray}));
     sim.fault(7, "none");
+    sim.clearRequests();
+    window.clickBox(3);
+    EXPECT_EQ(window.boxes()[2], kOff);
+    EXPECT_EQ(window.setMeterEnable(), std::nullopt);
+    EXPECT_EQ(window.setBoardName(), std::nullopt);
+    EXPECT_EQ(window.setCtSize(), Field::kCtSizeField);  // an empty CT size is no size
+    EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter an integer."}));
+    EXPECT_TRUE(sim.writes().empty());
+    EXPECT_EQ(sim.get(7, 72, 1), (std::vector<int>{0x803F}));
+    EXPECT_EQ(window.accept(), std::nullopt);  // the empty field passes while it stays empty
+    // A size the operator enters is sent.
+    window.texts.ctSize = "200";
+    EXPECT_EQ(window.setCtSize(), std::nullopt);
+    EXPECT_EQ(sim.writes(), (Writes{{7, 29, 200}}));
+
+    // A meter that stops answering after a "SET": its refresh shows the locked form and no CT size.
+    sim.set(7, 72, {0x0003});
     window.open();
+    ASSERT_FALSE(window.meterSelectionLocked());
+    ASSERT_EQ(window.texts.ctSize, "200");
     sim.fault(7, "silent");
     window.clickBox(4);
-    window.texts.ctSize = "250";
     EXPECT_EQ(window.setMeterEnable(), std::nullopt);
     EXPECT_EQ(window.texts.firstName, "MAIN");
+    EXPECT_EQ(window.texts.ctSize, "");
+    EXPECT_TRUE(window.meterSelectionLocked());
+    EXPECT_EQ(window.boxes(), (MeterEnableBoxes{kOn, kOff, kOff, kOff, kOff, kOff, kGray, kGray}));
+    sim.fault(7, "none");
+    sim.clearRequests();
+    window.clickBox(2);
+    EXPECT_EQ(window.setMeterEnable(), std::nullopt);
+    EXPECT_TRUE(sim.writes().empty());
+}
+
+TEST_F(PanelConfigTest, ANameWriteTheMeterRefusesIsTold) {
+    openFor(7, kCircuitMeter6);
+    // The second register refuses: the name is written only in part.
+    sim.fault(7, "exception 39");
+    window.texts.panelName = "AB";
+    EXPECT_EQ(window.setPanelName(), std::nullopt);
+    EXPECT_EQ(sim.writes(), (Writes{{7, 38, 0x4142}, {7, 39, 0x2020}}));
+    // A write's exception answer is shorter than the echo the master waits for: code 3.
+    ASSERT_EQ(op.messages.size(), 1U);
+    EXPECT_EQ(op.messages[0].text,
+              "Device at address [7] write failure - error code [3]: only the first two characters of the name were written");
+    EXPECT_EQ(op.messages[0].caption, "Communication Failure");
+    EXPECT_EQ(sim.get(7, 38, 2), (std::vector<int>{0x4142, 0x494E}));  // "AB" and the old "IN"
+    EXPECT_EQ(window.texts.firstName, "ABIN");
+
+    // The first register refuses: the second is not sent, the name stays as it was.
+    sim.fault(7, "exception 40");
+    sim.clearRequests();
+    window.texts.boardName = "PNL1";
+    EXPECT_EQ(window.setBoardName(), std::nullopt);
+    EXPECT_EQ(sim.writes(), (Writes{{7, 40, 0x504E}}));
+    ASSERT_EQ(op.messages.size(), 2U);
+    EXPECT_EQ(op.messages[1].text, "Device at address [7] write failure - error code [3]");
+    EXPECT_EQ(op.messages[1].caption, "Communication Failure");
     EXPECT_EQ(window.texts.secondName, "BRD1");
-    EXPECT_EQ(window.texts.ctSize, "250");
-    EXPECT_EQ(window.boxes(), (MeterEnableBoxes{kOn, kOn, kOff, kOn, kOff, kOff, kGray, kGray}));
-    EXPECT_EQ(op.messages.size(), 1U);  // the network-display message only
 }
 
 TEST_F(PanelConfigTest, WindowStaysWithTheMeterAndModelItOpenedFor) {

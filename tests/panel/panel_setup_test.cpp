@@ -139,6 +139,21 @@ TEST_F(PanelSetupTest, PanelNameSetWritesFourPaddedCharactersAndReadsThemBack) {
     EXPECT_EQ(sim.writes(), (Writes{{3, 273, 0x2020}, {3, 274, 0x2020}}));
 }
 
+TEST_F(PanelSetupTest, APanelNameWrittenOnlyInPartIsTold) {
+    openFor(3);
+    sim.set(3, 273, {0x5858, 0x5858});  // "XXXX"
+    sim.fault(3, "exception 274");
+    window.texts.panelName = "AB";
+    EXPECT_EQ(window.setPanelName(), kNoField);
+    EXPECT_EQ(sim.get(3, 273, 2), (std::vector<int>{0x4142, 0x5858}));
+    // A write's exception answer is shorter than the echo the master waits for: code 3.
+    ASSERT_EQ(op.messages.size(), 1U);
+    EXPECT_EQ(op.messages[0].text,
+              "Device at address [3] write failure - error code [3]: only the first two characters of the name were written");
+    EXPECT_EQ(op.messages[0].caption, "Communication Failure");
+    EXPECT_EQ(window.texts.firstName, "ABXX");
+}
+
 TEST_F(PanelSetupTest, GlobalRatingIsKeptBetweenOpenings) {
     openFor(3);
     window.texts.globalRating = "35";

@@ -110,9 +110,18 @@ TEST_F(ConfigurationTest, MalformedLinesAreIgnored) {
     EXPECT_EQ(station().settings.locationName, "Here");
 }
 
-TEST_F(ConfigurationTest, TheLastLineNeedsItsLineEnd) {
+TEST_F(ConfigurationTest, TheLastLineCountsWithoutItsLineEnd) {
+    // A file written by hand often ends without a line end.
     read("scan 30\nscan 9");
-    EXPECT_EQ(station().settings.scanDepth, 30);
+    EXPECT_EQ(station().settings.scanDepth, 9);
+    read("speed 19200\nport COM1:");
+    EXPECT_EQ(station().bus.link.portName, "COM1:");
+    EXPECT_EQ(station().bus.link.speed, 19200);
+    read("port COM3:\r");
+    EXPECT_EQ(station().bus.link.portName, "COM3:");
+    // A last piece of a long line is a line of its own too.
+    read("location " + std::string(502, 'y') + "scan 12");
+    EXPECT_EQ(station().settings.scanDepth, 12);
 }
 
 TEST_F(ConfigurationTest, LongLinesAreReadInPiecesAndLongValuesAreCut) {

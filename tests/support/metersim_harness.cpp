@@ -196,8 +196,10 @@ std::string MeterSimulator::sendCommand(const std::string& line) const
 void MeterSimulator::set(int address, int reg, std::vector<int> values)
 {
     std::string line = "set " + std::to_string(address) + " " + std::to_string(reg);
-    for (int value : values)
-        line += " " + std::to_string(value);
+    for (int value : values) {
+        line += ' ';
+        line += std::to_string(value);
+    }
     const std::string reply = command(line);
     if (reply != "ok")
         ADD_FAILURE() << "meter simulator refused \"" << line << "\": " << reply;

@@ -16,7 +16,10 @@ namespace {
 // True when mbpoll printed "[ref]:" followed by one of the accepted values.
 bool showsValue(const std::string& output, int ref, std::initializer_list<const char*> accepted) {
     std::istringstream lines(output);
-    const std::string label = "[" + std::to_string(ref) + "]:";
+    // Appended piece by piece: "[" + std::string makes GCC 12 warn (-Wrestrict) at -O2.
+    std::string label = "[";
+    label += std::to_string(ref);
+    label += "]:";
     for (std::string line; std::getline(lines, line);) {
         std::istringstream words(line);
         std::string first, value;

@@ -208,8 +208,10 @@ std::string execute(BusState& bus, std::string_view line, const std::vector<std:
         const auto values = meter.read(reg, count);
         requireStored(values.has_value(), reg);
         std::string reply = "ok";
-        for (uint16_t value : *values)
-            reply += " " + std::to_string(value);
+        for (uint16_t value : *values) {
+            reply += ' ';
+            reply += std::to_string(value);
+        }
         return reply;
     }
     throw CommandError{"unknown command " + verb};

@@ -9,7 +9,7 @@
 //   name2 ADDR TEXT             second meter name (Circuit meters)
 //   text ADDR DEVICE-TEXT...    device text of the report-slave-ID answer (at most 90 bytes)
 //   slaveid ADDR BYTE           slave ID byte of the report-slave-ID answer
-//   fault ADDR KIND [ARG]       silent, badcrc, wrongaddr, exception, split, trailing [N], delay MS, none
+//   fault ADDR KIND [ARG]       silent, badcrc, wrongaddr, exception [REG], split, trailing [N], delay MS, none
 //   drift ADDR|all on|off       drift of the measured values and alarm status following them
 //   linecheck on|off            ignore requests sent at another speed or parity than the meters'
 //   get ADDR REG COUNT          control socket only: "ok V1 V2 ..."

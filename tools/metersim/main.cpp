@@ -66,7 +66,7 @@ Commands (scenario file and control socket; '#' starts a comment line):
   name2 ADDR TEXT             second meter name (Circuit meters)
   text ADDR DEVICE-TEXT...    device text reported by function 17 (at most 90 bytes)
   slaveid ADDR BYTE           slave ID byte reported by function 17
-  fault ADDR KIND [ARG]       silent | badcrc | wrongaddr | exception | split |
+  fault ADDR KIND [ARG]       silent | badcrc | wrongaddr | exception [REG] | split |
                               trailing [N] | delay MS | none
   drift ADDR|all on|off       drift of measured values and alarm status following them
   linecheck on|off            as --check-line

@@ -126,8 +126,7 @@ std::optional<AnswerPlan> Simulator::answerFrame(const ReceivedFrame& frame, boo
     const Fault fault = m_bus.faultAt(frame.bytes[0]);
     if (fault.kind == FaultKind::Silent)
         return std::nullopt;
-    auto answer = fault.kind == FaultKind::Exception
-                      ? std::optional(buildException(frame.bytes[0], frame.bytes[1], kSlaveDeviceFailure))
+    auto answer = refusesRequest(fault, frame.bytes) ? std::optional(buildException(frame.bytes[0], frame.bytes[1], kSlaveDeviceFailure))
                       : answerRequest(meter->second, frame.bytes);
     if (!answer)
         return std::nullopt;

@@ -46,8 +46,17 @@ std::optional<Fault> parseFault(const std::vector<std::string>& words, std::stri
         return noArgument(FaultKind::BadCrc);
     if (kind == "wrongaddr")
         return noArgument(FaultKind::WrongAddress);
-    if (kind == "exception")
-        return noArgument(FaultKind::Exception);
+    if (kind == "exception") {
+        // With a register, only the requests that start at it are refused.
+        if (arguments == 0)
+            return Fault{FaultKind::Exception, kAnyRegister};
+        const auto parsed = arguments == 1 ? parseInt(words[1]) : std::nullopt;
+        if (!parsed || *parsed < 0 || *parsed > 65535) {
+            error = "usage: exception [REGISTER]";
+            return std::nullopt;
+        }
+        return Fault{FaultKind::Exception, *parsed};
+    }
     if (kind == "split")
         return noArgument(FaultKind::Split);
     if (kind == "trailing" || kind == "delay") {
@@ -72,6 +81,15 @@ std::optional<Fault> parseFault(const std::vector<std::string>& words, std::stri
     return std::nullopt;
 }
 
+bool refusesRequest(const Fault& fault, std::span<const uint8_t> request)
+{
+    if (fault.kind != FaultKind::Exception)
+        return false;
+    if (fault.argument == kAnyRegister)
+        return true;
+    return request.size() >= 4 && ((request[2] << 8) | request[3]) == fault.argument;
+}
+
 AnswerPlan shapeAnswer(std::span<const uint8_t> request, Bytes answer, const Fault& fault)
 {
     AnswerPlan plan;
@@ -89,7 +107,8 @@ AnswerPlan shapeAnswer(std::span<const uint8_t> request, Bytes answer, const Fau
         appendCrc(answer);
         break;
     case FaultKind::Exception:
-        answer = buildException(request[0], request[1], kSlaveDeviceFailure);
+        if (refusesRequest(fault, request))
+            answer = buildException(request[0], request[1], kSlaveDeviceFailure);
         break;
     case FaultKind::Split: {
         const auto half = static_cast<std::ptrdiff_t>(answer.size() / 2);

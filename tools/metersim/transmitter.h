@@ -19,13 +19,15 @@ enum class FaultKind { None, Silent, BadCrc, WrongAddress, Exception, Split, Tra
 
 struct Fault {
     FaultKind kind = FaultKind::None;
-    int argument = 0;  // trailing: garbage bytes; delay: milliseconds
+    int argument = 0;  // trailing: garbage bytes; delay: milliseconds; exception: the register or kAnyRegister
 };
+
+inline constexpr int kAnyRegister = -1;
 
 inline constexpr int kDefaultTrailingBytes = 2;
 inline constexpr std::chrono::milliseconds kSplitPause{80};
 
-// Parses "silent", "badcrc", "wrongaddr", "exception", "split", "trailing [N]",
+// Parses "silent", "badcrc", "wrongaddr", "exception [REGISTER]", "split", "trailing [N]",
 // "delay MS" or "none". On failure returns nullopt and sets `error`.
 [[nodiscard]] std::optional<Fault> parseFault(const std::vector<std::string>& words, std::string& error);
 
@@ -42,6 +44,8 @@ struct AnswerPlan {
 };
 
 // Turns the meter's correct answer to `request` into what it sends under `fault`.
+// Whether an exception fault refuses this request (all of them, or those starting at its register).
+[[nodiscard]] bool refusesRequest(const Fault& fault, std::span<const uint8_t> request);
 [[nodiscard]] AnswerPlan shapeAnswer(std::span<const uint8_t> request, Bytes answer, const Fault& fault);
 
 // Queues answers and releases them in chunks at the moments the line would have delivered

@@ -33,6 +33,10 @@ inline constexpr std::int32_t kPhaseLossCritical = 0x40 | 0x80 | 0x100;
 inline constexpr float kVoltsPerCount = 0.01F;  // single precision, as the meter's own scale
 inline constexpr float kMaxLimit = 65535.0F;
 
+// Said when current or KVA limits were entered and the bound meter's scale is not known.
+inline constexpr const char* kUnknownScaleMessage =
+    "The meter's current scale (CT size) could not be read: nothing was written.";
+
 class GlobalLimitsDialog {
 public:
     // The six limits, in register order 30 to 35.
@@ -77,9 +81,12 @@ public:
     // is returned; an edit that still shows the text the window put there keeps its value.
     [[nodiscard]] std::optional<int> takeFields(const Controls& controls);
     // Writes each limit that differs from the snapshot (30, 31, 32, 33, 34, 35, 37), converted
-    // and rounded; a value that does not fit a register is not sent, nor current and KVA limits
-    // while the scale is 0. Then the flag word of the boxes, when it differs. While a field holds
-    // a value that failed, nothing is sent and the window stays open.
+    // and rounded. Current and KVA limits are converted with the bound meter's scale as last read
+    // from it (its good polls, else register 29 read at opening or now); while no scale is known
+    // nothing at all is sent, the window says so and stays open. A limit that does not fit a
+    // register shows its range message and sends nothing, as a failed take does. The flag word is
+    // written only when the operator changed a box and the word was read at opening: the changed
+    // boxes' bits set or cleared in the word as read, every other bit kept.
     [[nodiscard]] std::optional<int> ok();
     void cancel();
 
@@ -96,14 +103,27 @@ public:
     // The register value of a limit in the window's units, or nothing when it has none
     // (outside 0..65535 after rounding, or current and KVA while scale is 0).
     static std::optional<int> registerValue(Limit which, float value, float scale);
+    // The largest value of a limit that fits a register, in the window's units (655.35 V; 65535
+    // times the scale for current and KVA), or nothing while the scale is 0.
+    static std::optional<double> largestValue(Limit which, float scale);
+
+    // Whether the flag word and the scale were read from the meter (a failed read leaves them unknown).
+    bool flagsKnown() const { return m_flagsKnown; }
+    std::optional<float> knownScale() const;
 
 private:
     Meters& m_meters;
     AlarmWindowMarks& m_marks;
-    float currentScale() const;
+    std::optional<std::string> checkLimit(Limit which, const std::string& text, float& value) const;
+    // Whether "OK" is to send a limit: it differs from the snapshot or, shown empty, was entered.
+    bool changed(Limit which) const;
 
     int m_address = -1;
-    float m_openScale = 0.0F;  // CurrentScale of the bound meter when the window opened
+    std::optional<float> m_openScale;  // the bound meter's scale when the window opened, if known
+    bool m_flagsKnown = false;
+    std::array<bool, kLimitCount> m_limitKnown{};  // shown with a value at opening (not empty)
+    std::array<bool, kLimitCount> m_entered{};     // taken from a text the operator entered
+    std::array<bool, kBoxCount> m_shownCritical{};  // the boxes as the window showed them at opening
     std::array<float, kLimitCount> m_limit{};
     std::int32_t m_phaseLossThreshold = 0;
     std::array<bool, kBoxCount> m_critical{};

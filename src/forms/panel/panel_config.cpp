@@ -26,10 +26,7 @@ void PanelConfigDialog::open() {
     readFirmwareVersion(m_meters, m_address, major, minor);
     m_firmwareText = panel::firmwareText(major, minor);
     m_serialText = panel::serialText(readSerialNumber(m_meters, m_address));
-    m_ctSize = kInitialCtSize;
-    m_ctSizeFromMeter = false;
-    m_boxes = MeterEnableWord::boxes(0, m_model);
-    m_meterSelectionLocked = false;
+    m_ctSizeEntered = false;
     refresh();
     showFields();
 }
@@ -53,15 +50,22 @@ void PanelConfigDialog::readNames() {
 
 void PanelConfigDialog::refresh() {
     readNames();
+    // A value the meter did not give is not known: the CT size shows empty, and an enable word
+    // that could not be read shows the locked form, so that nothing derived from it is sent.
     std::int32_t value = 0;
-    if (readRegisters(m_meters.bus, m_address, kCtSizeRegister, 1, &value) == ModbusError::Ok) {
+    m_ctSizeFromMeter = readRegisters(m_meters.bus, m_address, kCtSizeRegister, 1, &value) == ModbusError::Ok;
+    if (m_ctSizeFromMeter) {
         m_ctSize = panel::signed16(value);
         m_ctSizeRead = m_ctSize;
-        m_ctSizeFromMeter = true;
     }
-    if (readRegisters(m_meters.bus, m_address, kMeterEnableRegister, 1, &value) == ModbusError::Ok) {
+    m_ctSizeEntered = false;
+    m_enableWordKnown = readRegisters(m_meters.bus, m_address, kMeterEnableRegister, 1, &value) == ModbusError::Ok;
+    if (m_enableWordKnown) {
         m_boxes = MeterEnableWord::boxes(value, m_model);
         m_meterSelectionLocked = MeterEnableWord::locked(value);
+    } else {
+        m_boxes = MeterEnableWord::boxes(0, m_model);
+        m_meterSelectionLocked = true;
     }
 }
 
@@ -70,7 +74,7 @@ void PanelConfigDialog::showFields() {
     texts.secondName = m_secondName;
     texts.panelName = m_panelName;
     texts.boardName = m_boardName;
-    texts.ctSize = std::to_string(m_ctSize);
+    texts.ctSize = m_ctSizeFromMeter || m_ctSizeEntered ? std::to_string(m_ctSize) : std::string();
     texts.firmwareText = m_firmwareText;
     texts.serialText = m_serialText;
 }
@@ -83,10 +87,14 @@ std::optional<int> PanelConfigDialog::takeFields() {
     if (!panel::takeName(m_meters.op, texts.boardName)) return kBoardNameField;
     m_boardName = texts.boardName;
     // A CT size the meter itself holds passes even outside 1 to 5999; its "SET" still refuses it.
-    const std::optional<int> unchanged = m_ctSizeFromMeter ? std::optional<int>(m_ctSizeRead) : std::nullopt;
-    const auto ct = panel::takeInteger(m_meters.op, texts.ctSize, kCtSizeLow, kCtSizeHigh, unchanged);
-    if (!ct) return kCtSizeField;
-    m_ctSize = *ct;
+    // A CT size the meter did not give shows empty, and passes while it stays so.
+    if (m_ctSizeFromMeter || m_ctSizeEntered || !texts.ctSize.empty()) {
+        const std::optional<int> unchanged = m_ctSizeFromMeter ? std::optional<int>(m_ctSizeRead) : std::nullopt;
+        const auto ct = panel::takeInteger(m_meters.op, texts.ctSize, kCtSizeLow, kCtSizeHigh, unchanged);
+        if (!ct) return kCtSizeField;
+        m_ctSize = *ct;
+        m_ctSizeEntered = !m_ctSizeFromMeter;
+    }
     m_firmwareText = texts.firmwareText;
     m_serialText = texts.serialText;
     return std::nullopt;
@@ -94,9 +102,7 @@ std::optional<int> PanelConfigDialog::takeFields() {
 
 std::optional<int> PanelConfigDialog::setName(const std::string& name, int firstRegister) {
     WaitCursor wait(m_meters.op);
-    const std::array<int, 2> words = nameToRegisters(name);
-    (void)writeRegister(m_meters.bus, m_address, firstRegister, words[0]);
-    (void)writeRegister(m_meters.bus, m_address, firstRegister + 1, words[1]);
+    (void)panel::writeName(m_meters.bus, m_address, firstRegister, name);
     readNames();
     showFields();
     return std::nullopt;
@@ -115,6 +121,10 @@ std::optional<int> PanelConfigDialog::setBoardName() {
 
 std::optional<int> PanelConfigDialog::setCtSize() {
     if (const auto failed = takeFields()) return failed;
+    if (!m_ctSizeFromMeter && !m_ctSizeEntered) {
+        m_meters.op.messageBox(kNotAnInteger, "");
+        return kCtSizeField;
+    }
     if (m_ctSize < kCtSizeLow || m_ctSize > kCtSizeHigh) {
         m_meters.op.messageBox(integerRangeMessage(kCtSizeLow, kCtSizeHigh), "");
         return kCtSizeField;
@@ -125,7 +135,7 @@ std::optional<int> PanelConfigDialog::setCtSize() {
 }
 
 std::optional<int> PanelConfigDialog::setMeterEnable() {
-    if (m_meterSelectionLocked) return std::nullopt;
+    if (m_meterSelectionLocked || !m_enableWordKnown) return std::nullopt;
     if (const auto failed = takeFields()) return failed;
     {
         WaitCursor wait(m_meters.op);

@@ -40,11 +40,12 @@ public:
     };
 
     // Binds the window to the selected meter and model, reads firmware version, serial number,
-    // names, CT size and enable word (with the wait cursor); fills the texts. The meter's own
-    // fields start from their initial values, so nothing of a meter opened before lingers when
-    // a read fails.
+    // names, CT size and enable word (with the wait cursor); fills the texts.
     void open();
-    // Reads names, CT size and enable word again. A failed read leaves its fields as they were.
+    // Reads names, CT size and enable word again. A failed name read leaves the names as they
+    // were; a failed CT size read shows the field empty, and a failed enable word read shows the
+    // locked form (box 1 checked, the others unchecked), so that nothing of a meter opened before
+    // or of a failed read is shown as the meter's or sent.
     void refresh();
 
     // Takes the fields from the texts (names at most four characters, CT size 1 to 5999). The
@@ -69,6 +70,7 @@ public:
     [[nodiscard]] int boundModel() const { return m_model; }
     [[nodiscard]] const MeterEnableBoxes& boxes() const { return m_boxes; }
     [[nodiscard]] bool meterSelectionLocked() const { return m_meterSelectionLocked; }
+    [[nodiscard]] bool enableWordKnown() const { return m_enableWordKnown; }
     [[nodiscard]] int ctSize() const { return m_ctSize; }
     [[nodiscard]] const std::string& panelName() const { return m_panelName; }
     [[nodiscard]] const std::string& boardName() const { return m_boardName; }
@@ -84,9 +86,11 @@ private:
     std::string m_secondName, m_boardName;
     int m_ctSize = kInitialCtSize;
     int m_ctSizeRead = kInitialCtSize;  // as the meter gave it: shown, so it passes a take
-    bool m_ctSizeFromMeter = false;
+    bool m_ctSizeFromMeter = false;  // the last read of register 29 succeeded
+    bool m_ctSizeEntered = false;    // the operator entered a CT size since the window opened
     MeterEnableBoxes m_boxes{};
-    bool m_meterSelectionLocked = false;
+    bool m_meterSelectionLocked = true;
+    bool m_enableWordKnown = false;  // the last read of register 72 succeeded
     std::string m_firmwareText, m_serialText;
 };
 

@@ -3,7 +3,9 @@
 #include <climits>
 #include <cstdio>
 
+#include "bus/modbus_master.h"
 #include "forms/field_validation.h"
+#include "meters/register_map.h"
 
 namespace quorna::panel {
 
@@ -30,6 +32,28 @@ std::optional<int> takeInteger(Operator& op, const std::string& text, int low, i
 bool takeName(Operator& op, const std::string& text) {
     if (const auto message = checkTextField(text, kMeterNameLength)) {
         op.messageBox(*message, "");
+        return false;
+    }
+    return true;
+}
+
+bool writeName(Bus& bus, int address, int firstRegister, const std::string& name) {
+    const std::array<int, 2> words = nameToRegisters(name);
+    char text[160];
+    ModbusError code = writeRegister(bus, address, firstRegister, words[0]);
+    if (code != ModbusError::Ok) {
+        std::snprintf(text, sizeof text, "Device at address [%d] write failure - error code [%d]", address,
+                      errorCode(code));
+        bus.op.messageBox(text, "Communication Failure");
+        return false;
+    }
+    code = writeRegister(bus, address, firstRegister + 1, words[1]);
+    if (code != ModbusError::Ok) {
+        std::snprintf(text, sizeof text,
+                      "Device at address [%d] write failure - error code [%d]: only the first two characters "
+                      "of the name were written",
+                      address, errorCode(code));
+        bus.op.messageBox(text, "Communication Failure");
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "bus/bus.h"
 #include "core/operator.h"
 
 namespace quorna::panel {
@@ -23,6 +24,11 @@ std::optional<int> takeInteger(Operator& op, const std::string& text, int low, i
 // Takes one name edit: passes when it holds at most kMeterNameLength characters, else shows the
 // length message and gives false.
 bool takeName(Operator& op, const std::string& text);
+
+// Writes a four-character name into its two registers, the second only when the first took it.
+// A failed write is told (caption "Communication Failure"): the name is then unchanged or, when
+// the second register refused it, written only in part. Gives true when both registers took it.
+bool writeName(Bus& bus, int address, int firstRegister, const std::string& name);
 
 std::string firmwareText(int major, int minor);  // "Firmware V2.7"
 std::string serialText(std::uint32_t serial);    // "Serial Number - 00100000"

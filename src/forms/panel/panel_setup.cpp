@@ -79,9 +79,7 @@ void PanelSetupDialog::storeName(const std::string& name) {
 
 std::optional<int> PanelSetupDialog::setPanelName() {
     if (const auto failed = takeFields()) return failed;
-    const std::array<int, 2> words = nameToRegisters(m_panelName);
-    (void)writeRegister(m_meters.bus, m_address, kBranchNameRegister, words[0]);
-    (void)writeRegister(m_meters.bus, m_address, kBranchNameRegister + 1, words[1]);
+    (void)panel::writeName(m_meters.bus, m_address, kBranchNameRegister, m_panelName);
     std::int32_t registers[2] = {0, 0};
     // When the read-back fails the window keeps the names it showed.
     if (readRegisters(m_meters.bus, m_address, kBranchNameRegister, 2, registers) == ModbusError::Ok) {

@@ -25,9 +25,11 @@ const QPixmap& lampPixmap(Lamp lamp) {
     static const QPixmap* const green = new QPixmap(drawLamp(QColor(0, 255, 0)));
     static const QPixmap* const yellow = new QPixmap(drawLamp(QColor(255, 255, 0)));
     static const QPixmap* const red = new QPixmap(drawLamp(QColor(255, 0, 0)));
+    static const QPixmap* const unknown = new QPixmap(drawLamp(QColor(96, 96, 96)));
     switch (lamp) {
         case Lamp::Yellow: return *yellow;
         case Lamp::Red: return *red;
+        case Lamp::Unknown: return *unknown;
         case Lamp::Green: break;
     }
     return *green;

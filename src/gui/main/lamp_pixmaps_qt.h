@@ -1,6 +1,6 @@
 #pragma once
-// The three indicator images of the main window: a filled disc 11 pixels across, pure green,
-// yellow or red, on a black 13 x 13 ground.
+// The indicator images of the main window: a filled disc 11 pixels across, pure green, yellow or
+// red, or grey while the meter's state is unknown, on a black 13 x 13 ground.
 
 #include <QIcon>
 #include <QPixmap>

@@ -88,6 +88,7 @@ QString lampAccessibleName(const QString& lamp, Lamp state) {
     switch (state) {
     case Lamp::Yellow: return lamp + QStringLiteral(", yellow");
     case Lamp::Red: return lamp + QStringLiteral(", red");
+    case Lamp::Unknown: return lamp + QStringLiteral(", unknown");
     case Lamp::Green: break;
     }
     return lamp + QStringLiteral(", green");
