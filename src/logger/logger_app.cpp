@@ -16,6 +16,7 @@
 
 #include "bus/network_port.h"
 #include "bus/posix_serial_port.h"
+#include "logger/service_notifier.h"
 #include "logger/stderr_operator.h"
 #include "logging/logging.h"
 #include "logging/logging_sampler.h"
@@ -145,18 +146,23 @@ bool stopRequested() {
     return sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1;
 }
 
-// Waits up to ms milliseconds for SIGTERM or SIGINT (blocked, so only pending); true when one came.
-bool waitForStop(int ms) {
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
+enum class Wake { Timeout, Stop, Reload };
+
+// Waits up to ms milliseconds for SIGTERM or SIGINT (a stop) or SIGHUP (read the settings again),
+// all blocked, so only pending.
+Wake waitBetweenTicks(int ms) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
     timespec timeout{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
     for (;;) {
-        const int sig = sigtimedwait(&stops, nullptr, &timeout);
-        if (sig == SIGTERM || sig == SIGINT) return true;
+        const int sig = sigtimedwait(&signals, nullptr, &timeout);
+        if (sig == SIGTERM || sig == SIGINT) return Wake::Stop;
+        if (sig == SIGHUP) return Wake::Reload;
         if (sig < 0 && errno == EINTR) continue;  // another signal: the remaining time is lost, no matter
-        return false;
+        return Wake::Timeout;
     }
 }
 
@@ -180,30 +186,61 @@ private:
     long m_ticks = -1;
 };
 
-void reportScan(StderrOperator& op, const Station& station) {
+// What the logger knows of the bus scans: whether the last one listed no meter, so that the next
+// logging moment scans again, and whether it said so.
+struct ScanState {
+    bool empty = false;
+    bool rescanSaid = false;
+    bool readySent = false;
+    bool once = false;  // --once: no later moment to scan at
+};
+
+void reportScan(StderrOperator& op, const Station& station, ScanState& scans) {
     const auto& entries = station.meters.list.entries;
     if (entries.empty()) {
+        // Said once: the scans at the following moments find nothing quietly until one answers.
+        if (scans.empty && scans.rescanSaid) return;
         op.write(MessageLevel::Warning, "the bus scan up to address " + std::to_string(station.settings.scanDepth) +
                                             " found no meter to log");
+        if (!scans.rescanSaid && !scans.once) {
+            op.write(MessageLevel::Info, "the bus is scanned again at every logging moment until a meter answers");
+            scans.rescanSaid = true;
+        }
+        scans.empty = true;
         return;
     }
+    scans.empty = false;
+    scans.rescanSaid = false;
     std::string text = "the bus scan found " + std::to_string(entries.size()) + (entries.size() == 1 ? " meter:" : " meters:");
     for (std::size_t i = 0; i < entries.size(); ++i) text += (i == 0 ? " " : "; ") + entries[i];
     op.write(MessageLevel::Info, text);
 }
 
+// Whether the logging sampler takes a moment when it runs now.
+bool momentDue(const Logging& logging) {
+    const std::time_t now = logging.timeSource ? logging.timeSource() : std::time(nullptr);
+    return logging.clock.nextMoment == 0 || now >= logging.clock.nextMoment;
+}
+
 // One tick of the logger: the window's tick without the poll of a selected meter, which only feeds
 // the window. Opens the port when the settings asked for it (and scans the bus when it opened),
 // then runs the logging cycle. True when it opened the port or took a logging moment.
-bool loggerTick(Station& station, StderrOperator& op, std::string& logFileTrouble) {
+bool loggerTick(Station& station, StderrOperator& op, ScanState& scans, ServiceNotifier& notifier,
+                std::string& logFileTrouble) {
     SerialLink& link = station.bus.link;
     bool worked = false;
+    bool scanned = false;
     if (link.reopenRequested) {
         link.reopenRequested = false;
         const std::string name = link.portName;
         if (openPort(station.bus, name, station.meters.scanning)) {
             MeterScan(station.meters);
-            reportScan(op, station);
+            scanned = true;
+            reportScan(op, station, scans);
+            if (!scans.readySent) {
+                notifier.ready();
+                scans.readySent = true;
+            }
         }
         link.reopenRequested = false;
         worked = true;
@@ -213,6 +250,13 @@ bool loggerTick(Station& station, StderrOperator& op, std::string& logFileTroubl
     if (!logsSomewhere(station.settings)) return worked;
     // A stop asked for (during a scan, say) starts no logging moment: the logger ends first.
     if (stopRequested()) return worked;
+    // Meters that did not answer the last scan (powered after the logger) are looked for again at
+    // every logging moment until one answers.
+    if (scans.empty && !scanned && momentDue(station.logging)) {
+        MeterScan(station.meters);
+        reportScan(op, station, scans);
+        if (!link.portOpen || stopRequested()) return true;
+    }
     const std::time_t before = station.logging.clock.nextMoment;
     LoggingSampler(station.logging);
     if (station.logging.clock.nextMoment == before) return worked;
@@ -220,38 +264,112 @@ bool loggerTick(Station& station, StderrOperator& op, std::string& logFileTroubl
     return true;
 }
 
+// "logging the meters on COM2: every minute to the file readings.csv"
+std::string loggingSummary(const Station& station) {
+    const ConfigurationRecord& settings = station.settings;
+    return "logging the meters on " + station.bus.link.portName + " every " + std::to_string(settings.loggingInterval) +
+           (settings.loggingInterval == 1 ? " minute to " : " minutes to ") + whereItLogs(settings);
+}
+
+// SIGHUP: the settings file read again between moments. Settings the logger could not start with
+// are refused and the ones in use kept. A new port (or speed or parity) is opened at the next tick
+// and the bus scanned there; a new scan depth scans the bus at once. The spool stays open, so that
+// what waits in it goes to the writers of the new settings.
+void reloadSettings(Station& station, StderrOperator& op, ScanState& scans, const std::string& file) {
+    const std::string keeping = "; the settings in use are kept";
+    if (const std::string problem = settingsFileProblem(file); !problem.empty()) {
+        op.write(MessageLevel::Error, "the settings file " + file + " cannot be read: " + problem + keeping);
+        return;
+    }
+    ConfigurationRecord fresh;
+    SerialLink freshLink;
+    if (!readConfiguration(fresh, freshLink, file.c_str())) {
+        op.write(MessageLevel::Error, "the settings file " + file + " cannot be read: " + unreadableReason(file) + keeping);
+        return;
+    }
+    if (freshLink.portName.empty()) {
+        op.write(MessageLevel::Error, "the settings file " + file + " names no port (a line \"port COM1:\")" + keeping);
+        return;
+    }
+    if (!logsSomewhere(fresh)) {
+        op.write(MessageLevel::Error, "the settings file " + file +
+                                          " names neither a log file (save_file) nor a database (dsn, table and link lines)" +
+                                          keeping);
+        return;
+    }
+    SerialLink& link = station.bus.link;
+    const bool newPort = freshLink.portName != link.portName;
+    if (newPort) {
+        if (const std::string problem = portProblem(freshLink.portName); !problem.empty()) {
+            op.write(MessageLevel::Error, "the port " + freshLink.portName + " cannot be opened: " + problem + keeping);
+            return;
+        }
+    }
+    const bool reopen = newPort || freshLink.speed != link.speed || freshLink.parity != link.parity;
+    const bool rescan = fresh.scanDepth != station.settings.scanDepth;
+    station.settings = fresh;
+    if (reopen) {
+        closePort(link);
+        link.portName = freshLink.portName;
+        link.speed = freshLink.speed;
+        link.parity = freshLink.parity;
+        link.openFailures = 0;
+        link.reopenRequested = true;  // the next tick opens it and scans the bus
+    }
+    op.write(MessageLevel::Info, "the settings file " + file + " was read again: " + loggingSummary(station));
+    if (!reopen && rescan && link.portOpen) {
+        MeterScan(station.meters);
+        reportScan(op, station, scans);
+    }
+}
+
 }  // namespace
 
 std::optional<LoggerOptions> parseLoggerOptions(int argc, const char* const* argv, std::string* error) {
     LoggerOptions options;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto value = [&](const char* name) -> const char* {
+        std::string arg = argv[i];
+        // A long option's value follows it as the next argument or after '=' ("--config=/etc/x.cfg").
+        std::optional<std::string> inlineValue;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg.erase(eq);
+        }
+        const auto value = [&](const char* name) -> std::optional<std::string> {
+            if (inlineValue) return inlineValue;
             if (i + 1 >= argc) {
                 *error = std::string(name) + " needs a value";
-                return nullptr;
+                return std::nullopt;
             }
-            return argv[++i];
+            return std::string(argv[++i]);
+        };
+        const auto flag = [&](bool& target) {
+            if (inlineValue) {
+                *error = arg + " takes no value";
+                return false;
+            }
+            target = true;
+            return true;
         };
         if (arg == "--help" || arg == "-h") {
-            options.help = true;
+            if (!flag(options.help)) return std::nullopt;
         } else if (arg == "--version") {
-            options.version = true;
+            if (!flag(options.version)) return std::nullopt;
         } else if (arg == "--once") {
-            options.once = true;
+            if (!flag(options.once)) return std::nullopt;
         } else if (arg == "--config") {
-            const char* file = value("--config");
-            if (file == nullptr) return std::nullopt;
-            if (*file == '\0') {
+            const auto file = value("--config");
+            if (!file) return std::nullopt;
+            if (file->empty()) {
                 *error = "--config needs a file name";
                 return std::nullopt;
             }
-            options.configFile = file;
+            options.configFile = *file;
         } else if (arg == "--rescan") {
-            const char* minutes = value("--rescan");
+            const auto minutes = value("--rescan");
             long m = 0;
-            if (minutes == nullptr) return std::nullopt;
-            if (!parseCount(minutes, 1, kMaxRescanMinutes, m)) {
+            if (!minutes) return std::nullopt;
+            if (!parseCount(minutes->c_str(), 1, kMaxRescanMinutes, m)) {
                 *error = "--rescan takes a number of minutes from 1 to " + std::to_string(kMaxRescanMinutes);
                 return std::nullopt;
             }
@@ -262,6 +380,10 @@ std::optional<LoggerOptions> parseLoggerOptions(int argc, const char* const* arg
         }
     }
     return options;
+}
+
+std::string loggerOptionErrorText(const std::string& error) {
+    return "quorna-logger: " + error + "\nTry 'quorna-logger --help' for more information.\n";
 }
 
 std::string loggerUsage() {
@@ -275,6 +397,7 @@ std::string loggerUsage() {
            "  --rescan MINUTES   scan the bus again every MINUTES minutes (default: never)\n"
            "  --help             show this text\n"
            "  --version          show the version\n"
+           "A long option's value may also follow it after '=' (--config=/etc/quorna/Quorna.cfg).\n"
            "\n"
            "Messages go to standard error, one line each: local time, level (error, warning, info), text.\n"
            "Without --once the logger runs until SIGTERM or SIGINT and then exits with 0.\n"
@@ -296,7 +419,7 @@ std::optional<TestClock> parseTestClock(const char* text) {
 }
 
 int runLogger(const LoggerOptions& options, std::ostream& err) {
-    StderrOperator op(err);
+    StderrOperator op(err, {}, lineStyleOfStandardError());
     Station station(op);
     station.configFile = options.configFile;
     if (const std::string problem = settingsFileProblem(options.configFile); !problem.empty()) {
@@ -335,31 +458,35 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
     if (clock.simulated()) station.logging.timeSource = [&clock] { return clock.now(); };
     // A stop asked for during a bus scan ends it: the scan asks no further address, and the port
     // is closed so that the probe it may still send goes nowhere and fails at once.
-    op.onRepaint = [&station] {
+    ServiceNotifier notifier;
+    op.onRepaint = [&station, &notifier] {
+        notifier.ping();  // a long scan of a silent bus is no stuck logger
         if (!stopRequested()) return;
         station.settings.scanDepth = 0;
         closePort(station.bus.link);
     };
 
-    op.write(MessageLevel::Info, "logging the meters on " + link.portName + " every " +
-                                     std::to_string(settings.loggingInterval) +
-                                     (settings.loggingInterval == 1 ? " minute to " : " minutes to ") + whereItLogs(settings));
+    op.write(MessageLevel::Info, loggingSummary(station));
     const std::time_t rescanPeriod = static_cast<std::time_t>(options.rescanMinutes) * kSecondsPerMinute;
     std::time_t nextRescan = 0;
     int code = kLoggerExitOk;
     std::string logFileTrouble;  // why the log file could not be written, while it cannot
+    ScanState scans;
+    scans.once = options.once;
     for (;;) {
         clock.tick();
+        notifier.ping();
         if (rescanPeriod > 0 && link.portOpen && clock.now() >= nextRescan) {
             MeterScan(station.meters);
-            reportScan(op, station);
+            reportScan(op, station, scans);
             op.endRound();
             nextRescan = clock.now() + rescanPeriod;
         }
         const bool wasOpen = link.portOpen;
-        const bool worked = loggerTick(station, op, logFileTrouble);
+        const bool worked = loggerTick(station, op, scans, notifier, logFileTrouble);
         // A backlog in the spool goes out a slice at a time, a stop asked for ending it between slices.
         while (!stopRequested() && station.catchUp()) {
+            notifier.ping();
         }
         if (!wasOpen) {
             if (!link.portOpen && !stopRequested()) {
@@ -396,11 +523,14 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
             }
             break;
         }
-        if (waitForStop(clock.periodMs())) {
+        const Wake wake = waitBetweenTicks(clock.periodMs());
+        if (wake == Wake::Stop) {
             op.write(MessageLevel::Info, "stopping");
             break;
         }
+        if (wake == Wake::Reload) reloadSettings(station, op, scans, options.configFile);
     }
+    notifier.stopping();
     op.finish();
     closePort(link);
     return code;

@@ -27,6 +27,9 @@ struct LoggerOptions {
 // The options, or nothing with the reason in *error.
 std::optional<LoggerOptions> parseLoggerOptions(int argc, const char* const* argv, std::string* error);
 [[nodiscard]] std::string loggerUsage();
+// What the logger writes on standard error for an option it cannot take: the error on one line,
+// then where to find the usage.
+[[nodiscard]] std::string loggerOptionErrorText(const std::string& error);
 
 // For tests and benchmarks only: a clock that runs faster than the wall clock, taken from the
 // environment variable QUORNA_LOGGER_TEST_CLOCK="EPOCH STEP TICK_MS [TICKS]". Tick k of the logger

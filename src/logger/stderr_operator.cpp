@@ -2,6 +2,9 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace quorna {
@@ -62,11 +65,38 @@ std::string isoLocalTime(std::time_t time) {
     return std::string(text.data(), n);
 }
 
-StderrOperator::StderrOperator(std::ostream& out, std::function<std::time_t()> clock)
-    : m_out(out), m_clock(std::move(clock)) {}
+int syslogPriority(MessageLevel level) {
+    switch (level) {
+        case MessageLevel::Error: return 3;
+        case MessageLevel::Warning: return 4;
+        case MessageLevel::Info: break;
+    }
+    return 6;
+}
+
+LineStyle lineStyleOfStandardError() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    if (stream == nullptr) return LineStyle::Timed;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(stream, "%llu:%llu", &device, &inode) != 2) return LineStyle::Timed;
+    struct stat st{};
+    if (::fstat(STDERR_FILENO, &st) != 0) return LineStyle::Timed;
+    return static_cast<unsigned long long>(st.st_dev) == device && static_cast<unsigned long long>(st.st_ino) == inode
+               ? LineStyle::Journal
+               : LineStyle::Timed;
+}
+
+StderrOperator::StderrOperator(std::ostream& out, std::function<std::time_t()> clock, LineStyle style)
+    : m_out(out), m_clock(std::move(clock)), m_style(style) {}
 
 void StderrOperator::line(MessageLevel level, const std::string& text) {
     if (level == MessageLevel::Error) ++m_errors;
+    if (m_style == LineStyle::Journal) {
+        m_out << '<' << syslogPriority(level) << '>' << levelName(level) << ' ' << text << '\n';
+        m_out.flush();
+        return;
+    }
     const std::time_t now = m_clock ? m_clock() : std::time(nullptr);
     m_out << isoLocalTime(now) << ' ' << levelName(level) << ' ' << text << '\n';
     m_out.flush();

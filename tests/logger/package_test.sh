@@ -43,7 +43,8 @@ grep -q '^Exec=quorna$' "$root/usr/share/applications/quorna.desktop" || fail "d
 grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/quorna.svg" || fail "icon"
 unit="$root/usr/lib/systemd/system/quorna-logger.service"
 [ -f "$unit" ] || fail "systemd unit"
-for line in 'ExecStart=/usr/bin/quorna-logger' 'User=quorna' 'WorkingDirectory=/var/lib/quorna' 'Restart=on-failure'; do
+for line in 'ExecStart=/usr/bin/quorna-logger' 'User=quorna' 'WorkingDirectory=/var/lib/quorna' 'Restart=on-failure' \
+            'RestartPreventExitStatus=2' 'Type=notify' 'WatchdogSec=5min' 'ExecReload=/bin/kill -HUP $MAINPID'; do
   grep -qx "$line" "$unit" || fail "the unit lacks $line"
 done
 if objdump -p "$root/usr/bin/quorna-logger" | grep NEEDED | grep -q -i 'qt'; then

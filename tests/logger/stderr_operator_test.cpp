@@ -48,5 +48,24 @@ TEST(StderrOperator, LinesLevelsAndRepeatsFolded) {
     EXPECT_EQ(levelOfMessage("You must specify a file before enabling the logging function!", ""), MessageLevel::Warning);
 }
 
+TEST(StderrOperator, ForTheJournalPrioritiesAndNoTimeStamp) {
+    std::ostringstream out;
+    StderrOperator op(out, [] { return std::time_t{1015506900}; }, LineStyle::Journal);
+    op.messageBox("Unable to open COM2:", "Comm Port Open Failure");
+    op.endRound();
+    for (int moment = 0; moment < 2; ++moment) {
+        op.repeated(MessageLevel::Warning, "the bus scan found no meter");
+        op.endRound();
+    }
+    op.endRound();
+    op.write(MessageLevel::Info, "stopping");
+    op.finish();
+    EXPECT_EQ(out.str(), "<3>error Comm Port Open Failure: Unable to open COM2:\n"
+                         "<4>warning the bus scan found no meter\n"
+                         "<6>info ended after 2 moments: the bus scan found no meter\n"
+                         "<6>info stopping\n");
+    EXPECT_EQ(op.errors(), 1);
+}
+
 }  // namespace
 }  // namespace quorna

@@ -1,6 +1,7 @@
 // The simulator as the tests drive it: request log, control commands, scenario files,
 // start-up output and a clean exit.
 #include "metersim_harness.h"
+#include "program_run.h"
 #include "raw_line_client.h"
 
 #include <gtest/gtest.h>
@@ -168,6 +169,36 @@ TEST(MeterSimulatorStartup, PrintsTheLineAndLinksIt)
     }
     EXPECT_FALSE(fs::exists(tempDir)) << "the harness removes its directory";
     EXPECT_THROW(MeterSimulator({"--meter", "3:999"}), std::runtime_error);
+}
+
+TEST(MeterSimulatorStartup, CommandLineVersionValuesAfterEqualsAndOneLineErrors)
+{
+    const ProgramRun version = runProgram(QUORNA_METERSIM_PATH, {"--version"});
+    EXPECT_EQ(version.code, 0) << version.err;
+    EXPECT_EQ(version.out, "quorna-metersim " QUORNA_VERSION "\n");
+
+    const std::string tryHelp = "Try 'quorna-metersim --help' for more information.\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--meter", "3:230", "--colour"}, "unknown option --colour"},
+        {{"--meter", "3:230", "--colour=red"}, "unknown option --colour"},
+        {{"--meter", "3:230", "--tcp"}, "missing value after --tcp"},
+        {{"--meter", "3:230", "--check-line=yes"}, "--check-line takes no value"},
+        {{"--meter=3:999"}, "unknown meter model 999"},
+        {{"--baud=9600", "--link", "/nonexistent/tty"}, "no meter: give at least one --meter ADDR:MODEL"},
+        {{}, "no meter: give at least one --meter ADDR:MODEL"},
+    };
+    for (const auto& [args, why] : refused) {
+        const ProgramRun run = runProgram(QUORNA_METERSIM_PATH, args, {}, 5000);
+        EXPECT_EQ(run.code, 2) << why;
+        EXPECT_EQ(run.err, "quorna-metersim: " + why + "\n" + tryHelp);
+        EXPECT_EQ(run.out, "") << "no line, no usage: " << why;
+    }
+
+    // Values after '=' are taken as the next argument is.
+    MeterSimulator sim({"--meter=3:230", "--meter=7:236", "--baud=19200", "--check-line"});
+    RawLine line(sim.device(), 19200);
+    EXPECT_EQ(line.transact(readRequest(3, 51, 1)).size(), 7u);
+    EXPECT_EQ(line.transact(readRequest(7, 51, 1)).size(), 7u);
 }
 
 // Runs the simulator without the harness, to see how it ends on a signal.

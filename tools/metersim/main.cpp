@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -53,6 +54,10 @@ Options:
                        speed and parity (pseudo-terminal only)
   --exit-with-parent   stop when the program that started the simulator ends (for tests)
   --help               show this text
+  --version            show the version
+
+A long option's value may also follow it after '=' (--meter=3:230). At least one --meter (or a
+--scenario that adds meters) is needed.
 
 Answers are paced at the line speed: 10 bits per character, 11 with parity. A Modbus TCP
 gateway sends an answer once the whole of it would have come over the line.
@@ -77,7 +82,7 @@ Replies: "ok ..." or "err <reason>".
 
 [[noreturn]] void usageError(const std::string& message)
 {
-    std::cerr << "quorna-metersim: " << message << "\nTry --help.\n";
+    std::cerr << "quorna-metersim: " << message << "\nTry 'quorna-metersim --help' for more information.\n";
     std::exit(kUsageError);
 }
 
@@ -93,10 +98,32 @@ long parseNumber(std::string_view text, const char* what)
 SimulatorOptions parseOptions(int argc, char** argv)
 {
     SimulatorOptions options;
+    bool exitWithParent = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string_view option = argv[i];
+        std::string option = argv[i];
+        // A value follows its option as the next argument or after '=' ("--meter=3:230").
+        std::optional<std::string> inlineValue;
+        if (const auto eq = option.find('='); option.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = option.substr(eq + 1);
+            option.erase(eq);
+        }
+        const bool isFlag = option == "--help" || option == "--version" || option == "--check-line" ||
+                            option == "--exit-with-parent";
+        const bool takesValue = option == "--link" || option == "--tcp" || option == "--rtu-tcp" ||
+                                option == "--listen" || option == "--device" || option == "--baud" ||
+                                option == "--parity" || option == "--meter" || option == "--log-requests" ||
+                                option == "--scenario" || option == "--control" || option == "--turnaround" ||
+                                option == "--seed" || option == "--drift";
+        if (!isFlag && !takesValue)
+            usageError("unknown option " + option);
+        if (isFlag && inlineValue)
+            usageError(option + " takes no value");
         if (option == "--help") {
             std::cout << kHelp;
+            std::exit(0);
+        }
+        if (option == "--version") {
+            std::cout << "quorna-metersim " << QUORNA_VERSION << "\n";
             std::exit(0);
         }
         if (option == "--check-line") {
@@ -104,14 +131,12 @@ SimulatorOptions parseOptions(int argc, char** argv)
             continue;
         }
         if (option == "--exit-with-parent") {
-            // A test killed on its time-out must not leave its meters answering on a stray line.
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (::getppid() == 1) std::exit(0);
+            exitWithParent = true;
             continue;
         }
-        if (i + 1 >= argc)
-            usageError("missing value after " + std::string(option));
-        const std::string value = argv[++i];
+        if (!inlineValue && i + 1 >= argc)
+            usageError("missing value after " + option);
+        const std::string value = inlineValue ? *inlineValue : std::string(argv[++i]);
         if (option == "--link") {
             options.link = value;
         } else if (option == "--tcp" || option == "--rtu-tcp") {
@@ -160,9 +185,14 @@ SimulatorOptions parseOptions(int argc, char** argv)
             if (value != "on" && value != "off")
                 usageError("--drift takes on or off");
             options.drift = value == "on";
-        } else {
-            usageError("unknown option " + std::string(option));
         }
+    }
+    if (options.meters.empty() && !options.scenario)
+        usageError("no meter: give at least one --meter ADDR:MODEL");
+    if (exitWithParent) {
+        // A test killed on its time-out must not leave its meters answering on a stray line.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() == 1) std::exit(0);
     }
     return options;
 }

@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "gui/main/main_window_qt.h"
 
@@ -29,9 +30,32 @@ void scheduleScreenshot(MainWindow& window) {
 
 }  // namespace
 
+std::optional<int> answerInformationOptions(int argc, const char* const* argv, std::ostream& out) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            out << "Usage: quorna [--help] [--version]\n"
+                   "Monitors and configures the panelboard meters of a bus (a serial port or an Ethernet\n"
+                   "gateway) in a window, and logs their readings to a file and a database.\n"
+                   "The settings are in Quorna.cfg in the working directory; the Help menu opens the manual.\n"
+                   "For logging without a window, see quorna-logger(1).\n"
+                   "\n"
+                   "  --help      show this text\n"
+                   "  --version   show the version\n"
+                   "Qt's own options (-platform NAME, ...) are taken as well.\n";
+            return 0;
+        }
+        if (arg == "--version") {
+            out << "quorna " << QUORNA_VERSION << "\n";
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
 MonitorApp::MonitorApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Quorna"));
-    setApplicationVersion(QStringLiteral("1.0.3"));
+    setApplicationVersion(QStringLiteral(QUORNA_VERSION));
 }
 
 int MonitorApp::run() {
