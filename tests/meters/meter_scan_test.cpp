@@ -100,7 +100,7 @@ TEST_F(MeterScanTest, FirstCircuitMeterSwitchesToTheCircuitLayout) {
 }
 
 TEST_F(MeterScanTest, SilentBusLeavesTheSelectionAsItWas) {
-    auto& sim = startBus({});
+    auto& sim = startBus({"200:230"});  // beyond the scan depth: the bus answers nothing
     station().settings.scanDepth = 3;
     station().meters.selected = SelectedMeter{5, kBranchMeter};
     station().meters.list.insert(0, "05 - OLD [Tamsa Branch]");
@@ -117,7 +117,7 @@ TEST_F(MeterScanTest, SilentBusLeavesTheSelectionAsItWas) {
 }
 
 TEST_F(MeterScanTest, ScanDepthIsReadAgainBeforeEveryAddress) {
-    auto& sim = startBus({});
+    auto& sim = startBus({"200:230"});  // beyond the scan depth: the bus answers nothing
     station().settings.scanDepth = 10;
     op.onRepaint = [&] {
         if (!station().meters.list.entries.empty() && station().meters.list.entries[0] == "Searching: 2 of 10") station().settings.scanDepth = 3;
