@@ -29,6 +29,10 @@ using test::LoggerProcess;
 using test::MeterSimulator;
 using test::readWholeFile;
 using test::runLoggerToEnd;
+using test::anyLineHas;
+using test::linesWith;
+using test::settingsIn;
+using test::testClockAt;
 
 // 9 December 2026, 08:00 local time, and one-minute ticks `tickMs` apart from there.
 std::string testClock(int ticks, int tickMs = 20) {
@@ -38,28 +42,15 @@ std::string testClock(int ticks, int tickMs = 20) {
     t.tm_mday = 9;
     t.tm_hour = 8;
     t.tm_isdst = -1;
-    return std::string(kTestClockVariable) + "=" + std::to_string(std::mktime(&t)) + " 60 " + std::to_string(tickMs) +
-           " " + std::to_string(ticks);
+    return testClockAt(std::mktime(&t), ticks, tickMs);
 }
 
-std::string settingsIn(const fs::path& dir, const std::string& text) {
-    fs::create_directories(dir);
-    std::ofstream(dir / "Quorna.cfg") << text;
-    return (dir / "Quorna.cfg").string();
-}
 
 std::string logSettings(const std::string& port, const fs::path& log, int depth = 2) {
     return "interval 1\nport " + port + "\nscan " + std::to_string(depth) + "\nsave_file " + log.string() + "\nformat 1\n";
 }
 
-bool anyLineHas(const std::vector<std::string>& lines, const std::string& part) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
-}
 
-std::size_t countLinesWith(const std::vector<std::string>& lines, const std::string& part) {
-    return static_cast<std::size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; }));
-}
 
 void waitFor(const std::function<bool()>& done, int ms) {
     for (int i = 0; i < ms / 20 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -218,7 +209,7 @@ TEST(LoggerField, ALogFileThatCannotBeWrittenIsSaidOnceAndWhenItEnds) {
     logger.signal(SIGTERM);
     EXPECT_EQ(logger.wait(5000), kLoggerExitOk);
     const auto lines = logger.errLines();
-    EXPECT_EQ(countLinesWith(lines, said), 1U) << logger.errText();
+    EXPECT_EQ(linesWith(lines, said), 1U) << logger.errText();
     EXPECT_TRUE(anyLineHas(lines, " info ended after ")) << logger.errText();
     EXPECT_FALSE(readWholeFile(log.string()).empty()) << logger.errText();
 }

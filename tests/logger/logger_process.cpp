@@ -1,5 +1,6 @@
 #include "logger_process.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -93,5 +94,35 @@ std::string readWholeFile(const std::string& path) {
     text << in.rdbuf();
     return text.str();
 }
+
+std::time_t firstMoment() {
+    std::tm t{};
+    t.tm_year = 102;
+    t.tm_mon = 2;
+    t.tm_mday = 7;
+    t.tm_hour = 14;
+    t.tm_min = 15;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+std::string testClockAt(std::time_t epoch, int ticks, int tickMs) {
+    return std::string("QUORNA_LOGGER_TEST_CLOCK=") + std::to_string(epoch) + " 60 " + std::to_string(tickMs) + " " +
+           std::to_string(ticks);
+}
+
+std::string settingsIn(const std::filesystem::path& dir, const std::string& text) {
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path file = dir / "Quorna.cfg";
+    std::ofstream(file) << text;
+    return file.string();
+}
+
+std::size_t linesWith(const std::vector<std::string>& lines, const std::string& part) {
+    return static_cast<std::size_t>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; }));
+}
+
+bool anyLineHas(const std::vector<std::string>& lines, const std::string& part) { return linesWith(lines, part) > 0; }
 
 }  // namespace quorna::test

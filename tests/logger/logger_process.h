@@ -2,6 +2,8 @@
 // quorna-logger as a child process of a test or benchmark: its arguments, standard error captured,
 // exit code, and SIGTERM.
 
+#include <ctime>
+#include <filesystem>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -35,5 +37,16 @@ int runLoggerToEnd(const std::vector<std::string>& args, const std::vector<std::
                    const std::string& errDir, std::vector<std::string>* errLines = nullptr);
 
 std::string readWholeFile(const std::string& path);
+
+// 7 March 2002, 14:15:00 local time: the first logging moment of most runs.
+std::time_t firstMoment();
+// The logger's test clock as an environment entry (see logger_app.h): `ticks` one-minute ticks
+// `tickMs` apart from `epoch`; ticks < 0: the clock never stops.
+std::string testClockAt(std::time_t epoch, int ticks, int tickMs = 20);
+// Writes "Quorna.cfg" holding `text` into dir (made when missing); returns its path.
+std::string settingsIn(const std::filesystem::path& dir, const std::string& text);
+// How many of the lines hold `part`, and whether one does.
+std::size_t linesWith(const std::vector<std::string>& lines, const std::string& part);
+bool anyLineHas(const std::vector<std::string>& lines, const std::string& part);
 
 }  // namespace quorna::test

@@ -30,31 +30,18 @@ using test::LoggerProcess;
 using test::MeterSimulator;
 using test::readWholeFile;
 using test::runLoggerToEnd;
+using test::anyLineHas;
+using test::firstMoment;
+using test::linesWith;
+using test::settingsIn;
+using test::testClockAt;
 
-// 7 March 2002, 14:15:00 local time: the first logging moment of every run.
-std::time_t firstMoment() {
-    std::tm t{};
-    t.tm_year = 102;
-    t.tm_mon = 2;
-    t.tm_mday = 7;
-    t.tm_hour = 14;
-    t.tm_min = 15;
-    t.tm_isdst = -1;
-    return std::mktime(&t);
-}
 
 // One-minute ticks tickMs apart from the first moment; ticks < 0: the clock never stops.
 std::string testClock(int tickMs, int ticks) {
-    return std::string(kTestClockVariable) + "=" + std::to_string(firstMoment()) + " 60 " + std::to_string(tickMs) + " " +
-           std::to_string(ticks);
+    return testClockAt(firstMoment(), ticks, tickMs);
 }
 
-std::string settingsIn(const fs::path& dir, const std::string& text) {
-    fs::create_directories(dir);
-    const fs::path file = dir / "Quorna.cfg";
-    std::ofstream(file) << text;
-    return file.string();
-}
 
 std::vector<std::string> fileLines(const std::string& path) {
     std::istringstream in(readWholeFile(path));
@@ -63,12 +50,6 @@ std::vector<std::string> fileLines(const std::string& path) {
     return lines;
 }
 
-bool anyLineHas(const std::vector<std::string>& lines, const std::string& part) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
-}
-long linesWith(const std::vector<std::string>& lines, const std::string& part) {
-    return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
-}
 
 // Waits up to ms for the condition.
 template <class Condition>
@@ -166,8 +147,8 @@ TEST(LoggerReload, SighupReadsTheSettingsAgainBetweenMomentsAndNoLineIsLostOrDou
     logger.signal(SIGTERM);
     ASSERT_EQ(logger.wait(5000), kLoggerExitOk) << logger.errText();
     const auto err = logger.errLines();
-    EXPECT_EQ(linesWith(err, " info the bus scan found 2 meters"), 1) << logger.errText();
-    EXPECT_EQ(linesWith(err, " info the bus scan found 1 meter: "), 1) << logger.errText();
+    EXPECT_EQ(linesWith(err, " info the bus scan found 2 meters"), 1U) << logger.errText();
+    EXPECT_EQ(linesWith(err, " info the bus scan found 1 meter: "), 1U) << logger.errText();
     EXPECT_FALSE(anyLineHas(err, " warning ")) << logger.errText();
 
     // a.csv, then b.csv, then c.csv: every minute once, meters 1 and 2 while the depth was 2, 1 after.
@@ -280,10 +261,10 @@ TEST(LoggerLateMeters, AnEmptyScanIsRepeatedAtEveryMomentUntilAMeterAnswers) {
     logger.signal(SIGTERM);
     EXPECT_EQ(logger.wait(5000), kLoggerExitOk) << logger.errText();
     lines = logger.errLines();
-    EXPECT_EQ(linesWith(lines, " warning the bus scan up to address 1 found no meter to log"), 1) << logger.errText();
-    EXPECT_EQ(linesWith(lines, " info the bus is scanned again at every logging moment until a meter answers"), 1)
+    EXPECT_EQ(linesWith(lines, " warning the bus scan up to address 1 found no meter to log"), 1U) << logger.errText();
+    EXPECT_EQ(linesWith(lines, " info the bus is scanned again at every logging moment until a meter answers"), 1U)
         << logger.errText();
-    EXPECT_EQ(linesWith(lines, " info the bus scan found 1 meter: "), 1) << logger.errText();
+    EXPECT_EQ(linesWith(lines, " info the bus scan found 1 meter: "), 1U) << logger.errText();
 }
 
 }  // namespace

@@ -27,6 +27,12 @@
 namespace quorna {
 namespace {
 
+using test::anyLineHas;
+using test::firstMoment;
+using test::linesWith;
+using test::settingsIn;
+using test::testClockAt;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -78,19 +84,9 @@ private:
     std::string m_old;
 };
 
-std::time_t firstMoment() {
-    std::tm t{};
-    t.tm_year = 102;
-    t.tm_mon = 2;
-    t.tm_mday = 7;
-    t.tm_hour = 14;
-    t.tm_min = 15;
-    t.tm_isdst = -1;
-    return std::mktime(&t);
-}
 
 std::string testClock(int ticks) {
-    return std::string(kTestClockVariable) + "=" + std::to_string(firstMoment()) + " 60 20 " + std::to_string(ticks);
+    return testClockAt(firstMoment(), ticks);
 }
 
 std::size_t lineCount(const std::string& path) {
@@ -98,9 +94,6 @@ std::size_t lineCount(const std::string& path) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-bool anyLineHas(const std::vector<std::string>& lines, const std::string& part) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
-}
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 

@@ -29,23 +29,17 @@ using test::LoggerProcess;
 using test::MeterSimulator;
 using test::readWholeFile;
 using test::runLoggerToEnd;
+using test::anyLineHas;
+using test::firstMoment;
+using test::linesWith;
+using test::settingsIn;
+using test::testClockAt;
 using test::station;
 
-// 7 March 2002, 14:15:00 local time: the first logging moment of every run.
-std::time_t firstMoment() {
-    std::tm t{};
-    t.tm_year = 102;
-    t.tm_mon = 2;
-    t.tm_mday = 7;
-    t.tm_hour = 14;
-    t.tm_min = 15;
-    t.tm_isdst = -1;
-    return std::mktime(&t);
-}
 
 // The logger's clock for a run of `ticks` one-minute ticks 20 ms apart, from the first moment.
 std::string testClock(int ticks) {
-    return std::string(kTestClockVariable) + "=" + std::to_string(firstMoment()) + " 60 20 " + std::to_string(ticks);
+    return testClockAt(firstMoment(), ticks);
 }
 
 // Two Branch meters with currents of their own at 1 and 2, a Circuit meter at 3 (listed, not logged).
@@ -69,13 +63,6 @@ std::string settingsText(const std::string& logFile, const test::TestDataSource*
     return text;
 }
 
-// A folder with a settings file in it; returns the settings file's path.
-std::string settingsIn(const fs::path& dir, const std::string& text) {
-    fs::create_directories(dir);
-    const fs::path file = dir / "Quorna.cfg";
-    std::ofstream(file) << text;
-    return file.string();
-}
 
 std::size_t lineCount(const std::string& path) {
     const std::string text = readWholeFile(path);
@@ -104,9 +91,6 @@ void expectLoggerLines(const std::vector<std::string>& lines) {
     for (const auto& line : lines) EXPECT_TRUE(formed(line)) << line;
 }
 
-bool anyLineHas(const std::vector<std::string>& lines, const std::string& part) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
-}
 
 class LoggerAgainstWindow : public test::RealDatabaseTest {
 protected:
