@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "logging/logging.h"
 
@@ -43,5 +44,23 @@ inline constexpr const char* kTextDatesDbmsName = "SQLite";
 [[nodiscard]] std::optional<std::string> insertStatement(const ReadingsRecord& record,
                                                          const DatabaseSettings& settings,
                                                          const std::string& locationName, DateLiterals dates);
+
+// The DBMSs (as SQLGetInfo names them) that take a list of rows in one INSERT:
+// "INSERT INTO table (columns)\n  VALUES (literals),\n  (literals);". For any other the writer
+// sends one statement per row.
+inline constexpr const char* kRowListDbmsNames[] = {"PostgreSQL", "SQLite"};
+[[nodiscard]] bool rowListsFor(const std::string& dbmsName);
+
+// The most rows, and about the most bytes, of one list: a statement every database parses at ease.
+inline constexpr std::size_t kRowsPerList = 500;
+inline constexpr std::size_t kListBytes = 256 * 1024;
+
+// The records' rows as few list INSERTs as can be, in the records' order: a list holds
+// consecutive rows over the same columns (records of one model), at most kRowsPerList of them and
+// about kListBytes. Each row is the same text insertStatement gives it; a list of one row is
+// insertStatement's text.
+[[nodiscard]] std::vector<std::string> insertLists(const std::vector<RecordPtr>& records,
+                                                   const DatabaseSettings& settings,
+                                                   const std::string& locationName, DateLiterals dates);
 
 }  // namespace quorna
