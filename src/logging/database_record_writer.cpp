@@ -90,6 +90,7 @@ void switchOffSilently(Logging& logging) {
 }
 
 using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::duration<double, std::milli>;
 
 // Tries of a record the database refuses for its data (SQLSTATE class 22) or a constraint
 // (class 23) before it is put aside.
@@ -98,6 +99,10 @@ constexpr int kRefusalsBeforeRejecting = 3;
 constexpr std::size_t kSpoolBatchRecords = 256;
 // Records read from the spool at a time for lists of rows: a few lists' worth.
 constexpr std::size_t kSpoolListRecords = 2 * kRowsPerList;
+// The rows of a connection's first list, before its pace is known.
+constexpr std::size_t kFirstListRows = 64;
+// The share of what is left of a slice that a list is sized to fill: the database's pace varies.
+constexpr double kSliceShare = 0.75;
 
 // The SQLite driver reports a broken constraint only by SQLite's own code (19, SQLITE_CONSTRAINT)
 // under the general SQLSTATE (HY000, S1000 as ODBC 2 names it); it counts as class 23.
@@ -301,7 +306,10 @@ struct DatabaseConnection {
     // in row by row, each in its own transaction, which finds the row it refuses.
     std::int64_t suspectFirst = 0;
     std::int64_t suspectLast = -1;
-    std::chrono::steady_clock::duration commitTime{};  // the last commit's, to judge the slice's end
+    // To judge how many rows fit in what is left of a slice: the time a list took per row beyond
+    // a round trip, and the last commit's (a round trip, and the spool letting its rows go).
+    double msPerRow = 0;
+    double commitMs = 0;
 };
 
 namespace {
@@ -374,9 +382,9 @@ ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection
             logging.op.messageBox(text, "");
             return false;
         }
-        connection.commitTime = Clock::now() - start;
         (void)spool.remove(Sink::Database, pending);
         pending.clear();
+        connection.commitMs = Milliseconds(Clock::now() - start).count();
         return true;
     };
     const auto momentEnd = [&batch](std::size_t from) {
@@ -386,6 +394,14 @@ ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection
     };
     const auto suspect = [&](std::size_t from, std::size_t end) {
         return batch[from].id <= connection.suspectLast && batch[end - 1].id >= connection.suspectFirst;
+    };
+    // The rows of whole moments that still fit in the slice, judged by what a row took so far
+    // and the round trips of a list and of the commit (both about the commit's time).
+    const auto rowsThatFit = [&]() -> std::size_t {
+        if (connection.msPerRow <= 0) return kFirstListRows;  // a moment or so, to learn the pace
+        const double left = Milliseconds(deadline - Clock::now()).count() - 2 * connection.commitMs;
+        if (left <= 0) return 0;
+        return std::min(kRowsPerList, static_cast<std::size_t>(kSliceShare * left / connection.msPerRow));
     };
     std::size_t next = 0;
     Clock::duration lastStep{};
@@ -398,15 +414,19 @@ ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection
             next = 0;
             if (batch.empty()) return ListsOutcome::Done;
         }
-        // Stop before a step that would run past the slice, judged by the last one and the last commit.
-        if (!first && Clock::now() + lastStep + connection.commitTime >= deadline) {
+        std::size_t end = momentEnd(next);
+        const bool rowByRow = suspect(next, end);
+        const std::size_t fit = first ? std::max(rowsThatFit(), end - next) : rowsThatFit();
+        // Stop before a step that would run past the slice: a moment row by row judged by the
+        // last step, a list by the rows that fit.
+        if (!first && (rowByRow ? Clock::now() + lastStep + std::chrono::duration_cast<Clock::duration>(Milliseconds(connection.commitMs)) >= deadline
+                                : end - next > fit)) {
             if (!commitPending()) return ListsOutcome::Failed;
             logging.databaseBehind = true;
             return ListsOutcome::Done;
         }
         const auto stepStart = Clock::now();
-        std::size_t end = momentEnd(next);
-        if (suspect(next, end)) {
+        if (rowByRow) {
             if (!commitPending()) return ListsOutcome::Failed;
             const std::vector<SpooledRecord> moment(batch.begin() + static_cast<std::ptrdiff_t>(next),
                                                     batch.begin() + static_cast<std::ptrdiff_t>(end));
@@ -416,10 +436,10 @@ ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection
                 case MomentOutcome::Stopped: return ListsOutcome::Failed;
             }
         } else {
-            // Whole moments, up to a list's worth of rows.
+            // Whole moments, up to a list's worth of rows, as many as fit.
             for (std::size_t more = end; more < batch.size(); more = end) {
                 const std::size_t moreEnd = momentEnd(more);
-                if (moreEnd - next > kRowsPerList || suspect(more, moreEnd)) break;
+                if (moreEnd - next > fit || suspect(more, moreEnd)) break;
                 end = moreEnd;
             }
             const std::vector<ListInsert> lists = listInserts(batch, next, end, logging.settings.database,
@@ -450,6 +470,10 @@ ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection
                 batch.clear();  // read again from the oldest: the rolled-back rows are still spooled
             } else {
                 for (std::size_t i = next; i < end; ++i) pending.push_back(batch[i].id);
+                const double stepMs = Milliseconds(Clock::now() - stepStart).count();
+                const double perRow = std::max(0.0, stepMs - connection.commitMs) / static_cast<double>(end - next);
+                // A slower list counts at once, a faster one by a quarter: the slice rather ends early.
+                connection.msPerRow = perRow > connection.msPerRow ? perRow : 0.75 * connection.msPerRow + 0.25 * perRow;
                 if (!transactions.on()) {
                     (void)spool.remove(Sink::Database, pending);  // the records without a row too
                     pending.clear();
