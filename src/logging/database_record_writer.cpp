@@ -358,12 +358,13 @@ bool syntaxRefused(const StatementError& error) {
 enum class ListsOutcome { Done, Failed, NoLists };
 
 // Sends the spooled records as lists of rows, oldest first, until none is left, one fails or
-// the slice is over. The lists of a read from the spool (a few lists' worth) share one
-// transaction, made of whole moments (a moment cut by the read's end excepted): a stop between
-// its commit and the spool's update repeats those rows, never more than a slice's. A list the database refuses for its data or
-// a constraint is rolled back with the slice's transaction; the moments that hold its rows are
-// then written as writeSpooledMoment writes them, a row at a time in a transaction per moment,
-// which counts the refused row and writes the others.
+// the slice is over. The lists of one read from the spool (a few lists' worth) share one
+// transaction of whole moments (but a moment cut by the read's end), committed at the latest when
+// the slice ends: a stop between its commit and the spool's update repeats those rows, never more
+// than a slice's. A list the database refuses for its data or a constraint is rolled back with
+// the transaction; the moments that hold its rows are then written as writeSpooledMoment writes
+// them, a row at a time in a transaction per moment, which counts the refused row and writes the
+// others.
 ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection, Clock::time_point deadline) {
     OdbcLibrary& lib = odbcLibrary();
     Spool& spool = logging.spool;
@@ -419,8 +420,8 @@ ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection
         const std::size_t fit = first ? std::max(rowsThatFit(), end - next) : rowsThatFit();
         // Stop before a step that would run past the slice: a moment row by row judged by the
         // last step, a list by the rows that fit.
-        if (!first && (rowByRow ? Clock::now() + lastStep + std::chrono::duration_cast<Clock::duration>(Milliseconds(connection.commitMs)) >= deadline
-                                : end - next > fit)) {
+        const auto commitTime = std::chrono::duration_cast<Clock::duration>(Milliseconds(connection.commitMs));
+        if (!first && (rowByRow ? Clock::now() + lastStep + commitTime >= deadline : end - next > fit)) {
             if (!commitPending()) return ListsOutcome::Failed;
             logging.databaseBehind = true;
             return ListsOutcome::Done;

@@ -1,6 +1,8 @@
 #pragma once
 // The database log: at each logging moment, every record waiting in the database queue becomes
-// one INSERT INTO statement over the linked columns, all through one connection.
+// one INSERT INTO statement over the linked columns, all through one connection. A backlog in the
+// spool goes, where the database takes it, as lists of rows (several rows per INSERT), a slice at
+// a time over a connection kept open until the backlog is written.
 
 #include <cstdint>
 #include <optional>
@@ -13,7 +15,9 @@ namespace quorna {
 
 // Runs only while database logging is Active and the database queue holds records. Records that
 // cannot be written stay queued, in order, for the next logging moment; a missing ODBC library or
-// environment switches database logging off without a message.
+// environment switches database logging off without a message. When the slice ends with records
+// still spooled (Logging::databaseBehind) the connection stays open in Logging::databaseConnection
+// for the next call; otherwise, and after any failure, it is closed.
 void DatabaseRecordWriter(Logging& logging);
 
 // How a statement writes dates and times into date and time columns.
