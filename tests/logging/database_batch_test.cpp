@@ -71,6 +71,44 @@ double drain(Logging& logging, int maxSlices, double* firstSlice = nullptr, std:
     return longest;
 }
 
+TEST(InsertLists, RowsOfOneColumnListShareAStatementInTheirOrderAndAListOfOneIsTheOneRowInsert) {
+    DatabaseSettings settings;
+    settings.table = "Readings";
+    settings.links = {{0, SQL_INTEGER, "Meter"}, {1, SQL_VARCHAR, "Location"}, {2, SQL_TIMESTAMP, "Date_Time"},
+                      {3, SQL_FLOAT, "Amps1"}, {29, SQL_FLOAT, "Amps27"}};
+    auto temperature = record(600, 9, march7(15));
+    temperature->values = {21.5F};
+    const std::vector<RecordPtr> records{branch(1, march7(15)), branch(2, march7(15)), record(0, 3, march7(15)),
+                                         branch(4, march7(15)), temperature, branch(5, march7(16))};
+    EXPECT_EQ(insertLists(records, settings, "O'Neil", DateLiterals::Escapes),
+              (std::vector<std::string>{
+                  "INSERT INTO Readings (Meter, Location, Date_Time, Amps1, Amps27)\n"
+                  "  VALUES (1, 'O''Neil', {ts '2002-03-07 14:15:00'}, 1.250, 27.250),\n"
+                  "  (2, 'O''Neil', {ts '2002-03-07 14:15:00'}, 2.250, 28.250),\n"
+                  "  (4, 'O''Neil', {ts '2002-03-07 14:15:00'}, 4.250, 30.250);",
+                  "INSERT INTO Readings (Meter, Location, Amps27)\n  VALUES (9, 'O''Neil', 21.500);",
+                  *insertStatement(*records[5], settings, "O'Neil", DateLiterals::Escapes)}))
+        << "a failed read has no row; a Temperature meter's columns differ";
+
+    // A long backlog: lists of at most kRowsPerList rows, every row in order, none twice.
+    std::vector<RecordPtr> many;
+    for (int i = 0; i < 1234; ++i) many.push_back(branch(1 + i % 63, march7(i / 63)));
+    const auto lists = insertLists(many, settings, "Plant", DateLiterals::Text);
+    ASSERT_EQ(lists.size(), 3U);
+    std::size_t rows = 0;
+    for (const std::string& list : lists) {
+        const auto n = static_cast<std::size_t>(std::count(list.begin(), list.end(), '\n'));
+        EXPECT_LE(n, kRowsPerList);
+        EXPECT_LE(list.size(), kListBytes + 1000);
+        rows += n;
+    }
+    EXPECT_EQ(rows, many.size());
+    // The second list begins with the 501st record's own statement, its row continued.
+    std::string first = *insertStatement(*many[kRowsPerList], settings, "Plant", DateLiterals::Text);
+    first.back() = ',';
+    EXPECT_EQ(lists[1].rfind(first + "\n  (", 0), 0U) << lists[1].substr(0, 200);
+}
+
 class BatchedBacklog : public test::RealDatabaseTest {
 protected:
     // A fresh station and table, 40 spooled moments of 30 meters, drained one way or the other;
