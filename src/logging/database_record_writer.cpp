@@ -355,7 +355,12 @@ bool syntaxRefused(const StatementError& error) {
     return error.state.compare(0, 2, "42") == 0 || error.state.compare(0, 2, "37") == 0;
 }
 
-enum class ListsOutcome { Done, Failed, NoLists };
+enum class ListsOutcome {
+    Done,
+    Failed,   // shown; the connection goes
+    NoLists,  // the DBMS refused the list's words: nothing is written, nothing shown
+    Lost,     // a kept connection failed at its first statement (a server restarted): nothing shown
+};
 
 // Sends the spooled records as lists of rows, oldest first, until none is left, one fails or
 // the slice is over. The lists of one read from the spool (a few lists' worth) share one
@@ -365,7 +370,8 @@ enum class ListsOutcome { Done, Failed, NoLists };
 // the transaction; the moments that hold its rows are then written as writeSpooledMoment writes
 // them, a row at a time in a transaction per moment, which counts the refused row and writes the
 // others.
-ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection, Clock::time_point deadline) {
+ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection, Clock::time_point deadline,
+                                bool keptConnection) {
     OdbcLibrary& lib = odbcLibrary();
     Spool& spool = logging.spool;
     OdbcSession& session = connection.session;
@@ -407,6 +413,7 @@ ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection
     std::size_t next = 0;
     Clock::duration lastStep{};
     bool first = true;  // one step at least, however late, so that every slice gets on
+    bool answered = false;  // a statement of this call went through
     for (;;) {
         if (next >= batch.size()) {
             // The spool still holds what the open transaction wrote: committed first, and let go.
@@ -451,6 +458,7 @@ ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection
                 const SQLRETURN rc = lib.SQLExecDirect(session.statement(), reinterpret_cast<SQLCHAR*>(text.data()),
                                                        static_cast<SQLINTEGER>(text.size()));
                 if (odbcSucceeded(rc)) {
+                    answered = true;
                     if (!transactions.on()) (void)spool.remove(Sink::Database, list.ids);  // already committed
                     continue;
                 }
@@ -464,6 +472,7 @@ ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection
                     break;
                 }
                 if (syntaxRefused(error) && list.ids.size() > 1) return ListsOutcome::NoLists;
+                if (keptConnection && !answered) return ListsOutcome::Lost;
                 logging.op.messageBox(error.text, "");
                 return ListsOutcome::Failed;
             }
@@ -598,24 +607,35 @@ void DatabaseRecordWriter(Logging& logging) {
                        connection->password != settings.password))
         connection.reset();  // linked to another data source meanwhile
     logging.databaseConnection.reset();  // given back only when the slice ends behind
-    if (!connection) {
+    const auto connect = [&]() -> bool {
         connection = std::make_shared<DatabaseConnection>();
         if (!openSession(connection->session, settings.dsn, settings.user, settings.password, logging.op,
                          kWriterSessionTexts))
-            return;
+            return false;
         connection->dsn = settings.dsn;
         connection->user = settings.user;
         connection->password = settings.password;
         const std::string dbms = dbmsName(connection->session);
         connection->dates = dateLiteralsFor(dbms);
         connection->rowLists = rowListsFor(dbms);
-    }
+        return true;
+    };
+    const bool kept = connection != nullptr;
+    if (!kept && !connect()) return;
     // What the spool holds is older than anything in memory: it goes first.
     bool written = true;
     if (connection->rowLists && !logging.databaseRowByRow) {
-        switch (insertSpooledLists(logging, *connection, deadline)) {
+        ListsOutcome outcome = insertSpooledLists(logging, *connection, deadline, kept);
+        if (outcome == ListsOutcome::Lost) {
+            // The kept connection died between slices: once more on a fresh one.
+            if (!connect()) return;
+            outcome = connection->rowLists ? insertSpooledLists(logging, *connection, deadline, false)
+                                           : ListsOutcome::NoLists;
+        }
+        switch (outcome) {
             case ListsOutcome::Done: break;
-            case ListsOutcome::Failed: written = false; break;
+            case ListsOutcome::Failed:
+            case ListsOutcome::Lost: written = false; break;
             case ListsOutcome::NoLists:  // the probe failed: a row at a time on this connection
                 connection->rowLists = false;
                 written = insertSpooledRecords(logging, connection->session, connection->dates, deadline);

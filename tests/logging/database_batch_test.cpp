@@ -200,6 +200,30 @@ TEST_P(BatchedBacklog, ListsOfRowsStoreExactlyTheRowsOfOneInsertPerRow) {
     EXPECT_EQ(lists.back()[2].substr(14, 2), "39");
 }
 
+TEST_P(BatchedBacklog, AServerRestartBetweenSlicesIsBridgedByAFreshConnectionWithoutAMessage) {
+    if (!source.postgres) GTEST_SKIP() << "a SQLite connection is a file: nothing to restart";
+    freshTable("batch_readings", "Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, Amps1 FLOAT, Amps2 FLOAT, Amps27 FLOAT");
+    linkTable("batch_readings", 6);
+    Logging& logging = station().logging;
+    for (int m = 0; m < 150; ++m) {
+        for (int a = 1; a <= 63; ++a) logging.databaseQueue.push(branch(a, march7(m)));
+        keepWaitingRecords(logging);
+    }
+    DatabaseRecordWriter(logging);
+    ASSERT_TRUE(logging.databaseBehind);
+    ASSERT_TRUE(logging.databaseConnection) << "kept for the next slice";
+    const std::size_t left = recordsWaiting(logging);
+
+    test::takeDatabaseAway(source);  // the server stops and starts again: the kept connection is dead
+    test::bringDatabaseBack(source);
+    EXPECT_GE(drain(logging, 500), 0);
+    EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
+    EXPECT_EQ(recordsWaiting(logging), 0U);
+    EXPECT_LT(left, 150U * 63U);
+    EXPECT_EQ(test::querySql(source, "SELECT count(*), count(DISTINCT (Meter, Date_Time)) FROM batch_readings", 2),
+              (std::vector<std::vector<std::string>>{{"9450", "9450"}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(RealDatabases, BatchedBacklog, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());
 
 TEST(BatchedBacklogThroughASlowLink, TenThousandRowsDrainInSlicesWithinTheBudgetOnOneConnection) {
