@@ -135,7 +135,12 @@ std::string testPostgresSocket() {
 
 TcpDataSource::TcpDataSource(const std::string& name, int port) {
     if (const char* previous = std::getenv("ODBCINI")) m_previous = previous;
-    m_file = (std::filesystem::temp_directory_path() / ("quorna-tcp-dsn-" + std::to_string(::getpid()) + ".ini")).string();
+    // A file of its own each time: unixODBC keeps what it read of an ini file while its time stamp
+    // (in seconds) stays the same.
+    static int made = 0;
+    m_file = (std::filesystem::temp_directory_path() /
+              ("quorna-tcp-dsn-" + std::to_string(::getpid()) + "-" + std::to_string(++made) + ".ini"))
+                 .string();
     std::ofstream(m_file) << "[" << name << "]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << port
                           << "\nDatabase=quorna\nSSLMode=disable\n";
     ::setenv("ODBCINI", m_file.c_str(), 1);
