@@ -71,7 +71,7 @@ double drain(Logging& logging, int maxSlices, double* firstSlice = nullptr, std:
     return longest;
 }
 
-TEST(InsertLists, RowsOfOneColumnListShareAStatementInTheirOrderAndAListOfOneIsTheOneRowInsert) {
+TEST(DatabaseInsertLists, RowsOfOneColumnListShareAStatementInTheirOrderAndAListOfOneIsTheOneRowInsert) {
     DatabaseSettings settings;
     settings.table = "Readings";
     settings.links = {{0, SQL_INTEGER, "Meter"}, {1, SQL_VARCHAR, "Location"}, {2, SQL_TIMESTAMP, "Date_Time"},
@@ -226,7 +226,7 @@ TEST_P(BatchedBacklog, AServerRestartBetweenSlicesIsBridgedByAFreshConnectionWit
 
 INSTANTIATE_TEST_SUITE_P(RealDatabases, BatchedBacklog, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());
 
-TEST(BatchedBacklogThroughASlowLink, TenThousandRowsDrainInSlicesWithinTheBudgetOnOneConnection) {
+TEST(DatabaseBacklogThroughASlowLink, TenThousandRowsDrainInSlicesWithinTheBudgetOnOneConnection) {
     const std::string socket = test::testPostgresSocket();
     if (socket.empty()) GTEST_SKIP() << "no PostgreSQL data source: run scripts/odbc-test-env.sh start DIR";
     test::useTestOdbcEnvironment();
