@@ -57,6 +57,29 @@ std::string formatTime(std::time_t time, const char* format) {
     return text;
 }
 
+// One row of an INSERT: the linked columns the record's model includes, in link-list order, and
+// their literals. Both the one-row statement and a list of rows are made of these.
+struct RowText {
+    std::string columns;  // "Meter, Location"
+    std::string values;   // "1, 'Here'"
+};
+
+std::optional<RowText> rowText(const ReadingsRecord& record, const DatabaseSettings& settings,
+                               const std::string& locationName, DateLiterals dates) {
+    RowText row;
+    for (const ColumnLink& link : settings.links) {
+        if (!variableIncluded(record.model, link.variable)) continue;
+        if (!row.columns.empty()) {
+            row.columns += ", ";
+            row.values += ", ";
+        }
+        row.columns += link.columnName;
+        row.values += formatValue(link.variable, record, link.sqlType, locationName, dates);
+    }
+    if (row.columns.empty()) return std::nullopt;
+    return row;
+}
+
 // Without the ODBC library or an environment nothing can be written in this run: database
 // logging ends and its settings are cleared as for a new database. What waits for the database
 // stays in the spool for a run that has the library; only the operator's discards drop it.
@@ -67,12 +90,19 @@ void switchOffSilently(Logging& logging) {
 }
 
 using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::duration<double, std::milli>;
 
 // Tries of a record the database refuses for its data (SQLSTATE class 22) or a constraint
 // (class 23) before it is put aside.
 constexpr int kRefusalsBeforeRejecting = 3;
 // Records read from the spool at a time: more than one moment of 63 meters.
 constexpr std::size_t kSpoolBatchRecords = 256;
+// Records read from the spool at a time for lists of rows: a few lists' worth.
+constexpr std::size_t kSpoolListRecords = 2 * kRowsPerList;
+// The rows of a connection's first list, before its pace is known.
+constexpr std::size_t kFirstListRows = 64;
+// The share of what is left of a slice that a list is sized to fill: the database's pace varies.
+constexpr double kSliceShare = 0.75;
 
 // The SQLite driver reports a broken constraint only by SQLite's own code (19, SQLITE_CONSTRAINT)
 // under the general SQLSTATE (HY000, S1000 as ODBC 2 names it); it counts as class 23.
@@ -191,9 +221,9 @@ std::string dbmsName(const OdbcSession& session) {
 }
 
 // The oldest spooled records but those refused at this moment.
-std::vector<SpooledRecord> nextBatch(const Logging& logging) {
+std::vector<SpooledRecord> nextBatch(const Logging& logging, std::size_t records = kSpoolBatchRecords) {
     const std::vector<std::int64_t>& refused = logging.refusedAtThisMoment;
-    std::vector<SpooledRecord> batch = logging.spool.oldest(Sink::Database, kSpoolBatchRecords + refused.size());
+    std::vector<SpooledRecord> batch = logging.spool.oldest(Sink::Database, records + refused.size());
     std::erase_if(batch, [&refused](const SpooledRecord& r) {
         return std::find(refused.begin(), refused.end(), r.id) != refused.end();
     });
@@ -264,6 +294,210 @@ void insertQueuedRecords(Logging& logging, OdbcSession& session, DateLiterals da
 
 }  // namespace
 
+// The writer's connection, kept while the database is behind (Logging::databaseConnection).
+struct DatabaseConnection {
+    OdbcSession session;
+    std::string dsn;
+    std::string user;
+    std::string password;
+    DateLiterals dates = DateLiterals::Escapes;
+    bool rowLists = false;  // the database takes a list of rows in one INSERT
+    // The spooled records of the last list the database refused: the moments that hold them go
+    // in row by row, each in its own transaction, which finds the row it refuses.
+    std::int64_t suspectFirst = 0;
+    std::int64_t suspectLast = -1;
+    // To judge how many rows fit in what is left of a slice: the time a list took per row beyond
+    // a round trip, and the last commit's (a round trip, and the spool letting its rows go).
+    double msPerRow = 0;
+    double commitMs = 0;
+};
+
+namespace {
+
+// A list INSERT and the spooled records whose rows it holds.
+struct ListInsert {
+    std::string text;
+    std::vector<std::int64_t> ids;
+};
+
+std::vector<ListInsert> listInserts(const std::vector<SpooledRecord>& records, std::size_t begin, std::size_t end,
+                                    const DatabaseSettings& settings, const std::string& locationName,
+                                    DateLiterals dates) {
+    std::vector<ListInsert> lists;
+    std::string columns;
+    ListInsert list;
+    const auto close = [&] {
+        if (list.text.empty()) return;
+        list.text += ";";
+        lists.push_back(std::move(list));
+        list = ListInsert{};
+    };
+    for (std::size_t i = begin; i < end; ++i) {
+        const std::optional<RowText> row = rowText(*records[i].record, settings, locationName, dates);
+        if (!row) continue;
+        if (row->columns != columns || list.ids.size() >= kRowsPerList ||
+            list.text.size() + row->values.size() > kListBytes)
+            close();
+        if (list.text.empty()) {
+            columns = row->columns;
+            list.text = "INSERT INTO " + settings.table + " (" + columns + ")\n  VALUES (" + row->values + ")";
+        } else {
+            list.text += ",\n  (" + row->values + ")";
+        }
+        list.ids.push_back(records[i].id);
+    }
+    close();
+    return lists;
+}
+
+// The DBMS refused the statement's words: it takes no list of rows after all.
+bool syntaxRefused(const StatementError& error) {
+    return error.state.compare(0, 2, "42") == 0 || error.state.compare(0, 2, "37") == 0;
+}
+
+enum class ListsOutcome {
+    Done,
+    Failed,   // shown; the connection goes
+    NoLists,  // the DBMS refused the list's words: nothing is written, nothing shown
+    Lost,     // a kept connection failed at its first statement (a server restarted): nothing shown
+};
+
+// Sends the spooled records as lists of rows, oldest first, until none is left, one fails or
+// the slice is over. The lists of one read from the spool (a few lists' worth) share one
+// transaction of whole moments (but a moment cut by the read's end), committed at the latest when
+// the slice ends: a stop between its commit and the spool's update repeats those rows, never more
+// than a slice's. A list the database refuses for its data or a constraint is rolled back with
+// the transaction; the moments that hold its rows are then written as writeSpooledMoment writes
+// them, a row at a time in a transaction per moment, which counts the refused row and writes the
+// others.
+ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection, Clock::time_point deadline,
+                                bool keptConnection) {
+    OdbcLibrary& lib = odbcLibrary();
+    Spool& spool = logging.spool;
+    OdbcSession& session = connection.session;
+    std::vector<SpooledRecord> batch = nextBatch(logging, kSpoolListRecords);
+    if (batch.empty()) return ListsOutcome::Done;
+    Transactions transactions(session);
+    std::vector<std::int64_t> pending;  // records whose rows are in the open transaction
+    const auto commitPending = [&]() -> bool {
+        if (pending.empty()) return true;
+        const auto start = Clock::now();
+        const SQLRETURN rc = transactions.commit();
+        if (!odbcSucceeded(rc)) {
+            const std::string text = statementErrorText(rc, session.connection(), SQL_NULL_HSTMT);
+            transactions.rollback();
+            logging.op.messageBox(text, "");
+            return false;
+        }
+        (void)spool.remove(Sink::Database, pending);
+        pending.clear();
+        connection.commitMs = Milliseconds(Clock::now() - start).count();
+        return true;
+    };
+    const auto momentEnd = [&batch](std::size_t from) {
+        std::size_t end = from + 1;
+        while (end < batch.size() && batch[end].record->time == batch[from].record->time) ++end;
+        return end;
+    };
+    const auto suspect = [&](std::size_t from, std::size_t end) {
+        return batch[from].id <= connection.suspectLast && batch[end - 1].id >= connection.suspectFirst;
+    };
+    // The rows of whole moments that still fit in the slice, judged by what a row took so far
+    // and the round trips of a list and of the commit (both about the commit's time).
+    const auto rowsThatFit = [&]() -> std::size_t {
+        if (connection.msPerRow <= 0) return kFirstListRows;  // a moment or so, to learn the pace
+        const double left = Milliseconds(deadline - Clock::now()).count() - 2 * connection.commitMs;
+        if (left <= 0) return 0;
+        return std::min(kRowsPerList, static_cast<std::size_t>(kSliceShare * left / connection.msPerRow));
+    };
+    std::size_t next = 0;
+    Clock::duration lastStep{};
+    bool first = true;  // one step at least, however late, so that every slice gets on
+    bool answered = false;  // a statement of this call went through
+    for (;;) {
+        if (next >= batch.size()) {
+            // The spool still holds what the open transaction wrote: committed first, and let go.
+            if (!commitPending()) return ListsOutcome::Failed;
+            batch = nextBatch(logging, kSpoolListRecords);
+            next = 0;
+            if (batch.empty()) return ListsOutcome::Done;
+        }
+        std::size_t end = momentEnd(next);
+        const bool rowByRow = suspect(next, end);
+        const std::size_t fit = first ? std::max(rowsThatFit(), end - next) : rowsThatFit();
+        // Stop before a step that would run past the slice: a moment row by row judged by the
+        // last step, a list by the rows that fit.
+        const auto commitTime = std::chrono::duration_cast<Clock::duration>(Milliseconds(connection.commitMs));
+        if (!first && (rowByRow ? Clock::now() + lastStep + commitTime >= deadline : end - next > fit)) {
+            if (!commitPending()) return ListsOutcome::Failed;
+            logging.databaseBehind = true;
+            return ListsOutcome::Done;
+        }
+        const auto stepStart = Clock::now();
+        if (rowByRow) {
+            if (!commitPending()) return ListsOutcome::Failed;
+            const std::vector<SpooledRecord> moment(batch.begin() + static_cast<std::ptrdiff_t>(next),
+                                                    batch.begin() + static_cast<std::ptrdiff_t>(end));
+            switch (writeSpooledMoment(logging, session, transactions, moment, connection.dates)) {
+                case MomentOutcome::Written: next = end; break;
+                case MomentOutcome::Retry: batch.clear(); break;  // read again without the refused record
+                case MomentOutcome::Stopped: return ListsOutcome::Failed;
+            }
+        } else {
+            // Whole moments, up to a list's worth of rows, as many as fit.
+            for (std::size_t more = end; more < batch.size(); more = end) {
+                const std::size_t moreEnd = momentEnd(more);
+                if (moreEnd - next > fit || suspect(more, moreEnd)) break;
+                end = moreEnd;
+            }
+            const std::vector<ListInsert> lists = listInserts(batch, next, end, logging.settings.database,
+                                                              logging.settings.locationName, connection.dates);
+            bool refused = false;
+            for (const ListInsert& list : lists) {
+                std::string text = list.text;
+                const SQLRETURN rc = lib.SQLExecDirect(session.statement(), reinterpret_cast<SQLCHAR*>(text.data()),
+                                                       static_cast<SQLINTEGER>(text.size()));
+                if (odbcSucceeded(rc)) {
+                    answered = true;
+                    if (!transactions.on()) (void)spool.remove(Sink::Database, list.ids);  // already committed
+                    continue;
+                }
+                const StatementError error = statementError(rc, session.connection(), session.statement());
+                transactions.rollback();
+                pending.clear();
+                if (refusedForGood(error)) {
+                    connection.suspectFirst = list.ids.front();
+                    connection.suspectLast = list.ids.back();
+                    refused = true;
+                    break;
+                }
+                if (syntaxRefused(error) && list.ids.size() > 1) return ListsOutcome::NoLists;
+                if (keptConnection && !answered) return ListsOutcome::Lost;
+                logging.op.messageBox(error.text, "");
+                return ListsOutcome::Failed;
+            }
+            if (refused) {
+                batch.clear();  // read again from the oldest: the rolled-back rows are still spooled
+            } else {
+                for (std::size_t i = next; i < end; ++i) pending.push_back(batch[i].id);
+                const double stepMs = Milliseconds(Clock::now() - stepStart).count();
+                const double perRow = std::max(0.0, stepMs - connection.commitMs) / static_cast<double>(end - next);
+                // A slower list counts at once, a faster one by a quarter: the slice rather ends early.
+                connection.msPerRow = perRow > connection.msPerRow ? perRow : 0.75 * connection.msPerRow + 0.25 * perRow;
+                if (!transactions.on()) {
+                    (void)spool.remove(Sink::Database, pending);  // the records without a row too
+                    pending.clear();
+                }
+                next = end;
+            }
+        }
+        lastStep = Clock::now() - stepStart;
+        first = false;
+    }
+}
+
+}  // namespace
+
 bool variableIncluded(int model, int variable) {
     switch (model) {
     case kBranchMeter: return variable >= 0 && variable < kVariableCount;
@@ -321,19 +555,25 @@ std::string formatValue(int variable, const ReadingsRecord& record, std::int16_t
 
 std::optional<std::string> insertStatement(const ReadingsRecord& record, const DatabaseSettings& settings,
                                            const std::string& locationName, DateLiterals dates) {
-    std::string columns;
-    std::string values;
-    for (const ColumnLink& link : settings.links) {
-        if (!variableIncluded(record.model, link.variable)) continue;
-        if (!columns.empty()) {
-            columns += ", ";
-            values += ", ";
-        }
-        columns += link.columnName;
-        values += formatValue(link.variable, record, link.sqlType, locationName, dates);
-    }
-    if (columns.empty()) return std::nullopt;
-    return "INSERT INTO " + settings.table + " (" + columns + ")\n  VALUES (" + values + ");";
+    const std::optional<RowText> row = rowText(record, settings, locationName, dates);
+    if (!row) return std::nullopt;
+    return "INSERT INTO " + settings.table + " (" + row->columns + ")\n  VALUES (" + row->values + ");";
+}
+
+bool rowListsFor(const std::string& dbmsName) {
+    for (const char* name : kRowListDbmsNames)
+        if (dbmsName.find(name) != std::string::npos) return true;
+    return false;
+}
+
+std::vector<std::string> insertLists(const std::vector<RecordPtr>& records, const DatabaseSettings& settings,
+                                     const std::string& locationName, DateLiterals dates) {
+    std::vector<SpooledRecord> entries;
+    for (const RecordPtr& record : records) entries.push_back({static_cast<std::int64_t>(entries.size()), record, 0});
+    std::vector<std::string> statements;
+    for (ListInsert& list : listInserts(entries, 0, entries.size(), settings, locationName, dates))
+        statements.push_back(std::move(list.text));
+    return statements;
 }
 
 void DatabaseRecordWriter(Logging& logging) {
@@ -342,8 +582,11 @@ void DatabaseRecordWriter(Logging& logging) {
     if (logging.databaseWriterRunning) return;
     const auto deadline = sliceDeadline(logging);
     logging.databaseBehind = false;
-    if (logging.settings.databaseLogging != DatabaseLoggingState::Active) return;
-    if (logging.databaseQueue.empty() && logging.spool.count(Sink::Database) == 0) return;
+    if (logging.settings.databaseLogging != DatabaseLoggingState::Active ||
+        (logging.databaseQueue.empty() && logging.spool.count(Sink::Database) == 0)) {
+        logging.databaseConnection.reset();
+        return;
+    }
     logging.databaseWriterRunning = true;
     struct Guard {
         bool& running;
@@ -359,12 +602,54 @@ void DatabaseRecordWriter(Logging& logging) {
         return;
     }
     const DatabaseSettings settings = logging.settings.database;
-    OdbcSession session;
-    if (!openSession(session, settings.dsn, settings.user, settings.password, logging.op, kWriterSessionTexts)) return;
-    const DateLiterals dates = dateLiteralsFor(dbmsName(session));
+    std::shared_ptr<DatabaseConnection> connection = logging.databaseConnection;
+    if (connection && (connection->dsn != settings.dsn || connection->user != settings.user ||
+                       connection->password != settings.password))
+        connection.reset();  // linked to another data source meanwhile
+    logging.databaseConnection.reset();  // given back only when the slice ends behind
+    const auto connect = [&]() -> bool {
+        connection = std::make_shared<DatabaseConnection>();
+        if (!openSession(connection->session, settings.dsn, settings.user, settings.password, logging.op,
+                         kWriterSessionTexts))
+            return false;
+        connection->dsn = settings.dsn;
+        connection->user = settings.user;
+        connection->password = settings.password;
+        const std::string dbms = dbmsName(connection->session);
+        connection->dates = dateLiteralsFor(dbms);
+        connection->rowLists = rowListsFor(dbms);
+        return true;
+    };
+    const bool kept = connection != nullptr;
+    if (!kept && !connect()) return;
     // What the spool holds is older than anything in memory: it goes first.
-    if (!insertSpooledRecords(logging, session, dates, deadline) || logging.databaseBehind) return;
-    insertQueuedRecords(logging, session, dates);
+    bool written = true;
+    if (connection->rowLists && !logging.databaseRowByRow) {
+        ListsOutcome outcome = insertSpooledLists(logging, *connection, deadline, kept);
+        if (outcome == ListsOutcome::Lost) {
+            // The kept connection died between slices: once more on a fresh one.
+            if (!connect()) return;
+            outcome = connection->rowLists ? insertSpooledLists(logging, *connection, deadline, false)
+                                           : ListsOutcome::NoLists;
+        }
+        switch (outcome) {
+            case ListsOutcome::Done: break;
+            case ListsOutcome::Failed:
+            case ListsOutcome::Lost: written = false; break;
+            case ListsOutcome::NoLists:  // the probe failed: a row at a time on this connection
+                connection->rowLists = false;
+                written = insertSpooledRecords(logging, connection->session, connection->dates, deadline);
+                break;
+        }
+    } else {
+        written = insertSpooledRecords(logging, connection->session, connection->dates, deadline);
+    }
+    if (!written) return;  // the connection goes: the next moment connects afresh
+    if (logging.databaseBehind) {
+        logging.databaseConnection = connection;  // kept for the next slice
+        return;
+    }
+    insertQueuedRecords(logging, connection->session, connection->dates);
 }
 
 }  // namespace quorna

@@ -1,10 +1,13 @@
 #pragma once
 // The database log: at each logging moment, every record waiting in the database queue becomes
-// one INSERT INTO statement over the linked columns, all through one connection.
+// one INSERT INTO statement over the linked columns, all through one connection. A backlog in the
+// spool goes, where the database takes it, as lists of rows (several rows per INSERT), a slice at
+// a time over a connection kept open until the backlog is written.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "logging/logging.h"
 
@@ -12,7 +15,9 @@ namespace quorna {
 
 // Runs only while database logging is Active and the database queue holds records. Records that
 // cannot be written stay queued, in order, for the next logging moment; a missing ODBC library or
-// environment switches database logging off without a message.
+// environment switches database logging off without a message. When the slice ends with records
+// still spooled (Logging::databaseBehind) the connection stays open in Logging::databaseConnection
+// for the next call; otherwise, and after any failure, it is closed.
 void DatabaseRecordWriter(Logging& logging);
 
 // How a statement writes dates and times into date and time columns.
@@ -43,5 +48,23 @@ inline constexpr const char* kTextDatesDbmsName = "SQLite";
 [[nodiscard]] std::optional<std::string> insertStatement(const ReadingsRecord& record,
                                                          const DatabaseSettings& settings,
                                                          const std::string& locationName, DateLiterals dates);
+
+// The DBMSs (as SQLGetInfo names them) that take a list of rows in one INSERT:
+// "INSERT INTO table (columns)\n  VALUES (literals),\n  (literals);". For any other the writer
+// sends one statement per row.
+inline constexpr const char* kRowListDbmsNames[] = {"PostgreSQL", "SQLite"};
+[[nodiscard]] bool rowListsFor(const std::string& dbmsName);
+
+// The most rows, and about the most bytes, of one list: a statement every database parses at ease.
+inline constexpr std::size_t kRowsPerList = 500;
+inline constexpr std::size_t kListBytes = 256 * 1024;
+
+// The records' rows as few list INSERTs as can be, in the records' order: a list holds
+// consecutive rows over the same columns (records of one model), at most kRowsPerList of them and
+// about kListBytes. Each row is the same text insertStatement gives it; a list of one row is
+// insertStatement's text.
+[[nodiscard]] std::vector<std::string> insertLists(const std::vector<RecordPtr>& records,
+                                                   const DatabaseSettings& settings,
+                                                   const std::string& locationName, DateLiterals dates);
 
 }  // namespace quorna

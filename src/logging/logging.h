@@ -6,6 +6,7 @@
 #include <ctime>
 #include <functional>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct LoggingClock {
 
 // Where the sampler reads the current time; empty: the system clock.
 using TimeSource = std::function<std::time_t()>;
+
+// The database writer's connection, kept open across the slices of a backlog (database_record_writer.cpp).
+struct DatabaseConnection;
 
 struct Logging {
     Logging(Meters& meters, ConfigurationRecord& settings) : meters(meters), op(meters.op), settings(settings) {}
@@ -55,6 +59,12 @@ struct Logging {
     // caller runs catchUpLogging between its ticks until both are clear.
     bool fileBehind = false;
     bool databaseBehind = false;
+    // Open while the database is behind, so that the slices of a backlog share one connection;
+    // let go when the backlog is written or the writer fails.
+    std::shared_ptr<DatabaseConnection> databaseConnection;
+    // For tests: every spooled row goes in by its own INSERT, as for a driver that takes no list
+    // of rows, whatever the database takes.
+    bool databaseRowByRow = false;
     // When the running logging cycle or catch-up slice began: its writers share one time budget.
     // Empty outside them (a writer called alone takes its own).
     std::chrono::steady_clock::time_point sliceStart{};

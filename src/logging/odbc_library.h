@@ -109,7 +109,8 @@ StatementError statementError(SQLRETURN failedResult, SQLHDBC connection, SQLHST
 // One connection to a data source with one statement on it, following the pattern every database
 // operation uses: allocate the connection, connect with explicit lengths, allocate the statement.
 // The destructor releases what was obtained, in the order statement (SQL_DROP), disconnect,
-// connection. Nothing stays open between operations.
+// connection. Nothing stays open between operations, but the database writer's session, which
+// lasts from slice to slice of a backlog.
 class OdbcSession {
 public:
     OdbcSession() = default;

@@ -10,7 +10,7 @@ endforeach()
 target_compile_definitions(quorna_fake_odbc_incomplete PRIVATE FAKE_ODBC_INCOMPLETE)
 
 # Reaching the real test databases through the program's own binding.
-add_library(quorna_odbc_test_env STATIC odbc/odbc_test_env.cpp)
+add_library(quorna_odbc_test_env STATIC odbc/odbc_test_env.cpp odbc/delay_proxy.cpp)
 target_include_directories(quorna_odbc_test_env PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/odbc)
 target_link_libraries(quorna_odbc_test_env PUBLIC quorna_core quorna_test_support GTest::gtest)
 target_compile_definitions(quorna_odbc_test_env PRIVATE
@@ -23,7 +23,7 @@ target_compile_definitions(odbc_binding_tests PRIVATE
   QUORNA_FAKE_ODBC_INCOMPLETE_PATH="$<TARGET_FILE:quorna_fake_odbc_incomplete>")
 
 quorna_add_gtest(database_logging_tests
-  SOURCES database_link_test.cpp database_table_test.cpp database_writer_test.cpp
+  SOURCES database_link_test.cpp database_table_test.cpp database_writer_test.cpp database_batch_test.cpp
   LIBS quorna_odbc_test_env)
 
 if(TARGET quorna_gui)
