@@ -161,21 +161,21 @@ void pollCountedMeter(Meters& meters, int address, int start, int count, bool la
 
 }  // namespace
 
-void setAllLampsGreen(Meters& meters) {
+namespace {
+
+void setAllLamps(Meters& meters, Lamp lamp) {
     MainWindowFields& fields = meters.fields;
-    fields.breakerLamp.fill(Lamp::Green);
-    fields.overAmps = Lamp::Green;
-    fields.overVolts = Lamp::Green;
+    fields.breakerLamp.fill(lamp);
+    fields.overAmps = lamp;
+    fields.overVolts = lamp;
     meters.op.showLamps();
 }
 
-void setAllLampsUnknown(Meters& meters) {
-    MainWindowFields& fields = meters.fields;
-    fields.breakerLamp.fill(Lamp::Unknown);
-    fields.overAmps = Lamp::Unknown;
-    fields.overVolts = Lamp::Unknown;
-    meters.op.showLamps();
-}
+}  // namespace
+
+void setAllLampsGreen(Meters& meters) { setAllLamps(meters, Lamp::Green); }
+
+void setAllLampsUnknown(Meters& meters) { setAllLamps(meters, Lamp::Unknown); }
 
 void showAlarmLamps(Meters& meters, const std::int32_t* block) {
     MainWindowFields& fields = meters.fields;

@@ -151,21 +151,6 @@ protected:
         return test::querySql(source, "SELECT Meter, Location, Date_Time, Amps1, Amps2, Amps27 FROM batch_readings ORDER BY n", 6);
     }
 
-    void linkTable(const std::string& table, int expectedLinks) {
-        DatabaseLinkDialog& dialog = station().databaseLink;
-        ASSERT_TRUE(dialog.open());
-        dialog.setUser(source.user);
-        dialog.setPassword(source.password);
-        const auto& names = dialog.dataSources();
-        dialog.selectDataSource(static_cast<int>(std::find(names.begin(), names.end(), source.dsn) - names.begin()));
-        const auto& tables = dialog.tables();
-        const auto found = std::find(tables.begin(), tables.end(), table);
-        ASSERT_NE(found, tables.end()) << table;
-        dialog.selectTable(static_cast<int>(found - tables.begin()));
-        ASSERT_EQ(dialog.linkedCount(), expectedLinks);
-        ASSERT_TRUE(dialog.accept());
-        ASSERT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
-    }
 
     static constexpr int kMoments = 40;
     static constexpr int kRefusedMoment = 17;

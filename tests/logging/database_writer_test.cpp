@@ -157,22 +157,6 @@ protected:
         linkTable("readings", 6);
     }
 
-    // The operator picks the test's data source and the table in the setup window, and OK.
-    void linkTable(const std::string& table, int expectedLinks) {
-        DatabaseLinkDialog& dialog = station().databaseLink;
-        ASSERT_TRUE(dialog.open());
-        dialog.setUser(source.user);
-        dialog.setPassword(source.password);
-        const auto& names = dialog.dataSources();
-        dialog.selectDataSource(static_cast<int>(std::find(names.begin(), names.end(), source.dsn) - names.begin()));
-        const auto& tables = dialog.tables();
-        const auto found = std::find(tables.begin(), tables.end(), table);
-        ASSERT_NE(found, tables.end()) << table;
-        dialog.selectTable(static_cast<int>(found - tables.begin()));
-        ASSERT_EQ(dialog.linkedCount(), expectedLinks);
-        ASSERT_TRUE(dialog.accept());
-        ASSERT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
-    }
 
     void TearDown() override {
         if (databaseAway) test::bringDatabaseBack(source);

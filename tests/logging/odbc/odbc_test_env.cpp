@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -123,6 +124,7 @@ void bringDatabaseBack(const TestDataSource& source) {
 
 #include "forms/database_link.h"
 #include "recording_operator.h"
+#include "test_station.h"
 
 namespace quorna::test {
 
@@ -140,6 +142,22 @@ void RealDatabaseTest::freshTable(const std::string& table, const std::string& c
     std::string error;
     ASSERT_TRUE(execSql(source, "DROP TABLE IF EXISTS " + table, &error)) << error;
     ASSERT_TRUE(execSql(source, "CREATE TABLE " + table + " (" + columns + ")", &error)) << error;
+}
+
+void RealDatabaseTest::linkTable(const std::string& table, int expectedLinks) {
+    DatabaseLinkDialog& dialog = station().databaseLink;
+    ASSERT_TRUE(dialog.open());
+    dialog.setUser(source.user);
+    dialog.setPassword(source.password);
+    const auto& names = dialog.dataSources();
+    dialog.selectDataSource(static_cast<int>(std::find(names.begin(), names.end(), source.dsn) - names.begin()));
+    const auto& tables = dialog.tables();
+    const auto found = std::find(tables.begin(), tables.end(), table);
+    ASSERT_NE(found, tables.end()) << table;
+    dialog.selectTable(static_cast<int>(found - tables.begin()));
+    ASSERT_EQ(dialog.linkedCount(), expectedLinks);
+    ASSERT_TRUE(dialog.accept());
+    ASSERT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
 }
 
 }  // namespace quorna::test

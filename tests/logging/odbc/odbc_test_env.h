@@ -53,6 +53,9 @@ protected:
     void TearDown() override;
     // Drops the table if it exists, then creates it with the given column definitions.
     void freshTable(const std::string& table, const std::string& columns);
+    // The operator picks the test's data source and the table in the setup window, finds
+    // expectedLinks columns linked, and presses OK: database logging is then Active.
+    void linkTable(const std::string& table, int expectedLinks);
 
     RecordingOperator op;
     TestDataSource source;
