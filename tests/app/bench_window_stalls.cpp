@@ -112,12 +112,16 @@ void benchScan(int depth) {
     std::printf("scan to address %d (%d silent), a step per address: longest stall %.0f ms, scan %.1f s, %zu meters\n",
                 depth, depth - 3, stepped, took, station.meters.list.entries.size());
 
-    // Reference: the same scan run whole inside one event, as the window ran it before.
-    stalls.start();
-    QTimer::singleShot(0, [&station] { quorna::MeterScan(station.meters); });
-    runUntil([] { return false; }, 1);
-    runUntil([&station] { return !station.scanning(); }, 400);
-    std::printf("  reference, the whole scan in one event: longest stall %.0f ms\n", stalls.stop());
+    // Reference: the same scan run whole inside one event, as the window ran it before; the event
+    // loop waits for as long as that event takes.
+    double whole = 0;
+    QTimer::singleShot(0, [&station, &whole] {
+        const auto begun = Clock::now();
+        quorna::MeterScan(station.meters);
+        whole = msBetween(begun, Clock::now());
+    });
+    runUntil([&whole] { return whole > 0; }, 400);
+    std::printf("  reference, the whole scan in one event: the event loop waits %.0f ms\n", whole);
     window.close();
 }
 
