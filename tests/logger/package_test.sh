@@ -74,16 +74,18 @@ fi
 # never run) it cannot be computed.
 if apt-cache show libc6 >/dev/null 2>&1; then
   : >"$tmp/empty-status"
-  apt-cache dumpavail | awk -v RS= '/\nPriority: required|\nEssential: yes/ { match($0, /^Package: [^\n]+/); print substr($0, 10, RLENGTH - 9) }' \
-    | sort -u >"$tmp/base"
+  apt-cache dumpavail >"$tmp/available"
+  awk -v RS= '/\nPriority: required|\nEssential: yes/ { match($0, /^Package: [^\n]+/); print substr($0, 10, RLENGTH - 9) }' \
+    "$tmp/available" | sort -u >"$tmp/base"
   # shellcheck disable=SC2046
   apt-get -s --no-install-recommends -o Dir::State::status="$tmp/empty-status" install $(cat "$tmp/base") 2>/dev/null \
     | awk '/^Inst/ { print $2 }' >"$tmp/minimal"
   [ "$(wc -l <"$tmp/minimal")" -ge 50 ] || fail "a minimal Debian of $(wc -l <"$tmp/minimal") packages"
-  while read -r p; do
-    apt-cache show --no-all-versions "$p" | sed '/^$/d; 1a Status: install ok installed'
-    echo
-  done <"$tmp/minimal" >"$tmp/minimal-status"
+  # Their entries from the package lists, each marked installed.
+  awk -v RS= -v ORS='\n\n' 'NR == FNR { want[$0] = 1; next }
+    { match($0, /^Package: [^\n]+/); p = substr($0, 10, RLENGTH - 9) }
+    (p in want) && !(p in done) { done[p] = 1; sub(/\n/, "\nStatus: install ok installed\n"); print }' \
+    RS='\n' "$tmp/minimal" RS= "$tmp/available" >"$tmp/minimal-status"
   count_new() {  # count_new DEB: the packages apt would add to the minimal system with DEB
     apt-get -s --no-install-recommends -o Dir::State::status="$tmp/minimal-status" install "$1" 2>&1 \
       | awk -v self="$(dpkg-deb -f "$1" Package)" '/^Inst/ && $2 != self { print $2 }'
