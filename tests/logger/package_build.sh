@@ -23,7 +23,7 @@ ldflags=$(dpkg-buildflags --get LDFLAGS)
 export CCACHE_BASEDIR="$src" CCACHE_NOHASHDIR=1
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
   -DCMAKE_CXX_FLAGS="$cppflags $cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
-  -DQUORNA_BUILD_TESTS=OFF -DQUORNA_SANITIZE=OFF -DQUORNA_WERROR=OFF >"$build/configure.log" 2>&1 \
+  -DCMAKE_STRIP="$(dirname "$(readlink -f "$0")")/package_strip.sh" -DQUORNA_BUILD_TESTS=OFF -DQUORNA_SANITIZE=OFF -DQUORNA_WERROR=OFF >"$build/configure.log" 2>&1 \
   || { cat "$build/configure.log"; exit 1; }
 start=$(date +%s)
 cmake --build "$build" -j2 >"$build/build.log" 2>&1 || { tail -50 "$build/build.log"; exit 1; }

@@ -6,7 +6,7 @@
 # the unpacked simulator.
 #   package_test.sh DEB-DIR VERSION
 set -euo pipefail
-debs=$1
+debs=$(readlink -f "$1")  # apt-get takes a package file by a path that starts with /
 version=$2
 tmp=$(mktemp -d /tmp/quorna-package.XXXXXX)
 sim_pid=""
