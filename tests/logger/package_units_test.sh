@@ -74,7 +74,7 @@ for name in north south; do
   mkdir -p "$dir"
   "$root/usr/bin/quorna-metersim" --link "$tmp/tty-$name" --meter "${meter[$name]}:230" --drift off >"$tmp/sim-$name.out" 2>&1 &
   pids+=($!)
-  printf 'interval 1\nport COM1:\nscan 8\nsave_file %s/readings.csv\nformat 1\n' "$dir" >"$dir/Quorna.cfg"
+  printf 'interval 1\nport COM1:\nscan 5\nsave_file %s/readings.csv\nformat 1\n' "$dir" >"$dir/Quorna.cfg"
 done
 for name in north south; do
   for _ in $(seq 50); do [ -e "$tmp/tty-$name" ] && break; sleep 0.1; done
@@ -91,7 +91,7 @@ for name in north south; do
   pids+=($!)
 done
 for name in north south; do
-  for _ in $(seq 100); do
+  for _ in $(seq 600); do  # the scan of the silent addresses first
     [ -f "$state/$name/readings.csv" ] && [ "$(wc -l <"$state/$name/readings.csv")" -ge 3 ] && break
     sleep 0.1
   done
