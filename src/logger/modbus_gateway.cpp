@@ -318,6 +318,7 @@ void ModbusGateway::flush(Client& client) {
 
 void ModbusGateway::answer(Client& client, std::vector<std::uint8_t> frame) {
     client.out.insert(client.out.end(), frame.begin(), frame.end());
+    client.lastHeard = Clock::now();  // idle counts from its last request or answer
     flush(client);
 }
 
