@@ -14,9 +14,12 @@
 #include <memory>
 #include <set>
 #include <thread>
+#include <ifaddrs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "logger/logger_app.h"
+#include "logger/modbus_gateway.h"
 #include "logger_process.h"
 #include "metersim_harness.h"
 #include "modbus_tcp_client.h"
@@ -402,6 +405,181 @@ TEST(LoggerGateway, IdleClientsFloodsSilenceAndALostPort) {
     expectWholeMoments(fileLines(log), 2);
     EXPECT_TRUE(anyLineHas(logger.errLines(), "without a path (0x0A)")) << logger.errText();
     fs::remove_all(dir);
+}
+
+// What a command run prints on standard output, and its exit status.
+std::pair<std::string, int> run(const std::string& command) {
+    std::string out;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return {"", -1};
+    char buffer[512];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// Programs that know nothing of these meters: mbpoll reads 49 registers in TCP mode; a pymodbus
+// client writes a register from the loopback (taken) and asks the slave ID; with
+// "gateway_read_only on" the same write is refused with exception 0x01 and nothing is written.
+TEST(LoggerGateway, MbpollAndPymodbusAsClientsAndReadOnly) {
+    MeterSimulator sim({"--meter", "1:230", "--meter", "2:230"});
+    std::vector<int> mA;
+    for (int i = 0; i < 42; ++i) mA.push_back(20000 + i * 211);
+    sim.set(1, 0, mA);
+    sim.useAsComPort(2);
+    const fs::path dir = sim.tempDir();
+    const std::vector<int> expected = sim.get(1, 0, 49);
+    {
+        LoggerProcess logger({"--config", settingsIn(dir / "rw", settingsWith((dir / "rw.csv").string(), 2, "gateway :0\n"))},
+                             {testClockAt(firstMoment(), 2, 300)}, dir.string());
+        const int port = gatewayPort(logger);
+        ASSERT_GT(port, 0) << logger.errText();
+
+        const auto [polled, mbpollStatus] =
+            run("mbpoll -m tcp -p " + std::to_string(port) + " -a 1 -r 1 -c 49 -1 -o 3 127.0.0.1 2>&1");
+        EXPECT_EQ(mbpollStatus, 0) << polled;
+        std::vector<int> values;
+        for (int r = 1; r <= 49; ++r) {
+            const std::string label = "[" + std::to_string(r) + "]: \t";
+            const auto at = polled.find(label);
+            if (at == std::string::npos) break;
+            values.push_back(std::atoi(polled.c_str() + at + label.size()));
+        }
+        EXPECT_EQ(values, expected) << polled;
+
+        const auto [said, status] = run("/usr/bin/python3 " QUORNA_GATEWAY_CLIENT_PY " " + std::to_string(port) + " 2 270 9");
+        EXPECT_EQ(status, 0) << said;
+        EXPECT_EQ(said, "write ok 270 9\nslave id e6ff" +
+                            std::string("54616d7361204272616e63682043697263756974204d6f6e69746f722c20343220627265616b657273") +
+                            "\n");  // 230, run, "Tamsa Branch Circuit Monitor, 42 breakers"
+        EXPECT_EQ(sim.get(2, 270, 1), std::vector<int>{9});
+        logger.signal(SIGTERM);
+        EXPECT_EQ(logger.wait(5000), kLoggerExitOk) << logger.errText();
+    }
+    {
+        LoggerProcess logger(
+            {"--config", settingsIn(dir / "ro", settingsWith((dir / "ro.csv").string(), 2, "gateway_read_only on\n")),
+             "--gateway", ":0"},
+            {testClockAt(firstMoment(), 2, 300)}, dir.string());
+        const int port = gatewayPort(logger);
+        ASSERT_GT(port, 0) << logger.errText();
+        sim.clearRequests();
+        const auto [said, status] = run("/usr/bin/python3 " QUORNA_GATEWAY_CLIENT_PY " " + std::to_string(port) + " 2 270 11");
+        EXPECT_EQ(status, 0) << said;
+        EXPECT_EQ(said.substr(0, said.find('\n')), "write exception 1");
+        EXPECT_TRUE(sim.writes().empty());
+        EXPECT_EQ(sim.get(2, 270, 1), std::vector<int>{9});
+        logger.signal(SIGTERM);
+        EXPECT_EQ(logger.wait(5000), kLoggerExitOk) << logger.errText();
+        EXPECT_TRUE(anyLineHas(logger.errLines(), "listens on 127.0.0.1:" + std::to_string(port) + " (no client may write)"))
+            << logger.errText();
+    }
+}
+
+// An IPv4 address of this machine other than the loopback, in host byte order; 0 when none.
+std::uint32_t ownOtherAddress() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return 0;
+    std::uint32_t found = 0;
+    for (ifaddrs* i = list; i != nullptr && found == 0; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+        const std::uint32_t a = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+        if ((a >> 24) != 127) found = a;
+    }
+    ::freeifaddrs(list);
+    return found;
+}
+
+// The listen address and the writers are taken strictly. Bound beyond the loopback, the logger
+// says so at start, and a client that comes from another address than the loopback may read but
+// not write, unless gateway_writers lists it.
+TEST(LoggerGateway, ListenAddressWritersAndClientsBeyondTheLoopback) {
+    ASSERT_TRUE(parseListenAddress(":1502").has_value());
+    EXPECT_EQ(reinterpret_cast<const sockaddr_in&>(*parseListenAddress(":1502")).sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(parseListenAddress("[::1]:502")->ss_family, AF_INET6);
+    EXPECT_EQ(parseListenAddress("0.0.0.0:502")->ss_family, AF_INET);
+    for (const char* bad : {"1502", "host.example:502", "127.0.0.1:65536", "127.0.0.1:", "[::1:502", "1.2.3:4"}) {
+        EXPECT_FALSE(parseListenAddress(bad).has_value()) << bad;
+    }
+    std::string bad;
+    const auto blocks = parseWriters("10.0.4.0/24, 192.168.1.7 fd00::/8", &bad);
+    ASSERT_TRUE(blocks.has_value());
+    ASSERT_EQ(blocks->size(), 3U);
+    EXPECT_EQ((*blocks)[0].bits, 24);
+    EXPECT_EQ((*blocks)[1].bits, 32);
+    EXPECT_TRUE((*blocks)[2].v6);
+    EXPECT_FALSE(parseWriters("10.0.0.0/33", &bad).has_value());
+    EXPECT_EQ(bad, "10.0.0.0/33");
+    EXPECT_FALSE(parseWriters("plant-net", &bad).has_value());
+
+    // A wrong --gateway is an option error; a wrong gateway_writers ends the start with one line.
+    MeterSimulator sim({"--meter", "1:230"});
+    sim.useAsComPort(2);
+    const fs::path dir = sim.tempDir();
+    std::vector<std::string> lines;
+    EXPECT_EQ(test::runLoggerToEnd({"--gateway", "localhost"}, {}, dir.string(), &lines), kLoggerExitUnusable);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "quorna-logger: --gateway takes ADDRESS:PORT, :PORT or [IPV6]:PORT, not 'localhost'");
+    const std::string config =
+        settingsIn(dir / "w", settingsWith((dir / "w.csv").string(), 1, "gateway :0\ngateway_writers 10.1.2.0/24 lab\n"));
+    EXPECT_EQ(test::runLoggerToEnd({"--config", config}, {}, dir.string(), &lines), kLoggerExitUnusable);
+    EXPECT_TRUE(anyLineHas(lines, " error the Modbus TCP gateway cannot listen on :0: gateway_writers: lab is not an "
+                                  "address or an address block"))
+        << lines.back();
+
+    // Beyond the loopback: said on standard error at start.
+    LoggerProcess logger({"--config", settingsIn(dir / "any", settingsWith((dir / "any.csv").string(), 1, "")), "--gateway",
+                          "0.0.0.0:0"},
+                         {testClockAt(firstMoment(), 1, 300)}, dir.string());
+    bool warned = false;
+    for (int i = 0; i < 250 && !warned; ++i) {
+        warned = anyLineHas(logger.errLines(), ", beyond this machine: anyone who reaches it can read the meters");
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(warned) << logger.errText();
+    EXPECT_TRUE(anyLineHas(logger.errLines(), " warning the Modbus TCP gateway listens on 0.0.0.0:")) << logger.errText();
+    const std::uint32_t other = ownOtherAddress();
+    if (other == 0) {
+        logger.signal(SIGTERM);
+        GTEST_SKIP() << "this machine has no address beyond the loopback to come from";
+    }
+    const auto portOf = [](const LoggerProcess& process) {
+        for (const std::string& line : process.errLines()) {
+            if (const auto at = line.find("listens on 0.0.0.0:"); at != std::string::npos) return std::atoi(line.c_str() + at + 19);
+        }
+        return 0;
+    };
+    const auto writeFrom = [](int port, std::uint32_t address) {
+        ModbusTcpClient client(port, address);
+        EXPECT_TRUE(client.connected());
+        client.send(0x0606, 1, writePdu(271, 33));
+        return pduOf(client.receive(3000).value_or(Bytes{}));
+    };
+    const auto readFrom = [](int port, std::uint32_t address) {
+        ModbusTcpClient client(port, address);
+        client.send(0x0303, 1, readPdu(271, 1));
+        return pduOf(client.receive(3000).value_or(Bytes{}));
+    };
+    sim.clearRequests();
+    EXPECT_EQ(writeFrom(portOf(logger), other), (Bytes{0x86, 0x01})) << "a write from beyond the loopback";
+    EXPECT_TRUE(sim.writes().empty());
+    EXPECT_EQ(readFrom(portOf(logger), other).size(), 4U) << "a read from beyond the loopback";
+    logger.signal(SIGTERM);
+    EXPECT_EQ(logger.wait(5000), kLoggerExitOk) << logger.errText();
+
+    char listed[INET_ADDRSTRLEN];
+    const in_addr otherAddress{htonl(other)};
+    ::inet_ntop(AF_INET, &otherAddress, listed, sizeof listed);
+    LoggerProcess allowed(
+        {"--config", settingsIn(dir / "listed", settingsWith((dir / "listed.csv").string(), 1,
+                                                             "gateway 0.0.0.0:0\ngateway_writers 192.0.2.0/24 " +
+                                                                 std::string(listed) + "/32\n"))},
+        {testClockAt(firstMoment(), 1, 300)}, dir.string());
+    for (int i = 0; i < 250 && portOf(allowed) == 0; ++i) std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(writeFrom(portOf(allowed), other), writePdu(271, 33));
+    EXPECT_EQ(sim.get(1, 271, 1), std::vector<int>{33});
+    allowed.signal(SIGTERM);
+    EXPECT_EQ(allowed.wait(5000), kLoggerExitOk) << allowed.errText();
 }
 
 }  // namespace

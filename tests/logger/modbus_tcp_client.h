@@ -19,12 +19,13 @@ namespace quorna::test {
 
 class ModbusTcpClient {
 public:
-    explicit ModbusTcpClient(int port) {
+    // Connects to port on the loopback, or on another address of this machine (host byte order).
+    explicit ModbusTcpClient(int port, std::uint32_t address4 = INADDR_LOOPBACK) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_addr.s_addr = htonl(address4);
         if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             ::close(m_fd);
             m_fd = -1;
