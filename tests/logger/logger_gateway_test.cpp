@@ -572,7 +572,7 @@ TEST(LoggerGateway, ListenAddressWritersAndClientsBeyondTheLoopback) {
     ::inet_ntop(AF_INET, &otherAddress, listed, sizeof listed);
     LoggerProcess allowed(
         {"--config", settingsIn(dir / "listed", settingsWith((dir / "listed.csv").string(), 1,
-                                                             "gateway 0.0.0.0:0\ngateway_writers 192.0.2.0/24 " +
+                                                             "gateway 0.0.0.0:0\ngateway_writers 198.51.100.0/24 " +
                                                                  std::string(listed) + "/32\n"))},
         {testClockAt(firstMoment(), 1, 300)}, dir.string());
     for (int i = 0; i < 250 && portOf(allowed) == 0; ++i) std::this_thread::sleep_for(20ms);
