@@ -407,6 +407,36 @@ TEST(LoggerGateway, IdleClientsFloodsSilenceAndALostPort) {
     fs::remove_all(dir);
 }
 
+// The logger's own port may itself be a gateway: requests go on in that port's framing (the MBAP
+// header with the logger's own transaction ids, or RTU over TCP) and come back with the client's.
+TEST(LoggerGateway, ForwardsOverANetworkPortInItsFraming) {
+    for (const std::string scheme : {"tcp://", "rtu+tcp://"}) {
+        MeterSimulator sim({"--meter", "1:230", scheme == "tcp://" ? "--tcp" : "--rtu-tcp", "0"});
+        sim.set(1, 0, {1111, 2222, 3333});
+        setenv("QUORNA_COM2", sim.gatewayName(scheme).c_str(), 1);
+        const fs::path dir = sim.tempDir();
+        LoggerProcess logger({"--config", settingsIn(dir, settingsWith((dir / "r.csv").string(), 1, "")), "--gateway", ":0"},
+                             {testClockAt(firstMoment(), 2, 300)}, dir.string());
+        const int port = gatewayPort(logger);
+        ASSERT_GT(port, 0) << logger.errText();
+        ModbusTcpClient client(port);
+        for (std::uint16_t id = 0xFFFE; id != 2; ++id) {  // the client's ids wrap; the logger's are its own
+            ASSERT_TRUE(client.send(id, 1, readPdu(0, 3)));
+            const auto frame = client.receive(3000);
+            ASSERT_TRUE(frame.has_value()) << scheme;
+            EXPECT_EQ(*frame, (Bytes{static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id & 0xFF), 0, 0, 0, 9, 1,
+                                     3, 6, 0x04, 0x57, 0x08, 0xAE, 0x0D, 0x05}))
+                << scheme;
+        }
+        ASSERT_TRUE(client.send(7, 1, writePdu(270, 5)));
+        EXPECT_EQ(pduOf(client.receive(3000).value_or(Bytes{})), writePdu(270, 5)) << scheme;
+        EXPECT_EQ(sim.get(1, 270, 1), std::vector<int>{5});
+        logger.signal(SIGTERM);
+        EXPECT_EQ(logger.wait(5000), kLoggerExitOk) << logger.errText();
+        unsetenv("QUORNA_COM2");
+    }
+}
+
 // What a command run prints on standard output, and its exit status.
 std::pair<std::string, int> run(const std::string& command) {
     std::string out;
