@@ -381,6 +381,14 @@ TEST(LoggerGateway, IdleClientsFloodsSilenceAndALostPort) {
     EXPECT_GE(afterFlood.size(), before + 4) << "the moments stopped during the flood";
     expectWholeMoments(afterFlood, 2);
 
+    // A write through the gateway is in the logger's next moment: breaker 1's current.
+    ASSERT_TRUE(steady.send(0x5757, 1, writePdu(0, 54321)));
+    ASSERT_TRUE(steady.receive(3000).has_value());
+    waitForLines(log, fileLines(log).size() + 4, 10s);
+    const auto written = fileLines(log);
+    ASSERT_GE(written.size(), 2U);
+    EXPECT_EQ(written[written.size() - 2].substr(19, 10), ",1,54.321,") << written[written.size() - 2];
+
     // A silent meter: 0x0B within the bus's time-out.
     sim->fault(2, "silent");
     auto asked = std::chrono::steady_clock::now();
