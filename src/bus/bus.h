@@ -3,6 +3,8 @@
 // the protocol trace of the last exchanges and the read counters. A station owns one; every
 // transaction takes it.
 
+#include <functional>
+
 #include "bus/modbus_error.h"
 #include "bus/serial_link.h"
 #include "bus/trace_ring.h"
@@ -28,6 +30,10 @@ struct Bus {
     TraceRing trace;
     bool traceLive = false;   // the trace window is open and not frozen: each exchange repaints it
     BusStatistics statistics;
+    // Runs before each of the program's own transactions (reads, writes, slave IDs): the logger's
+    // Modbus TCP gateway forwards one waiting request of its clients there, so that they are
+    // served during a long logging moment too. Empty in the window program.
+    std::function<void()> betweenTransactions;
 };
 
 }  // namespace quorna

@@ -1,5 +1,6 @@
 #include "logger/logger_app.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -16,6 +17,7 @@
 
 #include "bus/network_port.h"
 #include "bus/posix_serial_port.h"
+#include "logger/modbus_gateway.h"
 #include "logger/service_notifier.h"
 #include "logger/stderr_operator.h"
 #include "logging/logging.h"
@@ -149,20 +151,27 @@ bool stopRequested() {
 enum class Wake { Timeout, Stop, Reload };
 
 // Waits up to ms milliseconds for SIGTERM or SIGINT (a stop) or SIGHUP (read the settings again),
-// all blocked, so only pending.
-Wake waitBetweenTicks(int ms) {
+// all blocked, so only pending. Meanwhile the gateway serves its clients, in slices after which
+// the signals are looked at.
+Wake waitBetweenTicks(int ms, ModbusGateway& gateway) {
+    constexpr long kSignalCheckMs = 50;
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGHUP);
-    timespec timeout{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
+        const long left = std::max<long>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+        const long wait = gateway.active() ? 0 : left;
+        timespec timeout{wait / 1000, (wait % 1000) * 1000000L};
         const int sig = sigtimedwait(&signals, nullptr, &timeout);
         if (sig == SIGTERM || sig == SIGINT) return Wake::Stop;
         if (sig == SIGHUP) return Wake::Reload;
         if (sig < 0 && errno == EINTR) continue;  // another signal: the remaining time is lost, no matter
-        return Wake::Timeout;
+        if (left == 0 || !gateway.active()) return Wake::Timeout;
+        gateway.serveFor(static_cast<int>(std::min(left, kSignalCheckMs)));
     }
 }
 
@@ -365,6 +374,14 @@ std::optional<LoggerOptions> parseLoggerOptions(int argc, const char* const* arg
                 return std::nullopt;
             }
             options.configFile = *file;
+        } else if (arg == "--gateway") {
+            const auto address = value("--gateway");
+            if (!address) return std::nullopt;
+            if (!parseListenAddress(*address)) {
+                *error = "--gateway takes ADDRESS:PORT, :PORT or [IPV6]:PORT, not '" + *address + "'";
+                return std::nullopt;
+            }
+            options.gateway = *address;
         } else if (arg == "--rescan") {
             const auto minutes = value("--rescan");
             long m = 0;
@@ -387,7 +404,7 @@ std::string loggerOptionErrorText(const std::string& error) {
 }
 
 std::string loggerUsage() {
-    return "Usage: quorna-logger [--config FILE] [--once] [--rescan MINUTES]\n"
+    return "Usage: quorna-logger [--config FILE] [--once] [--rescan MINUTES] [--gateway ADDRESS:PORT]\n"
            "Logs every meter of the bus at every logging moment to the log file and the database\n"
            "that the settings file names, without a window.\n"
            "\n"
@@ -395,6 +412,8 @@ std::string loggerUsage() {
            "                     the logging spool and Quorna-rejected.txt sit beside it\n"
            "  --once             scan the bus, take one logging moment at once, and exit\n"
            "  --rescan MINUTES   scan the bus again every MINUTES minutes (default: never)\n"
+           "  --gateway ADDRESS:PORT  serve the bus to other programs as a Modbus TCP gateway on\n"
+           "                     ADDRESS:PORT (:PORT alone is 127.0.0.1); writes from this machine only\n"
            "  --help             show this text\n"
            "  --version          show the version\n"
            "A long option's value may also follow it after '=' (--config=/etc/quorna/Quorna.cfg).\n"
@@ -467,6 +486,18 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
     };
 
     op.write(MessageLevel::Info, loggingSummary(station));
+    // The Modbus TCP gateway, when one is asked for, serves other programs between the logger's own
+    // transactions and ticks (see modbus_gateway.h).
+    ModbusGateway gateway(station.bus, op);
+    if (const std::string listen = options.gateway.empty() ? settings.gateway : options.gateway;
+        !listen.empty() && !options.once) {
+        std::string error;
+        if (!gateway.start(listen, settings.gatewayWriters, settings.gatewayReadOnly, &error)) {
+            op.write(MessageLevel::Error, "the Modbus TCP gateway cannot listen on " + listen + ": " + error);
+            op.finish();
+            return kLoggerExitUnusable;
+        }
+    }
     const std::time_t rescanPeriod = static_cast<std::time_t>(options.rescanMinutes) * kSecondsPerMinute;
     std::time_t nextRescan = 0;
     int code = kLoggerExitOk;
@@ -523,7 +554,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
             }
             break;
         }
-        const Wake wake = waitBetweenTicks(clock.periodMs());
+        const Wake wake = waitBetweenTicks(clock.periodMs(), gateway);
         if (wake == Wake::Stop) {
             op.write(MessageLevel::Info, "stopping");
             break;
@@ -531,6 +562,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         if (wake == Wake::Reload) reloadSettings(station, op, scans, options.configFile);
     }
     notifier.stopping();
+    gateway.stop();
     op.finish();
     closePort(link);
     return code;

@@ -20,6 +20,7 @@ struct LoggerOptions {
     std::string configFile = "Quorna.cfg";
     bool once = false;
     int rescanMinutes = 0;  // 0: never
+    std::string gateway;    // --gateway ADDRESS:PORT, before the settings file's gateway line
     bool help = false;
     bool version = false;
 };

@@ -256,6 +256,27 @@ TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
     EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
 }
 
+// The logger's gateway lines are settings of their own: a save by the window program keeps them,
+// and "gateway_writers" and "gateway_read_only" are not taken for "gateway".
+TEST_F(ConfigurationTest, TheGatewayLinesSurviveASave) {
+    read("port COM2:\ngateway_writers 10.0.4.0/24 fd00::/8\ngateway 0.0.0.0:1502\ngateway_read_only on\n");
+    EXPECT_EQ(station().settings.gateway, "0.0.0.0:1502");
+    EXPECT_EQ(station().settings.gatewayWriters, "10.0.4.0/24 fd00::/8");
+    EXPECT_TRUE(station().settings.gatewayReadOnly);
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"Plant 7", 4}));
+    const std::string text = readFile();
+    EXPECT_NE(text.find("\ngateway 0.0.0.0:1502\ngateway_writers 10.0.4.0/24 fd00::/8\ngateway_read_only on\n"),
+              std::string::npos)
+        << text;
+    useFreshStation(op);
+    read("gateway :1502\ngateway_read_only off\n");
+    EXPECT_EQ(station().settings.gateway, ":1502");
+    EXPECT_TRUE(station().settings.gatewayWriters.empty());
+    EXPECT_FALSE(station().settings.gatewayReadOnly);
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"", 4}));
+    EXPECT_EQ(readFile().find("gateway_"), std::string::npos);
+}
+
 TEST_F(ConfigurationTest, EmptyValuesAreNotWritten) {
     station().settings.fileFormat = 3;
     ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"", 0}));
