@@ -3,6 +3,9 @@
 // the protocol trace of the last exchanges and the read counters. A station owns one; every
 // transaction takes it.
 
+#include <array>
+#include <cstdint>
+
 #include "bus/modbus_error.h"
 #include "bus/serial_link.h"
 #include "bus/trace_ring.h"
@@ -15,6 +18,8 @@ struct BusStatistics {
     int goodReads = 0;
     int badReads = 0;
     ModbusError lastError = ModbusError::Ok;
+    // Every transaction of any caller, by its result (index: the code, 0 "Ok" to 10).
+    std::array<std::uint64_t, 11> outcomes{};
 };
 
 struct Bus {

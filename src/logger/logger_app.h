@@ -22,6 +22,8 @@ struct LoggerOptions {
     int rescanMinutes = 0;  // 0: never
     bool help = false;
     bool version = false;
+    bool live = false;     // --live: poll every meter between logging moments
+    std::string http;      // --http ADDRESS:PORT: serve /metrics, /api/v1/meters and the live page
 };
 
 // The options, or nothing with the reason in *error.

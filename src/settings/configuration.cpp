@@ -107,7 +107,8 @@ struct SeenMarkers {
 void applyLine(std::string_view line, SeenMarkers& seen, ConfigurationRecord& cfg, SerialLink& link) {
     static constexpr std::string_view kKeys[] = {"location", "interval", "port",   "speed",  "parity",
                                                  "scan",     "save_file", "format", "dsn",    "table",
-                                                 "user",     "passwd",   "kludge_flags", "link"};
+                                                 "user",     "passwd",   "kludge_flags", "link",
+                                                 "live",     "http"};
     for (const std::string_view key : kKeys) {
         const auto found = valueAfterKey(line, key);
         if (!found) continue;
@@ -145,6 +146,10 @@ void applyLine(std::string_view line, SeenMarkers& seen, ConfigurationRecord& cf
             copyCapped(cfg.database.password, value, kPasswordCapacity);
         } else if (key == "kludge_flags") {
             if (number) cfg.database.kludgeFlags = *number;
+        } else if (key == "live") {
+            cfg.livePolling = value.substr(0, 2) == "on";
+        } else if (key == "http") {
+            copyCapped(cfg.httpAddress, value, kHttpAddressCapacity);
         } else if (key == "link") {
             if (auto parsed = parseLink(value)) {
                 seen.link = true;
@@ -275,6 +280,8 @@ std::string configurationText(const ConfigurationRecord& cfg, const SerialLink& 
     for (const ColumnLink& l : cfg.database.links) {
         line("link %d %d %s\n", l.variable, static_cast<int>(l.sqlType), l.columnName.c_str());
     }
+    if (cfg.livePolling) text += "live on\n";
+    if (!cfg.httpAddress.empty()) line("http %s\n", cfg.httpAddress.c_str());
     return text;
 }
 

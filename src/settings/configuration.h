@@ -45,6 +45,9 @@ struct ConfigurationRecord {
     int fileFormat = 1;                 // 1 comma, 2 tab, 3 space
     DatabaseSettings database;
     DatabaseLoggingState databaseLogging = DatabaseLoggingState::Off;
+    // quorna-logger only; the window program keeps them when it saves the file.
+    bool livePolling = false;           // "live on": poll every meter between logging moments
+    std::string httpAddress;            // "http ADDRESS:PORT": the live endpoint, empty for none
 };
 
 
@@ -56,6 +59,7 @@ inline constexpr std::size_t kTableCapacity = 255;
 inline constexpr std::size_t kUserCapacity = 127;
 inline constexpr std::size_t kPasswordCapacity = 127;
 inline constexpr std::size_t kColumnNameCapacity = 255;
+inline constexpr std::size_t kHttpAddressCapacity = 255;
 
 inline constexpr const char* kConfigurationFileName = "Quorna.cfg";
 
