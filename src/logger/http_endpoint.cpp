@@ -1,91 +1,56 @@
 #include "logger/http_endpoint.h"
 
-#include <cerrno>
-#include <condition_variable>
+#include <civetweb.h>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <functional>
-#include <httplib.h>
-#include <mutex>
-#include <vector>
 
 namespace quorna {
 namespace {
 
-constexpr int kWorkerThreads = 4;
-constexpr std::size_t kWaitingConnections = 16;
-constexpr int kReadTimeoutSeconds = 2;
-constexpr int kWriteTimeoutSeconds = 2;
-constexpr std::size_t kKeepAliveRequests = 5;
-
-// cpp-httplib's own pool queues every accepted connection without a limit; this one holds at most
-// kWaitingConnections and makes the acceptor wait for room, so that the kernel's backlog takes the
-// rest.
-class BoundedPool final : public httplib::TaskQueue {
-public:
-    BoundedPool() {
-        for (int i = 0; i < kWorkerThreads; ++i) m_threads.emplace_back([this] { work(); });
+// A whole answer; the body is left out for HEAD.
+void answer(mg_connection* conn, int status, const char* reason, const char* type, const std::string& body,
+            const char* extraHeaders = "") {
+    mg_printf(conn,
+              "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\nCache-Control: no-store\r\n"
+              "X-Content-Type-Options: nosniff\r\n%sConnection: close\r\n\r\n",
+              status, reason, type, body.size(), extraHeaders);
+    const mg_request_info* request = mg_get_request_info(conn);
+    if (request != nullptr && request->request_method != nullptr && std::strcmp(request->request_method, "HEAD") == 0) {
+        return;
     }
-    ~BoundedPool() override { shutdown(); }
-    BoundedPool(const BoundedPool&) = delete;
-    BoundedPool& operator=(const BoundedPool&) = delete;
-
-    void enqueue(std::function<void()> job) override {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_room.wait(lock, [this] { return m_jobs.size() < kWaitingConnections || m_stopping; });
-        if (m_stopping) {
-            lock.unlock();
-            job();  // serves (or times out) the connection and closes its socket
-            return;
-        }
-        m_jobs.push_back(std::move(job));
-        m_ready.notify_one();
-    }
-
-    void shutdown() override {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_stopping && m_threads.empty()) return;
-            m_stopping = true;
-        }
-        m_ready.notify_all();
-        m_room.notify_all();
-        for (std::thread& t : m_threads) {
-            if (t.joinable()) t.join();
-        }
-        m_threads.clear();
-    }
-
-private:
-    void work() {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_ready.wait(lock, [this] { return !m_jobs.empty() || m_stopping; });
-                if (m_jobs.empty()) return;  // stopping, nothing left
-                job = std::move(m_jobs.front());
-                m_jobs.pop_front();
-            }
-            m_room.notify_one();
-            job();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::condition_variable m_room;
-    std::deque<std::function<void()>> m_jobs;
-    std::vector<std::thread> m_threads;
-    bool m_stopping = false;
-};
-
-void notAllowed(const httplib::Request&, httplib::Response& res) {
-    res.status = 405;
-    res.set_header("Allow", "GET, HEAD");
-    res.set_content("405 Method Not Allowed: this endpoint is read-only\n", "text/plain");
+    mg_write(conn, body.data(), body.size());
 }
+
+int handle(mg_connection* conn, void* data) {
+    const auto& endpoint = *static_cast<const HttpEndpoint*>(data);
+    const mg_request_info* request = mg_get_request_info(conn);
+    const char* method = request->request_method != nullptr ? request->request_method : "";
+    if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0) {
+        answer(conn, 405, "Method Not Allowed", "text/plain", "405 Method Not Allowed: this endpoint is read-only\n",
+               "Allow: GET, HEAD\r\n");
+        return 405;
+    }
+    // The path as sent (decoded, not cleaned): only the three names are served, nothing else.
+    const std::string path = request->local_uri_raw != nullptr ? request->local_uri_raw : "";
+    if (path == "/metrics") {
+        answer(conn, 200, "OK", "text/plain; version=0.0.4; charset=utf-8", metricsText(*endpoint.board().latest()));
+        return 200;
+    }
+    if (path == "/api/v1/meters") {
+        answer(conn, 200, "OK", "application/json", metersJson(*endpoint.board().latest()));
+        return 200;
+    }
+    if (path == "/") {
+        answer(conn, 200, "OK", "text/html; charset=utf-8", livePageHtml());
+        return 200;
+    }
+    answer(conn, 404, "Not Found", "text/plain", "404 Not Found\n");
+    return 404;
+}
+
+// civetweb's own messages (a client that went away, a bad request) would end up on the logger's
+// standard error between its lines: they are dropped.
+int quiet(const mg_connection*, const char*) { return 1; }
 
 }  // namespace
 
@@ -101,57 +66,55 @@ std::optional<HttpAddress> parseHttpAddress(const std::string& text) {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
         host = host.substr(1, host.size() - 2);
         if (host.empty()) return std::nullopt;
-    } else if (host.find(':') != std::string::npos) {
+    } else if (host.find_first_of(":[]") != std::string::npos) {
         return std::nullopt;  // an IPv6 address goes in brackets
     }
+    if (host.find_first_of(" ,") != std::string::npos) return std::nullopt;
     if (!host.empty()) address.host = host;
     return address;
 }
 
-HttpEndpoint::HttpEndpoint(const SnapshotBoard& board) : m_board(board) {}
-
 HttpEndpoint::~HttpEndpoint() {
-    if (m_server) m_server->stop();
-    if (m_listener.joinable()) m_listener.join();
+    if (m_context != nullptr) mg_stop(m_context);
+    if (m_libraryOpen) mg_exit_library();
 }
 
 bool HttpEndpoint::start(const HttpAddress& address, std::string* error) {
-    m_server = std::make_unique<httplib::Server>();
-    httplib::Server& s = *m_server;
-    s.new_task_queue = [] { return new BoundedPool; };
-    s.set_read_timeout(kReadTimeoutSeconds, 0);
-    s.set_write_timeout(kWriteTimeoutSeconds, 0);
-    s.set_keep_alive_max_count(kKeepAliveRequests);
-    s.set_keep_alive_timeout(kReadTimeoutSeconds);
-    s.set_payload_max_length(0);
-    if (address.host.find(':') != std::string::npos) s.set_address_family(AF_INET6);
-    const SnapshotBoard& board = m_board;
-    s.Get("/metrics", [&board](const httplib::Request&, httplib::Response& res) {
-        res.set_content(metricsText(*board.latest()), "text/plain; version=0.0.4; charset=utf-8");
-    });
-    s.Get("/api/v1/meters", [&board](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(metersJson(*board.latest()), "application/json");
-    });
-    s.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(livePageHtml(), "text/html; charset=utf-8");
-    });
-    s.Post(".*", notAllowed);
-    s.Put(".*", notAllowed);
-    s.Patch(".*", notAllowed);
-    s.Delete(".*", notAllowed);
-    s.Options(".*", notAllowed);
-    s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty()) res.set_content(std::to_string(res.status) + "\n", "text/plain");
-    });
-    errno = 0;
-    if (!s.bind_to_port(address.host, address.port)) {
-        *error = errno != 0 ? std::strerror(errno) : "the address cannot be bound";
-        m_server.reset();
+    if (!m_libraryOpen) {
+        mg_init_library(0);
+        m_libraryOpen = true;
+    }
+    const bool ipv6 = address.host.find(':') != std::string::npos;
+    const std::string ports =
+        (ipv6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
+    const char* options[] = {"listening_ports", ports.c_str(),
+                             "num_threads", "4",
+                             "connection_queue", "16",
+                             "listen_backlog", "64",
+                             "max_request_size", "8192",
+                             "request_timeout_ms", "2000",
+                             "linger_timeout_ms", "0",
+                             "enable_keep_alive", "no",
+                             "enable_directory_listing", "no",
+                             nullptr};
+    mg_callbacks callbacks{};
+    callbacks.log_message = quiet;
+    mg_init_data init{};
+    init.callbacks = &callbacks;
+    init.user_data = this;
+    init.configuration_options = options;
+    char text[256] = "";
+    unsigned code = 0;
+    mg_error_data failure{};
+    failure.code = &code;
+    failure.text = text;
+    failure.text_buffer_size = sizeof text;
+    m_context = mg_start2(&init, &failure);
+    if (m_context == nullptr) {
+        *error = text[0] != '\0' ? text : "the address cannot be bound";
         return false;
     }
-    m_port = address.port;
-    m_listener = std::thread([&s] { s.listen_after_bind(); });
+    mg_set_request_handler(m_context, "/", handle, this);
     return true;
 }
 

@@ -1,23 +1,19 @@
 #pragma once
 // The logger's read-only HTTP endpoint: GET /metrics (Prometheus), GET /api/v1/meters (JSON) and
-// GET / (the live panel page), served by cpp-httplib from a few threads of its own. They only read
+// GET / (the live panel page), served by civetweb from a few threads of its own. They only read
 // the latest snapshot on the board; the station is never touched from them.
 //
-// Bounds: 4 worker threads and at most 16 accepted connections waiting for one (the acceptor
-// stops accepting meanwhile, further clients wait in the kernel's backlog); a request line or a
-// header line longer than 8 KiB is refused, a body is never read (no route takes one); a client
-// silent for 2 s is dropped, a keep-alive connection serves at most 5 requests.
+// Bounds: 4 worker threads and at most 16 accepted connections waiting for one (further clients
+// wait in the kernel's backlog of 64); a request's line and headers together may take 8 KiB, and
+// must arrive within 2 s of its first byte (a slow client is dropped then); no request body is
+// read, no file is served, one request per connection.
 
-#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "logger/live_snapshot.h"
 
-namespace httplib {
-class Server;
-}
+struct mg_context;
 
 namespace quorna {
 
@@ -30,20 +26,20 @@ struct HttpAddress {
 
 class HttpEndpoint {
 public:
-    explicit HttpEndpoint(const SnapshotBoard& board);
+    explicit HttpEndpoint(const SnapshotBoard& board) : m_board(board) {}
     ~HttpEndpoint();  // stops the server and joins its threads
     HttpEndpoint(const HttpEndpoint&) = delete;
     HttpEndpoint& operator=(const HttpEndpoint&) = delete;
 
     // Binds and starts serving; false with the reason in *error when the address cannot be bound.
     bool start(const HttpAddress& address, std::string* error);
-    [[nodiscard]] int port() const { return m_port; }
+
+    [[nodiscard]] const SnapshotBoard& board() const { return m_board; }
 
 private:
     const SnapshotBoard& m_board;
-    std::unique_ptr<httplib::Server> m_server;
-    std::thread m_listener;
-    int m_port = 0;
+    mg_context* m_context = nullptr;
+    bool m_libraryOpen = false;
 };
 
 }  // namespace quorna
