@@ -320,31 +320,39 @@ TEST(LoggerLive, BrowserShowsTheBreakersAndTheRedLamp) {
 
 // Without live polling (and with the HTTP endpoint on) the meters hear exactly what they heard
 // before: the scan and the logging moments' reads, the same requests as a run without --http.
-// With --live the window's poll block of every meter comes in between.
+// With --live the window's poll block of every meter comes in between, and the moments log the
+// very same lines.
 TEST(LoggerLive, WithoutLiveTheWireIsUnchanged) {
-    const auto requestsOfRun = [](const std::vector<std::string>& extra) {
+    struct Run {
+        std::vector<test::ReadRequest> reads;
+        std::string log;
+    };
+    const auto run = [](const std::vector<std::string>& extra) {
         LiveBus bus({"--meter", "3:230", "--meter", "2:236"});
         std::vector<std::string> args{"--config", bus.config()};
         args.insert(args.end(), extra.begin(), extra.end());
-        // 12 one-second ticks 250 ms apart: one logging moment at the first, the rest between.
-        LoggerProcess logger(args, {std::string("QUORNA_LOGGER_TEST_CLOCK=") + std::to_string(test::firstMoment()) + " 1 250 12"},
+        // 13 ten-second ticks 250 ms apart: logging moments at the first, the 7th and the 13th.
+        LoggerProcess logger(args, {std::string("QUORNA_LOGGER_TEST_CLOCK=") + std::to_string(test::firstMoment()) + " 10 250 13"},
                              bus.sim.tempDir());
         std::this_thread::sleep_for(8s);
         logger.signal(SIGTERM);
         EXPECT_EQ(logger.wait(10000), 0) << logger.errText();
-        return test::readRequests(bus.sim.requests());
+        return Run{test::readRequests(bus.sim.requests()), readWholeFile(bus.logFile)};
     };
-    const auto plain = requestsOfRun({});
-    const auto withHttp = requestsOfRun({"--http", ":" + std::to_string(freePort())});
-    EXPECT_EQ(withHttp, plain);
-    const auto live = requestsOfRun({"--live"});
+    const Run plain = run({});
+    const Run withHttp = run({"--http", ":" + std::to_string(freePort())});
+    EXPECT_EQ(withHttp.reads, plain.reads);
+    const Run live = run({"--live"});
     const auto polls = [](const std::vector<test::ReadRequest>& reads, test::ReadRequest r) {
         return std::count(reads.begin(), reads.end(), r);
     };
-    EXPECT_EQ(polls(plain, {3, 0, 49}), 1);  // the logging moment's read
-    EXPECT_EQ(polls(plain, {2, 0, 37}), 0);  // a Circuit meter is listed, not logged
-    EXPECT_GE(polls(live, {3, 0, 49}), 4);
-    EXPECT_GE(polls(live, {2, 0, 37}), 3);
+    EXPECT_EQ(polls(plain.reads, {3, 0, 49}), 3);  // the logging moments' reads
+    EXPECT_EQ(polls(plain.reads, {2, 0, 37}), 0);  // a Circuit meter is listed, not logged
+    EXPECT_GE(polls(live.reads, {3, 0, 49}), 3 + 2);
+    EXPECT_GE(polls(live.reads, {2, 0, 37}), 2);
+    EXPECT_EQ(std::count(plain.log.begin(), plain.log.end(), '\n'), 3) << plain.log;
+    EXPECT_EQ(live.log, plain.log);
+    EXPECT_EQ(withHttp.log, plain.log);
 }
 
 std::string statusLine(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
