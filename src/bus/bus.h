@@ -4,6 +4,8 @@
 // transaction takes it.
 
 #include <functional>
+#include <array>
+#include <cstdint>
 
 #include "bus/modbus_error.h"
 #include "bus/serial_link.h"
@@ -17,6 +19,8 @@ struct BusStatistics {
     int goodReads = 0;
     int badReads = 0;
     ModbusError lastError = ModbusError::Ok;
+    // Every transaction of any caller, by its result (index: the code, 0 "Ok" to 10).
+    std::array<std::uint64_t, 11> outcomes{};
 };
 
 struct Bus {

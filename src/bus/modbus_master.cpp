@@ -45,6 +45,32 @@ bool portUsable(const SerialLink& link) { return link.portOpen && link.handle &&
 
 }  // namespace
 
+namespace {
+
+ModbusError readRegistersOnce(Bus& bus, int address, int start, int count, std::int32_t* out);
+ModbusError writeRegisterOnce(Bus& bus, int address, int reg, int value);
+ModbusError reportSlaveIdOnce(Bus& bus, int address, int& slaveId, std::string& deviceText);
+
+ModbusError counted(Bus& bus, ModbusError code) {
+    const auto index = static_cast<std::size_t>(code);
+    if (index < bus.statistics.outcomes.size()) ++bus.statistics.outcomes[index];
+    return code;
+}
+
+}  // namespace
+
+ModbusError readRegisters(Bus& bus, int address, int start, int count, std::int32_t* out) {
+    return counted(bus, readRegistersOnce(bus, address, start, count, out));
+}
+
+ModbusError writeRegister(Bus& bus, int address, int reg, int value) {
+    return counted(bus, writeRegisterOnce(bus, address, reg, value));
+}
+
+ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& deviceText) {
+    return counted(bus, reportSlaveIdOnce(bus, address, slaveId, deviceText));
+}
+
 const char* errorText(ModbusError code) {
     switch (code) {
         case ModbusError::Ok: return "Ok";
@@ -62,7 +88,9 @@ const char* errorText(ModbusError code) {
     return "";
 }
 
-ModbusError readRegisters(Bus& bus, int address, int start, int count, std::int32_t* out) {
+namespace {
+
+ModbusError readRegistersOnce(Bus& bus, int address, int start, int count, std::int32_t* out) {
     if (address < 0 || address > 255 || count < 1 || count > kMaxReadCount || start < 0 || start + count > 65535) {
         return ModbusError::InvalidParameter;
     }
@@ -97,7 +125,7 @@ ModbusError readRegisters(Bus& bus, int address, int start, int count, std::int3
     return ModbusError::Ok;
 }
 
-ModbusError writeRegister(Bus& bus, int address, int reg, int value) {
+ModbusError writeRegisterOnce(Bus& bus, int address, int reg, int value) {
     if (address < 0 || address > 255 || reg < 0 || reg > kMaxWriteRegister || value < 0 || value > 65535) {
         return ModbusError::InvalidParameter;
     }
@@ -133,7 +161,7 @@ ModbusError writeRegister(Bus& bus, int address, int reg, int value) {
     return ModbusError::Ok;
 }
 
-ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& deviceText) {
+ModbusError reportSlaveIdOnce(Bus& bus, int address, int& slaveId, std::string& deviceText) {
     if (address < 0 || address > 255) return ModbusError::InvalidParameter;
     ownTransactionStarts(bus);
     const AduFormat format(bus.link.framing);
@@ -167,6 +195,8 @@ ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& devi
     if (const auto zero = deviceText.find('\0'); zero != std::string::npos) deviceText.resize(zero);
     return ModbusError::Ok;
 }
+
+}  // namespace
 
 ForwardResult forwardRequest(Bus& bus, int address, const std::vector<std::uint8_t>& pdu,
                              std::vector<std::uint8_t>& answer) {

@@ -23,6 +23,8 @@ struct LoggerOptions {
     std::string gateway;    // --gateway ADDRESS:PORT, before the settings file's gateway line
     bool help = false;
     bool version = false;
+    bool live = false;     // --live: poll every meter between logging moments
+    std::string http;      // --http ADDRESS:PORT: serve /metrics, /api/v1/meters and the live page
 };
 
 // The options, or nothing with the reason in *error.

@@ -108,6 +108,7 @@ void applyLine(std::string_view line, SeenMarkers& seen, ConfigurationRecord& cf
     static constexpr std::string_view kKeys[] = {"location", "interval", "port",   "speed",  "parity",
                                                  "scan",     "save_file", "format", "dsn",    "table",
                                                  "user",     "passwd",   "kludge_flags", "link",
+                                                 "live",     "http",
                                                  // longer keys before the key they begin with
                                                  "gateway_writers", "gateway_read_only", "gateway"};
     for (const std::string_view key : kKeys) {
@@ -147,6 +148,10 @@ void applyLine(std::string_view line, SeenMarkers& seen, ConfigurationRecord& cf
             copyCapped(cfg.database.password, value, kPasswordCapacity);
         } else if (key == "kludge_flags") {
             if (number) cfg.database.kludgeFlags = *number;
+        } else if (key == "live") {
+            cfg.livePolling = value.substr(0, 2) == "on";
+        } else if (key == "http") {
+            copyCapped(cfg.httpAddress, value, kHttpAddressCapacity);
         } else if (key == "link") {
             if (auto parsed = parseLink(value)) {
                 seen.link = true;
@@ -286,6 +291,8 @@ std::string configurationText(const ConfigurationRecord& cfg, const SerialLink& 
     if (!cfg.gateway.empty()) line("gateway %s\n", cfg.gateway.c_str());
     if (!cfg.gatewayWriters.empty()) line("gateway_writers %s\n", cfg.gatewayWriters.c_str());
     if (cfg.gatewayReadOnly) text += "gateway_read_only on\n";
+    if (cfg.livePolling) text += "live on\n";
+    if (!cfg.httpAddress.empty()) line("http %s\n", cfg.httpAddress.c_str());
     return text;
 }
 

@@ -51,6 +51,9 @@ struct ConfigurationRecord {
     std::string gateway;
     std::string gatewayWriters;
     bool gatewayReadOnly = false;
+    // quorna-logger only; the window program keeps them when it saves the file.
+    bool livePolling = false;           // "live on": poll every meter between logging moments
+    std::string httpAddress;            // "http ADDRESS:PORT": the live endpoint, empty for none
 };
 
 
@@ -64,6 +67,7 @@ inline constexpr std::size_t kPasswordCapacity = 127;
 inline constexpr std::size_t kColumnNameCapacity = 255;
 inline constexpr std::size_t kGatewayCapacity = 255;
 inline constexpr std::size_t kGatewayWritersCapacity = 1023;
+inline constexpr std::size_t kHttpAddressCapacity = 255;
 
 inline constexpr const char* kConfigurationFileName = "Quorna.cfg";
 

@@ -322,6 +322,30 @@ TEST_F(ConfigurationTest, ADiskThatFillsUpPartWayLeavesTheOldFile) {
     EXPECT_EQ(files, 1) << "the unfinished new file is removed";
 }
 
+// The logger's lines: live polling and the HTTP address are read, and a save by the window program
+// keeps them (a file without them stays without them).
+TEST(LoggerLines, LiveAndHttpAreReadAndKeptBySaving) {
+    ConfigurationRecord cfg;
+    SerialLink link;
+    parseConfiguration("port COM2:\nlive on\nhttp 0.0.0.0:9750\n", cfg, link);
+    EXPECT_TRUE(cfg.livePolling);
+    EXPECT_EQ(cfg.httpAddress, "0.0.0.0:9750");
+    const std::string saved = configurationText(cfg, link, SaveRequest{"Here", 4});
+    EXPECT_NE(saved.find("\nlive on\nhttp 0.0.0.0:9750\n"), std::string::npos) << saved;
+    ConfigurationRecord again;
+    SerialLink againLink;
+    parseConfiguration(saved, again, againLink);
+    EXPECT_TRUE(again.livePolling);
+    EXPECT_EQ(again.httpAddress, "0.0.0.0:9750");
+
+    ConfigurationRecord plain;
+    parseConfiguration("port COM2:\nlive off\n", plain, link);
+    EXPECT_FALSE(plain.livePolling);
+    const std::string plainSaved = configurationText(plain, link, SaveRequest{"Here", 4});
+    EXPECT_EQ(plainSaved.find("live"), std::string::npos);
+    EXPECT_EQ(plainSaved.find("http"), std::string::npos);
+}
+
 TEST(NearestInterval, MidpointsGoToTheLargerChoice) {
     EXPECT_EQ(nearestInterval(0), 0);
     EXPECT_EQ(nearestInterval(-4), 0);
