@@ -92,7 +92,7 @@ bool openPort(Bus& bus, const std::string& name, bool scanRunning) {
     auto port = openDevice(bus, wanted);
     if (!port) {
         ++link.openFailures;
-        bus.op.messageBox(unableToOpen(wanted), "Comm Port Open Failure");
+        bus.op.error(unableToOpen(wanted), "Comm Port Open Failure");
         return false;
     }
     link.openFailures = 0;
@@ -108,7 +108,7 @@ bool selectPort(Bus& bus, const std::string& name) {
     if (link.portOpen) closePort(link);
     auto port = openDevice(bus, wanted);
     if (!port) {
-        bus.op.messageBox(unableToOpen(wanted), "");
+        bus.op.error(unableToOpen(wanted));
         return false;
     }
     installPort(link, std::move(port));

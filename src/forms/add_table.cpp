@@ -46,7 +46,7 @@ const std::string& columnType(int variable, const TableTypeNames& types) {
 }  // namespace
 
 bool acceptNewTableName(const std::string& name, Operator& op) {
-    const auto show = [&op](const std::string& text) { op.messageBox(text, ""); };
+    const auto show = [&op](const std::string& text) { op.warning(text); };
     if (name.empty()) {
         show(kEmptyNameText);
         return false;
@@ -99,7 +99,7 @@ std::string createTableStatement(const std::string& table, TableColumns columns,
 
 bool createDatabaseTable(const std::string& dsn, const std::string& user, const std::string& password,
                          const std::string& table, TableColumns columns, Operator& op) {
-    const auto show = [&op](const std::string& text) { op.messageBox(text, ""); };
+    const auto show = [&op](const std::string& text) { op.error(text); };
     if (dsn.empty()) return false;
     OdbcLibrary& lib = odbcLibrary();
     OdbcSession session;

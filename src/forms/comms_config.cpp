@@ -101,12 +101,12 @@ bool CommsConfigDialog::ok() {
     // statements double its quotes).
     const bool changed = m_locationText != m_savedLocation;
     if (changed && static_cast<int>(m_locationText.size()) > kLocationTextLimit) {
-        m_bus.op.messageBox(textLengthMessage(kLocationTextLimit), "");
+        m_bus.op.warning(textLengthMessage(kLocationTextLimit));
         return false;
     }
     // The location is written between single quotes into database statements.
     if (changed && hasQuote(m_locationText)) {
-        m_bus.op.messageBox(kLocationQuoteMessage, "");
+        m_bus.op.warning(kLocationQuoteMessage);
         return false;
     }
     m_logging.settings.locationName = m_locationText;
@@ -130,9 +130,10 @@ void CommsCommand(Meters& meters, const std::function<bool()>& runDialog) {
     const bool accepted = runDialog();
     if (accepted && link.portName != before) {
         const std::string chosen = link.portName;
-        // Opening scans the bus, and the command scans it once more.
-        if (openPort(meters.bus, chosen, meters.scanning)) MeterScan(meters);
-        MeterScan(meters);
+        // A scan of the old port ends here. Opening scans the bus, and the command scans it once more.
+        cancelScan(meters);
+        if (openPort(meters.bus, chosen, meters.scanning)) startScan(meters);
+        startScan(meters);
     } else {
         link.portName = before;
     }

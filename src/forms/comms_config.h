@@ -105,7 +105,8 @@ private:
 
 // The comms command: runs the dialog (runDialog returns true for "OK"). After "OK" with another
 // port name than before, the port is opened again by that name (which scans the bus when it
-// opens) and the bus is scanned. Otherwise the old name is put back; a port that the dialog's
+// opens) and the bus is scanned; both scans run in steps after the command (scanStep), a scan of
+// the old port ending first. Otherwise the old name is put back; a port that the dialog's
 // buttons opened stays open.
 void CommsCommand(Meters& meters, const std::function<bool()>& runDialog);
 

@@ -105,8 +105,7 @@ bool DatabaseLinkDialog::open() {
     if (lib.handle == nullptr) {
         const int result = loadOdbcLibrary();
         if (result != kOdbcLoaded) {
-            m_logging.op.messageBox(result == kOdbcLibraryMissing ? kOdbcLibraryMissingText : kOdbcFunctionsMissingText,
-                                    "");
+            m_logging.op.error(result == kOdbcLibraryMissing ? kOdbcLibraryMissingText : kOdbcFunctionsMissingText);
             cancel();
             return false;
         }
@@ -119,7 +118,7 @@ bool DatabaseLinkDialog::open() {
     m_selectedDataSource = m_selectedTable = m_selectedVariable = m_selectedRow = -1;
     m_kludgeFlags = 0;
     if (!ensureOdbcEnvironment()) {
-        m_logging.op.messageBox(kOdbcEnvironmentText, "");
+        m_logging.op.error(kOdbcEnvironmentText);
         cancel();
         return false;
     }
@@ -136,7 +135,7 @@ bool DatabaseLinkDialog::open() {
         m_dataSources.emplace_back(reinterpret_cast<const char*>(name));
     }
     sortNames(m_dataSources);
-    if (m_dataSources.empty()) m_logging.op.messageBox(kNoDataSourcesText, "");
+    if (m_dataSources.empty()) m_logging.op.warning(kNoDataSourcesText);
 
     m_variables.assign(VariableTable.begin(), VariableTable.end());
     m_selectedVariable = kMeterVariable;
@@ -191,14 +190,14 @@ void DatabaseLinkDialog::selectDataSource(int index) {
 
     if (!odbcSucceeded(lib.SQLTables(session.statement(), nullptr, 0, nullptr, 0, sqlText("%"), SQL_NTS,
                                      sqlText("'TABLE'"), SQL_NTS))) {
-        m_logging.op.messageBox(kTableListText, "");
+        m_logging.op.error(kTableListText);
         return;
     }
     SQLCHAR tableName[kCatalogNameBytes] = {};
     SQLLEN tableIndicator = 0;
     if (!odbcSucceeded(lib.SQLBindCol(session.statement(), kTablesTableNameColumn, SQL_C_CHAR, tableName,
                                       sizeof tableName, &tableIndicator))) {
-        m_logging.op.messageBox(kOdbcBindColumnText, "");
+        m_logging.op.error(kOdbcBindColumnText);
         return;
     }
     while (odbcSucceeded(lib.SQLFetch(session.statement()))) m_tables.push_back(boundText(tableName, tableIndicator));
@@ -223,7 +222,7 @@ void DatabaseLinkDialog::selectTable(int index) {
     std::string table = m_tables[m_selectedTable];
     if (!odbcSucceeded(lib.SQLColumns(session.statement(), nullptr, 0, nullptr, 0, sqlText(table.c_str()), SQL_NTS,
                                       sqlText("%"), SQL_NTS))) {
-        m_logging.op.messageBox(kColumnListText, "");
+        m_logging.op.error(kColumnListText);
         return;
     }
     SQLCHAR columnName[kCatalogNameBytes] = {};
@@ -234,7 +233,7 @@ void DatabaseLinkDialog::selectTable(int index) {
                                       sizeof columnName, &nameIndicator)) ||
         !odbcSucceeded(lib.SQLBindCol(session.statement(), kColumnsDataTypeColumn, SQL_C_SSHORT, &dataType, 0,
                                       &typeIndicator))) {
-        m_logging.op.messageBox(kOdbcBindColumnText, "");
+        m_logging.op.error(kOdbcBindColumnText);
         return;
     }
     while (odbcSucceeded(lib.SQLFetch(session.statement()))) {
@@ -311,7 +310,7 @@ void DatabaseLinkDialog::addTable(const std::string& name, TableColumns columns)
     if (createDatabaseTable(m_dataSources[m_selectedDataSource], m_user, m_password, name, columns, m_logging.op)) refreshTables();
 }
 
-void DatabaseLinkDialog::addColumn() { m_logging.op.messageBox(kAddColumnText, ""); }
+void DatabaseLinkDialog::addColumn() { m_logging.op.info(kAddColumnText); }
 
 bool DatabaseLinkDialog::accept() {
     DatabaseSettings& settings = m_logging.settings.database;
@@ -319,12 +318,12 @@ bool DatabaseLinkDialog::accept() {
     settings.user = m_user.substr(0, kUserCapacity);
     settings.password = m_password.substr(0, kPasswordCapacity);
     if (m_selectedDataSource < 0) {
-        m_logging.op.messageBox(kStoreDsnText, "");
+        m_logging.op.error(kStoreDsnText);
         return false;
     }
     settings.dsn = m_dataSources[m_selectedDataSource];
     if (m_selectedTable < 0) {
-        m_logging.op.messageBox(kStoreTableText, "");
+        m_logging.op.error(kStoreTableText);
         return false;
     }
     settings.table = nameInStatement(m_tables[m_selectedTable], m_kludgeFlags, m_identifierQuote, m_identifierCase);

@@ -26,7 +26,7 @@ bool LogFileDialog::setLoggingActive(bool checked) {
     }
     if (cfg.logFilePath.empty()) {
         cfg.fileLoggingEnabled = false;
-        m_logging.op.messageBox(kNoFileChosenMessage, "");
+        m_logging.op.warning(kNoFileChosenMessage);
         return false;
     }
     cfg.fileLoggingEnabled = true;

@@ -263,19 +263,34 @@ bool momentDue(const Logging& logging) {
     return logging.clock.nextMoment == 0 || now >= logging.clock.nextMoment;
 }
 
-// One tick of the logger: the window's tick without the poll of a selected meter, which only feeds
-// the window. Opens the port when the settings asked for it (and scans the bus when it opened),
-// then runs the logging cycle. True when it opened the port or took a logging moment.
-bool loggerTick(Station& station, StderrOperator& op, ScanState& scans, ServiceNotifier& notifier,
-                std::string& logFileTrouble) {
-    SerialLink& link = station.bus.link;
+// Runs the scan under way to its end, a step (one address) at a time, pinging the watchdog between
+// them. A stop asked for meanwhile ends it after the address being asked: false then.
+bool runScan(Station& station, ServiceNotifier& notifier) {
+    while (station.scanning()) {
+        if (stopRequested()) {
+            station.cancelScan();
+            return false;
+        }
+        notifier.ping();  // a long scan of a silent bus is no stuck logger
+        if (!station.scanStep()) break;
+    }
+    return true;
+}
+
+// One round of the logger around the station's tick, which the window runs too (with the poll of
+// a selected meter switched off: it only feeds the window), adding what only the logger says. The tick that opens the port begins a
+// scan, run here to its end; then the logging moment is taken if one is due. True when it opened
+// the port or took a logging moment.
+bool loggerRound(Station& station, StderrOperator& op, ScanState& scans, ServiceNotifier& notifier,
+                 std::string& logFileTrouble) {
+    const SerialLink& link = station.bus.link;
     bool worked = false;
     bool scanned = false;
     if (link.reopenRequested) {
-        link.reopenRequested = false;
-        const std::string name = link.portName;
-        if (openPort(station.bus, name, station.meters.scanning)) {
-            MeterScan(station.meters);
+        station.tick();  // opens the port; when it opened, a scan has begun
+        worked = true;
+        if (station.scanning()) {
+            if (!runScan(station, notifier)) return worked;
             scanned = true;
             reportScan(op, station, scans);
             if (!scans.readySent) {
@@ -283,23 +298,22 @@ bool loggerTick(Station& station, StderrOperator& op, ScanState& scans, ServiceN
                 scans.readySent = true;
             }
         }
-        link.reopenRequested = false;
-        worked = true;
         if (!link.portOpen) return worked;
     }
-    if (!link.portOpen || station.meters.scanning) return worked;
+    if (!link.portOpen || station.scanning()) return worked;
     if (!logsSomewhere(station.settings)) return worked;
     // A stop asked for (during a scan, say) starts no logging moment: the logger ends first.
     if (stopRequested()) return worked;
     // Meters that did not answer the last scan (powered after the logger) are looked for again at
     // every logging moment until one answers.
     if (scans.empty && !scanned && momentDue(station.logging)) {
-        MeterScan(station.meters);
+        station.scan();
+        if (!runScan(station, notifier)) return true;
         reportScan(op, station, scans);
         if (!link.portOpen || stopRequested()) return true;
     }
     const std::time_t before = station.logging.clock.nextMoment;
-    LoggingSampler(station.logging);
+    station.tick();
     if (station.logging.clock.nextMoment == before) return worked;
     reportLogFile(op, station.logging, logFileTrouble);
     return true;
@@ -316,7 +330,8 @@ std::string loggingSummary(const Station& station) {
 // are refused and the ones in use kept. A new port (or speed or parity) is opened at the next tick
 // and the bus scanned there; a new scan depth scans the bus at once. The spool stays open, so that
 // what waits in it goes to the writers of the new settings.
-void reloadSettings(Station& station, StderrOperator& op, ScanState& scans, const std::string& file) {
+void reloadSettings(Station& station, StderrOperator& op, ScanState& scans, ServiceNotifier& notifier,
+                    const std::string& file) {
     const std::string keeping = "; the settings in use are kept";
     if (const std::string problem = settingsFileProblem(file); !problem.empty()) {
         op.write(MessageLevel::Error, "the settings file " + file + " cannot be read: " + problem + keeping);
@@ -359,8 +374,8 @@ void reloadSettings(Station& station, StderrOperator& op, ScanState& scans, cons
     }
     op.write(MessageLevel::Info, "the settings file " + file + " was read again: " + loggingSummary(station));
     if (!reopen && rescan && link.portOpen) {
-        MeterScan(station.meters);
-        reportScan(op, station, scans);
+        station.scan();
+        if (runScan(station, notifier)) reportScan(op, station, scans);
     }
 }
 
@@ -545,15 +560,8 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
 
     TickClock clock(parseTestClock(std::getenv(kTestClockVariable)));
     if (clock.simulated()) station.logging.timeSource = [&clock] { return clock.now(); };
-    // A stop asked for during a bus scan ends it: the scan asks no further address, and the port
-    // is closed so that the probe it may still send goes nowhere and fails at once.
     ServiceNotifier notifier;
-    op.onRepaint = [&station, &notifier] {
-        notifier.ping();  // a long scan of a silent bus is no stuck logger
-        if (!stopRequested()) return;
-        station.settings.scanDepth = 0;
-        closePort(station.bus.link);
-    };
+    station.pollSelectedMeterEachTick(false);
 
     op.write(MessageLevel::Info, loggingSummary(station));
     // The Modbus TCP gateway, when one is asked for, serves other programs between the logger's own
@@ -578,13 +586,13 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         clock.tick();
         notifier.ping();
         if (rescanPeriod > 0 && link.portOpen && clock.now() >= nextRescan) {
-            MeterScan(station.meters);
-            reportScan(op, station, scans);
+            station.scan();
+            if (runScan(station, notifier)) reportScan(op, station, scans);
             op.endRound();
             nextRescan = clock.now() + rescanPeriod;
         }
         const bool wasOpen = link.portOpen;
-        const bool worked = loggerTick(station, op, scans, notifier, logFileTrouble);
+        const bool worked = loggerRound(station, op, scans, notifier, logFileTrouble);
         // A backlog in the spool goes out a slice at a time, a stop asked for ending it between slices.
         while (!stopRequested() && station.catchUp()) {
             notifier.ping();
@@ -634,7 +642,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
             op.write(MessageLevel::Info, "stopping");
             break;
         }
-        if (wake == Wake::Reload) reloadSettings(station, op, scans, options.configFile);
+        if (wake == Wake::Reload) reloadSettings(station, op, scans, notifier, options.configFile);
     }
     notifier.stopping();
     gateway.stop();

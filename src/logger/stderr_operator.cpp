@@ -22,8 +22,6 @@ std::string oneLine(const std::string& text) {
     return out;
 }
 
-bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
 std::string messageKey(const std::string& text, const std::string& caption) {
     return caption.empty() ? oneLine(text) : caption + ": " + oneLine(text);
 }
@@ -37,14 +35,6 @@ const char* levelName(MessageLevel level) {
         case MessageLevel::Info: break;
     }
     return "info";
-}
-
-MessageLevel levelOfMessage(const std::string& text, const std::string& caption) {
-    if (caption.find("ailure") != std::string::npos) return MessageLevel::Error;
-    for (const char* prefix : {"Error", "Unable", "Can't", "Couldn't", "Comm port", "Please select a COM port"}) {
-        if (startsWith(text, prefix)) return MessageLevel::Error;
-    }
-    return MessageLevel::Warning;
 }
 
 std::string isoLocalTime(std::time_t time) {
@@ -104,9 +94,7 @@ void StderrOperator::line(MessageLevel level, const std::string& text) {
 
 void StderrOperator::write(MessageLevel level, const std::string& text) { line(level, oneLine(text)); }
 
-void StderrOperator::messageBox(const std::string& text, const std::string& caption) {
-    repeated(levelOfMessage(text, caption), messageKey(text, caption));
-}
+void StderrOperator::notify(const Notice& notice) { repeated(notice.severity, messageKey(notice.text, notice.caption)); }
 
 void StderrOperator::repeated(MessageLevel level, const std::string& text) {
     const std::string key = oneLine(text);

@@ -1,6 +1,6 @@
 #pragma once
-// The operator of the logger, which runs with nobody watching: every message box becomes one line
-// on a stream (standard error), "<local time> <level> <text>", and nothing ever waits. A message
+// The operator of the logger, which runs with nobody watching: every notice becomes one line at
+// the severity its source gave it, on a stream (standard error), "<local time> <level> <text>", and nothing ever waits. A message
 // that comes back at every logging moment (a database that stays unreachable) is written when it
 // starts and once more when it ends, with the number of moments it lasted. When standard error is
 // the journal, a line is "<priority><level> <text>" instead: the syslog priority that journalctl -p
@@ -17,13 +17,10 @@
 
 namespace quorna {
 
-enum class MessageLevel { Error, Warning, Info };
+// A line's level is the severity of the notice it tells.
+using MessageLevel = Severity;
 
 [[nodiscard]] const char* levelName(MessageLevel level);
-
-// The level of a message box's text and caption: failures (a port, the bus, the database) are
-// errors, the rest warnings.
-[[nodiscard]] MessageLevel levelOfMessage(const std::string& text, const std::string& caption);
 
 // "2026-03-07T14:15:00+01:00": the local time with its offset from UTC.
 [[nodiscard]] std::string isoLocalTime(std::time_t time);
@@ -46,11 +43,11 @@ public:
     StderrOperator(const StderrOperator&) = delete;
     StderrOperator& operator=(const StderrOperator&) = delete;
 
-    // Message boxes become lines, folded across rounds as described above.
-    void messageBox(const std::string& text, const std::string& caption) override;
+    // Notices become lines at their severity, "caption: text", folded across rounds as described above.
+    void notify(const Notice& notice) override;
     // The logger's own lines; never folded.
     void write(MessageLevel level, const std::string& text);
-    // The logger's own lines that come back at every moment: folded as message boxes are.
+    // The logger's own lines that come back at every moment: folded as notices are.
     void repeated(MessageLevel level, const std::string& text);
 
     // Ends one round of work (a tick that took a logging moment or scanned the bus). Messages shown
@@ -59,21 +56,8 @@ public:
     // Writes every message still repeating as ended; the logger calls it when it stops.
     void finish();
 
-    // Runs at every repaint the core asks for: between the probes of a bus scan.
-    std::function<void()> onRepaint;
-
     // How many lines have been written at the error level.
     [[nodiscard]] int errors() const { return m_errors; }
-
-    void setWaitCursor(bool) override {}
-    void transferFields() override {}
-    void showLamps() override {}
-    void repaintNow() override {
-        if (onRepaint) onRepaint();
-    }
-    void applyLayout(Layout) override {}
-    void meterListChanged() override {}
-    void repaintTrace() override {}
 
 private:
     void line(MessageLevel level, const std::string& text);

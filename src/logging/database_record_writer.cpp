@@ -178,7 +178,7 @@ MomentOutcome writeSpooledMoment(Logging& logging, OdbcSession& session, Transac
         const StatementError error = statementError(rc, session.connection(), session.statement());
         transactions.rollback();
         if (!refusedForGood(error)) {
-            logging.op.messageBox(error.text, "");
+            logging.op.error(error.text);
             return MomentOutcome::Stopped;
         }
         if (entry.attempts + 1 < kRefusalsBeforeRejecting) {
@@ -192,7 +192,7 @@ MomentOutcome writeSpooledMoment(Logging& logging, OdbcSession& session, Transac
         }
         if (!logging.rejectionShown) {
             logging.rejectionShown = true;
-            logging.op.messageBox(kRejectedText, "");
+            logging.op.warning(kRejectedText);
         }
         return MomentOutcome::Retry;
     }
@@ -200,7 +200,7 @@ MomentOutcome writeSpooledMoment(Logging& logging, OdbcSession& session, Transac
     if (!odbcSucceeded(rc)) {
         const std::string text = statementErrorText(rc, session.connection(), SQL_NULL_HSTMT);
         transactions.rollback();
-        logging.op.messageBox(text, "");
+        logging.op.error(text);
         return MomentOutcome::Stopped;
     }
     // Committed: a stop before the spool lets go repeats this moment's rows, nothing else.
@@ -285,7 +285,7 @@ void insertQueuedRecords(Logging& logging, OdbcSession& session, DateLiterals da
         const SQLRETURN rc = lib.SQLExecDirect(session.statement(), reinterpret_cast<SQLCHAR*>(text->data()),
                                                static_cast<SQLINTEGER>(text->size()));
         if (!odbcSucceeded(rc)) {
-            logging.op.messageBox(statementErrorText(rc, session.connection(), session.statement()), "");
+            logging.op.error(statementErrorText(rc, session.connection(), session.statement()));
             return;
         }
         queue.pop();
@@ -386,7 +386,7 @@ ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection
         if (!odbcSucceeded(rc)) {
             const std::string text = statementErrorText(rc, session.connection(), SQL_NULL_HSTMT);
             transactions.rollback();
-            logging.op.messageBox(text, "");
+            logging.op.error(text);
             return false;
         }
         (void)spool.remove(Sink::Database, pending);
@@ -473,7 +473,7 @@ ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection
                 }
                 if (syntaxRefused(error) && list.ids.size() > 1) return ListsOutcome::NoLists;
                 if (keptConnection && !answered) return ListsOutcome::Lost;
-                logging.op.messageBox(error.text, "");
+                logging.op.error(error.text);
                 return ListsOutcome::Failed;
             }
             if (refused) {
@@ -577,9 +577,6 @@ std::vector<std::string> insertLists(const std::vector<RecordPtr>& records, cons
 }
 
 void DatabaseRecordWriter(Logging& logging) {
-    // A timer tick inside one of this run's message boxes must not start another (nor show its
-    // box again): the records of the moments it takes wait in the spool.
-    if (logging.databaseWriterRunning) return;
     const auto deadline = sliceDeadline(logging);
     logging.databaseBehind = false;
     if (logging.settings.databaseLogging != DatabaseLoggingState::Active ||
@@ -587,12 +584,6 @@ void DatabaseRecordWriter(Logging& logging) {
         logging.databaseConnection.reset();
         return;
     }
-    logging.databaseWriterRunning = true;
-    struct Guard {
-        bool& running;
-        ~Guard() { running = false; }
-    } guard{logging.databaseWriterRunning};
-
     if (odbcLibrary().handle == nullptr && loadOdbcLibrary() != kOdbcLoaded) {
         switchOffSilently(logging);
         return;

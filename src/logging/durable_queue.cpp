@@ -32,9 +32,9 @@ void spoolFailed(Logging& logging) {
     if (logging.spoolFailureShown) return;
     logging.spoolFailureShown = true;
     if (busy) {
-        logging.op.messageBox(kSpoolBusyText + logging.spoolFileName + kSpoolBusyDetail, "");
+        logging.op.warning(kSpoolBusyText + logging.spoolFileName + kSpoolBusyDetail);
     } else {
-        logging.op.messageBox(kSpoolFailureText, "");
+        logging.op.error(kSpoolFailureText);
     }
 }
 
@@ -58,17 +58,14 @@ void keepWaitingRecords(Logging& logging) {
 }
 
 bool catchUpLogging(Logging& logging) {
-    // A writer that is running (its box is open) is left alone: the next tick asks again for it.
-    const bool file = logging.fileBehind && !logging.fileWriterRunning;
-    const bool database = logging.databaseBehind && !logging.databaseWriterRunning;
+    const bool file = logging.fileBehind;
+    const bool database = logging.databaseBehind;
     if (!file && !database) return false;
-    const auto outerSlice = logging.sliceStart;
     logging.sliceStart = std::chrono::steady_clock::now();
     if (file) FileLogWriter(logging);
     if (database) DatabaseRecordWriter(logging);
-    logging.sliceStart = outerSlice;
-    return (logging.fileBehind && !logging.fileWriterRunning) ||
-           (logging.databaseBehind && !logging.databaseWriterRunning);
+    logging.sliceStart = {};
+    return logging.fileBehind || logging.databaseBehind;
 }
 
 }  // namespace quorna

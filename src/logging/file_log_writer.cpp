@@ -152,13 +152,6 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
 }  // namespace
 
 void FileLogWriter(Logging& logging) {
-    // A moment taken while this writer is inside its write leaves its records in the spool.
-    if (logging.fileWriterRunning) return;
-    logging.fileWriterRunning = true;
-    struct Guard {
-        bool& running;
-        ~Guard() { running = false; }
-    } guard{logging.fileWriterRunning};
     const auto deadline = sliceDeadline(logging);
     logging.fileBehind = false;
     const ConfigurationRecord& cfg = logging.settings;

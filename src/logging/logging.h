@@ -40,12 +40,6 @@ struct Logging {
     ConfigurationRecord& settings;  // what is logged where; the database writer may switch it off
     LoggingClock clock;
     TimeSource timeSource;
-    bool cycleRunning = false;      // from a cycle's first step to the end of its last writer
-    // Set while a writer runs, a message box of its own included. A logging moment that comes
-    // meanwhile (a tick inside the box) is taken all the same; only the busy writer is left out,
-    // and its records wait in the spool.
-    bool fileWriterRunning = false;
-    bool databaseWriterRunning = false;
     // The records of the moment being logged, and all records while the spool cannot be written.
     RecordQueue fileQueue;          // records waiting for the log file
     RecordQueue databaseQueue;      // records waiting for the database
@@ -106,7 +100,7 @@ inline constexpr const char* kRejectedText =
 
 // Tells the operator what the spool set aside since it was last asked, each as an error.
 inline void tellSpoolNotices(Logging& logging) {
-    for (const std::string& notice : logging.spool.takeNotices()) logging.op.messageBox(notice, kSpoolNoticeCaption);
+    for (const std::string& notice : logging.spool.takeNotices()) logging.op.error(notice, kSpoolNoticeCaption);
 }
 inline constexpr const char* kRejectedFileName = "Quorna-rejected.txt";
 

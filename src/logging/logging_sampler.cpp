@@ -19,20 +19,6 @@ namespace {
 constexpr int kSecondsPerMinute = 60;
 std::time_t timeNow(const Logging& logging) { return logging.timeSource ? logging.timeSource() : std::time(nullptr); }
 
-// Marks a logging cycle as running for the life of the object; a cycle inside another (a tick in
-// one of its boxes) leaves the outer one marked when it ends.
-class CycleGuard {
-public:
-    explicit CycleGuard(bool& running) : m_running(running), m_outer(running) { m_running = true; }
-    ~CycleGuard() { m_running = m_outer; }
-    CycleGuard(const CycleGuard&) = delete;
-    CycleGuard& operator=(const CycleGuard&) = delete;
-
-private:
-    bool& m_running;
-    bool m_outer;
-};
-
 // Where a model's logged values lie: start register, register count. Count 0: the model is not read.
 struct ModelReads {
     int start = 0;
@@ -131,17 +117,11 @@ void computeNextLoggingMoment(Logging& logging) {
 }
 
 void LoggingSampler(Logging& logging) {
-    // A tick that arrives while a cycle is still running (a writer's box left open, nobody at the
-    // desk) takes its moment all the same: the meters are read and the records spooled, and each
-    // writer that is not busy writes them. The busy one's records wait in the spool for it.
-    const CycleGuard guard(logging.cycleRunning);
-
     LoggingClock& clock = logging.clock;
     clock.sampleTime = timeNow(logging);
     if (clock.nextMoment != 0 && clock.sampleTime < clock.nextMoment) return;
     computeNextLoggingMoment(logging);
-    // (The refusals a running database writer counted belong to its own moment.)
-    if (!logging.databaseWriterRunning) logging.refusedAtThisMoment.clear();
+    logging.refusedAtThisMoment.clear();
 
     const ConfigurationRecord& cfg = logging.settings;
     const bool toFile = cfg.fileLoggingEnabled;

@@ -219,16 +219,16 @@ bool OdbcSession::allocStmt() {
 bool openSession(OdbcSession& session, const std::string& dsn, const std::string& user, const std::string& password,
                  Operator& op, const SessionFailureTexts& texts) {
     if (!session.allocConnect()) {
-        op.messageBox(texts.allocConnection, "");
+        op.error(texts.allocConnection);
         return false;
     }
     const SQLRETURN rc = session.connect(dsn, user, password);
     if (!odbcSucceeded(rc)) {
-        op.messageBox(texts.connect != nullptr ? texts.connect : describeConnectFailure(session.connection(), rc), "");
+        op.error(texts.connect != nullptr ? texts.connect : describeConnectFailure(session.connection(), rc));
         return false;
     }
     if (!session.allocStmt()) {
-        op.messageBox(texts.allocStatement, "");
+        op.error(texts.allocStatement);
         return false;
     }
     return true;

@@ -12,7 +12,7 @@ namespace quorna {
 void resetMeterAlarms(Meters& meters) {
     const int address = meters.selected.address;
     if (address < 1) {
-        meters.op.messageBox("There is no valid meter selected to reset!", "");
+        meters.op.warning("There is no valid meter selected to reset!");
         return;
     }
     const WaitCursor wait(meters.op);

@@ -69,14 +69,14 @@ bool probe(Meters& meters, int address, bool& found) {
     if (code == ModbusError::WrongByteCount) {
         char text[96];
         std::snprintf(text, sizeof text, "Comm port %s not properly opened.", link.portName.c_str());
-        op.messageBox(text, kScanFailureCaption);
+        op.error(text, kScanFailureCaption);
         return false;
     }
     if (code != ModbusError::Ok) {
         if (isGarbled(code)) meters.garbledAddresses.push_back(address);
         char text[96];
         std::snprintf(text, sizeof text, "Address [%d] Returned Error Code [%d].", address, errorCode(code));
-        op.messageBox(text, kScanFailureCaption);
+        op.error(text, kScanFailureCaption);
         return true;
     }
     // The directory has room for every address the scan asks (1 to 247).
@@ -98,10 +98,9 @@ bool probe(Meters& meters, int address, bool& found) {
     return true;
 }
 
-}  // namespace
-
-void MeterScan(Meters& meters) {
-    if (meters.scanning) return;
+// Begins a scan: the list says "Searching..." until the first step. With the port closed the
+// scan ends here.
+void beginScan(Meters& meters) {
     meters.scanning = true;
     Operator& op = meters.op;
     SerialLink& link = meters.bus.link;
@@ -109,31 +108,79 @@ void MeterScan(Meters& meters) {
         // One more try at the stored port; opened or not, the operator is asked to choose one.
         const std::string name = link.portName;
         (void)openPort(meters.bus, name, meters.scanning);
-        op.messageBox("Please select a COM port", "");
-    } else {
-        const WaitCursor wait(op);
-        MeterList& list = meters.list;
-        list.clear();
-        meters.garbledAddresses.clear();
-        list.insert(kProgressLine, "Searching...");
+        op.error("Please select a COM port");
         op.transferFields();
-        op.repaintNow();
-
-        bool found = false;
-        // The depth is read again for every address, so a change made meanwhile takes effect.
-        for (int address = 1; address <= meters.settings.scanDepth; ++address) {
-            list.replace(kProgressLine, progressText(address, meters.settings.scanDepth));
-            op.repaintNow();
-            std::this_thread::sleep_for(kProbePause);
-            const bool goOn = probe(meters, address, found);
-            if (meters.bus.traceLive) op.repaintTrace();
-            if (!goOn) break;
-        }
-        list.erase(kProgressLine);
-        op.repaintNow();
+        meters.scanning = false;
+        return;
     }
+    op.setWaitCursor(true);
+    MeterList& list = meters.list;
+    list.clear();
+    meters.garbledAddresses.clear();
+    list.insert(kProgressLine, "Searching...");
+    op.transferFields();
+    op.repaintNow();
+    meters.scan.nextAddress = 1;
+    meters.scan.found = false;
+}
+
+void endScan(Meters& meters) {
+    Operator& op = meters.op;
+    meters.list.erase(kProgressLine);
+    op.repaintNow();
+    op.setWaitCursor(false);
     op.transferFields();
     meters.scanning = false;
+    meters.scan.nextAddress = 0;
+}
+
+}  // namespace
+
+void startScan(Meters& meters) {
+    if (meters.scanning) {
+        ++meters.scan.waiting;
+        return;
+    }
+    beginScan(meters);
+}
+
+bool scanStep(Meters& meters) {
+    if (!meters.scanning) {
+        if (meters.scan.waiting == 0) return false;
+        --meters.scan.waiting;
+        beginScan(meters);
+        return meters.scanning || meters.scan.waiting > 0;
+    }
+    // The depth is read again for every address, so a change made meanwhile takes effect.
+    const int address = meters.scan.nextAddress;
+    const int depth = meters.settings.scanDepth;
+    if (address > depth) {
+        endScan(meters);
+        return meters.scan.waiting > 0;
+    }
+    Operator& op = meters.op;
+    meters.list.replace(kProgressLine, progressText(address, depth));
+    op.repaintNow();
+    std::this_thread::sleep_for(kProbePause);
+    const bool goOn = probe(meters, address, meters.scan.found);
+    if (meters.bus.traceLive) op.repaintTrace();
+    meters.scan.nextAddress = address + 1;
+    if (!goOn) {
+        endScan(meters);
+        return meters.scan.waiting > 0;
+    }
+    return true;
+}
+
+void cancelScan(Meters& meters) {
+    meters.scan.waiting = 0;
+    if (meters.scanning) endScan(meters);
+}
+
+void MeterScan(Meters& meters) {
+    startScan(meters);
+    while (scanStep(meters)) {
+    }
 }
 
 void reprobeGarbledAddresses(Meters& meters) {

@@ -10,9 +10,22 @@ namespace quorna {
 inline constexpr int kFirstSelectableAddress = 1;
 inline constexpr int kLastSelectableAddress = 247;
 
-// Asks addresses 1 to the scan depth for their slave ID, lists the Branch and Circuit meters
-// and selects the first one found. Returns at once when a scan already runs. With the port closed
-// it tries to open it once more and asks the operator to choose a port.
+// A scan asks addresses 1 to the scan depth for their slave ID, lists the Branch and Circuit
+// meters and selects the first one found. With the port closed it tries to open it once more and
+// asks the operator to choose a port.
+//
+// It runs a step at a time, so that the window repaints and answers between the addresses and
+// the logger can stop between them: startScan begins one (or, while one runs, queues one to
+// follow it), and each scanStep asks one address, until it returns false.
+void startScan(Meters& meters);
+// Asks the next address of the scan under way, or begins the queued one. False once no scan is
+// under way or waiting.
+bool scanStep(Meters& meters);
+// Ends the scan under way after the address last asked, and drops the queued ones: the list keeps
+// what was found so far.
+void cancelScan(Meters& meters);
+
+// A whole scan at once: startScan, then every step.
 void MeterScan(Meters& meters);
 
 // The operator picked an entry of the meter list (MeterList::selection).

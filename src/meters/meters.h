@@ -20,6 +20,14 @@ struct SelectedMeter {
     int model = kNoModel;           // named from the meter-list entry's text
 };
 
+// Where the scan under way stands: the address its next step asks, whether it has listed (and
+// selected) a meter, and how many scans asked for meanwhile follow it.
+struct ScanProgress {
+    int nextAddress = 0;
+    bool found = false;
+    int waiting = 0;
+};
+
 struct Meters {
     Meters(Bus& bus, const ConfigurationRecord& settings) : bus(bus), op(bus.op), settings(settings), list(bus.op) {}
     Meters(const Meters&) = delete;
@@ -38,6 +46,7 @@ struct Meters {
     float CurrentScale = 0.0F;
     int currentScaleAddress = -1;
     bool scanning = false;                // on while a scan runs: timer ticks do nothing meanwhile
+    ScanProgress scan;
     int consecutiveFailures = 0;          // failed polls since the last good one, shared by all meters
     std::vector<int> garbledAddresses;    // probed in the last scan with a garbled answer; asked again
 };

@@ -135,7 +135,7 @@ void pollDisplayedMeter(Meters& meters, int address, int model) {
         ++statistics.badReads;
         ++meters.consecutiveFailures;
         if (meters.consecutiveFailures == kFailuresBeforeMessage) {
-            meters.op.messageBox(failureText(address, code), kFailureCaption);
+            meters.op.error(failureText(address, code), kFailureCaption);
             return;
         }
         showUnknown(meters, model);

@@ -324,11 +324,10 @@ bool replaceFile(const std::string& text) {
 bool writeConfiguration(const ConfigurationRecord& cfg, const SerialLink& link, Operator& op,
                         const SaveRequest& request) {
     if (!replaceFile(configurationText(cfg, link, request))) {
-        op.messageBox("Couldn't write file \"Quorna.cfg\"", "");
+        op.error("Couldn't write file \"Quorna.cfg\"");
         return false;
     }
-    op.messageBox("Current settings saved to \"Quorna.cfg\"\nThis file will be read when the program is restarted",
-                    "");
+    op.info("Current settings saved to \"Quorna.cfg\"\nThis file will be read when the program is restarted");
     return true;
 }
 

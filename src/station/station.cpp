@@ -9,19 +9,6 @@
 #include "meters/polling_cycle.h"
 
 namespace quorna {
-namespace {
-
-struct TickDepth {
-    explicit TickDepth(int& depth) : m_depth(depth) { ++m_depth; }
-    ~TickDepth() { --m_depth; }
-    TickDepth(const TickDepth&) = delete;
-    TickDepth& operator=(const TickDepth&) = delete;
-
-private:
-    int& m_depth;
-};
-
-}  // namespace
 
 Station::Station(Operator& op)
     : op(op),
@@ -41,27 +28,37 @@ bool Station::readSettings() {
     return readConfiguration(settings, bus.link, configFile.c_str());
 }
 
-void Station::PollingCycle() {
-    const TickDepth depth(m_tickDepth);
+void Station::tick() {
     SerialLink& link = bus.link;
     if (link.reopenRequested) {
         link.reopenRequested = false;
         const std::string name = link.portName;
-        if (openPort(bus, name, meters.scanning)) MeterScan(meters);
+        if (openPort(bus, name, meters.scanning)) startScan(meters);
         link.reopenRequested = false;
         if (!link.portOpen) return;
     }
     if (!link.portOpen || meters.scanning) return;
 
     // The poll counts against the time the logging writers may take in this tick, so that a
-    // backlog adds little to it; the rest goes in slices between the ticks. A tick inside a box
-    // of another tick has a budget of its own.
-    const auto outerSlice = logging.sliceStart;
+    // backlog adds little to it; the rest goes in slices between the ticks.
     logging.sliceStart = std::chrono::steady_clock::now();
-    pollSelectedMeter(meters);
+    if (m_pollSelected) pollSelectedMeter(meters);
 
     if (settings.fileLoggingEnabled || settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(logging);
-    logging.sliceStart = outerSlice;
+    logging.sliceStart = {};
+}
+
+void Station::scan() { startScan(meters); }
+bool Station::scanStep() { return quorna::scanStep(meters); }
+void Station::cancelScan() { quorna::cancelScan(meters); }
+
+void Station::PollingCycle() {
+    const bool opening = bus.link.reopenRequested;
+    tick();
+    if (!meters.scanning) return;
+    while (scanStep()) {
+    }
+    if (opening) tick();
 }
 
 }  // namespace quorna

@@ -47,22 +47,36 @@ public:
     // stay in place).
     bool readSettings();
 
-    // One tick of the one-second timer. Opens the port the settings named (and scans the bus when
-    // it opened), polls the selected meter, then runs the logging cycle when file logging is on
-    // or database logging is Active. Message boxes shown inside keep the timer ticking, so a tick
-    // may run inside another.
+    // One tick of the one-second timer. Opens the port the settings named (and begins a scan of
+    // the bus when it opened), polls the selected meter, then runs the logging cycle when file
+    // logging is on or database logging is Active. Nothing is done while a scan runs. What the
+    // operator must hear goes out as notices; nothing in a tick waits for an answer, so a tick
+    // never runs inside another. The window and the logger run the same tick.
+    void tick();
+
+    // A scan of the bus runs a step (one address) at a time, so that the caller repaints, answers
+    // and stops between them: `scan` begins one (or queues one after the scan under way),
+    // `scanStep` asks the next address and says whether more steps are to come, `cancelScan`
+    // ends it at once (the port changes, the program ends).
+    void scan();
+    bool scanStep();
+    void cancelScan();
+    [[nodiscard]] bool scanning() const { return meters.scanning; }
+
+    // A tick run to its end: a scan it begins runs whole, and then the tick goes on to poll and
+    // log as if the scan had taken no time.
     void PollingCycle();
+
+    // The logger's station reads the listed meters only at the logging moments: no poll of the
+    // selected meter at each tick. On by default, as the window does.
+    void pollSelectedMeterEachTick(bool on) { m_pollSelected = on; }
 
     // One slice of sending the logging backlog, for the caller to run soon after a tick (and again
     // while it says true) so that the window answers between slices.
     bool catchUp();
 
-    // How many ticks are running right now, nested ones included; 0 outside a tick. The window's
-    // operator uses it to keep polling while a box opened inside a tick is shown.
-    [[nodiscard]] int tickDepth() const { return m_tickDepth; }
-
 private:
-    int m_tickDepth = 0;
+    bool m_pollSelected = true;
 };
 
 }  // namespace quorna

@@ -248,6 +248,12 @@ TEST_F(CommsTest, OkAfterChoosingAnotherPortReopensItByName) {
     EXPECT_TRUE(station().bus.link.portOpen);
     EXPECT_EQ(station().bus.link.portName, "COM2:");
     EXPECT_EQ(station().bus.link.openFailures, 0);
+    // Both scans run after the command, a step at a time: addresses 1 and 2, twice.
+    EXPECT_TRUE(station().scanning());
+    int steps = 0;
+    while (station().scanStep()) ++steps;
+    EXPECT_EQ(steps, 6) << "two scans of two addresses, each ended by a step of its own, the second begun by one";
+    EXPECT_EQ(station().meters.list.entries.size(), 1U);
     EXPECT_EQ(probe(2), ModbusError::Ok);
 }
 

@@ -360,7 +360,7 @@ TEST_F(MainWindowTest, AboutBoxFromTheHelpMenu) {
     });
     window->commandAction(kCmdAbout)->trigger();
     EXPECT_EQ(caption, "About Orvo Monitoring Software");
-    EXPECT_EQ(text, "Orvo Metering, V1.0.3");
+    EXPECT_EQ(text, std::string("Orvo Metering, V") + QUORNA_VERSION) << "the version the build defines once";
     EXPECT_TRUE(window->timerRunning());
 }
 

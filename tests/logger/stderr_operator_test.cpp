@@ -20,19 +20,19 @@ TEST(StderrOperator, LinesLevelsAndRepeatsFolded) {
     EXPECT_EQ(stamp[10], 'T');
     EXPECT_EQ(stamp[22], ':');
 
-    op.messageBox("Unable to open COM2:", "Comm Port Open Failure");
+    op.error("Unable to open COM2:", "Comm Port Open Failure");
     op.endRound();
     // The database is away for three moments; a meter answers wrongly at two addresses of one scan.
     for (int moment = 0; moment < 3; ++moment) {
-        op.messageBox("Error connecting", "");
+        op.error("Error connecting");
         op.endRound();
     }
-    op.messageBox("Address [4] Returned Error Code [2].", "Com port failure");
-    op.messageBox("Address [4] Returned Error Code [2].", "Com port failure");
-    op.messageBox("Error # -1  no such table:\nreadings", "");
+    op.error("Address [4] Returned Error Code [2].", "Com port failure");
+    op.error("Address [4] Returned Error Code [2].", "Com port failure");
+    op.error("Error # -1  no such table:\nreadings");
     op.endRound();
     op.write(MessageLevel::Info, "stopping");
-    op.messageBox("Error # -1  no such table:\nreadings", "");
+    op.error("Error # -1  no such table:\nreadings");
     op.endRound();
     op.finish();
 
@@ -45,13 +45,18 @@ TEST(StderrOperator, LinesLevelsAndRepeatsFolded) {
                          stamp + " info stopping\n" +
                          stamp + " info still repeating after 2 moments: Error # -1  no such table: readings\n");
     EXPECT_EQ(op.errors(), 5);
-    EXPECT_EQ(levelOfMessage("You must specify a file before enabling the logging function!", ""), MessageLevel::Warning);
+    op.warning("The database refused a reading three times");
+    op.info("Current settings saved");
+    const std::string tail =
+        stamp + " warning The database refused a reading three times\n" + stamp + " info Current settings saved\n";
+    ASSERT_GE(out.str().size(), tail.size());
+    EXPECT_EQ(out.str().substr(out.str().size() - tail.size()), tail) << "each line carries the severity its source gave";
 }
 
 TEST(StderrOperator, ForTheJournalPrioritiesAndNoTimeStamp) {
     std::ostringstream out;
     StderrOperator op(out, [] { return std::time_t{1015506900}; }, LineStyle::Journal);
-    op.messageBox("Unable to open COM2:", "Comm Port Open Failure");
+    op.error("Unable to open COM2:", "Comm Port Open Failure");
     op.endRound();
     for (int moment = 0; moment < 2; ++moment) {
         op.repeated(MessageLevel::Warning, "the bus scan found no meter");

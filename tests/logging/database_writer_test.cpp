@@ -269,18 +269,17 @@ TEST_P(DatabaseWriter, AFailingInsertHoldsTheQueueUntilItSucceeds) {
     expectMoment(rows, 8, storedTime("2002-03-07 14:25:00", "03/07/2002 14:25:00"));
 }
 
-TEST_P(DatabaseWriter, ATickInsideItsMessageBoxDoesNotRunTheWriterAgain) {
+TEST_P(DatabaseWriter, ItsNoticeHoldsNothingAndIsNotRepeatedWhileItsBoxIsOpen) {
     test::takeDatabaseAway(source);
     databaseAway = true;
-    int nested = 0;
-    op.whileBoxOpen = [&](const test::ShownMessage&) {
-        ++nested;
-        DatabaseRecordWriter(station().logging);  // the sampler of a tick would not start, but the writer guards itself too
-    };
+    op.leaveBoxesOpen = true;  // nobody at the desk
     loggingMoment(march7(14, 15));
-    EXPECT_EQ(nested, 1);
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"});
-    EXPECT_EQ(station().logging.databaseQueue.size(), 5U);
+    EXPECT_EQ(op.messages[0].severity, Severity::Error);
+    EXPECT_EQ(recordsWaiting(station().logging), 5U) << "the moment ended, its rows waiting for the database";
+    loggingMoment(march7(14, 16));
+    EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"});
+    EXPECT_EQ(recordsWaiting(station().logging), 10U);
 }
 
 TEST_P(DatabaseWriter, ARecordRefusedForItsDataIsPutAsideAtItsThirdMomentAndTheRestGoesOn) {
@@ -469,23 +468,22 @@ TEST_P(DatabaseWriter, MomentsGoOnWhileTheErrorConnectingBoxStaysOpen) {
     databaseAway = true;
     std::size_t linesWhileOpen = 0;
     std::size_t waitingWhileOpen = 0;
-    op.whileBoxOpen = [&](const test::ShownMessage& shown) {
-        if (shown.text != "Error connecting") return;
-        for (int k = 0; k < 2; ++k) {
-            now += 60;
-            station().PollingCycle();
-        }
-        linesWhileOpen = lines();
-        waitingWhileOpen = recordsWaiting(station().logging);
-    };
+    op.leaveBoxesOpen = true;
     station().PollingCycle();  // opens the port, finds the meters, logs 14:15
+    for (int k = 0; k < 2; ++k) {
+        now += 60;
+        station().PollingCycle();
+    }
+    linesWhileOpen = lines();
+    waitingWhileOpen = recordsWaiting(station().logging);
     EXPECT_EQ(linesWhileOpen, 6U) << "14:15, 14:16 and 14:17 reach the file while the box is open";
     EXPECT_EQ(waitingWhileOpen, 6U) << "and wait in the spool for the database";
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"}) << "the open box is not shown again";
     EXPECT_EQ(station().logging.clock.nextMoment, march7(14, 18));
 
     // Answered, and the database is back: the next moment writes everything, oldest first.
-    op.whileBoxOpen = nullptr;
+    op.answerBoxes();
+    op.leaveBoxesOpen = false;
     test::bringDatabaseBack(source);
     databaseAway = false;
     now = march7(14, 18);

@@ -89,30 +89,5 @@ TEST_F(FileLoggingTest, TheCommsDialogsRecomputationUsesTheLatestSampleAndTheNew
     EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 11, 0, 0));
 }
 
-TEST_F(FileLoggingTest, ATickArrivingWhileTheWriterIsBusyTakesItsMomentButDoesNotEnterTheWriter) {
-    station().settings.loggingInterval = 1;
-    enableFileLogging(logPath);
-    station().logging.fileQueue.push(branchRecord(1, clock, 1.0F));
-
-    // The writer is inside its write when the next tick (a minute later) arrives.
-    int nestedCalls = 0;
-    std::time_t sampleSeenInside = 0;
-    station().logging.fileWrite = ([&](int fd, const void* bytes, std::size_t count) {
-        ++nestedCalls;
-        clock += 60;
-        LoggingSampler(station().logging);
-        sampleSeenInside = station().logging.clock.sampleTime;
-        return ::write(fd, bytes, count);
-    });
-    const std::time_t first = clock;
-    LoggingSampler(station().logging);
-
-    EXPECT_EQ(nestedCalls, 1) << "the busy writer is not entered again";
-    EXPECT_EQ(sampleSeenInside, first + 60) << "the nested tick's moment is taken";
-    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 10, 9, 0));
-    EXPECT_EQ(linesOf(fileText(logPath)).size(), 1U);
-    EXPECT_FALSE(station().logging.cycleRunning);
-}
-
 }  // namespace
 }  // namespace quorna::test

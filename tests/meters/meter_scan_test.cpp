@@ -234,15 +234,27 @@ TEST_F(MeterScanTest, ScanWithClosedPortTriesOneOpenThenAsksForAPort) {
     unsetenv("QUORNA_COM3");
 }
 
-TEST_F(MeterScanTest, ScanStartedWhileOneRunsReturnsAtOnce) {
+TEST_F(MeterScanTest, AScanAskedForWhileOneRunsFollowsItAndACancelEndsBoth) {
     auto& sim = startBus({"3:230"});
     station().settings.scanDepth = 2;
-    int nested = 0;
-    op.onRepaint = [&] {
-        if (nested++ == 0) MeterScan(station().meters);
-    };
-    MeterScan(station().meters);
-    EXPECT_EQ(sim.requests().size(), 2U);
+    station().scan();
+    EXPECT_TRUE(station().scanStep());  // address 1
+    station().scan();                   // Find Meters again, between two steps
+    while (station().scanStep()) {
+    }
+    EXPECT_EQ(sim.requests().size(), 4U) << "addresses 1 and 2, then the second scan's 1 and 2";
+    EXPECT_EQ(station().meters.list.entries.size(), 1U);
+    EXPECT_EQ(op.waitCursorDepth, 0);
+
+    station().scan();
+    EXPECT_TRUE(station().scanStep());
+    station().scan();
+    station().cancelScan();  // the port changes, or the program ends
+    EXPECT_FALSE(station().scanning());
+    EXPECT_FALSE(station().scanStep()) << "the queued scan went with the cancelled one";
+    EXPECT_EQ(sim.requests().size(), 5U);
+    EXPECT_TRUE(station().meters.list.entries.empty()) << "no progress line is left behind";
+    EXPECT_EQ(op.waitCursorDepth, 0);
 }
 
 }  // namespace

@@ -3,15 +3,13 @@
 
 namespace quorna::test {
 
-void RecordingOperator::messageBox(const std::string& text, const std::string& caption) {
-    messages.push_back({text, caption});
-    if (whileBoxOpen) {
-        // A box opened by a tick that runs inside this box must not recurse forever.
-        auto hook = std::move(whileBoxOpen);
-        whileBoxOpen = nullptr;
-        hook(messages.back());
-        if (!whileBoxOpen) whileBoxOpen = std::move(hook);
-    }
+void RecordingOperator::notify(const Notice& notice) {
+    if (leaveBoxesOpen && !m_open.push(notice)) return;
+    messages.push_back({notice.text, notice.caption, notice.severity});
+}
+
+void RecordingOperator::answerBoxes() {
+    while (!m_open.empty()) m_open.pop();
 }
 
 void RecordingOperator::setWaitCursor(bool on) {

@@ -1,10 +1,11 @@
 #pragma once
-// An operator for tests: keeps every message box, cursor change and window request in order.
+// An operator for tests: keeps every notice shown, cursor change and window request in order.
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "core/notice_queue.h"
 #include "core/operator.h"
 #include "test_station.h"
 
@@ -13,6 +14,7 @@ namespace quorna::test {
 struct ShownMessage {
     std::string text;
     std::string caption;  // empty: the application's title
+    Severity severity = Severity::Error;
 };
 
 class RecordingOperator : public Operator {
@@ -21,7 +23,8 @@ public:
     RecordingOperator(const RecordingOperator&) = delete;
     RecordingOperator& operator=(const RecordingOperator&) = delete;
 
-    void messageBox(const std::string& text, const std::string& caption) override;
+    // A notice is shown as the window shows it, and answered at once unless boxes are left open.
+    void notify(const Notice& notice) override;
     void setWaitCursor(bool on) override;
     void transferFields() override { ++transfers; }
     void showLamps() override { ++lampUpdates; }
@@ -30,8 +33,10 @@ public:
     void meterListChanged() override;
     void repaintTrace() override { ++traceRepaints; }
 
-    // Runs while a message box is "open", as the window system's nested loop would run timer ticks.
-    std::function<void(const ShownMessage&)> whileBoxOpen;
+    // Nobody answers: each box stays on show, and a notice equal to one on show or waiting is not
+    // shown again, as in the window, until answerBoxes.
+    bool leaveBoxesOpen = false;
+    void answerBoxes();
     // Runs at every repaintNow and meter-list change, for tests that watch a scan advance.
     std::function<void()> onRepaint;
 
@@ -45,6 +50,9 @@ public:
     int repaints = 0;
     int listChanges = 0;
     int traceRepaints = 0;
+
+private:
+    NoticeQueue m_open;
 };
 
 

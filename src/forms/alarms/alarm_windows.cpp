@@ -4,7 +4,7 @@ namespace quorna {
 
 bool AlarmWindows::validMeterSelected() {
     if (m_meters.selected.address > 0) return true;
-    m_meters.op.messageBox(kNoValidMeterForAlarms, "");
+    m_meters.op.warning(kNoValidMeterForAlarms);
     return false;
 }
 

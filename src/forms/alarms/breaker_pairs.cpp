@@ -7,7 +7,7 @@ namespace quorna {
 
 std::optional<int> showFailure(Operator& op, const std::optional<FieldFailure>& failure) {
     if (!failure) return std::nullopt;
-    op.messageBox(failure->message, "");
+    op.warning(failure->message);
     return failure->field;
 }
 

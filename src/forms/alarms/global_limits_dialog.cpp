@@ -207,7 +207,7 @@ std::optional<int> GlobalLimitsDialog::ok() {
             }
         }
         if (scaled && (!scale || *scale == 0.0F)) {
-            m_meters.op.messageBox(kUnknownScaleMessage, "");
+            m_meters.op.error(kUnknownScaleMessage);
             return scaled;
         }
 

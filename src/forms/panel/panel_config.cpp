@@ -122,11 +122,11 @@ std::optional<int> PanelConfigDialog::setBoardName() {
 std::optional<int> PanelConfigDialog::setCtSize() {
     if (const auto failed = takeFields()) return failed;
     if (!m_ctSizeFromMeter && !m_ctSizeEntered) {
-        m_meters.op.messageBox(kNotAnInteger, "");
+        m_meters.op.warning(kNotAnInteger);
         return kCtSizeField;
     }
     if (m_ctSize < kCtSizeLow || m_ctSize > kCtSizeHigh) {
-        m_meters.op.messageBox(integerRangeMessage(kCtSizeLow, kCtSizeHigh), "");
+        m_meters.op.warning(integerRangeMessage(kCtSizeLow, kCtSizeHigh));
         return kCtSizeField;
     }
     (void)writeRegister(m_meters.bus, m_address, kCtSizeRegister, m_ctSize);
@@ -144,7 +144,7 @@ std::optional<int> PanelConfigDialog::setMeterEnable() {
         showFields();
     }
     // Shown whether or not the meter took the word.
-    m_meters.op.messageBox(kNetworkDisplayMessage, "");
+    m_meters.op.info(kNetworkDisplayMessage);
     return std::nullopt;
 }
 

@@ -19,11 +19,11 @@ std::optional<int> parseInteger(const std::string& text) {
 std::optional<int> takeInteger(Operator& op, const std::string& text, int low, int high, std::optional<int> unchanged) {
     const std::optional<int> value = parseInteger(text);
     if (!value) {
-        op.messageBox(kNotAnInteger, "");
+        op.warning(kNotAnInteger);
         return std::nullopt;
     }
     if ((*value < low || *value > high) && value != unchanged) {
-        op.messageBox(integerRangeMessage(low, high), "");
+        op.warning(integerRangeMessage(low, high));
         return std::nullopt;
     }
     return value;
@@ -31,7 +31,7 @@ std::optional<int> takeInteger(Operator& op, const std::string& text, int low, i
 
 bool takeName(Operator& op, const std::string& text) {
     if (const auto message = checkTextField(text, kMeterNameLength)) {
-        op.messageBox(*message, "");
+        op.warning(*message);
         return false;
     }
     return true;
@@ -44,7 +44,7 @@ bool writeName(Bus& bus, int address, int firstRegister, const std::string& name
     if (code != ModbusError::Ok) {
         std::snprintf(text, sizeof text, "Device at address [%d] write failure - error code [%d]", address,
                       errorCode(code));
-        bus.op.messageBox(text, "Communication Failure");
+        bus.op.error(text, "Communication Failure");
         return false;
     }
     code = writeRegister(bus, address, firstRegister + 1, words[1]);
@@ -53,7 +53,7 @@ bool writeName(Bus& bus, int address, int firstRegister, const std::string& name
                       "Device at address [%d] write failure - error code [%d]: only the first two characters "
                       "of the name were written",
                       address, errorCode(code));
-        bus.op.messageBox(text, "Communication Failure");
+        bus.op.error(text, "Communication Failure");
         return false;
     }
     return true;

@@ -6,7 +6,8 @@
 namespace quorna {
 
 inline constexpr const char* kAboutCaption = "About Orvo Monitoring Software";
-inline constexpr const char* kAboutText = "Orvo Metering, V1.0.3";
+// The version is the project's, defined once in the build.
+inline constexpr const char* kAboutText = "Orvo Metering, V" QUORNA_VERSION;
 
 class AboutWindow final : public QDialog {
     Q_OBJECT

@@ -74,7 +74,7 @@ namespace quorna {
 
 MainWindow::MainWindow(Station& station, QtOperator& op) : m_station(station), m_operator(op), m_units(windowFont()) {
     registerHelpResource();
-    m_operator.attach(this, &m_station);
+    m_operator.attach(this);
     setFont(windowFont());
     setWindowTitle(QString::fromLatin1(kApplicationTitle));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -100,7 +100,7 @@ MainWindow::MainWindow(Station& station, QtOperator& op) : m_station(station), m
 MainWindow::~MainWindow() {
     shutdown();
     m_operator.setTraceRepaint(nullptr);
-    m_operator.attach(nullptr, nullptr);
+    m_operator.attach(nullptr);
 }
 
 // The start-up steps, in their order: the first tick must find the settings read and the
@@ -114,7 +114,7 @@ void MainWindow::initialise() {
     showLamps();
     m_station.readSettings();
     m_timerId = startTimer(kPollPeriodMs);
-    if (m_timerId == 0) m_operator.messageBox("Error: couldn't set up timer, try closing other programs", "");
+    if (m_timerId == 0) m_operator.error("Error: couldn't set up timer, try closing other programs");
     const QRect home = m_units.rect(kListLeft, kListTop, kListWidth, kListHeight);
     m_listHomeRect = home.translated(kFrameWidth, kFrameWidth + kCaptionHeight + menuBar()->sizeHint().height());
     m_listBandRect = QRect(kBandLeft, m_client->height() - kBandHeight - kBandBottomMargin,
@@ -151,8 +151,8 @@ void MainWindow::buildMenu() {
 }
 
 void MainWindow::installCommands() {
-    addCommand(kCmdScan, [this] { MeterScan(m_station.meters); });
-    addCommand(kCmdScanAlternate, [this] { MeterScan(m_station.meters); });
+    addCommand(kCmdScan, [this] { m_station.scan(); });
+    addCommand(kCmdScanAlternate, [this] { m_station.scan(); });
     addCommand(kCmdExit, [this] { exitWithOk(); });
     addCommand(kCmdResetAlarms, [this] { resetMeterAlarms(m_station.meters); });
     addCommand(kCmdAbout, [this] { showAbout(); });
@@ -199,10 +199,11 @@ void MainWindow::dispatch(int id) {
     // The handler may rebind commands; run a copy.
     const std::function<void()> handler = it->second.handler;
     handler();
+    scheduleScanStep();  // a command that began a scan (Find Meters, a new port) leaves it to the event loop
 }
 
 int MainWindow::runModal(QDialog& dialog) {
-    return runKeepingTicks(&m_station, [&dialog] { return dialog.exec(); });
+    return dialog.exec();
 }
 
 QAction* MainWindow::commandAction(int id) const {
@@ -296,11 +297,23 @@ void MainWindow::operatorPickedMeter() {
 
 void MainWindow::timerEvent(QTimerEvent* event) {
     if (event->timerId() == m_timerId) {
-        m_station.PollingCycle();
+        m_station.tick();
+        scheduleScanStep();
         scheduleCatchUp();
         return;
     }
     QMainWindow::timerEvent(event);
+}
+
+void MainWindow::scheduleScanStep() {
+    if (m_scanStepScheduled || !m_station.scanning() || m_shutDown) return;
+    // One address at a time from the event loop, so that the window repaints and answers between
+    // the probes; the polling ticks do nothing until the scan has ended.
+    m_scanStepScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_scanStepScheduled = false;
+        if (!m_shutDown && m_station.scanStep()) scheduleScanStep();
+    });
 }
 
 void MainWindow::scheduleCatchUp() {
@@ -319,7 +332,7 @@ void MainWindow::exitWithOk() {
     // The window's data are taken back first; the name fields hold four characters at most.
     for (const QLineEdit* name : {m_controls.firstName, m_controls.secondName}) {
         if (name->text().size() > kMeterNameLength) {
-            m_operator.messageBox(textLengthMessage(kMeterNameLength), "");
+            m_operator.warning(textLengthMessage(kMeterNameLength));
             return;
         }
     }
@@ -338,6 +351,7 @@ void MainWindow::shutdown() {
     m_shutDown = true;
     if (m_timerId != 0) killTimer(m_timerId);
     m_timerId = 0;
+    m_station.cancelScan();
     if (m_station.bus.link.portOpen) closePort(m_station.bus.link);
 }
 

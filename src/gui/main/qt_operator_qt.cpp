@@ -5,32 +5,49 @@
 #include <QTimer>
 
 #include "gui/main/main_window_qt.h"
-#include "meters/polling_cycle.h"
-#include "station/station.h"
 
 namespace quorna {
 
-int runKeepingTicks(Station* station, const std::function<int()>& modalRun) {
-    if (station == nullptr || station->tickDepth() == 0) return modalRun();
-    QTimer helper;
-    helper.setInterval(kPollPeriodMs);
-    QObject::connect(&helper, &QTimer::timeout, [station] { station->PollingCycle(); });
-    helper.start();
-    const int result = modalRun();
-    helper.stop();
-    return result;
+QtOperator::~QtOperator() {
+    if (m_box != nullptr) delete m_box.data();
 }
 
-void QtOperator::attach(MainWindow* window, Station* station) {
+void QtOperator::attach(MainWindow* window) {
     m_window = window;
-    m_station = station;
+    if (window == nullptr) {
+        if (m_box != nullptr) delete m_box.data();
+        m_notices = NoticeQueue();
+        m_showPosted = false;
+    }
 }
 
-void QtOperator::messageBox(const std::string& text, const std::string& caption) {
-    if (m_window == nullptr) return;
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption.empty() ? kApplicationTitle : caption),
-                    QString::fromStdString(text), QMessageBox::Ok, m_window);
-    runKeepingTicks(m_station, [&box] { return box.exec(); });
+void QtOperator::notify(const Notice& notice) {
+    if (m_window == nullptr || !m_notices.push(notice) || m_showPosted) return;
+    // Shown from the event loop, after the tick or command under way has returned.
+    m_showPosted = true;
+    QTimer::singleShot(0, m_window, [this] {
+        m_showPosted = false;
+        showFirst();
+    });
+}
+
+void QtOperator::showFirst() {
+    if (m_box != nullptr || m_notices.empty() || m_window == nullptr) return;
+    const Notice& notice = m_notices.front();
+    // Over the dialog the operator works in, if one is open; modal to the whole program either way.
+    QWidget* parent = QApplication::activeModalWidget() != nullptr ? QApplication::activeModalWidget() : m_window;
+    auto* box = new QMessageBox(QMessageBox::NoIcon,
+                                QString::fromStdString(notice.caption.empty() ? kApplicationTitle : notice.caption),
+                                QString::fromStdString(notice.text), QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(box, &QMessageBox::finished, m_window, [this] {
+        m_box = nullptr;
+        m_notices.pop();
+        showFirst();
+    });
+    m_box = box;
+    box->show();
 }
 
 void QtOperator::setWaitCursor(bool on) {

@@ -1,26 +1,34 @@
 #pragma once
-// The operator as the Qt main window presents it, and the rule that keeps the polling timer
-// ticking while a box or a modal dialog runs its own loop.
+// The operator as the Qt main window presents it. Notices wait in a queue and are shown one at a
+// time as modal boxes once the tick or command that raised them has returned; a box runs no loop
+// of its own, so the polling timer keeps ticking in the program's one event loop meanwhile.
 
+#include <QPointer>
 #include <functional>
 #include <string>
 
+#include "core/notice_queue.h"
 #include "core/operator.h"
+
+class QMessageBox;
 
 namespace quorna {
 
 class MainWindow;
-class Station;
 
-// Until a window attaches itself, messages go nowhere and nothing is painted.
+// Until a window attaches itself, notices go nowhere and nothing is painted.
 class QtOperator final : public Operator {
 public:
-    // The window that shows what the core sends and the station whose ticks go on while a box
-    // is open; nullptr for both detaches them.
-    void attach(MainWindow* window, Station* station);
+    QtOperator() = default;
+    QtOperator(const QtOperator&) = delete;
+    QtOperator& operator=(const QtOperator&) = delete;
+    ~QtOperator() override;
+
+    // The window that shows what the core sends; nullptr detaches it and drops waiting notices.
+    void attach(MainWindow* window);
     void setTraceRepaint(std::function<void()> repaint) { m_traceRepaint = std::move(repaint); }
 
-    void messageBox(const std::string& text, const std::string& caption) override;
+    void notify(const Notice& notice) override;
     void setWaitCursor(bool on) override;
     void transferFields() override;
     void showLamps() override;
@@ -30,15 +38,14 @@ public:
     void repaintTrace() override;
 
 private:
-    MainWindow* m_window = nullptr;
-    Station* m_station = nullptr;
-    std::function<void()> m_traceRepaint;
-};
+    // Shows the first waiting notice unless a box is already on show.
+    void showFirst();
 
-// Runs a nested modal loop (a box's or a dialog's exec). A timer does not fire again while its
-// own handler runs, so when this is called from inside one of the station's polling ticks a
-// helper timer of the same period runs the ticks until the loop returns. Returns what modalRun
-// returned.
-int runKeepingTicks(Station* station, const std::function<int()>& modalRun);
+    MainWindow* m_window = nullptr;
+    std::function<void()> m_traceRepaint;
+    NoticeQueue m_notices;
+    QPointer<QMessageBox> m_box;  // the notice on show
+    bool m_showPosted = false;    // a showFirst waits in the event queue
+};
 
 }  // namespace quorna

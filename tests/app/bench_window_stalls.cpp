@@ -1,0 +1,225 @@
+// bench-window-stalls: the longest time the window's event loop is kept from running, measured
+// by a 10 ms timer that notes the gaps between its firings, in three situations:
+//   1. a bus scan to address 63 with 60 silent addresses, run as the window runs it (a step per
+//      address from the event loop), and for reference the whole scan in one handler;
+//   2. a logging moment to a database server that accepts connections and never answers (needs
+//      the test ODBC environment of scripts/odbc-test-env.sh; skipped without it);
+//   3. a backlog of 100,000 spooled log-file records draining in slices.
+// Runs the real main window offscreen against the simulator. Figures, not a test: it prints and
+// exits 0. `bench-window-stalls quick` scans to address 16 instead of 63.
+
+#include <QApplication>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "gui/main/main_window_qt.h"
+#include "logging/durable_queue.h"
+#include "logging/odbc_library.h"
+#include "logging/spool.h"
+#include "meters/meter_scan.h"
+#include "metersim_harness.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+double msBetween(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// Notes the longest gap between two firings of a 10 ms timer, less the 10 ms.
+class StallMeter {
+public:
+    StallMeter() {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const auto now = Clock::now();
+            m_longest = std::max(m_longest, msBetween(m_last, now) - 10.0);
+            m_last = now;
+        });
+    }
+    void start() {
+        m_longest = 0;
+        m_last = Clock::now();
+        m_timer.start();
+    }
+    double stop() {
+        m_timer.stop();
+        return m_longest;
+    }
+
+private:
+    QTimer m_timer;
+    Clock::time_point m_last;
+    double m_longest = 0;
+};
+
+// Runs the event loop until done() or the time limit; returns the seconds it ran.
+double runUntil(const std::function<bool()>& done, int limitSeconds) {
+    const auto start = Clock::now();
+    while (!done() && msBetween(start, Clock::now()) < limitSeconds * 1000.0) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return msBetween(start, Clock::now()) / 1000.0;
+}
+
+struct Workspace {
+    Workspace() {
+        char pattern[] = "/tmp/quorna-stalls-XXXXXX";
+        if (mkdtemp(pattern) != nullptr) path = pattern;
+        fs::current_path(path);
+    }
+    ~Workspace() {
+        fs::current_path("/");
+        fs::remove_all(path);
+    }
+    Workspace(const Workspace&) = delete;
+    Workspace& operator=(const Workspace&) = delete;
+    fs::path path;
+};
+
+void benchScan(int depth) {
+    // Meters at 1, 2 and 3; every other address up to the depth is silent.
+    quorna::test::MeterSimulator sim({"--meter", "1:230", "--meter", "2:230", "--meter", "3:236"});
+    sim.useAsComPort(1);
+    const Workspace work;
+    std::ofstream(work.path / "Quorna.cfg") << "port COM1:\nscan " << depth << "\n";
+    quorna::QtOperator op;
+    quorna::Station station(op);
+    quorna::MainWindow window(station, op);
+    window.show();
+    StallMeter stalls;
+    // The first tick opens the port and begins the scan; its steps run from the event loop.
+    runUntil([&station] { return station.scanning(); }, 5);
+    stalls.start();
+    const auto start = Clock::now();
+    runUntil([&station] { return !station.scanning(); }, 400);
+    const double stepped = stalls.stop();
+    const double took = msBetween(start, Clock::now()) / 1000.0;
+    std::printf("scan to address %d (%d silent), a step per address: longest stall %.0f ms, scan %.1f s, %zu meters\n",
+                depth, depth - 3, stepped, took, station.meters.list.entries.size());
+
+    // Reference: the same scan run whole inside one event, as the window ran it before.
+    stalls.start();
+    QTimer::singleShot(0, [&station] { quorna::MeterScan(station.meters); });
+    runUntil([] { return false; }, 1);
+    runUntil([&station] { return !station.scanning(); }, 400);
+    std::printf("  reference, the whole scan in one event: longest stall %.0f ms\n", stalls.stop());
+    window.close();
+}
+
+// A TCP port that takes connections and never says a word.
+class SilentServer {
+public:
+    SilentServer() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_fd, 16) != 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        port = ntohs(address.sin_port);
+    }
+    ~SilentServer() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    int port = 0;
+
+private:
+    int m_fd = -1;
+};
+
+void benchSilentDatabase() {
+    if (std::getenv("ODBCSYSINI") == nullptr || !fs::exists("/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so")) {
+        std::printf("silent database: skipped (no test ODBC environment: source the env.sh of scripts/odbc-test-env.sh)\n");
+        return;
+    }
+    SilentServer server;
+    quorna::test::MeterSimulator sim({"--meter", "1:230"});
+    sim.useAsComPort(1);
+    const Workspace work;
+    const std::string ini = (work.path / "odbc.ini").string();
+    std::ofstream(ini) << "[QuornaSilent]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << server.port
+                       << "\nDatabase=quorna\n";
+    setenv("ODBCINI", ini.c_str(), 1);
+    std::ofstream(work.path / "Quorna.cfg") << "port COM1:\nscan 1\ninterval 1\ndsn QuornaSilent\ntable readings\n"
+                                               "user quorna\npasswd quorna\nlink 0 4 Meter\nlink 2 11 Date_Time\n";
+    quorna::QtOperator op;
+    quorna::Station station(op);
+    quorna::MainWindow window(station, op);
+    window.show();
+    StallMeter stalls;
+    stalls.start();
+    // The first tick opens and scans, the second takes the first moment and connects.
+    runUntil([] { return false; }, 4 + static_cast<int>(quorna::kOdbcLoginTimeoutSeconds));
+    std::printf("logging moment to a database server that never answers: longest stall %.0f ms (login time-out %d s)\n",
+                stalls.stop(), static_cast<int>(quorna::kOdbcLoginTimeoutSeconds));
+    window.close();
+}
+
+void benchBacklog(int records) {
+    quorna::test::MeterSimulator sim({"--meter", "1:230"});
+    sim.useAsComPort(1);
+    const Workspace work;
+    const std::string log = (work.path / "readings.csv").string();
+    std::ofstream(work.path / "Quorna.cfg") << "port COM1:\nscan 1\ninterval 1\nsave_file " << log << "\nformat 1\n";
+    {
+        quorna::Spool spool;
+        spool.open((work.path / quorna::spoolFileNameFor("Quorna.cfg")).string());
+        std::vector<quorna::RecordPtr> batch;
+        const std::time_t t0 = 1700000000;
+        for (int i = 0; i < records; ++i) {
+            auto record = std::make_shared<quorna::ReadingsRecord>();
+            record->model = 230;
+            record->address = 1;
+            record->time = t0 + 60 * i;
+            record->current.fill(1.5F + static_cast<float>(i % 7));
+            batch.push_back(std::move(record));
+            if (batch.size() == 1000) {
+                spool.append(batch, true, false);
+                batch.clear();
+            }
+        }
+        if (!batch.empty()) spool.append(batch, true, false);
+    }
+    quorna::QtOperator op;
+    quorna::Station station(op);
+    quorna::MainWindow window(station, op);
+    window.show();
+    StallMeter stalls;
+    stalls.start();
+    const auto start = Clock::now();
+    runUntil([&station] { return station.logging.spool.isOpen() && quorna::recordsWaiting(station.logging) == 0; }, 600);
+    std::printf("backlog of %d spooled log-file records: longest stall %.0f ms, drained in %.1f s\n", records,
+                stalls.stop(), msBetween(start, Clock::now()) / 1000.0);
+    window.close();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const bool quick = argc > 1 && std::string(argv[1]) == "quick";
+    QApplication app(argc, argv);
+    benchScan(quick ? 16 : 63);
+    benchSilentDatabase();
+    benchBacklog(quick ? 10000 : 100000);
+    return 0;
+}
