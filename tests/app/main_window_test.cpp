@@ -187,7 +187,7 @@ TEST_F(MainWindowTest, AMeterThatStopsAnsweringShowsItsReadoutUnknownUntilItAnsw
     EXPECT_EQ(colour(c.breakerLamp[1]), QColor(0, 255, 0));
 }
 
-TEST_F(MainWindowTest, ScanShowsItsProgressWhileTheThreadIsBusyAndOperatorPicksAMeter) {
+TEST_F(MainWindowTest, ScanRunsBetweenEventsShowingItsProgressAndOperatorPicksAMeter) {
     startBus({"2:236", "3:230"});
     station().settings.scanDepth = 4;
     openWindow();
@@ -213,6 +213,13 @@ TEST_F(MainWindowTest, ScanShowsItsProgressWhileTheThreadIsBusyAndOperatorPicksA
     painted.clear();
 
     window->dispatch(kCmdScan);
+    // The command returns at once; the scan goes on a step per address from the event loop, and
+    // the window answers other events between the steps.
+    bool scanningWhenAnswered = false;
+    QTimer::singleShot(0, [&] { scanningWhenAnswered = station().scanning(); });
+    EXPECT_TRUE(station().scanning());
+    EXPECT_TRUE(waitUntil([&] { return !station().scanning(); }, 30000));
+    EXPECT_TRUE(scanningWhenAnswered) << "an event was handled while the scan ran";
     list->viewport()->removeEventFilter(&spy);
 
     ASSERT_GE(painted.size(), 5U);

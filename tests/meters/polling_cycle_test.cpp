@@ -254,11 +254,12 @@ TEST_F(PollingCycleTest, NothingIsPolledWithoutAnOpenPortOrDuringAScan) {
     EXPECT_TRUE(sim.requests().empty());
     EXPECT_EQ(op.transfers, 0);
     ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    station().settings.scanDepth = 2;
+    station().scan();  // a scan under way, between two of its steps
     sim.clearRequests();
-    station().meters.scanning = true;
-    station().PollingCycle();
-    station().meters.scanning = false;
-    EXPECT_TRUE(sim.requests().empty());
+    station().tick();
+    EXPECT_TRUE(sim.requests().empty()) << "a tick during a scan polls nothing";
+    station().cancelScan();
 }
 
 TEST_F(PollingCycleTest, FirstTickOpensThePortTheSettingsNamedAndScans) {
