@@ -8,6 +8,12 @@ names end in Text, Texts or Message, the SQLSTATE table of connection failures a
 of the messages built with snprintf. A "%d" or "%s" in a text stands for anything in the manual
 (it writes *N*, *PORT*, *TEXT*). Line breaks count as blanks, runs of blanks as one. Prints each
 text the manual lacks and exits 1 if there is one.
+
+quorna-logger's own lines (src/logger) are built by concatenation: the messages it writes
+(op.write, op.repeated and its operator's line), its option errors (*error = ...) and what the
+functions naming a problem, a reason or a summary return. Each string literal of such an
+expression must appear in the manual in its order, anything standing for the parts computed at run
+time ("the settings file " + file + " names no port" needs "the settings file *FILE* names no port").
 """
 
 import pathlib
@@ -40,6 +46,83 @@ def blanks(text):
     return re.sub(r"\s+", " ", text).strip()
 
 
+LOGGER_CALL = re.compile(r"\b(?:op\.write|op\.repeated|line)\(\s*MessageLevel::\w+\s*,")
+LOGGER_ERROR = re.compile(r"\*error\s*=")
+LOGGER_FUNCTION = re.compile(r"^std::string (\w*(?:Problem|Reason|Summary|ErrorText))\(.*?^}", re.S | re.M)
+LOGGER_RESULT = re.compile(r"(?:\breturn\b|\bproblem\s*=)")
+
+
+def expression_at(code, start):
+    """The C++ expression from start to the comma, semicolon or closing parenthesis that ends it."""
+    depth, i = 0, start
+    while i < len(code):
+        c = code[i]
+        if c == '"':
+            i += 1
+            while code[i] != '"':
+                i += 2 if code[i] == "\\" else 1
+        elif c in "([{":
+            depth += 1
+        elif c in ")]}":
+            if depth == 0:
+                break
+            depth -= 1
+        elif c in ",;" and depth == 0:
+            break
+        i += 1
+    return code[start:i]
+
+
+def concatenation_pattern(expression):
+    """A pattern for the text an expression of literals and computed parts joined by + makes, or None
+    if it holds no literal. Parts in parentheses (a choice between two words) are computed parts."""
+    parts, depth, current, i = [], 0, "", 0
+    while i < len(expression):
+        c = expression[i]
+        if c == '"':
+            j = i + 1
+            while expression[j] != '"':
+                j += 2 if expression[j] == "\\" else 1
+            current += expression[i:j + 1]
+            i = j + 1
+            continue
+        if c in "([{":
+            depth += 1
+        elif c in ")]}":
+            depth -= 1
+        if c == "+" and depth == 0:
+            parts.append(current.strip())
+            current = ""
+        else:
+            current += c
+        i += 1
+    parts.append(current.strip())
+    pattern, literal_seen = "", False
+    for part in parts:
+        if re.fullmatch(r'(?:"(?:[^"\\]|\\.)*"\s*)+', part):
+            pattern += re.escape(blanks(decode(part))) if not pattern.endswith(".+?") else re.escape(decode(part).strip())
+            literal_seen = True
+        elif not pattern.endswith(".+?"):
+            pattern += ".+?"
+    return pattern if literal_seen else None
+
+
+def logger_patterns(src):
+    """(pattern, source text) for each line quorna-logger writes of its own."""
+    found = {}
+    for path in sorted((src / "logger").glob("*.cpp")):
+        code = path.read_text(encoding="utf-8")
+        starts = [m.end() for m in LOGGER_CALL.finditer(code)] + [m.end() for m in LOGGER_ERROR.finditer(code)]
+        for function in LOGGER_FUNCTION.finditer(code):
+            starts += [function.start() + m.end() for m in LOGGER_RESULT.finditer(function.group(0))]
+        for start in starts:
+            expression = expression_at(code, start)
+            pattern = concatenation_pattern(expression)
+            if pattern is not None:
+                found[pattern] = blanks(expression)
+    return found
+
+
 def main():
     src, manual = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
     texts = set()
@@ -63,10 +146,16 @@ def main():
         pattern = re.escape(blanks(text)).replace("%d", ".+?").replace("%s", ".+?")
         if not re.search(pattern, section):
             missing.append(text)
+    logger = logger_patterns(src)
+    logger_missing = [expression for pattern, expression in sorted(logger.items())
+                      if not re.search(pattern.replace("\\ ", " "), section)]
     for text in missing:
         print(f"the troubleshooting table does not quote: {text}")
-    print(f"{len(texts) - len(missing)} of {len(texts)} messages quoted")
-    return 1 if missing else 0
+    for expression in logger_missing:
+        print(f"the troubleshooting table does not quote quorna-logger's: {expression}")
+    print(f"{len(texts) - len(missing)} of {len(texts)} messages quoted, "
+          f"{len(logger) - len(logger_missing)} of {len(logger)} of quorna-logger's")
+    return 1 if missing or logger_missing else 0
 
 
 if __name__ == "__main__":

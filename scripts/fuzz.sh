@@ -17,7 +17,7 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DQUORNA_FUZZ=ON -DCMAKE_BUILD
 cmake --build "$build" -j"$(nproc)" >/dev/null
 
 status=0
-for name in configuration master metersim-requests metersim-commands; do
+for name in configuration master gateway-request metersim-requests metersim-commands; do
   scratch=$(mktemp -d /tmp/quorna-corpus.XXXXXX)
   cp -r "$root/fuzz/corpus/$name/." "$scratch/"
   options=(-print_final_stats=1 -artifact_prefix="$build/fuzz/$name-")

@@ -18,7 +18,7 @@ screenshot="$build/demo/quorna-demo.png"
 shot_after="${QUORNA_DEMO_SECONDS:-15}"
 
 # --- What a fresh Debian 12 lacks -------------------------------------------------------------
-packages=(build-essential cmake qt6-base-dev qt6-qpa-plugins libgl-dev unixodbc-dev libsqlite3-dev
+packages=(build-essential cmake qt6-base-dev qt6-qpa-plugins libgl-dev unixodbc-dev libsqlite3-dev libcivetweb-dev
           fonts-dejavu-core xvfb xauth python3)
 missing=()
 for p in "${packages[@]}"; do

@@ -11,7 +11,8 @@ root=$(pwd)
 packages=(cmake g++ make pkg-config ccache libgtest-dev libgmock-dev qt6-base-dev libgl-dev
           unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql libmodbus-dev mbpoll
           sqlite3 libsqlite3-dev socat procps fonts-dejavu-core clang libclang-rt-14-dev python3 dpkg-dev file
-          python3-pymodbus python3-serial python3-serial-asyncio)
+          python3-pymodbus python3-serial python3-serial-asyncio lintian appstream libcivetweb-dev prometheus
+          chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,6 +3,10 @@
 // the protocol trace of the last exchanges and the read counters. A station owns one; every
 // transaction takes it.
 
+#include <functional>
+#include <array>
+#include <cstdint>
+
 #include "bus/modbus_error.h"
 #include "bus/serial_link.h"
 #include "bus/trace_ring.h"
@@ -15,6 +19,8 @@ struct BusStatistics {
     int goodReads = 0;
     int badReads = 0;
     ModbusError lastError = ModbusError::Ok;
+    // Every transaction of any caller, by its result (index: the code, 0 "Ok" to 10).
+    std::array<std::uint64_t, 11> outcomes{};
 };
 
 struct Bus {
@@ -28,6 +34,10 @@ struct Bus {
     TraceRing trace;
     bool traceLive = false;   // the trace window is open and not frozen: each exchange repaints it
     BusStatistics statistics;
+    // Runs before each of the program's own transactions (reads, writes, slave IDs): the logger's
+    // Modbus TCP gateway forwards one waiting request of its clients there, so that they are
+    // served during a long logging moment too. Empty in the window program.
+    std::function<void()> betweenTransactions;
 };
 
 }  // namespace quorna

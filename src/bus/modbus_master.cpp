@@ -36,7 +36,40 @@ ReadOutcome exchange(Bus& bus, const std::uint8_t* request, int requestLength, s
     return outcome;
 }
 
+// The program's own transactions let the gateway forward one waiting request first.
+void ownTransactionStarts(Bus& bus) {
+    if (bus.betweenTransactions) bus.betweenTransactions();
+}
+
+bool portUsable(const SerialLink& link) { return link.portOpen && link.handle && !link.handle->lost(); }
+
 }  // namespace
+
+namespace {
+
+ModbusError readRegistersOnce(Bus& bus, int address, int start, int count, std::int32_t* out);
+ModbusError writeRegisterOnce(Bus& bus, int address, int reg, int value);
+ModbusError reportSlaveIdOnce(Bus& bus, int address, int& slaveId, std::string& deviceText);
+
+ModbusError counted(Bus& bus, ModbusError code) {
+    const auto index = static_cast<std::size_t>(code);
+    if (index < bus.statistics.outcomes.size()) ++bus.statistics.outcomes[index];
+    return code;
+}
+
+}  // namespace
+
+ModbusError readRegisters(Bus& bus, int address, int start, int count, std::int32_t* out) {
+    return counted(bus, readRegistersOnce(bus, address, start, count, out));
+}
+
+ModbusError writeRegister(Bus& bus, int address, int reg, int value) {
+    return counted(bus, writeRegisterOnce(bus, address, reg, value));
+}
+
+ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& deviceText) {
+    return counted(bus, reportSlaveIdOnce(bus, address, slaveId, deviceText));
+}
 
 const char* errorText(ModbusError code) {
     switch (code) {
@@ -55,10 +88,13 @@ const char* errorText(ModbusError code) {
     return "";
 }
 
-ModbusError readRegisters(Bus& bus, int address, int start, int count, std::int32_t* out) {
+namespace {
+
+ModbusError readRegistersOnce(Bus& bus, int address, int start, int count, std::int32_t* out) {
     if (address < 0 || address > 255 || count < 1 || count > kMaxReadCount || start < 0 || start + count > 65535) {
         return ModbusError::InvalidParameter;
     }
+    ownTransactionStarts(bus);
     const AduFormat format(bus.link.framing);
     const std::uint16_t id = ++bus.link.transactionId;
     std::array<std::uint8_t, kRequestCapacity> frame{};
@@ -89,10 +125,11 @@ ModbusError readRegisters(Bus& bus, int address, int start, int count, std::int3
     return ModbusError::Ok;
 }
 
-ModbusError writeRegister(Bus& bus, int address, int reg, int value) {
+ModbusError writeRegisterOnce(Bus& bus, int address, int reg, int value) {
     if (address < 0 || address > 255 || reg < 0 || reg > kMaxWriteRegister || value < 0 || value > 65535) {
         return ModbusError::InvalidParameter;
     }
+    ownTransactionStarts(bus);
     const AduFormat format(bus.link.framing);
     const std::uint16_t id = ++bus.link.transactionId;
     std::array<std::uint8_t, kRequestCapacity> frame{};
@@ -124,8 +161,9 @@ ModbusError writeRegister(Bus& bus, int address, int reg, int value) {
     return ModbusError::Ok;
 }
 
-ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& deviceText) {
+ModbusError reportSlaveIdOnce(Bus& bus, int address, int& slaveId, std::string& deviceText) {
     if (address < 0 || address > 255) return ModbusError::InvalidParameter;
+    ownTransactionStarts(bus);
     const AduFormat format(bus.link.framing);
     const std::uint16_t id = ++bus.link.transactionId;
     std::array<std::uint8_t, kRequestCapacity> frame{};
@@ -156,6 +194,50 @@ ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& devi
     deviceText.assign(reinterpret_cast<const char*>(reply + 4), static_cast<std::size_t>(dataLength - 2));
     if (const auto zero = deviceText.find('\0'); zero != std::string::npos) deviceText.resize(zero);
     return ModbusError::Ok;
+}
+
+}  // namespace
+
+ForwardResult forwardRequest(Bus& bus, int address, const std::vector<std::uint8_t>& pdu,
+                             std::vector<std::uint8_t>& answer) {
+    constexpr int kMaxPdu = 253;
+    if (pdu.empty() || pdu.size() > static_cast<std::size_t>(kMaxPdu) || address < 0 || address > 255) {
+        return ForwardResult::NoAnswer;
+    }
+    if (!portUsable(bus.link)) {
+        // A lost device is tried again here as before any transaction, at most at its pace.
+        purgeInput(bus);
+        if (!portUsable(bus.link)) return ForwardResult::PortLost;
+    }
+    const AduFormat format(bus.link.framing);
+    const std::uint16_t id = ++bus.link.transactionId;
+    std::array<std::uint8_t, kMaxPdu + kRequestCapacity> frame{};
+    std::uint8_t* request = frame.data();
+    std::copy(pdu.begin(), pdu.end(), request + format.headerLength());
+    const int requestLength = format.wrap(request, address, static_cast<int>(pdu.size()), id);
+
+    std::array<std::uint8_t, kMaxPdu + kRequestCapacity + 2> received{};
+    std::uint8_t* response = received.data();
+    const int maxResponse = kMaxPdu + format.overhead();
+    int n = 0;
+    const ReadOutcome outcome = exchange(bus, request, requestLength, response, maxResponse, n);
+    if (!portUsable(bus.link)) return ForwardResult::PortLost;
+    if (outcome != ReadOutcome::Data) return ForwardResult::NoAnswer;
+    const int pduLength = n - format.overhead();
+    if (pduLength < 2 || !format.intact(response, n, id) || format.address(response) != address) {
+        return ForwardResult::NoAnswer;
+    }
+    const std::uint8_t* reply = response + format.headerLength();
+    if ((reply[0] & ~kExceptionBit) != pdu[0]) return ForwardResult::NoAnswer;
+    if ((reply[0] & kExceptionBit) != 0) {
+        if (pduLength != 2) return ForwardResult::NoAnswer;
+    } else if (pdu[0] == kWriteSingleRegister) {
+        if (pduLength != 5) return ForwardResult::NoAnswer;
+    } else if (reply[1] != pduLength - 2) {  // reads and slave IDs: the byte count covers the rest
+        return ForwardResult::NoAnswer;
+    }
+    answer.assign(reply, reply + pduLength);
+    return ForwardResult::Answered;
 }
 
 }  // namespace quorna

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "bus/adu.h"
 #include "bus/bus.h"
@@ -23,5 +24,16 @@ inline constexpr int kDeviceTextCapacity = 94;
 // On success: the slave ID and the device text (zero-ended, at most kDeviceTextCapacity bytes with
 // the zero). On failure nothing changes.
 [[nodiscard]] ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& deviceText);
+
+// A request forwarded for a client of the logger's Modbus TCP gateway: the PDU as the client sent
+// it (function 3, 6 or 17), to the meter at address, in the port's framing, with the time-outs and
+// the trace of the program's own transactions. It does not run betweenTransactions.
+enum class ForwardResult {
+    Answered,  // answer holds the meter's answer PDU, an exception answer of the meter's included
+    NoAnswer,  // silence, or an answer that is not one (a broken frame, another address or function)
+    PortLost,  // the port is closed or its device has gone away
+};
+ForwardResult forwardRequest(Bus& bus, int address, const std::vector<std::uint8_t>& pdu,
+                             std::vector<std::uint8_t>& answer);
 
 }  // namespace quorna

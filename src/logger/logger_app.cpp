@@ -1,5 +1,6 @@
 #include "logger/logger_app.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -16,6 +17,9 @@
 
 #include "bus/network_port.h"
 #include "bus/posix_serial_port.h"
+#include "logger/modbus_gateway.h"
+#include "logger/http_endpoint.h"
+#include "logger/live_poller.h"
 #include "logger/service_notifier.h"
 #include "logger/stderr_operator.h"
 #include "logging/logging.h"
@@ -149,20 +153,51 @@ bool stopRequested() {
 enum class Wake { Timeout, Stop, Reload };
 
 // Waits up to ms milliseconds for SIGTERM or SIGINT (a stop) or SIGHUP (read the settings again),
-// all blocked, so only pending.
-Wake waitBetweenTicks(int ms) {
+// all blocked, so only pending. Meanwhile the gateway serves its clients, in slices after which
+// the signals are looked at.
+Wake waitBetweenTicks(int ms, ModbusGateway& gateway) {
+    constexpr long kSignalCheckMs = 50;
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGHUP);
-    timespec timeout{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
+        const long left = std::max<long>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+        const long wait = gateway.active() ? 0 : left;
+        timespec timeout{wait / 1000, (wait % 1000) * 1000000L};
         const int sig = sigtimedwait(&signals, nullptr, &timeout);
         if (sig == SIGTERM || sig == SIGINT) return Wake::Stop;
         if (sig == SIGHUP) return Wake::Reload;
         if (sig < 0 && errno == EINTR) continue;  // another signal: the remaining time is lost, no matter
-        return Wake::Timeout;
+        if (left == 0 || !gateway.active()) return Wake::Timeout;
+        gateway.serveFor(static_cast<int>(std::min(left, kSignalCheckMs)));
+    }
+}
+
+// A silent meter holds the bus this long: its time-out and the bytes asked for.
+constexpr int kWorstTransactionMs = 1000;
+
+// The wait between ticks with live polling: the listed meters are polled one per step while the
+// wait lasts, a signal still ending it between polls. A tick that may take a logging moment keeps
+// its time: no poll starts when a silent meter could make it late.
+Wake waitPolling(LivePoller& live, Station& station, SnapshotBoard& board, ModbusGateway& gateway, int ms,
+                 bool momentNext) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int leftMs = static_cast<int>(std::max<long long>(0, left.count()));
+        if (leftMs == 0) return waitBetweenTicks(0, gateway);
+        int dueMs = leftMs;
+        if ((momentNext && leftMs < kWorstTransactionMs) || !live.pollNext(station, &dueMs)) {
+            const Wake wake = waitBetweenTicks(std::min(leftMs, std::max(dueMs, 1)), gateway);
+            if (wake != Wake::Timeout) return wake;
+            continue;
+        }
+        board.publish(live.snapshot(station));
+        if (const Wake wake = waitBetweenTicks(0, gateway); wake != Wake::Timeout) return wake;
     }
 }
 
@@ -179,6 +214,12 @@ public:
         return m_test->epoch + static_cast<std::time_t>(m_ticks < 0 ? 0 : m_ticks) * m_test->step;
     }
     [[nodiscard]] int periodMs() const { return m_test ? m_test->tickMs : kTickMs; }
+    // The time the next tick will read.
+    [[nodiscard]] std::time_t nextNow() const {
+        if (!m_test) return std::time(nullptr) + kTickMs / 1000;
+        if (m_test->ticks >= 0 && m_ticks + 1 >= m_test->ticks) return now();
+        return now() + m_test->step;
+    }
     [[nodiscard]] bool simulated() const { return m_test.has_value(); }
 
 private:
@@ -380,6 +421,24 @@ std::optional<LoggerOptions> parseLoggerOptions(int argc, const char* const* arg
                 return std::nullopt;
             }
             options.configFile = *file;
+        } else if (arg == "--gateway") {
+            const auto address = value("--gateway");
+            if (!address) return std::nullopt;
+            if (!parseListenAddress(*address)) {
+                *error = "--gateway takes ADDRESS:PORT, :PORT or [IPV6]:PORT, not '" + *address + "'";
+                return std::nullopt;
+            }
+            options.gateway = *address;
+        } else if (arg == "--live") {
+            if (!flag(options.live)) return std::nullopt;
+        } else if (arg == "--http") {
+            const auto address = value("--http");
+            if (!address) return std::nullopt;
+            if (!parseHttpAddress(*address)) {
+                *error = "--http takes ADDRESS:PORT or :PORT (for example 127.0.0.1:9750)";
+                return std::nullopt;
+            }
+            options.http = *address;
         } else if (arg == "--rescan") {
             const auto minutes = value("--rescan");
             long m = 0;
@@ -402,7 +461,8 @@ std::string loggerOptionErrorText(const std::string& error) {
 }
 
 std::string loggerUsage() {
-    return "Usage: quorna-logger [--config FILE] [--once] [--rescan MINUTES]\n"
+    return "Usage: quorna-logger [--config FILE] [--once] [--rescan MINUTES] [--gateway ADDRESS:PORT] [--live]\n"
+           "                     [--http ADDRESS:PORT]\n"
            "Logs every meter of the bus at every logging moment to the log file and the database\n"
            "that the settings file names, without a window.\n"
            "\n"
@@ -410,6 +470,13 @@ std::string loggerUsage() {
            "                     the logging spool and Quorna-rejected.txt sit beside it\n"
            "  --once             scan the bus, take one logging moment at once, and exit\n"
            "  --rescan MINUTES   scan the bus again every MINUTES minutes (default: never)\n"
+           "  --gateway ADDRESS:PORT  serve the bus to other programs as a Modbus TCP gateway on\n"
+           "                     ADDRESS:PORT (:PORT alone is 127.0.0.1); writes from this machine only\n"
+           "  --live             poll every meter between logging moments (or \"live on\" in the\n"
+           "                     settings file); lamp changes go to Quorna-events.txt beside it\n"
+           "  --http ADDRESS:PORT  serve /metrics (Prometheus), /api/v1/meters and the live page\n"
+           "                     at / (or \"http ADDRESS:PORT\" in the settings file); :PORT alone\n"
+           "                     listens on 127.0.0.1 only\n"
            "  --help             show this text\n"
            "  --version          show the version\n"
            "A long option's value may also follow it after '=' (--config=/etc/quorna/Quorna.cfg).\n"
@@ -469,12 +536,46 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         return kLoggerExitUnusable;
     }
 
+    // Live polling and the HTTP endpoint: the options, else the settings file.
+    const std::string httpText = options.http.empty() ? settings.httpAddress : options.http;
+    const std::optional<HttpAddress> httpAddress = httpText.empty() ? std::nullopt : parseHttpAddress(httpText);
+    if (!httpText.empty() && !httpAddress) {
+        op.write(MessageLevel::Error, "the HTTP address " + httpText + " is not ADDRESS:PORT or :PORT");
+        return kLoggerExitUnusable;
+    }
+    LivePoller live(op, station.logging.stateDirectory + kEventsFileName, options.live || settings.livePolling);
+    SnapshotBoard board;
+    HttpEndpoint http(board);
+    if (httpAddress) {
+        std::string why;
+        if (!http.start(*httpAddress, &why)) {
+            op.write(MessageLevel::Error, "the HTTP address " + httpText + " cannot be used: " + why);
+            return kLoggerExitUnusable;
+        }
+        op.write(MessageLevel::Info, "serving /metrics, /api/v1/meters and the live page on http://" +
+                                         (httpAddress->host.find(':') != std::string::npos ? "[" + httpAddress->host + "]"
+                                                                                            : httpAddress->host) +
+                                         ":" + std::to_string(httpAddress->port) + "/");
+    }
+
     TickClock clock(parseTestClock(std::getenv(kTestClockVariable)));
     if (clock.simulated()) station.logging.timeSource = [&clock] { return clock.now(); };
     ServiceNotifier notifier;
     station.pollSelectedMeterEachTick(false);
 
     op.write(MessageLevel::Info, loggingSummary(station));
+    // The Modbus TCP gateway, when one is asked for, serves other programs between the logger's own
+    // transactions and ticks (see modbus_gateway.h).
+    ModbusGateway gateway(station.bus, op);
+    if (const std::string listen = options.gateway.empty() ? settings.gateway : options.gateway;
+        !listen.empty() && !options.once) {
+        std::string error;
+        if (!gateway.start(listen, settings.gatewayWriters, settings.gatewayReadOnly, &error)) {
+            op.write(MessageLevel::Error, "the Modbus TCP gateway cannot listen on " + listen + ": " + error);
+            op.finish();
+            return kLoggerExitUnusable;
+        }
+    }
     const std::time_t rescanPeriod = static_cast<std::time_t>(options.rescanMinutes) * kSecondsPerMinute;
     std::time_t nextRescan = 0;
     int code = kLoggerExitOk;
@@ -504,6 +605,8 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
             nextRescan = clock.now() + rescanPeriod;
         }
         if (worked) op.endRound();
+        live.afterTick(station);
+        board.publish(live.snapshot(station));
         if (!logsSomewhere(settings)) {
             // The database writer switches database logging off when the ODBC driver manager
             // cannot be loaded; with no log file either, nothing is left to do.
@@ -531,7 +634,10 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
             }
             break;
         }
-        const Wake wake = waitBetweenTicks(clock.periodMs());
+        const std::time_t moment = station.logging.clock.nextMoment;
+        const Wake wake = live.polling() ? waitPolling(live, station, board, gateway, clock.periodMs(),
+                                                       moment == 0 || clock.nextNow() >= moment)
+                                         : waitBetweenTicks(clock.periodMs(), gateway);
         if (wake == Wake::Stop) {
             op.write(MessageLevel::Info, "stopping");
             break;
@@ -539,6 +645,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         if (wake == Wake::Reload) reloadSettings(station, op, scans, notifier, options.configFile);
     }
     notifier.stopping();
+    gateway.stop();
     op.finish();
     closePort(link);
     return code;

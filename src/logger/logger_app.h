@@ -20,8 +20,11 @@ struct LoggerOptions {
     std::string configFile = "Quorna.cfg";
     bool once = false;
     int rescanMinutes = 0;  // 0: never
+    std::string gateway;    // --gateway ADDRESS:PORT, before the settings file's gateway line
     bool help = false;
     bool version = false;
+    bool live = false;     // --live: poll every meter between logging moments
+    std::string http;      // --http ADDRESS:PORT: serve /metrics, /api/v1/meters and the live page
 };
 
 // The options, or nothing with the reason in *error.

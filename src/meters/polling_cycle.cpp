@@ -1,11 +1,14 @@
 #include "meters/polling_cycle.h"
 
 #include <array>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "bus/modbus_master.h"
 #include "meters/register_map.h"
+#include "meters/meter_model.h"
 
 namespace quorna {
 namespace {
@@ -35,52 +38,53 @@ std::string formatted(const char* format, double value) {
 
 std::string twoDecimals(double value) { return formatted("%.2f", value); }
 
-double reg(const PollBlock& block, int index) {
-    return static_cast<double>(static_cast<std::uint32_t>(block[static_cast<std::size_t>(index)]) & 0xFFFFU);
+void showLamps(Meters& meters, const MeterLamps& lamps) {
+    MainWindowFields& fields = meters.fields;
+    fields.breakerLamp = lamps.breaker;
+    fields.overAmps = lamps.overAmps;
+    fields.overVolts = lamps.overVolts;
+    meters.op.showLamps();
 }
 
 void showBranch(Meters& meters, int address, const PollBlock& block) {
     MainWindowFields& fields = meters.fields;
-    for (int i = 0; i < kBreakerCount; ++i) {
-        fields.breaker[static_cast<std::size_t>(i)] = formatted("%.3f", reg(block, i) * kBreakerAmpsPerCount);
+    const MeterReadout readout = readoutFromBlock(kBranchMeter, block.data());
+    for (std::size_t i = 0; i < readout.breakerAmps.size(); ++i) {
+        fields.breaker[i] = formatted("%.3f", readout.breakerAmps[i]);
     }
-    if (block[kBranchStatusSummary] == 0) {
-        setAllLampsGreen(meters);
-    } else {
-        showAlarmLamps(meters, block.data());
-    }
+    showLamps(meters, readout.lamps);
     fields.firstName = readMeterNames(meters, address).first;
     meters.op.transferFields();
 }
 
 void showCircuit(Meters& meters, int address, int model, const PollBlock& block) {
     MainWindowFields& fields = meters.fields;
-    fields.lnAN = twoDecimals(reg(block, kCircuitLnAN) * kVoltsPerCount);
-    fields.lnBN = twoDecimals(reg(block, kCircuitLnBN) * kVoltsPerCount);
-    fields.lnCN = twoDecimals(reg(block, kCircuitLnCN) * kVoltsPerCount);
-    fields.lnAvg = twoDecimals(reg(block, kCircuitLnAvg) * kVoltsPerCount);
-    fields.llAB = twoDecimals(reg(block, kCircuitLlAB) * kVoltsPerCount);
-    fields.llBC = twoDecimals(reg(block, kCircuitLlBC) * kVoltsPerCount);
-    fields.llCA = twoDecimals(reg(block, kCircuitLlCA) * kVoltsPerCount);
-    fields.llAvg = twoDecimals(reg(block, kCircuitLlAvg) * kVoltsPerCount);
+    const MeterReadout r = readoutFromBlock(model, block.data());
+    fields.lnAN = twoDecimals(r.lnAN);
+    fields.lnBN = twoDecimals(r.lnBN);
+    fields.lnCN = twoDecimals(r.lnCN);
+    fields.lnAvg = twoDecimals(r.lnAvg);
+    fields.llAB = twoDecimals(r.llAB);
+    fields.llBC = twoDecimals(r.llBC);
+    fields.llCA = twoDecimals(r.llCA);
+    fields.llAvg = twoDecimals(r.llAvg);
 
-    meters.CurrentScale = currentScaleFor(block[kCircuitRangeRegister]);
+    meters.CurrentScale = r.currentScale;
     meters.currentScaleAddress = address;
-    const double scale = meters.CurrentScale;
     // A range of 6000 or more gives no scale: the currents and powers are not known.
-    const auto scaled = [scale](double counts) { return scale == 0.0 ? std::string() : twoDecimals(counts * scale); };
-    fields.currentA = scaled(reg(block, kCircuitCurrentA));
-    fields.currentB = scaled(reg(block, kCircuitCurrentB));
-    fields.currentC = scaled(reg(block, kCircuitCurrentC));
-    fields.currentAvg = scaled(reg(block, kCircuitCurrentAvg));
-    fields.currentN = model == kCircuitMeter6 ? scaled(reg(block, kCircuitCurrentN)) : "N/A";
+    const auto scaled = [](double value) { return std::isnan(value) ? std::string() : twoDecimals(value); };
+    fields.currentA = scaled(r.currentA);
+    fields.currentB = scaled(r.currentB);
+    fields.currentC = scaled(r.currentC);
+    fields.currentAvg = scaled(r.currentAvg);
+    fields.currentN = model == kCircuitMeter6 ? scaled(r.currentN) : "N/A";
 
-    fields.kW = scaled(reg(block, kCircuitKw));
-    fields.kVAr = scaled(reg(block, kCircuitKvar));
-    fields.kVA = scaled(reg(block, kCircuitKva));
-    fields.pf = twoDecimals(reg(block, kCircuitPf) * kPowerFactorPerCount);
+    fields.kW = scaled(r.kW);
+    fields.kVAr = scaled(r.kVAr);
+    fields.kVA = scaled(r.kVA);
+    fields.pf = twoDecimals(r.pf);
 
-    showAlarmLamps(meters, block.data());
+    showLamps(meters, r.lamps);
     const MeterNames names = readMeterNames(meters, address);
     fields.firstName = names.first;
     fields.secondName = names.second;
@@ -177,12 +181,9 @@ void setAllLampsGreen(Meters& meters) { setAllLamps(meters, Lamp::Green); }
 
 void setAllLampsUnknown(Meters& meters) { setAllLamps(meters, Lamp::Unknown); }
 
-void showAlarmLamps(Meters& meters, const std::int32_t* block) {
-    MainWindowFields& fields = meters.fields;
-    fields.breakerLamp.fill(Lamp::Green);
-    fields.overAmps = Lamp::Green;
-    fields.overVolts = Lamp::Green;
-    const int model = meters.selected.model;
+MeterLamps lampsFromBlock(int model, const std::int32_t* block) {
+    MeterLamps lamps;
+    lamps.breaker.fill(Lamp::Green);
     if (model == kBranchMeter) {
         const auto summary = static_cast<std::uint32_t>(block[kBranchStatusSummary]);
         // Registers 43 to 45 mark warnings, 46 to 48 alarms; the later ones win.
@@ -192,15 +193,62 @@ void showAlarmLamps(Meters& meters, const std::int32_t* block) {
             const Lamp lamp = n < 3 ? Lamp::Yellow : Lamp::Red;
             const int firstBreaker = (n % 3) * kBreakersPerRegister;
             for (int k = 0; k < kBreakersPerRegister && firstBreaker + k < kBreakerCount; ++k) {
-                if ((bits & (1U << k)) != 0) fields.breakerLamp[static_cast<std::size_t>(firstBreaker + k)] = lamp;
+                if ((bits & (1U << k)) != 0) lamps.breaker[static_cast<std::size_t>(firstBreaker + k)] = lamp;
             }
         }
     } else if (isCircuitModel(model)) {
         const auto bits = static_cast<std::uint32_t>(block[kCircuitAlarmBits]);
-        if ((bits & kCircuitOverAmpsBit) != 0) fields.overAmps = Lamp::Red;
-        if ((bits & kCircuitOverVoltsBit) != 0) fields.overVolts = Lamp::Red;
+        if ((bits & kCircuitOverAmpsBit) != 0) lamps.overAmps = Lamp::Red;
+        if ((bits & kCircuitOverVoltsBit) != 0) lamps.overVolts = Lamp::Red;
     }
-    meters.op.showLamps();
+    return lamps;
+}
+
+void showAlarmLamps(Meters& meters, const std::int32_t* block) {
+    showLamps(meters, lampsFromBlock(meters.selected.model, block));
+}
+
+int pollCountOf(int model) {
+    if (model == kBranchMeter) return kBranchPollCount;
+    if (isCircuitModel(model)) return kCircuitPollCount;
+    return 0;
+}
+
+MeterReadout readoutFromBlock(int model, const std::int32_t* block) {
+    MeterReadout r;
+    r.model = model;
+    const auto reg = [block](int index) {
+        return static_cast<double>(static_cast<std::uint32_t>(block[index]) & 0xFFFFU);
+    };
+    if (model == kBranchMeter) {
+        for (int i = 0; i < kBreakerCount; ++i) {
+            r.breakerAmps[static_cast<std::size_t>(i)] = reg(i) * kBreakerAmpsPerCount;
+        }
+    } else if (isCircuitModel(model)) {
+        r.lnAN = reg(kCircuitLnAN) * kVoltsPerCount;
+        r.lnBN = reg(kCircuitLnBN) * kVoltsPerCount;
+        r.lnCN = reg(kCircuitLnCN) * kVoltsPerCount;
+        r.lnAvg = reg(kCircuitLnAvg) * kVoltsPerCount;
+        r.llAB = reg(kCircuitLlAB) * kVoltsPerCount;
+        r.llBC = reg(kCircuitLlBC) * kVoltsPerCount;
+        r.llCA = reg(kCircuitLlCA) * kVoltsPerCount;
+        r.llAvg = reg(kCircuitLlAvg) * kVoltsPerCount;
+        r.currentScale = currentScaleFor(block[kCircuitRangeRegister]);
+        const double scale = r.currentScale;
+        const double unknown = std::numeric_limits<double>::quiet_NaN();
+        const auto scaled = [scale, unknown](double counts) { return scale == 0.0 ? unknown : counts * scale; };
+        r.currentA = scaled(reg(kCircuitCurrentA));
+        r.currentB = scaled(reg(kCircuitCurrentB));
+        r.currentC = scaled(reg(kCircuitCurrentC));
+        r.currentAvg = scaled(reg(kCircuitCurrentAvg));
+        r.currentN = model == kCircuitMeter6 ? scaled(reg(kCircuitCurrentN)) : unknown;
+        r.kW = scaled(reg(kCircuitKw));
+        r.kVAr = scaled(reg(kCircuitKvar));
+        r.kVA = scaled(reg(kCircuitKva));
+        r.pf = reg(kCircuitPf) * kPowerFactorPerCount;
+    }
+    r.lamps = lampsFromBlock(model, block);
+    return r;
 }
 
 void pollSelectedMeter(Meters& meters) {

@@ -107,7 +107,10 @@ struct SeenMarkers {
 void applyLine(std::string_view line, SeenMarkers& seen, ConfigurationRecord& cfg, SerialLink& link) {
     static constexpr std::string_view kKeys[] = {"location", "interval", "port",   "speed",  "parity",
                                                  "scan",     "save_file", "format", "dsn",    "table",
-                                                 "user",     "passwd",   "kludge_flags", "link"};
+                                                 "user",     "passwd",   "kludge_flags", "link",
+                                                 "live",     "http",
+                                                 // longer keys before the key they begin with
+                                                 "gateway_writers", "gateway_read_only", "gateway"};
     for (const std::string_view key : kKeys) {
         const auto found = valueAfterKey(line, key);
         if (!found) continue;
@@ -145,11 +148,21 @@ void applyLine(std::string_view line, SeenMarkers& seen, ConfigurationRecord& cf
             copyCapped(cfg.database.password, value, kPasswordCapacity);
         } else if (key == "kludge_flags") {
             if (number) cfg.database.kludgeFlags = *number;
+        } else if (key == "live") {
+            cfg.livePolling = value.substr(0, 2) == "on";
+        } else if (key == "http") {
+            copyCapped(cfg.httpAddress, value, kHttpAddressCapacity);
         } else if (key == "link") {
             if (auto parsed = parseLink(value)) {
                 seen.link = true;
                 cfg.database.links.push_back(std::move(*parsed));
             }
+        } else if (key == "gateway_writers") {
+            copyCapped(cfg.gatewayWriters, value, kGatewayWritersCapacity);
+        } else if (key == "gateway_read_only") {
+            cfg.gatewayReadOnly = value.substr(0, 2) == "on";
+        } else if (key == "gateway") {
+            copyCapped(cfg.gateway, value, kGatewayCapacity);
         }
         return;  // the first key that yields a value handles the line
     }
@@ -275,6 +288,11 @@ std::string configurationText(const ConfigurationRecord& cfg, const SerialLink& 
     for (const ColumnLink& l : cfg.database.links) {
         line("link %d %d %s\n", l.variable, static_cast<int>(l.sqlType), l.columnName.c_str());
     }
+    if (!cfg.gateway.empty()) line("gateway %s\n", cfg.gateway.c_str());
+    if (!cfg.gatewayWriters.empty()) line("gateway_writers %s\n", cfg.gatewayWriters.c_str());
+    if (cfg.gatewayReadOnly) text += "gateway_read_only on\n";
+    if (cfg.livePolling) text += "live on\n";
+    if (!cfg.httpAddress.empty()) line("http %s\n", cfg.httpAddress.c_str());
     return text;
 }
 

@@ -45,6 +45,15 @@ struct ConfigurationRecord {
     int fileFormat = 1;                 // 1 comma, 2 tab, 3 space
     DatabaseSettings database;
     DatabaseLoggingState databaseLogging = DatabaseLoggingState::Off;
+    // The logger's Modbus TCP gateway ("gateway ADDRESS:PORT"; empty: none), the clients beyond
+    // the loopback that may write through it ("gateway_writers ADDRESS[/BITS] ..."), and whether
+    // no client may ("gateway_read_only on"). The window program keeps them when it saves.
+    std::string gateway;
+    std::string gatewayWriters;
+    bool gatewayReadOnly = false;
+    // quorna-logger only; the window program keeps them when it saves the file.
+    bool livePolling = false;           // "live on": poll every meter between logging moments
+    std::string httpAddress;            // "http ADDRESS:PORT": the live endpoint, empty for none
 };
 
 
@@ -56,6 +65,9 @@ inline constexpr std::size_t kTableCapacity = 255;
 inline constexpr std::size_t kUserCapacity = 127;
 inline constexpr std::size_t kPasswordCapacity = 127;
 inline constexpr std::size_t kColumnNameCapacity = 255;
+inline constexpr std::size_t kGatewayCapacity = 255;
+inline constexpr std::size_t kGatewayWritersCapacity = 1023;
+inline constexpr std::size_t kHttpAddressCapacity = 255;
 
 inline constexpr const char* kConfigurationFileName = "Quorna.cfg";
 

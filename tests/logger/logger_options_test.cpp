@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "logger/http_endpoint.h"
 #include "logger/logger_app.h"
 #include "program_run.h"
 
@@ -43,6 +44,37 @@ TEST(LoggerOptions, ValuesAfterAnEqualsSignOrAsTheNextArgumentAndOneLineErrors) 
         EXPECT_FALSE(parse(args, &error)) << args[0];
         EXPECT_EQ(error, why) << args[0];
     }
+}
+
+// --live and --http: the address with or without a host (127.0.0.1 then), an IPv6 one in brackets.
+TEST(LoggerOptions, LivePollingAndTheHttpAddress) {
+    std::string error;
+    auto options = parse({"--live", "--http=:9750"}, &error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_TRUE(options->live);
+    EXPECT_EQ(options->http, ":9750");
+    options = parse({"--http", "0.0.0.0:80"}, &error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_FALSE(options->live);
+    EXPECT_EQ(options->http, "0.0.0.0:80");
+
+    const auto local = parseHttpAddress(":9750");
+    ASSERT_TRUE(local);
+    EXPECT_EQ(local->host, "127.0.0.1");
+    EXPECT_EQ(local->port, 9750);
+    const auto v6 = parseHttpAddress("[::1]:8080");
+    ASSERT_TRUE(v6);
+    EXPECT_EQ(v6->host, "::1");
+    EXPECT_EQ(v6->port, 8080);
+    for (const char* bad : {"9750", "host:", ":0", ":65536", "::1:80", "[]:80", "a b:80", ":80x"}) {
+        EXPECT_FALSE(parseHttpAddress(bad)) << bad;
+        error.clear();
+        EXPECT_FALSE(parse({"--http", bad}, &error)) << bad;
+        EXPECT_EQ(error, "--http takes ADDRESS:PORT or :PORT (for example 127.0.0.1:9750)");
+    }
+    error.clear();
+    EXPECT_FALSE(parse({"--live=yes"}, &error));
+    EXPECT_EQ(error, "--live takes no value");
 }
 
 TEST(LoggerOptions, AsAProcessAnErrorIsOneLineAndAPointerToTheHelp) {

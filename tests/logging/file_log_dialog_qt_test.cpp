@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 
 #include "gui/main/command_ids.h"
 #include "file_logging_fixture.h"
@@ -67,7 +68,15 @@ TEST_F(LogFileWindowTest, LoggingActiveNeedsAFileChosenThroughSelectOutputFile) 
         EXPECT_TRUE(station().settings.fileLoggingEnabled);
         child<QRadioButton>(dialog, "formatTab")->click();
         EXPECT_EQ(station().settings.fileFormat, 2);
-        saveScreenshot(dialog, "log-file-setup");
+        // The manual's picture shows a file where a user keeps one, not the test's temporary folder.
+        {
+            QLineEdit* path = child<QLineEdit>(dialog, "path");
+            const QString chosen = path->text();
+            const QSignalBlocker quiet(path);
+            path->setText(QStringLiteral("/var/lib/quorna/DATA.TXT"));
+            saveScreenshot(dialog, "log-file-setup");
+            path->setText(chosen);
+        }
         child<QPushButton>(dialog, "ok")->click();
     };
     station().logging.fileQueue.push(branchRecord(1, clock, 1.0F));

@@ -256,6 +256,27 @@ TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
     EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
 }
 
+// The logger's gateway lines are settings of their own: a save by the window program keeps them,
+// and "gateway_writers" and "gateway_read_only" are not taken for "gateway".
+TEST_F(ConfigurationTest, TheGatewayLinesSurviveASave) {
+    read("port COM2:\ngateway_writers 10.0.4.0/24 fd00::/8\ngateway 0.0.0.0:1502\ngateway_read_only on\n");
+    EXPECT_EQ(station().settings.gateway, "0.0.0.0:1502");
+    EXPECT_EQ(station().settings.gatewayWriters, "10.0.4.0/24 fd00::/8");
+    EXPECT_TRUE(station().settings.gatewayReadOnly);
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"Plant 7", 4}));
+    const std::string text = readFile();
+    EXPECT_NE(text.find("\ngateway 0.0.0.0:1502\ngateway_writers 10.0.4.0/24 fd00::/8\ngateway_read_only on\n"),
+              std::string::npos)
+        << text;
+    useFreshStation(op);
+    read("gateway :1502\ngateway_read_only off\n");
+    EXPECT_EQ(station().settings.gateway, ":1502");
+    EXPECT_TRUE(station().settings.gatewayWriters.empty());
+    EXPECT_FALSE(station().settings.gatewayReadOnly);
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"", 4}));
+    EXPECT_EQ(readFile().find("gateway_"), std::string::npos);
+}
+
 TEST_F(ConfigurationTest, EmptyValuesAreNotWritten) {
     station().settings.fileFormat = 3;
     ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"", 0}));
@@ -299,6 +320,30 @@ TEST_F(ConfigurationTest, ADiskThatFillsUpPartWayLeavesTheOldFile) {
     int files = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) ++files;
     EXPECT_EQ(files, 1) << "the unfinished new file is removed";
+}
+
+// The logger's lines: live polling and the HTTP address are read, and a save by the window program
+// keeps them (a file without them stays without them).
+TEST(LoggerLines, LiveAndHttpAreReadAndKeptBySaving) {
+    ConfigurationRecord cfg;
+    SerialLink link;
+    parseConfiguration("port COM2:\nlive on\nhttp 0.0.0.0:9750\n", cfg, link);
+    EXPECT_TRUE(cfg.livePolling);
+    EXPECT_EQ(cfg.httpAddress, "0.0.0.0:9750");
+    const std::string saved = configurationText(cfg, link, SaveRequest{"Here", 4});
+    EXPECT_NE(saved.find("\nlive on\nhttp 0.0.0.0:9750\n"), std::string::npos) << saved;
+    ConfigurationRecord again;
+    SerialLink againLink;
+    parseConfiguration(saved, again, againLink);
+    EXPECT_TRUE(again.livePolling);
+    EXPECT_EQ(again.httpAddress, "0.0.0.0:9750");
+
+    ConfigurationRecord plain;
+    parseConfiguration("port COM2:\nlive off\n", plain, link);
+    EXPECT_FALSE(plain.livePolling);
+    const std::string plainSaved = configurationText(plain, link, SaveRequest{"Here", 4});
+    EXPECT_EQ(plainSaved.find("live"), std::string::npos);
+    EXPECT_EQ(plainSaved.find("http"), std::string::npos);
 }
 
 TEST(NearestInterval, MidpointsGoToTheLargerChoice) {
