@@ -30,6 +30,7 @@
 #include "logging/spool.h"
 #include "meters/meter_scan.h"
 #include "metersim_harness.h"
+#include "silent_server.h"
 
 namespace {
 
@@ -125,42 +126,17 @@ void benchScan(int depth) {
     window.close();
 }
 
-// A TCP port that takes connections and never says a word.
-class SilentServer {
-public:
-    SilentServer() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(m_fd, 16) != 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        port = ntohs(address.sin_port);
-    }
-    ~SilentServer() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
-    int port = 0;
-
-private:
-    int m_fd = -1;
-};
-
 void benchSilentDatabase() {
     if (std::getenv("ODBCSYSINI") == nullptr || !fs::exists("/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so")) {
         std::printf("silent database: skipped (no test ODBC environment: source the env.sh of scripts/odbc-test-env.sh)\n");
         return;
     }
-    SilentServer server;
+    quorna::test::SilentServer server;
     quorna::test::MeterSimulator sim({"--meter", "1:230"});
     sim.useAsComPort(1);
     const Workspace work;
     const std::string ini = (work.path / "odbc.ini").string();
-    std::ofstream(ini) << "[QuornaSilent]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << server.port
+    std::ofstream(ini) << "[QuornaSilent]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << server.port()
                        << "\nDatabase=quorna\n";
     setenv("ODBCINI", ini.c_str(), 1);
     std::ofstream(work.path / "Quorna.cfg") << "port COM1:\nscan 1\ninterval 1\ndsn QuornaSilent\ntable readings\n"

@@ -19,35 +19,16 @@
 #include "logger/logger_app.h"
 #include "logger_process.h"
 #include "metersim_harness.h"
+#include "process_figures.h"
 
 namespace {
+
+using quorna::test::cpuSeconds;
+using quorna::test::statusKb;
 
 constexpr int kMeters = 8;
 constexpr int kTicks = 3600;
 constexpr int kMoments = 60;
-
-long statusKb(pid_t pid, const std::string& key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind(key + ":", 0) == 0) return std::stol(line.substr(key.size() + 1));
-    }
-    return -1;
-}
-
-// User and system CPU seconds of a process.
-double cpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long utime = 0;
-    unsigned long stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) utime = std::stoul(field);
-        if (i == 15) stime = std::stoul(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 std::size_t lineCount(const std::string& path) {
     const std::string text = quorna::test::readWholeFile(path);
