@@ -123,6 +123,22 @@ void benchScan(int depth) {
     });
     runUntil([&whole] { return whole > 0; }, 400);
     std::printf("  reference, the whole scan in one event: the event loop waits %.0f ms\n", whole);
+
+    // The steps themselves, timed one by one: a silent address costs a probe's time-out.
+    double longestStep = 0;
+    int longestAddress = 0;
+    station.scan();
+    while (station.scanning()) {
+        const int address = station.meters.scan.nextAddress;
+        const auto begun = Clock::now();
+        station.scanStep();
+        const double took = msBetween(begun, Clock::now());
+        if (took > longestStep) {
+            longestStep = took;
+            longestAddress = address;
+        }
+    }
+    std::printf("  the longest single step: %.0f ms (address %d)\n", longestStep, longestAddress);
     window.close();
 }
 

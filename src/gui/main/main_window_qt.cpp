@@ -308,9 +308,10 @@ void MainWindow::timerEvent(QTimerEvent* event) {
 void MainWindow::scheduleScanStep() {
     if (m_scanStepScheduled || !m_station.scanning() || m_shutDown) return;
     // One address at a time from the event loop, so that the window repaints and answers between
-    // the probes; the polling ticks do nothing until the scan has ended.
+    // the probes; the polling ticks do nothing until the scan has ended. A timer of 1 ms rather
+    // than a posted call: the timers and paints that fell due during a probe come first.
     m_scanStepScheduled = true;
-    QTimer::singleShot(0, this, [this] {
+    QTimer::singleShot(1, this, [this] {
         m_scanStepScheduled = false;
         if (!m_shutDown && m_station.scanStep()) scheduleScanStep();
     });
