@@ -9,6 +9,7 @@
 
 #include "bus/modbus_error.h"
 #include "bus/serial_link.h"
+#include "bus/sliced_exchange.h"
 #include "bus/trace_ring.h"
 #include "core/operator.h"
 
@@ -38,6 +39,8 @@ struct Bus {
     // Modbus TCP gateway forwards one waiting request of its clients there, so that they are
     // served during a long logging moment too. Empty in the window program.
     std::function<void()> betweenTransactions;
+    // The exchange whose answer is awaited in slices (a scan's probe); no other goes out meanwhile.
+    SlicedExchange pending;
 };
 
 }  // namespace quorna

@@ -1,6 +1,8 @@
 #include "bus/modbus_master.h"
 
 #include <array>
+#include <chrono>
+#include <optional>
 
 namespace quorna {
 namespace {
@@ -24,8 +26,10 @@ constexpr int kRtuOverhead = 3;
 int receiveSize(const AduFormat& format, int rtuSize) { return rtuSize + format.overhead() - kRtuOverhead; }
 
 // The common part of every transaction: trace the request, purge, send, read, trace the answer.
+// An answer awaited in slices is waited for to its end first: nothing goes out in the middle of it.
 ReadOutcome exchange(Bus& bus, const std::uint8_t* request, int requestLength, std::uint8_t* response,
                      int maxResponse, int& received) {
+    bus.pending.settle(bus);
     bus.trace.beginExchange(request, requestLength);
     purgeInput(bus);
     writeBytes(bus.link, request, requestLength);
@@ -38,6 +42,7 @@ ReadOutcome exchange(Bus& bus, const std::uint8_t* request, int requestLength, s
 
 // The program's own transactions let the gateway forward one waiting request first.
 void ownTransactionStarts(Bus& bus) {
+    bus.pending.settle(bus);
     if (bus.betweenTransactions) bus.betweenTransactions();
 }
 
@@ -49,7 +54,8 @@ namespace {
 
 ModbusError readRegistersOnce(Bus& bus, int address, int start, int count, std::int32_t* out);
 ModbusError writeRegisterOnce(Bus& bus, int address, int reg, int value);
-ModbusError reportSlaveIdOnce(Bus& bus, int address, int& slaveId, std::string& deviceText);
+std::optional<ModbusError> awaitSlaveIdOnce(Bus& bus, std::chrono::milliseconds slice, int& slaveId,
+                                            std::string& deviceText);
 
 ModbusError counted(Bus& bus, ModbusError code) {
     const auto index = static_cast<std::size_t>(code);
@@ -68,8 +74,35 @@ ModbusError writeRegister(Bus& bus, int address, int reg, int value) {
 }
 
 ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& deviceText) {
-    return counted(bus, reportSlaveIdOnce(bus, address, slaveId, deviceText));
+    const ModbusError begun = beginReportSlaveId(bus, address);
+    if (begun != ModbusError::Ok) return begun;
+    std::optional<ModbusError> result;
+    while (!(result = awaitReportSlaveId(bus, std::chrono::hours(1), slaveId, deviceText))) {
+    }
+    return *result;
 }
+
+ModbusError beginReportSlaveId(Bus& bus, int address) {
+    if (address < 0 || address > 255) return counted(bus, ModbusError::InvalidParameter);
+    ownTransactionStarts(bus);
+    const AduFormat format(bus.link.framing);
+    const std::uint16_t id = ++bus.link.transactionId;
+    std::array<std::uint8_t, kRequestCapacity> frame{};
+    std::uint8_t* request = frame.data();
+    request[format.headerLength()] = kReportSlaveId;
+    const int requestLength = format.wrap(request, address, 1, id);
+    bus.pending.begin(bus, request, requestLength, receiveSize(format, kSlaveIdReceiveSize), address, id);
+    return ModbusError::Ok;
+}
+
+std::optional<ModbusError> awaitReportSlaveId(Bus& bus, std::chrono::milliseconds slice, int& slaveId,
+                                              std::string& deviceText) {
+    const std::optional<ModbusError> result = awaitSlaveIdOnce(bus, slice, slaveId, deviceText);
+    if (result) (void)counted(bus, *result);
+    return result;
+}
+
+void abandonTransaction(Bus& bus) { bus.pending.abandon(bus); }
 
 const char* errorText(ModbusError code) {
     switch (code) {
@@ -161,29 +194,17 @@ ModbusError writeRegisterOnce(Bus& bus, int address, int reg, int value) {
     return ModbusError::Ok;
 }
 
-ModbusError reportSlaveIdOnce(Bus& bus, int address, int& slaveId, std::string& deviceText) {
-    if (address < 0 || address > 255) return ModbusError::InvalidParameter;
-    ownTransactionStarts(bus);
+// Function, byte count, slave ID and run indicator come before the device text.
+ModbusError decodeSlaveId(const Bus& bus, int& slaveId, std::string& deviceText) {
+    const SlicedExchange& pending = bus.pending;
     const AduFormat format(bus.link.framing);
-    const std::uint16_t id = ++bus.link.transactionId;
-    std::array<std::uint8_t, kRequestCapacity> frame{};
-    std::uint8_t* request = frame.data();
-    request[format.headerLength()] = kReportSlaveId;
-    const int requestLength = format.wrap(request, address, 1, id);
-
-    const int maxResponse = receiveSize(format, kSlaveIdReceiveSize);
-    std::array<std::uint8_t, kSlaveIdReceiveSize + kRequestCapacity> answer{};
-    std::uint8_t* response = answer.data();
-    int n = 0;
-    const ReadOutcome outcome = exchange(bus, request, requestLength, response, maxResponse, n);
-    if (outcome != ReadOutcome::Data) return static_cast<ModbusError>(outcome);
-
-    // Function, byte count, slave ID and run indicator come before the device text.
+    const std::uint8_t* response = pending.response();
+    const int n = pending.received();
     const std::uint8_t* reply = response + format.headerLength();
-    const bool intact = format.intact(response, n, id);
+    const bool intact = format.intact(response, n, pending.transactionId());
     if (n < kMinSlaveIdAnswer - kRtuOverhead + format.overhead()) return ModbusError::WrongByteCount;
     if (!intact) return ModbusError::CrcError;
-    if (format.address(response) != address) return ModbusError::WrongAddress;
+    if (format.address(response) != pending.address()) return ModbusError::WrongAddress;
     if (reply[0] == (kReportSlaveId | kExceptionBit)) return ModbusError::ExceptionResponse;
     if (reply[0] != kReportSlaveId) return ModbusError::WrongFunction;
     const int dataLength = n - format.overhead() - 2;
@@ -196,6 +217,14 @@ ModbusError reportSlaveIdOnce(Bus& bus, int address, int& slaveId, std::string& 
     return ModbusError::Ok;
 }
 
+std::optional<ModbusError> awaitSlaveIdOnce(Bus& bus, std::chrono::milliseconds slice, int& slaveId,
+                                            std::string& deviceText) {
+    const std::optional<ReadOutcome> outcome = bus.pending.await(bus, slice);
+    if (!outcome) return std::nullopt;
+    if (*outcome != ReadOutcome::Data) return static_cast<ModbusError>(*outcome);
+    return decodeSlaveId(bus, slaveId, deviceText);
+}
+
 }  // namespace
 
 ForwardResult forwardRequest(Bus& bus, int address, const std::vector<std::uint8_t>& pdu,
@@ -204,6 +233,7 @@ ForwardResult forwardRequest(Bus& bus, int address, const std::vector<std::uint8
     if (pdu.empty() || pdu.size() > static_cast<std::size_t>(kMaxPdu) || address < 0 || address > 255) {
         return ForwardResult::NoAnswer;
     }
+    bus.pending.settle(bus);  // nothing goes out in the middle of an awaited answer
     if (!portUsable(bus.link)) {
         // A lost device is tried again here as before any transaction, at most at its pace.
         purgeInput(bus);

@@ -4,7 +4,9 @@
 // transaction is traced in the bus's ring, in the framing of the port (RTU or Modbus TCP), and
 // keeps its frames to itself.
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,19 @@ inline constexpr int kDeviceTextCapacity = 94;
 // On success: the slave ID and the device text (zero-ended, at most kDeviceTextCapacity bytes with
 // the zero). On failure nothing changes.
 [[nodiscard]] ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& deviceText);
+
+// reportSlaveId in two halves, so that a silent address does not hold the caller for the whole
+// read time-out at once. beginReportSlaveId lets the gateway forward first, as every transaction
+// of the program does, then sends the request (Ok), or sends nothing (InvalidParameter).
+// awaitReportSlaveId then waits at most `slice` for the answer: nothing while it is still to
+// come, then what reportSlaveId would have returned. While the answer is awaited no other
+// transaction goes out: one begun meanwhile waits for this answer first, and the outcome is kept
+// for the next awaitReportSlaveId. abandonTransaction forgets an awaited answer (a scan cancelled);
+// the next transaction purges it if it still comes.
+[[nodiscard]] ModbusError beginReportSlaveId(Bus& bus, int address);
+[[nodiscard]] std::optional<ModbusError> awaitReportSlaveId(Bus& bus, std::chrono::milliseconds slice, int& slaveId,
+                                                            std::string& deviceText);
+void abandonTransaction(Bus& bus);
 
 // A request forwarded for a client of the logger's Modbus TCP gateway: the PDU as the client sent
 // it (function 3, 6 or 17), to the meter at address, in the port's framing, with the time-outs and

@@ -148,6 +148,13 @@ public:
         return static_cast<int>(got);
     }
 
+    bool waitReadable(std::chrono::milliseconds wait) override {
+        if (m_lost) return true;
+        pollfd pfd{m_fd, POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, wait.count() > 0 ? static_cast<int>(wait.count()) : 0);
+        return ready > 0;
+    }
+
     bool lost() const override { return m_lost; }
 
 private:

@@ -47,6 +47,12 @@ public:
     // One read of at most capacity bytes, ended by the time-outs in force.
     // Returns the number of bytes received, or -1 when the read call failed.
     virtual int read(std::uint8_t* buffer, std::size_t capacity) = 0;
+    // Waits at most `wait` until a read would find something (bytes, or the device gone), without
+    // reading. A port that cannot tell says yes at once: its read then waits as it always did.
+    virtual bool waitReadable(std::chrono::milliseconds wait) {
+        (void)wait;
+        return true;
+    }
     // True once the device has gone away (unplugged adapter, closed pseudo-terminal).
     [[nodiscard]] virtual bool lost() const = 0;
     [[nodiscard]] virtual Framing framing() const { return Framing::Rtu; }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -16,6 +17,8 @@ namespace {
 
 // A short pause before each probe lets the bus settle after the previous answer.
 constexpr auto kProbePause = std::chrono::milliseconds(10);
+// The longest a step waits for a probe's answer before it returns to the caller.
+constexpr auto kProbeSlice = std::chrono::milliseconds(50);
 constexpr int kProgressLine = 0;
 constexpr const char* kScanFailureCaption = "Com port failure";
 
@@ -58,13 +61,12 @@ int positionFor(const MeterList& list, int address) {
     return position;
 }
 
-// The probe of one address. Returns false when the scan must end after this address.
-bool probe(Meters& meters, int address, bool& found) {
+// The probe of one address, once its answer has come (or not). Returns false when the scan must
+// end after this address.
+bool probeAnswered(Meters& meters, int address, ModbusError code, int slaveId, const std::string& deviceText,
+                   bool& found) {
     const SerialLink& link = meters.bus.link;
     Operator& op = meters.op;
-    int slaveId = 0;
-    std::string deviceText;
-    const ModbusError code = reportSlaveId(meters.bus, address, slaveId, deviceText);
     if (code == ModbusError::Timeout) return true;
     if (code == ModbusError::WrongByteCount) {
         char text[96];
@@ -132,6 +134,7 @@ void endScan(Meters& meters) {
     op.transferFields();
     meters.scanning = false;
     meters.scan.nextAddress = 0;
+    meters.scan.probing = false;
 }
 
 }  // namespace
@@ -159,10 +162,24 @@ bool scanStep(Meters& meters) {
         return meters.scan.waiting > 0;
     }
     Operator& op = meters.op;
-    meters.list.replace(kProgressLine, progressText(address, depth));
-    op.repaintNow();
-    std::this_thread::sleep_for(kProbePause);
-    const bool goOn = probe(meters, address, meters.scan.found);
+    if (!meters.scan.probing) {
+        // This step sends the probe; the following ones wait for its answer a slice at a time.
+        meters.list.replace(kProgressLine, progressText(address, depth));
+        op.repaintNow();
+        std::this_thread::sleep_for(kProbePause);
+        meters.scan.probing = beginReportSlaveId(meters.bus, address) == ModbusError::Ok;
+        if (meters.scan.probing) return true;
+    }
+    int slaveId = 0;
+    std::string deviceText;
+    ModbusError code = ModbusError::InvalidParameter;
+    if (meters.scan.probing) {
+        const std::optional<ModbusError> answer = awaitReportSlaveId(meters.bus, kProbeSlice, slaveId, deviceText);
+        if (!answer) return true;
+        code = *answer;
+        meters.scan.probing = false;
+    }
+    const bool goOn = probeAnswered(meters, address, code, slaveId, deviceText, meters.scan.found);
     if (meters.bus.traceLive) op.repaintTrace();
     meters.scan.nextAddress = address + 1;
     if (!goOn) {
@@ -174,6 +191,8 @@ bool scanStep(Meters& meters) {
 
 void cancelScan(Meters& meters) {
     meters.scan.waiting = 0;
+    if (meters.scan.probing) abandonTransaction(meters.bus);
+    meters.scan.probing = false;
     if (meters.scanning) endScan(meters);
 }
 

@@ -21,10 +21,12 @@ struct SelectedMeter {
 };
 
 // Where the scan under way stands: the address its next step asks, whether it has listed (and
-// selected) a meter, and how many scans asked for meanwhile follow it.
+// selected) a meter, whether its probe is out and its answer awaited, and how many scans asked for
+// meanwhile follow it.
 struct ScanProgress {
     int nextAddress = 0;
     bool found = false;
+    bool probing = false;
     int waiting = 0;
 };
 

@@ -2,16 +2,20 @@
 
 #include "meters/meter_scan.h"
 
+#include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 
+#include "bus/modbus_master.h"
 #include "meters/main_window_fields.h"
 #include "meter_bus_fixture.h"
 #include "meters/meter_list.h"
 #include "meters/meter_model.h"
 #include "meters/meters.h"
 #include "meters/polling_cycle.h"
+#include "meters/register_map.h"
 #include "settings/configuration.h"
 
 namespace quorna::test {
@@ -256,6 +260,98 @@ TEST_F(MeterScanTest, AScanAskedForWhileOneRunsFollowsItAndACancelEndsBoth) {
     EXPECT_TRUE(station().meters.list.entries.empty()) << "no progress line is left behind";
     EXPECT_EQ(op.waitCursorDepth, 0);
 }
+
+// The scan's steps, on the pseudo-terminal and through a Modbus TCP gateway: a silent address is
+// waited for a slice at a time, so no step holds its caller for a probe's whole time-out, and the
+// meters see exactly the requests of the whole scan, with nothing between a probe and its answer.
+class SteppedScanTest : public MeterScanTest, public ::testing::WithParamInterface<PortKind> {};
+
+std::vector<std::vector<std::uint8_t>> framesOf(const std::vector<SimRequest>& requests) {
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (const auto& r : requests) frames.push_back(r.bytes);
+    return frames;
+}
+
+TEST_P(SteppedScanTest, NoStepWaitsOutASilentAddressAndTheWireCarriesTheWholeScansRequests) {
+    portKind = GetParam();
+    auto& sim = startBus({"3:230"});
+    sim.command("name 3 PNL1");
+    station().settings.scanDepth = 4;  // 1, 2 and 4 are silent
+    int insideProbe = 0;
+    int forwarded = 0;
+    station().bus.betweenTransactions = [&] {
+        ++forwarded;
+        if (station().bus.pending.busy()) ++insideProbe;
+    };
+
+    using Clock = std::chrono::steady_clock;
+    station().scan();
+    double longestSilentStep = 0;
+    int steps = 0;
+    const auto begun = Clock::now();
+    for (bool more = true; more;) {
+        const int address = station().meters.scan.nextAddress;
+        const auto stepBegun = Clock::now();
+        more = station().scanStep();
+        const double took = std::chrono::duration<double, std::milli>(Clock::now() - stepBegun).count();
+        if (address != 3) longestSilentStep = std::max(longestSilentStep, took);
+        ++steps;
+        if (station().scanning()) station().tick();  // does nothing while the scan runs
+    }
+    const double scanTook = std::chrono::duration<double, std::milli>(Clock::now() - begun).count();
+    EXPECT_LT(longestSilentStep, 120.0) << "a step waits at most a slice of 50 ms for an answer";
+    EXPECT_GE(steps, 3 * 14) << "each silent address takes some 16 slices";
+    EXPECT_GT(scanTook, 3 * 800.0) << "a silent address is still given its whole time-out";
+    EXPECT_EQ(insideProbe, 0) << "the gateway forwards only between transactions, never during a probe";
+    EXPECT_GE(forwarded, 4);
+
+    const auto stepped = framesOf(sim.requests());
+    const std::vector<std::string> steppedList = station().meters.list.entries;
+    std::vector<int> probed;
+    for (const auto& r : sim.requests()) {
+        if (functionOf(r) == 17) probed.push_back(addressOf(r));
+        else EXPECT_EQ(addressOf(r), 3) << "only the found meter is read, for its names";
+    }
+    EXPECT_EQ(probed, (std::vector<int>{1, 2, 3, 4}));
+    ASSERT_EQ(steppedList.size(), 1U);
+    EXPECT_EQ(steppedList[0].substr(0, 10), "03 - PNL1 ");
+    EXPECT_EQ(station().meters.selected.address, 3);
+
+    sim.clearRequests();
+    MeterScan(station().meters);
+    EXPECT_EQ(framesOf(sim.requests()), stepped) << "the whole scan sends the same bytes in the same order";
+    EXPECT_EQ(station().meters.list.entries, steppedList);
+    EXPECT_EQ(op.waitCursorDepth, 0);
+}
+
+// A scan cancelled while a probe's answer is awaited ends at once; the next transaction does not
+// take the late answer for its own.
+TEST_P(SteppedScanTest, ACancelDuringAProbeLeavesTheLateAnswerToNoOne) {
+    portKind = GetParam();
+    auto& sim = startBus({"3:230"});
+    sim.fault(3, "delay 300");
+    station().settings.scanDepth = 3;
+    station().scan();
+    while (station().meters.scan.nextAddress != 3 || !station().meters.scan.probing) ASSERT_TRUE(station().scanStep());
+    station().cancelScan();
+    EXPECT_FALSE(station().scanning());
+    EXPECT_TRUE(station().meters.list.entries.empty());
+    EXPECT_EQ(op.waitCursorDepth, 0);
+
+    sim.fault(3, "none");
+    sim.set(3, kWarningLimitRegister, {77, 78});
+    std::int32_t limits[2] = {0, 0};
+    EXPECT_EQ(readRegisters(station().bus, 3, kWarningLimitRegister, 2, limits), ModbusError::Ok);
+    EXPECT_EQ(limits[0], 77);
+    EXPECT_EQ(limits[1], 78);
+    EXPECT_EQ(readRegisters(station().bus, 3, kWarningLimitRegister, 1, limits), ModbusError::Ok);
+    const auto requests = sim.requests();
+    ASSERT_GE(requests.size(), 2U);
+    EXPECT_EQ(functionOf(requests[requests.size() - 2]), 3) << "the late answer is waited out, not asked again";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, SteppedScanTest, ::testing::Values(PortKind::Serial, PortKind::ModbusTcp),
+                         [](const auto& info) { return std::string(portKindName(info.param)); });
 
 }  // namespace
 }  // namespace quorna::test
