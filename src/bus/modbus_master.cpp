@@ -29,21 +29,20 @@ int receiveSize(const AduFormat& format, int rtuSize) { return rtuSize + format.
 // An answer awaited in slices is waited for to its end first: nothing goes out in the middle of it.
 ReadOutcome exchange(Bus& bus, const std::uint8_t* request, int requestLength, std::uint8_t* response,
                      int maxResponse, int& received) {
-    bus.pending.settle(bus);
-    bus.trace.beginExchange(request, requestLength);
+    bus.settlePendingExchange();
+    bus.traceRequest(request, requestLength);
     purgeInput(bus);
-    writeBytes(bus.link, request, requestLength);
-    const ReadOutcome outcome = readResponse(bus.link, response, maxResponse, received);
+    writeBytes(bus.link(), request, requestLength);
+    const ReadOutcome outcome = readResponse(bus.link(), response, maxResponse, received);
     if (received > maxResponse) received = maxResponse;
-    bus.trace.endExchange(response, received);
-    if (bus.traceLive) bus.op.repaintTrace();
+    bus.traceAnswer(response, received);
     return outcome;
 }
 
 // The program's own transactions let the gateway forward one waiting request first.
 void ownTransactionStarts(Bus& bus) {
-    bus.pending.settle(bus);
-    if (bus.betweenTransactions) bus.betweenTransactions();
+    bus.settlePendingExchange();
+    bus.runBetweenTransactions();
 }
 
 bool portUsable(const SerialLink& link) { return link.portOpen && link.handle && !link.handle->lost(); }
@@ -58,8 +57,7 @@ std::optional<ModbusError> awaitSlaveIdOnce(Bus& bus, std::chrono::milliseconds 
                                             std::string& deviceText);
 
 ModbusError counted(Bus& bus, ModbusError code) {
-    const auto index = static_cast<std::size_t>(code);
-    if (index < bus.statistics.outcomes.size()) ++bus.statistics.outcomes[index];
+    bus.countOutcome(code);
     return code;
 }
 
@@ -85,13 +83,13 @@ ModbusError reportSlaveId(Bus& bus, int address, int& slaveId, std::string& devi
 ModbusError beginReportSlaveId(Bus& bus, int address) {
     if (address < 0 || address > 255) return counted(bus, ModbusError::InvalidParameter);
     ownTransactionStarts(bus);
-    const AduFormat format(bus.link.framing);
-    const std::uint16_t id = ++bus.link.transactionId;
+    const AduFormat format(bus.link().framing);
+    const std::uint16_t id = ++bus.link().transactionId;
     std::array<std::uint8_t, kRequestCapacity> frame{};
     std::uint8_t* request = frame.data();
     request[format.headerLength()] = kReportSlaveId;
     const int requestLength = format.wrap(request, address, 1, id);
-    bus.pending.begin(bus, request, requestLength, receiveSize(format, kSlaveIdReceiveSize), address, id);
+    bus.beginSlicedExchange(request, requestLength, receiveSize(format, kSlaveIdReceiveSize), address, id);
     return ModbusError::Ok;
 }
 
@@ -102,7 +100,7 @@ std::optional<ModbusError> awaitReportSlaveId(Bus& bus, std::chrono::millisecond
     return result;
 }
 
-void abandonTransaction(Bus& bus) { bus.pending.abandon(bus); }
+void abandonTransaction(Bus& bus) { bus.abandonPendingExchange(); }
 
 const char* errorText(ModbusError code) {
     switch (code) {
@@ -128,8 +126,8 @@ ModbusError readRegistersOnce(Bus& bus, int address, int start, int count, std::
         return ModbusError::InvalidParameter;
     }
     ownTransactionStarts(bus);
-    const AduFormat format(bus.link.framing);
-    const std::uint16_t id = ++bus.link.transactionId;
+    const AduFormat format(bus.link().framing);
+    const std::uint16_t id = ++bus.link().transactionId;
     std::array<std::uint8_t, kRequestCapacity> frame{};
     std::uint8_t* request = frame.data();
     std::uint8_t* pdu = request + format.headerLength();
@@ -163,8 +161,8 @@ ModbusError writeRegisterOnce(Bus& bus, int address, int reg, int value) {
         return ModbusError::InvalidParameter;
     }
     ownTransactionStarts(bus);
-    const AduFormat format(bus.link.framing);
-    const std::uint16_t id = ++bus.link.transactionId;
+    const AduFormat format(bus.link().framing);
+    const std::uint16_t id = ++bus.link().transactionId;
     std::array<std::uint8_t, kRequestCapacity> frame{};
     std::uint8_t* request = frame.data();
     std::uint8_t* pdu = request + format.headerLength();
@@ -196,8 +194,8 @@ ModbusError writeRegisterOnce(Bus& bus, int address, int reg, int value) {
 
 // Function, byte count, slave ID and run indicator come before the device text.
 ModbusError decodeSlaveId(const Bus& bus, int& slaveId, std::string& deviceText) {
-    const SlicedExchange& pending = bus.pending;
-    const AduFormat format(bus.link.framing);
+    const SlicedExchange& pending = bus.pendingExchange();
+    const AduFormat format(bus.link().framing);
     const std::uint8_t* response = pending.response();
     const int n = pending.received();
     const std::uint8_t* reply = response + format.headerLength();
@@ -219,7 +217,7 @@ ModbusError decodeSlaveId(const Bus& bus, int& slaveId, std::string& deviceText)
 
 std::optional<ModbusError> awaitSlaveIdOnce(Bus& bus, std::chrono::milliseconds slice, int& slaveId,
                                             std::string& deviceText) {
-    const std::optional<ReadOutcome> outcome = bus.pending.await(bus, slice);
+    const std::optional<ReadOutcome> outcome = bus.awaitAnswer(slice);
     if (!outcome) return std::nullopt;
     if (*outcome != ReadOutcome::Data) return static_cast<ModbusError>(*outcome);
     return decodeSlaveId(bus, slaveId, deviceText);
@@ -233,14 +231,14 @@ ForwardResult forwardRequest(Bus& bus, int address, const std::vector<std::uint8
     if (pdu.empty() || pdu.size() > static_cast<std::size_t>(kMaxPdu) || address < 0 || address > 255) {
         return ForwardResult::NoAnswer;
     }
-    bus.pending.settle(bus);  // nothing goes out in the middle of an awaited answer
-    if (!portUsable(bus.link)) {
+    bus.settlePendingExchange();  // nothing goes out in the middle of an awaited answer
+    if (!portUsable(bus.link())) {
         // A lost device is tried again here as before any transaction, at most at its pace.
         purgeInput(bus);
-        if (!portUsable(bus.link)) return ForwardResult::PortLost;
+        if (!portUsable(bus.link())) return ForwardResult::PortLost;
     }
-    const AduFormat format(bus.link.framing);
-    const std::uint16_t id = ++bus.link.transactionId;
+    const AduFormat format(bus.link().framing);
+    const std::uint16_t id = ++bus.link().transactionId;
     std::array<std::uint8_t, kMaxPdu + kRequestCapacity> frame{};
     std::uint8_t* request = frame.data();
     std::copy(pdu.begin(), pdu.end(), request + format.headerLength());
@@ -251,7 +249,7 @@ ForwardResult forwardRequest(Bus& bus, int address, const std::vector<std::uint8
     const int maxResponse = kMaxPdu + format.overhead();
     int n = 0;
     const ReadOutcome outcome = exchange(bus, request, requestLength, response, maxResponse, n);
-    if (!portUsable(bus.link)) return ForwardResult::PortLost;
+    if (!portUsable(bus.link())) return ForwardResult::PortLost;
     if (outcome != ReadOutcome::Data) return ForwardResult::NoAnswer;
     const int pduLength = n - format.overhead();
     if (pduLength < 2 || !format.intact(response, n, id) || format.address(response) != address) {

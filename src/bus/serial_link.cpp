@@ -18,7 +18,7 @@ std::unique_ptr<SerialPort> openSystemPort(const std::string& name) {
 }
 
 std::unique_ptr<SerialPort> openDevice(const Bus& bus, const std::string& name) {
-    return bus.opener ? bus.opener(name) : openSystemPort(name);
+    return bus.portOpener() ? bus.portOpener()(name) : openSystemPort(name);
 }
 
 std::string unableToOpen(const std::string& name) { return "Unable to open " + name; }
@@ -38,7 +38,7 @@ void installPort(SerialLink& link, std::unique_ptr<SerialPort> port) {
 // the meter were silent. The old handle goes first: a device that stays in place (a hung-up
 // terminal) opens again only once nothing holds it, since the port is taken exclusively.
 void reopenIfLost(Bus& bus) {
-    SerialLink& link = bus.link;
+    SerialLink& link = bus.link();
     if (link.handle && !link.handle->lost()) return;
     link.handle.reset();
     if (std::chrono::steady_clock::now() < link.nextReopen) return;
@@ -85,14 +85,14 @@ void closePort(SerialLink& link) {
 }
 
 bool openPort(Bus& bus, const std::string& name, bool scanRunning) {
-    SerialLink& link = bus.link;
+    SerialLink& link = bus.link();
     const std::string wanted = truncatedName(name);
     if (link.portOpen) closePort(link);
     if (link.openFailures > 1 && scanRunning) return false;
     auto port = openDevice(bus, wanted);
     if (!port) {
         ++link.openFailures;
-        bus.op.error(unableToOpen(wanted), "Comm Port Open Failure");
+        bus.op().error(unableToOpen(wanted), "Comm Port Open Failure");
         return false;
     }
     link.openFailures = 0;
@@ -103,12 +103,12 @@ bool openPort(Bus& bus, const std::string& name, bool scanRunning) {
 }
 
 bool selectPort(Bus& bus, const std::string& name) {
-    SerialLink& link = bus.link;
+    SerialLink& link = bus.link();
     const std::string wanted = truncatedName(name);
     if (link.portOpen) closePort(link);
     auto port = openDevice(bus, wanted);
     if (!port) {
-        bus.op.error(unableToOpen(wanted));
+        bus.op().error(unableToOpen(wanted));
         return false;
     }
     installPort(link, std::move(port));
@@ -118,7 +118,7 @@ bool selectPort(Bus& bus, const std::string& name) {
 }
 
 void purgeInput(Bus& bus) {
-    SerialLink& link = bus.link;
+    SerialLink& link = bus.link();
     if (!link.portOpen) return;
     reopenIfLost(bus);
     if (!link.handle) return;

@@ -50,7 +50,7 @@ struct SerialLink {
     std::chrono::steady_clock::time_point nextReopen{};  // no attempt to reopen before
 };
 
-struct Bus;
+class Bus;
 
 enum class ReadOutcome { Data = 0, Nothing = 1, Overflow = 2 };
 

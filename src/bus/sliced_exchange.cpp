@@ -26,9 +26,9 @@ void SlicedExchange::begin(Bus& bus, const std::uint8_t* request, int length, in
     m_id = id;
     m_maxResponse = std::clamp(maxResponse, 1, kMaxResponse);
     m_received = 0;
-    bus.trace.beginExchange(request, length);
+    bus.traceRequest(request, length);
     purgeInput(bus);
-    writeBytes(bus.link, request, length);
+    writeBytes(bus.link(), request, length);
     m_deadline = Clock::now() + Millis(kNormalTimeouts.readTotalConstant +
                                        kNormalTimeouts.readTotalMultiplier * m_maxResponse);
 }
@@ -46,8 +46,7 @@ void SlicedExchange::settle(Bus& bus) {
 
 void SlicedExchange::abandon(Bus& bus) {
     if (m_state == State::Waiting) {
-        bus.trace.endExchange(m_response.data(), 0);
-        if (bus.traceLive) bus.op.repaintTrace();
+        bus.traceAnswer(m_response.data(), 0);
         m_state = State::Abandoned;
     } else if (m_state == State::Finished) {
         m_state = State::Idle;
@@ -56,7 +55,7 @@ void SlicedExchange::abandon(Bus& bus) {
 }
 
 bool SlicedExchange::waitSlice(Bus& bus, std::chrono::milliseconds slice) {
-    SerialLink& link = bus.link;
+    SerialLink& link = bus.link();
     if (!link.handle) {
         finish(bus, ReadOutcome::Nothing, 0);
         return true;
@@ -94,8 +93,7 @@ void SlicedExchange::finish(Bus& bus, ReadOutcome outcome, int received) {
     m_state = State::Finished;
     m_outcome = outcome;
     m_received = std::min(received, m_maxResponse);
-    bus.trace.endExchange(m_response.data(), m_received);
-    if (bus.traceLive) bus.op.repaintTrace();
+    bus.traceAnswer(m_response.data(), m_received);
 }
 
 }  // namespace quorna

@@ -16,7 +16,7 @@
 
 namespace quorna {
 
-struct Bus;
+class Bus;
 
 class SlicedExchange {
 public:

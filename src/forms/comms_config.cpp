@@ -35,20 +35,20 @@ CommsConfigDialog::CommsConfigDialog(Bus& bus, Logging& logging)
     : m_bus(bus),
       m_logging(logging),
       m_savedInterval(logging.settings.loggingInterval),
-      m_savedPortName(bus.link.portName),
-      m_savedSpeed(bus.link.speed),
-      m_savedParity(bus.link.parity),
+      m_savedPortName(bus.link().portName),
+      m_savedSpeed(bus.link().speed),
+      m_savedParity(bus.link().parity),
       m_savedLogPath(logging.settings.logFilePath),
       m_savedLocation(logging.settings.locationName),
       m_intervalChoice(nearestInterval(logging.settings.loggingInterval)),
-      m_portText(bus.link.portName),
+      m_portText(bus.link().portName),
       m_logPathText(logging.settings.logFilePath),
       m_dsnText(logging.settings.database.dsn),
       m_tableText(logging.settings.database.table),
       m_locationText(logging.settings.locationName),
-      m_markedPort(markedPortFor(bus.link.portName)),
-      m_markedSpeed(indexOf(kSpeedButtonCodes, bus.link.speed)),
-      m_markedParity(indexOf(kParityButtonCodes, bus.link.parity)) {}
+      m_markedPort(markedPortFor(bus.link().portName)),
+      m_markedSpeed(indexOf(kSpeedButtonCodes, bus.link().speed)),
+      m_markedParity(indexOf(kParityButtonCodes, bus.link().parity)) {}
 
 std::string CommsConfigDialog::depthText() const {
     return std::to_string(m_logging.settings.scanDepth) + " devices";
@@ -61,18 +61,18 @@ std::string CommsConfigDialog::intervalText() const {
 bool CommsConfigDialog::clickPort(int index) {
     if (index < 0 || index >= static_cast<int>(kPortButtonNames.size())) return false;
     const bool opened = selectPort(m_bus, kPortButtonNames[static_cast<std::size_t>(index)]);
-    m_portText = m_bus.link.portName;
+    m_portText = m_bus.link().portName;
     return opened;
 }
 
 void CommsConfigDialog::clickSpeed(int index) {
     if (index < 0 || index >= static_cast<int>(kSpeedButtonCodes.size())) return;
-    m_bus.link.speed = kSpeedButtonCodes[static_cast<std::size_t>(index)];
+    m_bus.link().speed = kSpeedButtonCodes[static_cast<std::size_t>(index)];
 }
 
 void CommsConfigDialog::clickParity(int index) {
     if (index < 0 || index >= static_cast<int>(kParityButtonCodes.size())) return;
-    m_bus.link.parity = kParityButtonCodes[static_cast<std::size_t>(index)];
+    m_bus.link().parity = kParityButtonCodes[static_cast<std::size_t>(index)];
 }
 
 void CommsConfigDialog::stepDepth(int steps) {
@@ -93,7 +93,7 @@ void CommsConfigDialog::intervalEdited(const std::string& text) {
     if (end != start && !std::isnan(minutes)) m_intervalChoice = nearestInterval(minutes);
 }
 
-bool CommsConfigDialog::save() { return writeConfiguration(m_logging.settings, m_bus.link, m_bus.op, SaveRequest{m_locationText, m_intervalChoice}); }
+bool CommsConfigDialog::save() { return writeConfiguration(m_logging.settings, m_bus.link(), m_bus.op(), SaveRequest{m_locationText, m_intervalChoice}); }
 
 bool CommsConfigDialog::ok() {
     // Only a location the operator changed is checked: one that came from the file passes as it
@@ -101,12 +101,12 @@ bool CommsConfigDialog::ok() {
     // statements double its quotes).
     const bool changed = m_locationText != m_savedLocation;
     if (changed && static_cast<int>(m_locationText.size()) > kLocationTextLimit) {
-        m_bus.op.warning(textLengthMessage(kLocationTextLimit));
+        m_bus.op().warning(textLengthMessage(kLocationTextLimit));
         return false;
     }
     // The location is written between single quotes into database statements.
     if (changed && hasQuote(m_locationText)) {
-        m_bus.op.warning(kLocationQuoteMessage);
+        m_bus.op().warning(kLocationQuoteMessage);
         return false;
     }
     m_logging.settings.locationName = m_locationText;
@@ -117,15 +117,15 @@ bool CommsConfigDialog::ok() {
 
 void CommsConfigDialog::cancel() {
     m_logging.settings.loggingInterval = m_savedInterval;
-    m_bus.link.portName = m_savedPortName;
-    m_bus.link.speed = m_savedSpeed;
-    m_bus.link.parity = m_savedParity;
+    m_bus.link().portName = m_savedPortName;
+    m_bus.link().speed = m_savedSpeed;
+    m_bus.link().parity = m_savedParity;
     m_logging.settings.logFilePath = m_savedLogPath;
     m_logging.settings.locationName = m_savedLocation;
 }
 
 void CommsCommand(Meters& meters, const std::function<bool()>& runDialog) {
-    SerialLink& link = meters.bus.link;
+    SerialLink& link = meters.bus.link();
     const std::string before = link.portName;
     const bool accepted = runDialog();
     if (accepted && link.portName != before) {

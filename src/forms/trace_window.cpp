@@ -21,9 +21,9 @@ std::string paneText(const std::string& ring) {
 }  // namespace
 
 TraceView ProtocolTraceDialog::view() const {
-    const BusStatistics& statistics = m_bus.statistics;
+    const BusStatistics& statistics = m_bus.statistics();
     TraceView view;
-    view.pane = paneText(m_bus.trace.text());
+    view.pane = paneText(m_bus.trace().text());
     view.goodReads = std::to_string(statistics.goodReads);
     view.badReads = std::to_string(statistics.badReads);
     view.lastError = errorText(statistics.lastError);
@@ -33,14 +33,14 @@ TraceView ProtocolTraceDialog::view() const {
 bool ProtocolTraceDialog::open() {
     if (m_open) return false;
     m_open = true;
-    m_bus.traceLive = true;
+    m_bus.setTraceLive(true);
     return true;
 }
 
-void ProtocolTraceDialog::toggleFreeze() { m_bus.traceLive = !m_bus.traceLive; }
+void ProtocolTraceDialog::toggleFreeze() { m_bus.setTraceLive(!m_bus.traceLive()); }
 
 void ProtocolTraceDialog::close() {
-    m_bus.traceLive = false;
+    m_bus.setTraceLive(false);
     m_open = false;
 }
 

@@ -33,7 +33,7 @@ public:
     // "OK" or the close box: no more refresh, the window is no longer open.
     void close();
     [[nodiscard]] bool isOpen() const { return m_open; }
-    [[nodiscard]] bool live() const { return m_bus.traceLive; }
+    [[nodiscard]] bool live() const { return m_bus.traceLive(); }
 
 private:
     Bus& m_bus;

@@ -37,7 +37,7 @@ void LivePoller::followList(Station& station) {
 bool LivePoller::pollNext(Station& station, int* waitMs) {
     *waitMs = static_cast<int>(kMeterPeriod.count());
     if (!m_polling || m_entries.empty()) return false;
-    if (!station.bus.link.portOpen || station.meters.scanning) return false;
+    if (!station.bus.link().portOpen || station.meters.scanning) return false;
     const auto now = std::chrono::steady_clock::now();
     for (std::size_t step = 0; step < m_entries.size(); ++step) {
         const std::size_t index = (m_next + step) % m_entries.size();
@@ -102,7 +102,7 @@ std::shared_ptr<const LiveSnapshot> LivePoller::snapshot(const Station& station)
     s->location = station.settings.locationName;
     s->live = m_polling;
     for (const Entry& e : m_entries) s->meters.push_back(e.meter);
-    s->transactions = station.bus.statistics.outcomes;
+    s->transactions = station.bus.statistics().outcomes;
     s->spoolFile = m_spoolFile;
     s->spoolDatabase = m_spoolDatabase;
     s->loggingMoments = m_moments;

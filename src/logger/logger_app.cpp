@@ -283,7 +283,7 @@ bool runScan(Station& station, ServiceNotifier& notifier) {
 // the port or took a logging moment.
 bool loggerRound(Station& station, StderrOperator& op, ScanState& scans, ServiceNotifier& notifier,
                  std::string& logFileTrouble) {
-    const SerialLink& link = station.bus.link;
+    const SerialLink& link = station.bus.link();
     bool worked = false;
     bool scanned = false;
     if (link.reopenRequested) {
@@ -322,7 +322,7 @@ bool loggerRound(Station& station, StderrOperator& op, ScanState& scans, Service
 // "logging the meters on COM2: every minute to the file readings.csv"
 std::string loggingSummary(const Station& station) {
     const ConfigurationRecord& settings = station.settings;
-    return "logging the meters on " + station.bus.link.portName + " every " + std::to_string(settings.loggingInterval) +
+    return "logging the meters on " + station.bus.link().portName + " every " + std::to_string(settings.loggingInterval) +
            (settings.loggingInterval == 1 ? " minute to " : " minutes to ") + whereItLogs(settings);
 }
 
@@ -353,7 +353,7 @@ void reloadSettings(Station& station, StderrOperator& op, ScanState& scans, Serv
                                           keeping);
         return;
     }
-    SerialLink& link = station.bus.link;
+    SerialLink& link = station.bus.link();
     const bool newPort = freshLink.portName != link.portName;
     if (newPort) {
         if (const std::string problem = portProblem(freshLink.portName); !problem.empty()) {
@@ -514,7 +514,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         return kLoggerExitUnusable;
     }
     ConfigurationRecord& settings = station.settings;
-    SerialLink& link = station.bus.link;
+    SerialLink& link = station.bus.link();
     if (link.portName.empty()) {
         op.write(MessageLevel::Error, "the settings file " + options.configFile + " names no port (a line \"port COM1:\")");
         return kLoggerExitUnusable;

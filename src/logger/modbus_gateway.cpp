@@ -181,7 +181,7 @@ ModbusGateway::ModbusGateway(Bus& bus, StderrOperator& op) : m_bus(bus), m_op(op
 
 ModbusGateway::~ModbusGateway() {
     if (m_listen >= 0) ::close(m_listen);
-    m_bus.betweenTransactions = nullptr;
+    m_bus.setBetweenTransactions(nullptr);
 }
 
 bool ModbusGateway::start(const std::string& listen, const std::string& writers, bool readOnly, std::string* error) {
@@ -224,7 +224,7 @@ bool ModbusGateway::start(const std::string& listen, const std::string& writers,
         m_op.write(MessageLevel::Warning, "the Modbus TCP gateway listens on " + where +
                                               ", beyond this machine: anyone who reaches it can read the meters");
     }
-    m_bus.betweenTransactions = [this] { serveBetween(); };
+    m_bus.setBetweenTransactions([this] { serveBetween(); });
     return true;
 }
 
@@ -395,7 +395,7 @@ void ModbusGateway::dropClosed() {
 
 void ModbusGateway::stop() {
     if (!active()) return;
-    m_bus.betweenTransactions = nullptr;
+    m_bus.setBetweenTransactions(nullptr);
     m_clients.clear();
     ::close(m_listen);
     m_listen = -1;

@@ -44,13 +44,11 @@ void readMeter(Bus& bus, ReadingsRecord& record, int model) {
     static_assert(kFullDataCount >= kBranchPollCount && kFullDataCount >= kTemperatureCount &&
                   kFullDataCount >= kEnergyOnlyCount);
     const ModbusError code = readRegisters(bus, record.address, reads.start, reads.count, registers.data());
-    BusStatistics& statistics = bus.statistics;
     if (code != ModbusError::Ok) {
-        ++statistics.badReads;
-        statistics.lastError = code;
+        bus.countBadRead(code);
         return;
     }
-    ++statistics.goodReads;
+    bus.countGoodRead();
     record.model = model;
     if (model == kBranchMeter) {
         for (int i = 0; i < kBreakerCount; ++i) {

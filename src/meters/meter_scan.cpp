@@ -65,7 +65,7 @@ int positionFor(const MeterList& list, int address) {
 // end after this address.
 bool probeAnswered(Meters& meters, int address, ModbusError code, int slaveId, const std::string& deviceText,
                    bool& found) {
-    const SerialLink& link = meters.bus.link;
+    const SerialLink& link = meters.bus.link();
     Operator& op = meters.op;
     if (code == ModbusError::Timeout) return true;
     if (code == ModbusError::WrongByteCount) {
@@ -105,7 +105,7 @@ bool probeAnswered(Meters& meters, int address, ModbusError code, int slaveId, c
 void beginScan(Meters& meters) {
     meters.scanning = true;
     Operator& op = meters.op;
-    SerialLink& link = meters.bus.link;
+    SerialLink& link = meters.bus.link();
     if (!link.portOpen) {
         // One more try at the stored port; opened or not, the operator is asked to choose one.
         const std::string name = link.portName;
@@ -180,7 +180,7 @@ bool scanStep(Meters& meters) {
         meters.scan.probing = false;
     }
     const bool goOn = probeAnswered(meters, address, code, slaveId, deviceText, meters.scan.found);
-    if (meters.bus.traceLive) op.repaintTrace();
+    if (meters.bus.traceLive()) op.repaintTrace();
     meters.scan.nextAddress = address + 1;
     if (!goOn) {
         endScan(meters);
@@ -203,7 +203,7 @@ void MeterScan(Meters& meters) {
 }
 
 void reprobeGarbledAddresses(Meters& meters) {
-    if (meters.scanning || !meters.bus.link.portOpen) return;
+    if (meters.scanning || !meters.bus.link().portOpen) return;
     std::vector<int> stillGarbled;
     for (const int address : meters.garbledAddresses) {
         int slaveId = 0;

@@ -31,7 +31,7 @@ struct ScanProgress {
 };
 
 struct Meters {
-    Meters(Bus& bus, const ConfigurationRecord& settings) : bus(bus), op(bus.op), settings(settings), list(bus.op) {}
+    Meters(Bus& bus, const ConfigurationRecord& settings) : bus(bus), op(bus.op()), settings(settings), list(bus.op()) {}
     Meters(const Meters&) = delete;
     Meters& operator=(const Meters&) = delete;
 

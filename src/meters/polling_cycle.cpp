@@ -130,9 +130,7 @@ void pollDisplayedMeter(Meters& meters, int address, int model) {
     if (code == ModbusError::Ok) {
         meters.consecutiveFailures = 0;
     } else {
-        BusStatistics& statistics = meters.bus.statistics;
-        statistics.lastError = code;
-        ++statistics.badReads;
+        meters.bus.countBadRead(code);
         ++meters.consecutiveFailures;
         if (meters.consecutiveFailures == kFailuresBeforeMessage) {
             meters.op.error(failureText(address, code), kFailureCaption);
@@ -152,12 +150,10 @@ void pollDisplayedMeter(Meters& meters, int address, int model) {
 void pollCountedMeter(Meters& meters, int address, int start, int count, bool lampsGreen) {
     std::array<std::int32_t, kFullDataCount> values{};
     const ModbusError code = readRegisters(meters.bus, address, start, count, values.data());
-    BusStatistics& statistics = meters.bus.statistics;
     if (code == ModbusError::Ok) {
-        ++statistics.goodReads;
+        meters.bus.countGoodRead();
     } else {
-        statistics.lastError = code;
-        ++statistics.badReads;
+        meters.bus.countBadRead(code);
     }
     if (lampsGreen) setAllLampsGreen(meters);
     meters.op.transferFields();
@@ -252,7 +248,7 @@ MeterReadout readoutFromBlock(int model, const std::int32_t* block) {
 }
 
 void pollSelectedMeter(Meters& meters) {
-    if (!meters.bus.link.portOpen || meters.scanning) return;
+    if (!meters.bus.link().portOpen || meters.scanning) return;
     const SelectedMeter meter = meters.selected;
     switch (meter.model) {
         case kNoModel:

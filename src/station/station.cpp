@@ -25,11 +25,11 @@ bool Station::readSettings() {
     const std::string::size_type slash = configFile.rfind('/');
     logging.stateDirectory = slash == std::string::npos ? std::string() : configFile.substr(0, slash + 1);
     logging.spoolFileName = spoolFileNameFor(configFile);
-    return readConfiguration(settings, bus.link, configFile.c_str());
+    return readConfiguration(settings, bus.link(), configFile.c_str());
 }
 
 void Station::tick() {
-    SerialLink& link = bus.link;
+    SerialLink& link = bus.link();
     if (link.reopenRequested) {
         link.reopenRequested = false;
         const std::string name = link.portName;
@@ -53,7 +53,7 @@ bool Station::scanStep() { return quorna::scanStep(meters); }
 void Station::cancelScan() { quorna::cancelScan(meters); }
 
 void Station::PollingCycle() {
-    const bool opening = bus.link.reopenRequested;
+    const bool opening = bus.link().reopenRequested;
     tick();
     if (!meters.scanning) return;
     while (scanStep()) {

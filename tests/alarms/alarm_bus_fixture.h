@@ -35,7 +35,7 @@ class AlarmBusTest : public StationTest {
 protected:
     void SetUp() override {
         startBus({"3:230", "4:230", "5:236", "6:236"});
-        ASSERT_TRUE(station().bus.link.portOpen);
+        ASSERT_TRUE(station().bus.link().portOpen);
         station().meters.directory[kBranchAddress] = kBranchMeter;
         station().meters.directory[kOtherBranchAddress] = kBranchMeter;
         station().meters.directory[kCircuitAddress] = kCircuitMeter6;

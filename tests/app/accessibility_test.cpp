@@ -123,8 +123,8 @@ TEST_F(AccessibilityTest, EveryControlOfEveryOtherWindowHasAName) {
 TEST_F(AccessibilityTest, TheTracePaneIsReadAsItsDescription) {
     std::unique_ptr<ProtocolTraceWindow> window(new ProtocolTraceWindow(station().trace, &shell.window));
     std::uint8_t request[] = {0x03, 0x11, 0xC1, 0x2C};
-    station().bus.trace.beginExchange(request, 4);
-    station().bus.trace.endExchange(request, 0);
+    station().bus.traceRequest(request, 4);
+    station().bus.traceAnswer(request, 0);
     window->refresh();
     auto* pane = window->findChild<QLabel*>(QStringLiteral("pane"));
     QAccessibleInterface* node = QAccessible::queryAccessibleInterface(pane);

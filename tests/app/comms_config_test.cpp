@@ -21,9 +21,9 @@ ModbusError probe(int address) {
 }
 
 TEST_F(CommsTest, OpeningMarksThePortSpeedAndParityOfTheSettings) {
-    station().bus.link.portName = "COM3:";
-    station().bus.link.speed = 8192;
-    station().bus.link.parity = 1;
+    station().bus.link().portName = "COM3:";
+    station().bus.link().speed = 8192;
+    station().bus.link().parity = 1;
     CommsConfigDialog dialog(station().bus, station().logging);
     EXPECT_EQ(dialog.markedPort(), 2);    // "COM3"
     EXPECT_EQ(dialog.markedSpeed(), 3);   // "19.2K"
@@ -32,16 +32,16 @@ TEST_F(CommsTest, OpeningMarksThePortSpeedAndParityOfTheSettings) {
 }
 
 TEST_F(CommsTest, OpeningMarksNothingForCodesAndNamesNoButtonStandsFor) {
-    station().bus.link.portName = "COM3";  // no colon: not a button's name
-    station().bus.link.speed = 300;
-    station().bus.link.parity = 7;
+    station().bus.link().portName = "COM3";  // no colon: not a button's name
+    station().bus.link().speed = 300;
+    station().bus.link().parity = 7;
     CommsConfigDialog dialog(station().bus, station().logging);
     EXPECT_EQ(dialog.markedPort(), -1);
     EXPECT_EQ(dialog.markedSpeed(), -1);
     EXPECT_EQ(dialog.markedParity(), -1);
 
-    station().bus.link.portName.clear();
-    station().bus.link.parity = 2;
+    station().bus.link().portName.clear();
+    station().bus.link().parity = 2;
     CommsConfigDialog second(station().bus, station().logging);
     EXPECT_EQ(second.markedPort(), -1);
     EXPECT_EQ(second.markedParity(), 1);  // "Even"
@@ -169,8 +169,8 @@ TEST_F(CommsTest, APortButtonOpensItsPortAtOnceWithoutScanning) {
     MeterSimulator& bus = busOnPort(2, {"1:230"});
     CommsConfigDialog dialog(station().bus, station().logging);
     EXPECT_TRUE(dialog.clickPort(1));
-    EXPECT_TRUE(station().bus.link.portOpen);
-    EXPECT_EQ(station().bus.link.portName, "COM2:");
+    EXPECT_TRUE(station().bus.link().portOpen);
+    EXPECT_EQ(station().bus.link().portName, "COM2:");
     EXPECT_EQ(dialog.portText(), "COM2:");
     EXPECT_TRUE(op.messages.empty());
     EXPECT_TRUE(bus.requests().empty());  // no scan from here
@@ -185,13 +185,13 @@ TEST_F(CommsTest, APortThatCannotBeOpenedLeavesNoPortOpenAndTheNameUnchanged) {
     EXPECT_FALSE(dialog.clickPort(1));
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Unable to open COM2:"});
     EXPECT_EQ(op.messages[0].caption, "");
-    EXPECT_FALSE(station().bus.link.portOpen);
-    EXPECT_EQ(station().bus.link.portName, "COM1:");
+    EXPECT_FALSE(station().bus.link().portOpen);
+    EXPECT_EQ(station().bus.link().portName, "COM1:");
     EXPECT_EQ(dialog.portText(), "COM1:");
 
     // After "OK" the command sees an unchanged name and opens nothing.
     CommsCommand(station().meters, [&] { return dialog.ok(); });
-    EXPECT_FALSE(station().bus.link.portOpen);
+    EXPECT_FALSE(station().bus.link().portOpen);
     EXPECT_EQ(op.messages.size(), 1U);
 }
 
@@ -211,11 +211,11 @@ TEST_F(CommsTest, SaveThenCancelLeavesTheClickedSettingsInTheFileAndTheOldOnesRu
         dialog.cancel();
         return false;
     });
-    EXPECT_EQ(station().bus.link.portName, "COM1:");
-    EXPECT_EQ(station().bus.link.speed, 2048);
-    EXPECT_EQ(station().bus.link.parity, 0);
+    EXPECT_EQ(station().bus.link().portName, "COM1:");
+    EXPECT_EQ(station().bus.link().speed, 2048);
+    EXPECT_EQ(station().bus.link().parity, 0);
     // The link stays on the port the operator clicked last.
-    EXPECT_TRUE(station().bus.link.portOpen);
+    EXPECT_TRUE(station().bus.link().portOpen);
     EXPECT_EQ(probe(2), ModbusError::Ok);
     EXPECT_TRUE(settingsHas("port COM2:"));
 }
@@ -227,7 +227,7 @@ TEST_F(CommsTest, ANewSpeedReachesTheLineOnlyWhenAPortIsOpenedAgain) {
     CommsConfigDialog dialog(station().bus, station().logging);
     dialog.clickSpeed(3);
     ASSERT_TRUE(dialog.ok());
-    EXPECT_EQ(station().bus.link.speed, 8192);
+    EXPECT_EQ(station().bus.link().speed, 8192);
     EXPECT_EQ(probe(1), ModbusError::Ok);  // still at 9600
 
     CommsConfigDialog again(station().bus, station().logging);
@@ -245,9 +245,9 @@ TEST_F(CommsTest, OkAfterChoosingAnotherPortReopensItByName) {
         EXPECT_TRUE(dialog.clickPort(1));
         return dialog.ok();
     });
-    EXPECT_TRUE(station().bus.link.portOpen);
-    EXPECT_EQ(station().bus.link.portName, "COM2:");
-    EXPECT_EQ(station().bus.link.openFailures, 0);
+    EXPECT_TRUE(station().bus.link().portOpen);
+    EXPECT_EQ(station().bus.link().portName, "COM2:");
+    EXPECT_EQ(station().bus.link().openFailures, 0);
     // Both scans run after the command, a step at a time: addresses 1 and 2, twice.
     EXPECT_TRUE(station().scanning());
     int steps = 0;
@@ -272,7 +272,7 @@ TEST_F(CommsTest, APortButtonCanStandForAGatewayAndAGatewaysNameIsShownAndSavedW
         EXPECT_TRUE(settingsHas("port COM2:"));
         dialog.cancel();
     }
-    station().bus.link.portName = name;
+    station().bus.link().portName = name;
     CommsConfigDialog dialog(station().bus, station().logging);
     EXPECT_EQ(dialog.markedPort(), -1);
     EXPECT_EQ(dialog.portText(), name);

@@ -41,9 +41,9 @@ TEST_F(CommsWindowTest, TheCommandSitsInTheConfigurationMenu) {
 }
 
 TEST_F(CommsWindowTest, OpeningShowsThePortAndMarksCom3NineteenTwoAndOdd) {
-    station().bus.link.portName = "COM3:";
-    station().bus.link.speed = 8192;
-    station().bus.link.parity = 1;
+    station().bus.link().portName = "COM3:";
+    station().bus.link().speed = 8192;
+    station().bus.link().parity = 1;
     bool ran = false;
     shell.whileModal = [&](QDialog& dialog) {
         ran = true;
@@ -66,7 +66,7 @@ TEST_F(CommsWindowTest, OpeningShowsThePortAndMarksCom3NineteenTwoAndOdd) {
 }
 
 TEST_F(CommsWindowTest, ASpeedNoButtonStandsForMarksNoSpeed) {
-    station().bus.link.speed = 300;
+    station().bus.link().speed = 300;
     shell.whileModal = [&](QDialog& dialog) {
         for (int i = 0; i < 4; ++i)
             EXPECT_FALSE(child<QRadioButton>(dialog, ("speed" + std::to_string(i)).c_str())->isChecked());
@@ -98,12 +98,12 @@ TEST_F(CommsWindowTest, APortThatCannotBeOpenedKeepsTheOldNameInTheField) {
         child<QRadioButton>(dialog, "port1")->click();
         EXPECT_EQ(op.texts(), std::vector<std::string>{"Unable to open COM2:"});
         EXPECT_EQ(textOf(dialog, "serialPort"), "COM1:");
-        EXPECT_FALSE(station().bus.link.portOpen);
+        EXPECT_FALSE(station().bus.link().portOpen);
         child<QPushButton>(dialog, "ok")->click();
     };
     shell.dispatch(kCmdComms);
-    EXPECT_FALSE(station().bus.link.portOpen);
-    EXPECT_EQ(station().bus.link.portName, "COM1:");
+    EXPECT_FALSE(station().bus.link().portOpen);
+    EXPECT_EQ(station().bus.link().portName, "COM1:");
 }
 
 TEST_F(CommsWindowTest, SaveWritesTheClickedSettingsAndCancelPutsTheRunningOnesBack) {
@@ -123,11 +123,11 @@ TEST_F(CommsWindowTest, SaveWritesTheClickedSettingsAndCancelPutsTheRunningOnesB
     EXPECT_TRUE(settingsHas("speed 256"));
     EXPECT_TRUE(settingsHas("parity 2"));
     EXPECT_TRUE(settingsHas("interval 6"));
-    EXPECT_EQ(station().bus.link.portName, "");
-    EXPECT_EQ(station().bus.link.speed, 2048);
-    EXPECT_EQ(station().bus.link.parity, 0);
+    EXPECT_EQ(station().bus.link().portName, "");
+    EXPECT_EQ(station().bus.link().speed, 2048);
+    EXPECT_EQ(station().bus.link().parity, 0);
     EXPECT_EQ(station().settings.loggingInterval, 7);
-    EXPECT_TRUE(station().bus.link.portOpen);  // the port the button opened stays open
+    EXPECT_TRUE(station().bus.link().portOpen);  // the port the button opened stays open
 }
 
 TEST_F(CommsWindowTest, AStoredLocationWithAQuoteOrTooLongDoesNotBlockOk) {
@@ -172,8 +172,8 @@ TEST_F(CommsWindowTest, OkAfterAnotherPortReopensThatPort) {
         child<QPushButton>(dialog, "ok")->click();
     };
     shell.dispatch(kCmdComms);
-    EXPECT_TRUE(station().bus.link.portOpen);
-    EXPECT_EQ(station().bus.link.portName, "COM3:");
+    EXPECT_TRUE(station().bus.link().portOpen);
+    EXPECT_EQ(station().bus.link().portName, "COM3:");
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ TEST_F(MainWindowTest, StartsInTheBranchLayoutWithNothingOpenAndNothingSaid) {
     // The list stands just below its label.
     EXPECT_GE(c.meterList->y(), c.upperListLabel->geometry().bottom());
     EXPECT_LT(c.meterList->y() - c.upperListLabel->geometry().bottom(), 30);
-    EXPECT_FALSE(station().bus.link.portOpen);
+    EXPECT_FALSE(station().bus.link().portOpen);
 
     EXPECT_EQ(menuTexts(topMenu(*window, "File")), (std::vector<std::string>{"Scan", "-", "Exit"}));
     EXPECT_EQ(menuTexts(topMenu(*window, "Help")), (std::vector<std::string>{"Help", "Help Index", "-", "About"}));
@@ -91,7 +91,7 @@ TEST_F(MainWindowTest, StartsInTheBranchLayoutWithNothingOpenAndNothingSaid) {
     EXPECT_EQ(window->commandAction(kCmdResetAlarms)->text(), "Reset");
 
     runEventsFor(2300);  // two ticks: no port is opened without a setting naming one
-    EXPECT_FALSE(station().bus.link.portOpen);
+    EXPECT_FALSE(station().bus.link().portOpen);
     EXPECT_TRUE(boxes.shown.empty());
 }
 
@@ -333,7 +333,7 @@ TEST_F(MainWindowTest, PollingGoesOnWhileAModalDialogFromTheMenuIsOpen) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(modal);
     EXPECT_GE(requestsAtClose, requestsAtOpen + 2) << "the meter is polled while the dialog is open";
-    EXPECT_EQ(station().bus.statistics.badReads, 0);
+    EXPECT_EQ(station().bus.statistics().badReads, 0);
     EXPECT_EQ(shownAtClose, "1.500") << "the window shows what the meter reads while the dialog is open";
 }
 
@@ -392,7 +392,7 @@ TEST_F(MainWindowTest, ExitStopsTheTimerClosesThePortAndSavesNothing) {
     EXPECT_TRUE(ended);
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->timerRunning());
-    EXPECT_FALSE(station().bus.link.portOpen);
+    EXPECT_FALSE(station().bus.link().portOpen);
     EXPECT_FALSE(std::filesystem::exists(m_workDir / "Quorna.cfg"));
 }
 
@@ -400,7 +400,7 @@ TEST_F(MainWindowTest, CloseBoxWithoutPortClosesNothing) {
     openWindow();
     window->close();
     EXPECT_FALSE(window->timerRunning());
-    EXPECT_FALSE(station().bus.link.portOpen);
+    EXPECT_FALSE(station().bus.link().portOpen);
 }
 
 TEST_F(MainWindowTest, SettingsNamingAPortOpenItAtTheFirstTickAndScan) {
@@ -412,9 +412,9 @@ TEST_F(MainWindowTest, SettingsNamingAPortOpenItAtTheFirstTickAndScan) {
         std::fclose(f);
     }
     openWindow();
-    EXPECT_FALSE(station().bus.link.portOpen);  // not at start
+    EXPECT_FALSE(station().bus.link().portOpen);  // not at start
     EXPECT_EQ(station().settings.scanDepth, 3);
-    ASSERT_TRUE(waitUntil([] { return station().bus.link.portOpen && !station().meters.scanning && station().meters.selected.address == 3; }, 6000));
+    ASSERT_TRUE(waitUntil([] { return station().bus.link().portOpen && !station().meters.scanning && station().meters.selected.address == 3; }, 6000));
     EXPECT_EQ(window->controls().meterList->count(), 1);
 }
 
@@ -436,7 +436,7 @@ TEST_P(MainWindowGatewayTest, AGatewayNamedInTheSettingsIsScannedAndPolledOnScre
     openWindow();
     ASSERT_TRUE(waitUntil([this] { return window->controls().breakerField[0]->text() == "4.321"; }, 6000));
     EXPECT_EQ(window->controls().meterList->count(), 1);
-    EXPECT_EQ(station().bus.link.portName, name);
+    EXPECT_EQ(station().bus.link().portName, name);
     EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
 }
 

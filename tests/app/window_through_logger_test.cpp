@@ -143,7 +143,7 @@ TEST_F(MainWindowTest, TheWindowWorksThroughTheLoggersGatewayWhileTheLoggerLogsE
     runEventsFor(500);
     EXPECT_EQ(readWholeFile(log), readWholeFile(plainLog));
     EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
-    EXPECT_EQ(station().bus.statistics.badReads, 0);
+    EXPECT_EQ(station().bus.statistics().badReads, 0);
     window.reset();
     logger.signal(SIGTERM);
     ASSERT_EQ(logger.wait(5000), kLoggerExitOk) << logger.errText();

@@ -74,8 +74,8 @@ int main() {
         Bus bus(op);
         test::MeterSimulator sim({"--meter", "3:230", "--baud", std::to_string(line.baud), "--parity", line.parity});
         sim.useAsComPort(1);
-        bus.link.speed = line.speedCode;
-        bus.link.parity = line.parityCode;
+        bus.link().speed = line.speedCode;
+        bus.link().parity = line.parityCode;
         if (!selectPort(bus, "COM1:")) return 1;
         const auto [wall, cpu, failures] = timePolls(bus, kPolls, kPollRegisters);
         const int bitsPerCharacter = line.parityCode == kParityNone ? 10 : 11;
@@ -83,7 +83,7 @@ int main() {
                              kTurnaround + kEndOfFrameGap;
         std::printf("%-8d %-6s %12.1f %12.1f %8.2f %16.0f%s\n", line.baud, line.parity, wall * 1e3, model * 1e3,
                     wall / model, cpu * 1e6, failures != 0 ? "  (failures!)" : "");
-        closePort(bus.link);
+        closePort(bus.link());
     }
 
     // The same poll through a gateway on the loopback whose line runs at the given speed. A
@@ -114,14 +114,14 @@ int main() {
             } else {
                 setenv("QUORNA_COM1", sim.gatewayName(port.scheme).c_str(), 1);
             }
-            bus.link.speed = baud == 9600 ? kSpeed9600 : kSpeed19200;
+            bus.link().speed = baud == 9600 ? kSpeed9600 : kSpeed19200;
             if (!selectPort(bus, "COM1:")) return 1;
             const auto [wall, cpu, failures] = timePolls(bus, kPolls, kPollRegisters);
             const double model = (kRequestBytes + kAnswerBytes) * 10 / static_cast<double>(baud) + kTurnaround +
                                  (port.endsByLength ? 0.0 : kEndOfFrameGap);
             std::printf("%-8s %-8d %12.1f %12.1f %8.2f %16.0f%s\n", port.name, baud, wall * 1e3, model * 1e3,
                         wall / model, cpu * 1e6, failures != 0 ? "  (failures!)" : "");
-            closePort(bus.link);
+            closePort(bus.link());
         }
     }
     unsetenv("QUORNA_COM1");

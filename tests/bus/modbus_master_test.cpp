@@ -36,7 +36,7 @@ class ModbusMasterTest : public StationTest {
 protected:
     void SetUp() override {
         state = std::make_shared<ScriptedPortState>();
-        station().bus.opener = [this](const std::string&) { return std::make_unique<ScriptedPort>(state); };
+        station().bus.setPortOpener([this](const std::string&) { return std::make_unique<ScriptedPort>(state); });
         ASSERT_TRUE(selectPort(station().bus, "COM1:"));
     }
     std::shared_ptr<ScriptedPortState> state;
@@ -93,8 +93,8 @@ TEST_F(ModbusMasterTest, ParameterLimitsSendNothingAndLeaveTheTraceAlone) {
     std::string text;
     EXPECT_EQ(reportSlaveId(station().bus, -1, id, text), ModbusError::InvalidParameter);
     EXPECT_TRUE(state->written.empty());
-    EXPECT_EQ(station().bus.trace.text(), "");
-    EXPECT_EQ(station().bus.trace.newest, 0);
+    EXPECT_EQ(station().bus.trace().text(), "");
+    EXPECT_EQ(station().bus.trace().newest, 0);
 }
 
 TEST_F(ModbusMasterTest, ReadSendsTheFrameAndTracesBothDirections) {
@@ -104,11 +104,11 @@ TEST_F(ModbusMasterTest, ReadSendsTheFrameAndTracesBothDirections) {
     EXPECT_EQ(value, 0x1234);
     ASSERT_EQ(state->written.size(), 1U);
     EXPECT_EQ(state->written[0], (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
-    EXPECT_EQ(station().bus.trace.newest, 1);
+    EXPECT_EQ(station().bus.trace().newest, 1);
     const Bytes& a = readAnswer(1, {0x1234});
     char expectedRecv[64];
     std::snprintf(expectedRecv, sizeof expectedRecv, "Recv->01 03 02 12 34 %02X %02X\r\n", a[5], a[6]);
-    EXPECT_EQ(station().bus.trace.entries[1], std::string("Send->01 03 00 00 00 01 84 0A\r") + expectedRecv);
+    EXPECT_EQ(station().bus.trace().entries[1], std::string("Send->01 03 00 00 00 01 84 0A\r") + expectedRecv);
 }
 
 TEST_F(ModbusMasterTest, FortyNineRegisterAnswerAndOneChangedByte) {
@@ -219,8 +219,8 @@ TEST_F(ModbusMasterTest, ReportSlaveIdLengthRules) {
 TEST_F(ModbusMasterTest, TraceRingKeepsTheFourNewestOldestFirst) {
     std::int32_t out = 0;
     for (int address = 1; address <= 5; ++address) (void)readRegisters(station().bus, address, 0, 1, &out);
-    EXPECT_EQ(station().bus.trace.newest, 1) << "five transactions end on entry 1";
-    const std::string text = station().bus.trace.text();
+    EXPECT_EQ(station().bus.trace().newest, 1) << "five transactions end on entry 1";
+    const std::string text = station().bus.trace().text();
     // Entries 2, 3, 0, 1 hold addresses 2, 3, 4, 5; the first one (address 1) is gone.
     EXPECT_EQ(text.find("Send->01 "), std::string::npos);
     const auto p2 = text.find("Send->02 ");
@@ -231,15 +231,15 @@ TEST_F(ModbusMasterTest, TraceRingKeepsTheFourNewestOldestFirst) {
     EXPECT_LT(p2, p3);
     EXPECT_LT(p3, p4);
     EXPECT_LT(p4, p5);
-    EXPECT_NE(station().bus.trace.entries[1].find("Send->05 03 00 00 00 01"), std::string::npos);
-    EXPECT_NE(station().bus.trace.entries[1].find("\rRecv->\r\n"), std::string::npos) << "nothing received";
+    EXPECT_NE(station().bus.trace().entries[1].find("Send->05 03 00 00 00 01"), std::string::npos);
+    EXPECT_NE(station().bus.trace().entries[1].find("\rRecv->\r\n"), std::string::npos) << "nothing received";
 }
 
 TEST_F(ModbusMasterTest, StaleInputIsPurgedBeforeEveryRequestAndTheLiveTraceRepaints) {
     state->staleInput = Bytes(300, 0xAA);
     state->answers.push_back(readAnswer(1, {42}));
     std::int32_t value = 0;
-    station().bus.traceLive = true;
+    station().bus.setTraceLive(true);
     ASSERT_EQ(readRegisters(station().bus, 1, 0, 1, &value), ModbusError::Ok);
     EXPECT_EQ(value, 42);
     EXPECT_TRUE(state->staleInput.empty());
@@ -249,7 +249,7 @@ TEST_F(ModbusMasterTest, StaleInputIsPurgedBeforeEveryRequestAndTheLiveTraceRepa
 
 TEST_F(ModbusMasterTest, ALostDeviceIsReopenedByNameBeforeTheNextTransaction) {
     int opens = 0;
-    station().bus.opener = ([this, &opens](const std::string& name) -> std::unique_ptr<SerialPort> {
+    station().bus.setPortOpener([this, &opens](const std::string& name) -> std::unique_ptr<SerialPort> {
         ++opens;
         EXPECT_EQ(name, "COM1:");
         return std::make_unique<ScriptedPort>(state);
@@ -259,7 +259,7 @@ TEST_F(ModbusMasterTest, ALostDeviceIsReopenedByNameBeforeTheNextTransaction) {
     state->lost = false;  // the new port is healthy; the old object reports lost below
     auto lostState = std::make_shared<ScriptedPortState>();
     lostState->lost = true;
-    station().bus.link.handle = std::make_unique<ScriptedPort>(lostState);
+    station().bus.link().handle = std::make_unique<ScriptedPort>(lostState);
     state->answers.push_back(readAnswer(1, {7}));
     ASSERT_EQ(readRegisters(station().bus, 1, 0, 1, &value), ModbusError::Ok);
     EXPECT_EQ(opens, 1);
@@ -302,8 +302,8 @@ TEST_F(ModbusMasterTest, ModbusTcpAnswersAreCheckedByTheirHeaderWhereTheCrcWould
     ASSERT_EQ(state->written.size(), 7U);
     EXPECT_EQ(state->written[0], (Bytes{0, 1, 0, 0, 0, 6, 9, 3, 0, 30, 0, 2}));
     EXPECT_EQ(state->written[6], (Bytes{0, 7, 0, 0, 0, 6, 9, 6, 0, 30, 0, 7}));
-    EXPECT_EQ(station().bus.trace.text().find("Recv->00 07 00 00 00 06 09 06 00 1E 00 07\r\n") != std::string::npos, true)
-        << station().bus.trace.text();
+    EXPECT_EQ(station().bus.trace().text().find("Recv->00 07 00 00 00 06 09 06 00 1E 00 07\r\n") != std::string::npos, true)
+        << station().bus.trace().text();
 
     // Report slave ID: unit, function, byte count, ID, run indicator and the text, no CRC.
     Bytes slaveId{17, 6, 230, 0xFF, 'B', 'r', 'a', 'n'};

@@ -65,19 +65,19 @@ TEST(LineCodes, UnknownSpeedAndParityCodesFallBack) {
 TEST_F(SerialLinkTest, StoredCodesReachThePortWhenItOpens) {
     auto state = std::make_shared<ScriptedPortState>();
     ScriptedPort* opened = nullptr;
-    station().bus.opener = ([&](const std::string&) {
+    station().bus.setPortOpener([&](const std::string&) {
         auto port = std::make_unique<ScriptedPort>(state);
         opened = port.get();
         return port;
     });
-    station().bus.link.speed = 1;
-    station().bus.link.parity = 7;
+    station().bus.link().speed = 1;
+    station().bus.link().parity = 7;
     ASSERT_TRUE(selectPort(station().bus, "COM2:"));
     ASSERT_NE(opened, nullptr);
     EXPECT_EQ(opened->settings().baud, 9600);
     EXPECT_EQ(opened->settings().parity, Parity::None);
-    station().bus.link.speed = kSpeed19200;
-    station().bus.link.parity = kParityEven;
+    station().bus.link().speed = kSpeed19200;
+    station().bus.link().parity = kParityEven;
     EXPECT_EQ(opened->settings().baud, 9600) << "settings changed while open wait for the next open";
     ASSERT_TRUE(selectPort(station().bus, "COM2:"));
     EXPECT_EQ(opened->settings().baud, 19200);
@@ -89,12 +89,12 @@ TEST_F(SerialLinkTest, OpeningAMissingPortClosesTheOpenOneAndSaysSo) {
     sim.useAsComPort(1);
     setenv("QUORNA_COM2", "/nonexistent/quorna-port", 1);
     ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    EXPECT_TRUE(station().bus.link.portOpen);
-    EXPECT_EQ(station().bus.link.portName, "COM1:");
+    EXPECT_TRUE(station().bus.link().portOpen);
+    EXPECT_EQ(station().bus.link().portName, "COM1:");
 
     EXPECT_FALSE(selectPort(station().bus, "COM2:"));
-    EXPECT_FALSE(station().bus.link.portOpen);
-    EXPECT_EQ(station().bus.link.portName, "COM1:") << "the name stays that of the last port opened";
+    EXPECT_FALSE(station().bus.link().portOpen);
+    EXPECT_EQ(station().bus.link().portName, "COM1:") << "the name stays that of the last port opened";
     ASSERT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(op.messages[0].text, "Unable to open COM2:");
     EXPECT_EQ(op.messages[0].caption, "");
@@ -104,12 +104,12 @@ TEST_F(SerialLinkTest, OpeningAMissingPortClosesTheOpenOneAndSaysSo) {
     ASSERT_EQ(op.messages.size(), 2U);
     EXPECT_EQ(op.messages[1].text, "Unable to open COM2:");
     EXPECT_EQ(op.messages[1].caption, "Comm Port Open Failure");
-    EXPECT_EQ(station().bus.link.openFailures, 1);
+    EXPECT_EQ(station().bus.link().openFailures, 1);
     (void)openPort(station().bus, "COM2:", station().meters.scanning);
-    EXPECT_EQ(station().bus.link.openFailures, 2);
+    EXPECT_EQ(station().bus.link().openFailures, 2);
     (void)openPort(station().bus, "COM2:", station().meters.scanning);
     EXPECT_EQ(op.messages.size(), 3U) << "after two failures a scan no longer retries on its own";
-    EXPECT_EQ(station().bus.link.openFailures, 2);
+    EXPECT_EQ(station().bus.link().openFailures, 2);
 }
 
 TEST_F(SerialLinkTest, APortHeldByAnotherProgramDoesNotOpen) {
@@ -147,7 +147,7 @@ TEST_F(SerialLinkTest, TheExclusiveModeEndsWithThePort) {
     ASSERT_EQ(openAsNobody(terminal), 0) << "the terminal must open for nobody before Quorna takes it";
     ASSERT_TRUE(selectPort(station().bus, "COM1:"));
     EXPECT_EQ(openAsNobody(terminal), 1) << "while the port is open it is exclusive";
-    closePort(station().bus.link);
+    closePort(station().bus.link());
     EXPECT_EQ(openAsNobody(terminal), 0) << "after the close a user without privileges opens it again";
     // Opened and closed once more (a reopen), the same.
     ASSERT_TRUE(selectPort(station().bus, "COM1:"));
@@ -208,7 +208,7 @@ TEST_F(SerialLinkTest, AnAnswerInTwoBurstsGivesOnlyTheFirst) {
     std::array<std::int32_t, 49> block{};
     EXPECT_EQ(readRegisters(station().bus, 3, 0, 49, block.data()), ModbusError::WrongByteCount);
     // The trace shows what the read returned: half of the 103-byte answer.
-    const std::string& entry = station().bus.trace.entries[static_cast<std::size_t>(station().bus.trace.newest)];
+    const std::string& entry = station().bus.trace().entries[static_cast<std::size_t>(station().bus.trace().newest)];
     const auto recv = entry.find("Recv->");
     ASSERT_NE(recv, std::string::npos);
     const std::size_t bytes = (entry.size() - recv - 6 - 2 + 1) / 3;
@@ -272,7 +272,7 @@ TEST_F(SerialLinkTest, AnUnpluggedAdapterFailsFastAndIsReopenedWhenItIsBack) {
     const auto start = Clock::now();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(readRegisters(station().bus, 3, 0, 49, block.data()), ModbusError::Timeout);
     EXPECT_LT(secondsSince(start), 1.5) << "a device that has gone must neither freeze nor cost a time-out each";
-    EXPECT_TRUE(station().bus.link.portOpen) << "the link stays open and keeps trying the same device";
+    EXPECT_TRUE(station().bus.link().portOpen) << "the link stays open and keeps trying the same device";
 
     MeterSimulator second({"--meter", "3:230"});
     second.set(3, 0, {2222});
@@ -306,7 +306,7 @@ TEST_F(SerialLinkTest, AHungUpTerminalIsLetGoAndOpenedAgainInPlace) {
     }
     EXPECT_EQ(code, ModbusError::Ok);
     EXPECT_EQ(value, 4321);
-    EXPECT_TRUE(station().bus.link.portOpen);
+    EXPECT_TRUE(station().bus.link().portOpen);
     EXPECT_TRUE(op.messages.empty());
 }
 
@@ -329,12 +329,12 @@ TEST_F(SerialLinkTest, ALostGatewayIsReconnectedAtMostOnceASecond) {
     state->reopenPause = std::chrono::milliseconds(1000);
     int opens = 0;
     bool reachable = true;
-    station().bus.opener = [&](const std::string&) -> std::unique_ptr<SerialPort> {
+    station().bus.setPortOpener([&](const std::string&) -> std::unique_ptr<SerialPort> {
         ++opens;
         if (!reachable) return nullptr;
         state->lost = false;
         return std::make_unique<ScriptedPort>(state);
-    };
+    });
     ASSERT_TRUE(selectPort(station().bus, "tcp://10.0.0.5:502"));
     std::array<std::int32_t, 1> value{};
     state->lost = true;
@@ -348,7 +348,7 @@ TEST_F(SerialLinkTest, ALostGatewayIsReconnectedAtMostOnceASecond) {
     EXPECT_EQ(readRegisters(station().bus, 1, 0, 1, value.data()), ModbusError::Ok);
     EXPECT_EQ(value[0], 42);
     EXPECT_EQ(opens, 3);
-    EXPECT_EQ(station().bus.link.portName, "tcp://10.0.0.5:502");
+    EXPECT_EQ(station().bus.link().portName, "tcp://10.0.0.5:502");
     EXPECT_TRUE(op.messages.empty()) << "reconnecting is silent";
 }
 

@@ -94,7 +94,7 @@ TEST_F(TraceWindowQtTest, OpenedBeforeAnyTrafficItShowsAnEmptyPaneZeroZeroAndOk)
     EXPECT_EQ(field("good"), "0");
     EXPECT_EQ(field("bad"), "0");
     EXPECT_EQ(field("lastError"), "Ok");
-    EXPECT_TRUE(station().bus.traceLive);
+    EXPECT_TRUE(station().bus.traceLive());
     saveScreenshot(window(), "protocol-trace-empty");
 
     // The command again leaves the one window as it is.
@@ -110,8 +110,7 @@ TEST_F(TraceWindowQtTest, TheLiveWindowFollowsEveryExchange) {
     shell.dispatch(kCmdProtocolTrace);
     read(1, 0);
     EXPECT_EQ(pane(), "Send->01 03 00 00 00 01 84 0A\nRecv->01 03 02 00 01 79 84\n");
-    station().bus.statistics.badReads = 3;
-    station().bus.statistics.lastError = ModbusError::CrcError;
+    for (int i = 0; i < 3; ++i) station().bus.countBadRead(ModbusError::CrcError);
     read(1, 0);
     EXPECT_EQ(field("bad"), "3");
     EXPECT_EQ(field("lastError"), "Err #5, CRC Error");
@@ -147,7 +146,7 @@ TEST_F(TraceWindowQtTest, FrozenDuringAScanThePaneKeepsItsTextAndASecondFreezeRe
     ASSERT_FALSE(before.empty());
 
     click("freeze");
-    EXPECT_FALSE(station().bus.traceLive);
+    EXPECT_FALSE(station().bus.traceLive());
     const int repaintsBefore = op.traceRepaints;
     MeterScan(station().meters);
     EXPECT_EQ(op.traceRepaints, repaintsBefore);  // the scan asked for no repaint while frozen
@@ -156,9 +155,9 @@ TEST_F(TraceWindowQtTest, FrozenDuringAScanThePaneKeepsItsTextAndASecondFreezeRe
 
     // The open command while frozen changes nothing; a second Freeze resumes the refresh.
     shell.dispatch(kCmdProtocolTrace);
-    EXPECT_FALSE(station().bus.traceLive);
+    EXPECT_FALSE(station().bus.traceLive());
     click("freeze");
-    EXPECT_TRUE(station().bus.traceLive);
+    EXPECT_TRUE(station().bus.traceLive());
     read(2, 0);
     EXPECT_EQ(pane(), station().trace.view().pane);
     EXPECT_NE(pane().find("Send->02 03 00 00 00 01"), std::string::npos);
@@ -170,7 +169,7 @@ TEST_F(TraceWindowQtTest, OkClosesTheWindowAndStopsTheRefresh) {
     click("ok");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(protocolTraceWindow(shell.mainWindow()), nullptr);
-    EXPECT_FALSE(station().bus.traceLive);
+    EXPECT_FALSE(station().bus.traceLive());
     EXPECT_FALSE(station().trace.isOpen());
     repaintTraceWindow(shell.mainWindow());  // harmless without a window
 
@@ -180,7 +179,7 @@ TEST_F(TraceWindowQtTest, OkClosesTheWindowAndStopsTheRefresh) {
     window().close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(protocolTraceWindow(shell.mainWindow()), nullptr);
-    EXPECT_FALSE(station().bus.traceLive);
+    EXPECT_FALSE(station().bus.traceLive());
 }
 
 }  // namespace

@@ -23,13 +23,13 @@ class TraceWindowTest : public StationTest {
 protected:
     void openBus(std::vector<std::string> args) {
         startBus({}, true, std::move(args));
-        ASSERT_TRUE(station().bus.link.portOpen);
+        ASSERT_TRUE(station().bus.link().portOpen);
     }
 };
 
 TEST_F(TraceWindowTest, OpenedBeforeAnyTrafficItShowsAnEmptyPaneZeroZeroAndOk) {
     EXPECT_TRUE(station().trace.open());
-    EXPECT_TRUE(station().bus.traceLive);
+    EXPECT_TRUE(station().bus.traceLive());
     const TraceView view = station().trace.view();
     EXPECT_EQ(view.pane, "");
     EXPECT_EQ(view.goodReads, "0");
@@ -61,7 +61,7 @@ TEST_F(TraceWindowTest, AfterFiveExchangesThePaneShowsTheFourNewestOldestFirst) 
         std::int32_t value = 0;
         ASSERT_EQ(readRegisters(station().bus, 1, start, 1, &value), ModbusError::Ok);
     }
-    EXPECT_EQ(station().bus.trace.newest, 1);
+    EXPECT_EQ(station().bus.trace().newest, 1);
     EXPECT_EQ(station().trace.view().pane,
               "Send->01 03 00 01 00 01 D5 CA\nRecv->01 03 02 00 02 39 85\n"
               "Send->01 03 00 02 00 01 25 CA\nRecv->01 03 02 00 03 F8 45\n"
@@ -73,14 +73,14 @@ TEST_F(TraceWindowTest, AfterFiveExchangesThePaneShowsTheFourNewestOldestFirst) 
 TEST_F(TraceWindowTest, FreezeStopsTheRefreshAndTheOpenCommandLeavesAFrozenWindowAlone) {
     ASSERT_TRUE(station().trace.open());
     station().trace.toggleFreeze();
-    EXPECT_FALSE(station().bus.traceLive);
+    EXPECT_FALSE(station().bus.traceLive());
     EXPECT_TRUE(station().trace.isOpen());
     EXPECT_FALSE(station().trace.open());
-    EXPECT_FALSE(station().bus.traceLive);
+    EXPECT_FALSE(station().bus.traceLive());
     station().trace.toggleFreeze();
-    EXPECT_TRUE(station().bus.traceLive);
+    EXPECT_TRUE(station().bus.traceLive());
     station().trace.close();
-    EXPECT_FALSE(station().bus.traceLive);
+    EXPECT_FALSE(station().bus.traceLive());
     EXPECT_FALSE(station().trace.isOpen());
     EXPECT_TRUE(station().trace.open());
 }

@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
             const auto start = Clock::now();
             if (readRegisters(bus, 1, 0, 49, values) == ModbusError::Ok) direct.push_back(ms(Clock::now() - start));
         }
-        closePort(bus.link);
+        closePort(bus.link());
     }
 
     const std::string dir = sim.tempDir();

@@ -55,7 +55,7 @@ Figures measure(int meters, int baud, int speedCode, int moments, const std::str
     }
     test::MeterSimulator sim(args);
     sim.useAsComPort(1);
-    station.bus.link.speed = speedCode;
+    station.bus.link().speed = speedCode;
     if (!selectPort(station.bus, "COM1:")) return {};
     for (int address = 1; address <= meters; ++address) {
         char entry[96];
@@ -81,8 +81,8 @@ Figures measure(int meters, int baud, int speedCode, int moments, const std::str
         total += seconds;
     }
     figures.mean = total / moments;
-    figures.lines = station.bus.statistics.goodReads;
-    closePort(station.bus.link);
+    figures.lines = station.bus.statistics().goodReads;
+    closePort(station.bus.link());
     station.logging.timeSource = nullptr;
     return figures;
 }

@@ -420,7 +420,7 @@ TEST_P(DatabaseWriter, ATableNameWithASpaceAndColumnsWhoseCaseTheDatabaseKeepsAr
 
     // The link survives the settings file as it is.
     const std::string file = (std::filesystem::temp_directory_path() / ("quorna-names-" + std::to_string(::getpid()) + ".cfg")).string();
-    std::ofstream(file) << configurationText(station().settings, station().bus.link, SaveRequest{"O'Neil Plant"});
+    std::ofstream(file) << configurationText(station().settings, station().bus.link(), SaveRequest{"O'Neil Plant"});
     ConfigurationRecord read;
     SerialLink readLink;
     ASSERT_TRUE(readConfiguration(read, readLink, file.c_str()));

@@ -62,7 +62,7 @@ TEST_F(SamplerTest, ABranchMetersLineHoldsExactlyItsCurrents) {
               "3.250,3.500,3.750,4.000,4.250,4.500,4.750,5.000,5.250,5.500,5.750,6.000,6.250,6.500,6.750,7.000,"
               "7.250,7.500,7.750,8.000,8.250,8.500,8.750,9.000,9.250,9.500,9.750,10.000,10.250,10.500\r\n");
     EXPECT_EQ(reads(*sim), (std::vector<ReadRequest>{{1, 0, 49}}));
-    EXPECT_EQ(station().bus.statistics.goodReads, 1);
+    EXPECT_EQ(station().bus.statistics().goodReads, 1);
     EXPECT_TRUE(station().logging.fileQueue.empty());
 }
 
@@ -120,8 +120,8 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
 
     EXPECT_EQ(reads(*sim),
               (std::vector<ReadRequest>{{1, 0, 49}, {2, 256, 2}, {3, 258, 4}, {4, 258, 52}}));
-    EXPECT_EQ(station().bus.statistics.goodReads, 4);
-    EXPECT_EQ(station().bus.statistics.badReads, 0);
+    EXPECT_EQ(station().bus.statistics().goodReads, 4);
+    EXPECT_EQ(station().bus.statistics().badReads, 0);
 
     // One record per logged entry with a valid address: the Circuit meter's record carries no readings.
     const auto& records = station().logging.fileQueue.records();
@@ -152,9 +152,9 @@ TEST_F(SamplerTest, ASilentMeterCountsAsABadReadAndTheOthersAreStillLogged) {
 
     LoggingSampler(station().logging);
 
-    EXPECT_EQ(station().bus.statistics.badReads, 1);
-    EXPECT_EQ(station().bus.statistics.goodReads, 1);
-    EXPECT_EQ(station().bus.statistics.lastError, ModbusError::Timeout);
+    EXPECT_EQ(station().bus.statistics().badReads, 1);
+    EXPECT_EQ(station().bus.statistics().goodReads, 1);
+    EXPECT_EQ(station().bus.statistics().lastError, ModbusError::Timeout);
     const auto lines = linesOf(fileText(logPath));
     ASSERT_EQ(lines.size(), 1U);
     EXPECT_EQ(lines[0].substr(20, 2), "5,");

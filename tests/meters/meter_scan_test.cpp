@@ -223,7 +223,7 @@ TEST_F(MeterScanTest, AnAnswerTooShortForASlaveIdNamesThePortAndEndsTheScan) {
 
 TEST_F(MeterScanTest, ScanWithClosedPortTriesOneOpenThenAsksForAPort) {
     setenv("QUORNA_COM3", "/nonexistent/quorna-no-port", 1);
-    station().bus.link.portName = "COM3:";
+    station().bus.link().portName = "COM3:";
     MeterScan(station().meters);
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Unable to open COM3:", "Please select a COM port"}));
     EXPECT_EQ(op.messages[1].caption, "");
@@ -231,7 +231,7 @@ TEST_F(MeterScanTest, ScanWithClosedPortTriesOneOpenThenAsksForAPort) {
 
     // After two failed opens the scan tries nothing more.
     op.messages.clear();
-    station().bus.link.openFailures = 2;
+    station().bus.link().openFailures = 2;
     MeterScan(station().meters);
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please select a COM port"}));
     EXPECT_EQ(op.waitCursorShows, 0);
@@ -279,10 +279,10 @@ TEST_P(SteppedScanTest, NoStepWaitsOutASilentAddressAndTheWireCarriesTheWholeSca
     station().settings.scanDepth = 4;  // 1, 2 and 4 are silent
     int insideProbe = 0;
     int forwarded = 0;
-    station().bus.betweenTransactions = [&] {
+    station().bus.setBetweenTransactions([&] {
         ++forwarded;
-        if (station().bus.pending.busy()) ++insideProbe;
-    };
+        if (station().bus.exchangePending()) ++insideProbe;
+    });
 
     using Clock = std::chrono::steady_clock;
     station().scan();

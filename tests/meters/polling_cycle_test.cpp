@@ -164,9 +164,9 @@ TEST_F(PollingCycleTest, FailedCircuitPollShowsTheReadoutUnknownAndKeepsTheScale
     EXPECT_EQ(f.firstName, "MAIN");  // names are settings, not readings
     EXPECT_EQ(f.overAmps, Lamp::Unknown);
     EXPECT_EQ(f.overVolts, Lamp::Unknown);
-    EXPECT_EQ(station().bus.statistics.badReads, 1);
-    EXPECT_EQ(station().bus.statistics.lastError, ModbusError::CrcError);
-    EXPECT_EQ(station().bus.statistics.goodReads, 0);  // good polls of displayed models are not counted
+    EXPECT_EQ(station().bus.statistics().badReads, 1);
+    EXPECT_EQ(station().bus.statistics().lastError, ModbusError::CrcError);
+    EXPECT_EQ(station().bus.statistics().goodReads, 0);  // good polls of displayed models are not counted
     EXPECT_TRUE(op.messages.empty());
     // The first good poll shows it all again.
     sim.fault(7, "none");
@@ -207,8 +207,8 @@ TEST_F(PollingCycleTest, SilentMeterIsReportedOnceAtTheFifthFailureOfARun) {
 
     station().PollingCycle();
     EXPECT_EQ(op.messages.size(), 1U);
-    EXPECT_EQ(station().bus.statistics.badReads, 6);
-    EXPECT_EQ(station().bus.statistics.lastError, ModbusError::Timeout);
+    EXPECT_EQ(station().bus.statistics().badReads, 6);
+    EXPECT_EQ(station().bus.statistics().lastError, ModbusError::Timeout);
 
     // A good answer ends the run; five more failures tell the operator again.
     sim.fault(3, "none");
@@ -265,13 +265,13 @@ TEST_F(PollingCycleTest, NothingIsPolledWithoutAnOpenPortOrDuringAScan) {
 TEST_F(PollingCycleTest, FirstTickOpensThePortTheSettingsNamedAndScans) {
     auto& sim = startBus({"3:230"}, false);
     station().settings.scanDepth = 3;
-    station().bus.link.portName = "COM1:";
-    station().bus.link.reopenRequested = true;
+    station().bus.link().portName = "COM1:";
+    station().bus.link().reopenRequested = true;
 
     station().PollingCycle();
 
-    EXPECT_TRUE(station().bus.link.portOpen);
-    EXPECT_FALSE(station().bus.link.reopenRequested);
+    EXPECT_TRUE(station().bus.link().portOpen);
+    EXPECT_FALSE(station().bus.link().reopenRequested);
     EXPECT_EQ(station().meters.selected.address, 3);
     // The scan's three probes, the name read of the meter found, then this tick's poll.
     const auto requests = sim.requests();
@@ -284,15 +284,15 @@ TEST_F(PollingCycleTest, FirstTickOpensThePortTheSettingsNamedAndScans) {
 
 TEST_F(PollingCycleTest, FailedOpenAtTheFirstTickEndsTheTick) {
     setenv("QUORNA_COM2", "/nonexistent/quorna-no-port", 1);
-    station().bus.link.portName = "COM2:";
-    station().bus.link.reopenRequested = true;
+    station().bus.link().portName = "COM2:";
+    station().bus.link().reopenRequested = true;
     station().meters.selected = SelectedMeter{3, kBranchMeter};
     station().PollingCycle();
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Unable to open COM2:"}));
-    EXPECT_FALSE(station().bus.link.reopenRequested);
+    EXPECT_FALSE(station().bus.link().reopenRequested);
     station().PollingCycle();  // no second attempt
     EXPECT_EQ(op.messages.size(), 1U);
-    EXPECT_EQ(station().bus.statistics.badReads, 0);
+    EXPECT_EQ(station().bus.statistics().badReads, 0);
     unsetenv("QUORNA_COM2");
 }
 
@@ -301,7 +301,7 @@ TEST_F(PollingCycleTest, MetersThatAreNotDisplayedOnlyCount) {
     selectListed(2, kTemperatureMeter);
     station().meters.fields.breakerLamp[0] = Lamp::Red;
     station().PollingCycle();
-    EXPECT_EQ(station().bus.statistics.goodReads, 1);
+    EXPECT_EQ(station().bus.statistics().goodReads, 1);
     EXPECT_EQ(station().meters.fields.breakerLamp[0], Lamp::Green);
     EXPECT_EQ(station().meters.fields.breaker[0], "0.000");
     EXPECT_EQ(op.transfers, 1);
@@ -315,7 +315,7 @@ TEST_F(PollingCycleTest, MetersThatAreNotDisplayedOnlyCount) {
     sim.fault(4, "badcrc");
     station().meters.fields.breakerLamp[0] = Lamp::Red;
     station().PollingCycle();
-    EXPECT_EQ(station().bus.statistics.badReads, 1);
+    EXPECT_EQ(station().bus.statistics().badReads, 1);
     EXPECT_EQ(station().meters.fields.breakerLamp[0], Lamp::Red);  // this model leaves the lamps alone
     requests = sim.requests();
     ASSERT_EQ(requests.size(), 1U);

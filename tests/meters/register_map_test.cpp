@@ -56,7 +56,7 @@ class RegisterMapTest : public StationTest {
 protected:
     void SetUp() override {
         startBus({"3:230", "7:236", "2:600"});
-        ASSERT_TRUE(station().bus.link.portOpen);
+        ASSERT_TRUE(station().bus.link().portOpen);
         station().meters.directory[3] = kBranchMeter;
         station().meters.directory[7] = kCircuitMeter6;
         station().meters.directory[2] = 0x58;

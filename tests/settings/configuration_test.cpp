@@ -51,7 +51,7 @@ protected:
     }
     static void read(const std::string& text) {
         writeFile(text);
-        readConfiguration(station().settings, station().bus.link);
+        readConfiguration(station().settings, station().bus.link());
     }
 
     RecordingOperator op;
@@ -60,16 +60,16 @@ protected:
 };
 
 TEST_F(ConfigurationTest, NoFileOrOnlyCommentsKeepTheDefaults) {
-    readConfiguration(station().settings, station().bus.link);
+    readConfiguration(station().settings, station().bus.link());
     const ConfigurationRecord& cfg = station().settings;
     EXPECT_EQ(cfg.locationName, "Here");
     EXPECT_EQ(cfg.loggingInterval, 5);
     EXPECT_EQ(cfg.scanDepth, 16);
     EXPECT_EQ(cfg.fileFormat, 1);
     EXPECT_FALSE(cfg.fileLoggingEnabled);
-    EXPECT_EQ(station().bus.link.speed, 2048);
-    EXPECT_EQ(station().bus.link.parity, 0);
-    EXPECT_FALSE(station().bus.link.reopenRequested);
+    EXPECT_EQ(station().bus.link().speed, 2048);
+    EXPECT_EQ(station().bus.link().parity, 0);
+    EXPECT_FALSE(station().bus.link().reopenRequested);
 
     read("# comment\n\n# another\r\n\r\n");
     EXPECT_EQ(station().settings.locationName, "Here");
@@ -90,11 +90,11 @@ TEST_F(ConfigurationTest, ValuesAreTakenAsTheyStand) {
     const ConfigurationRecord& cfg = station().settings;
     EXPECT_EQ(cfg.locationName, "North Plant  ") << "inner and trailing blanks stay";
     EXPECT_EQ(cfg.scanDepth, 8) << "the last of several lines wins";
-    EXPECT_EQ(station().bus.link.portName, "COM3:");
-    EXPECT_TRUE(station().bus.link.reopenRequested);
-    EXPECT_FALSE(station().bus.link.portOpen) << "reading never opens the port";
-    EXPECT_EQ(station().bus.link.speed, 8192);
-    EXPECT_EQ(station().bus.link.parity, 1);
+    EXPECT_EQ(station().bus.link().portName, "COM3:");
+    EXPECT_TRUE(station().bus.link().reopenRequested);
+    EXPECT_FALSE(station().bus.link().portOpen) << "reading never opens the port";
+    EXPECT_EQ(station().bus.link().speed, 8192);
+    EXPECT_EQ(station().bus.link().parity, 1);
     EXPECT_EQ(cfg.logFilePath, "/tmp/logs/plant a.csv");
     EXPECT_TRUE(cfg.fileLoggingEnabled);
     EXPECT_EQ(cfg.fileFormat, 2);
@@ -106,7 +106,7 @@ TEST_F(ConfigurationTest, MalformedLinesAreIgnored) {
          "interval 0\ninterval -3\nscan 0\nscan 248\nscan -1\n");
     EXPECT_EQ(station().settings.loggingInterval, 7);
     EXPECT_EQ(station().settings.scanDepth, 16) << "depths outside 1 to 247 keep the default";
-    EXPECT_EQ(station().bus.link.speed, 2048);
+    EXPECT_EQ(station().bus.link().speed, 2048);
     EXPECT_EQ(station().settings.locationName, "Here");
 }
 
@@ -115,10 +115,10 @@ TEST_F(ConfigurationTest, TheLastLineCountsWithoutItsLineEnd) {
     read("scan 30\nscan 9");
     EXPECT_EQ(station().settings.scanDepth, 9);
     read("speed 19200\nport COM1:");
-    EXPECT_EQ(station().bus.link.portName, "COM1:");
-    EXPECT_EQ(station().bus.link.speed, 19200);
+    EXPECT_EQ(station().bus.link().portName, "COM1:");
+    EXPECT_EQ(station().bus.link().speed, 19200);
     read("port COM3:\r");
-    EXPECT_EQ(station().bus.link.portName, "COM3:");
+    EXPECT_EQ(station().bus.link().portName, "COM3:");
     // A last piece of a long line is a line of its own too.
     read("location " + std::string(502, 'y') + "scan 12");
     EXPECT_EQ(station().settings.scanDepth, 12);
@@ -130,7 +130,7 @@ TEST_F(ConfigurationTest, LongLinesAreReadInPiecesAndLongValuesAreCut) {
     std::string longName(600, 'x');
     read("location " + longName + "\nport " + std::string(40, 'P') + "\n");
     EXPECT_EQ(station().settings.locationName, std::string(kLocationCapacity, 'x'));
-    EXPECT_EQ(station().bus.link.portName.size(), kPortNameCapacity);
+    EXPECT_EQ(station().bus.link().portName.size(), kPortNameCapacity);
     // A line cut into pieces: the second piece is a line of its own and is read as one.
     read("location " + std::string(502, 'y') + "scan 12\n");
     EXPECT_EQ(station().settings.scanDepth, 12);
@@ -165,8 +165,8 @@ TEST_F(ConfigurationTest, DatabaseLoggingNeedsASourceATableAndALink) {
 }
 
 TEST_F(ConfigurationTest, WrittenFileHasTheExactLinesAndOwnerOnlyAccess) {
-    station().bus.link.portName = "COM1:";
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"Here", 4}));
+    station().bus.link().portName = "COM1:";
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, {"Here", 4}));
     EXPECT_EQ(readFile(),
               "# Panelboard Metering Configuration setup file\n"
               "# This file is generated automatically\n"
@@ -209,19 +209,19 @@ TEST_F(ConfigurationTest, QuotedColumnNamesMayHoldBlanks) {
 
 TEST_F(ConfigurationTest, ValuesEndingInCarriageReturnsKeepTheirValueThroughASave) {
     read("port COM2:\r\r\r\nlocation Plant\r\n");
-    EXPECT_EQ(station().bus.link.portName, "COM2:\r\r") << "the reader takes off the line end only";
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, SaveRequest{"Plant", 4}));
+    EXPECT_EQ(station().bus.link().portName, "COM2:\r\r") << "the reader takes off the line end only";
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, SaveRequest{"Plant", 4}));
     const std::string written = readFile();
     EXPECT_NE(written.find("\nport COM2:\n"), std::string::npos) << written;
-    readConfiguration(station().settings, station().bus.link);
-    EXPECT_EQ(station().bus.link.portName, "COM2:");
+    readConfiguration(station().settings, station().bus.link());
+    EXPECT_EQ(station().bus.link().portName, "COM2:");
 }
 
 TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
     ConfigurationRecord& cfg = station().settings;
-    station().bus.link.portName = "COM2:";
-    station().bus.link.speed = 512;
-    station().bus.link.parity = 2;
+    station().bus.link().portName = "COM2:";
+    station().bus.link().speed = 512;
+    station().bus.link().parity = 2;
     cfg.scanDepth = 33;
     cfg.logFilePath = "/var/log/quorna data.csv";
     cfg.fileFormat = 3;
@@ -231,16 +231,16 @@ TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
     cfg.database.password = "s3cret word";
     cfg.database.kludgeFlags = 5;
     cfg.database.links = {{0, 4, "[Meter]"}, {2, 11, "[Date_Time]"}, {3, -5, "[Amps1]"}};
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"Plant 7", 8}));
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, {"Plant 7", 8}));
 
     useFreshStation(op);
-    readConfiguration(station().settings, station().bus.link);
+    readConfiguration(station().settings, station().bus.link());
     EXPECT_EQ(station().settings.locationName, "Plant 7");
     EXPECT_EQ(station().settings.loggingInterval, 15);
-    EXPECT_EQ(station().bus.link.portName, "COM2:");
-    EXPECT_TRUE(station().bus.link.reopenRequested);
-    EXPECT_EQ(station().bus.link.speed, 512);
-    EXPECT_EQ(station().bus.link.parity, 2);
+    EXPECT_EQ(station().bus.link().portName, "COM2:");
+    EXPECT_TRUE(station().bus.link().reopenRequested);
+    EXPECT_EQ(station().bus.link().speed, 512);
+    EXPECT_EQ(station().bus.link().parity, 2);
     EXPECT_EQ(station().settings.scanDepth, 33);
     EXPECT_EQ(station().settings.logFilePath, "/var/log/quorna data.csv");
     EXPECT_TRUE(station().settings.fileLoggingEnabled);
@@ -263,7 +263,7 @@ TEST_F(ConfigurationTest, TheGatewayLinesSurviveASave) {
     EXPECT_EQ(station().settings.gateway, "0.0.0.0:1502");
     EXPECT_EQ(station().settings.gatewayWriters, "10.0.4.0/24 fd00::/8");
     EXPECT_TRUE(station().settings.gatewayReadOnly);
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"Plant 7", 4}));
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, {"Plant 7", 4}));
     const std::string text = readFile();
     EXPECT_NE(text.find("\ngateway 0.0.0.0:1502\ngateway_writers 10.0.4.0/24 fd00::/8\ngateway_read_only on\n"),
               std::string::npos)
@@ -273,13 +273,13 @@ TEST_F(ConfigurationTest, TheGatewayLinesSurviveASave) {
     EXPECT_EQ(station().settings.gateway, ":1502");
     EXPECT_TRUE(station().settings.gatewayWriters.empty());
     EXPECT_FALSE(station().settings.gatewayReadOnly);
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"", 4}));
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, {"", 4}));
     EXPECT_EQ(readFile().find("gateway_"), std::string::npos);
 }
 
 TEST_F(ConfigurationTest, EmptyValuesAreNotWritten) {
     station().settings.fileFormat = 3;
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link, station().op, {"", 0}));
+    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, {"", 0}));
     const std::string text = readFile();
     EXPECT_EQ(text.find("location"), std::string::npos);
     EXPECT_EQ(text.find("port"), std::string::npos);
@@ -289,15 +289,15 @@ TEST_F(ConfigurationTest, EmptyValuesAreNotWritten) {
     EXPECT_NE(text.find("interval 1\n"), std::string::npos);
 
     useFreshStation(op);
-    readConfiguration(station().settings, station().bus.link);
-    EXPECT_FALSE(station().bus.link.reopenRequested) << "no port line, no automatic open at the next start";
+    readConfiguration(station().settings, station().bus.link());
+    EXPECT_FALSE(station().bus.link().reopenRequested) << "no port line, no automatic open at the next start";
 }
 
 TEST_F(ConfigurationTest, AFailedSaveSaysSoAndLeavesTheOldFile) {
     writeFile("scan 12\n");
     fs::permissions(m_dir, fs::perms::owner_read | fs::perms::owner_exec);
     if (::access(m_dir.c_str(), W_OK) == 0) GTEST_SKIP() << "running with rights that ignore directory permissions";
-    EXPECT_FALSE(writeConfiguration(station().settings, station().bus.link, station().op, {"Here", 4}));
+    EXPECT_FALSE(writeConfiguration(station().settings, station().bus.link(), station().op, {"Here", 4}));
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Couldn't write file \"Quorna.cfg\""});
     EXPECT_EQ(readFile(), "scan 12\n");
 }
@@ -311,7 +311,7 @@ TEST_F(ConfigurationTest, ADiskThatFillsUpPartWayLeavesTheOldFile) {
     struct rlimit small = previous;
     small.rlim_cur = 40;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = writeConfiguration(station().settings, station().bus.link, station().op, {"Here", 4});
+    const bool written = writeConfiguration(station().settings, station().bus.link(), station().op, {"Here", 4});
     ::setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(written);

@@ -84,8 +84,8 @@ bool accepts(int port) {
 // Settings that name the port (opened at the first tick), scan up to the depth and log every
 // moment to the file, at a clock that stands still.
 void nameThePortAndLog(Station& s, const std::string& port, int depth, const std::filesystem::path& log) {
-    s.bus.link.portName = port;
-    s.bus.link.reopenRequested = true;
+    s.bus.link().portName = port;
+    s.bus.link().reopenRequested = true;
     s.settings.scanDepth = depth;
     s.settings.logFilePath = log.string();
     s.settings.fileLoggingEnabled = true;
@@ -149,7 +149,7 @@ TEST_P(GatewayTest, TheTraceShowsTheFramesOfThePortAndTheMetersReceiveRtu) {
     ASSERT_EQ(requests.size(), 1U);
     const std::string request = hex(withCrc({3, 3, 0, 0, 0, 1}));
     EXPECT_EQ(hex(requests[0].bytes), request);
-    const std::string& entry = station().bus.trace.entries[static_cast<std::size_t>(station().bus.trace.newest)];
+    const std::string& entry = station().bus.trace().entries[static_cast<std::size_t>(station().bus.trace().newest)];
     if (portKind == PortKind::ModbusTcp) {
         // Transaction 1, protocol 0, six bytes follow, unit 3; the answer: five bytes, no CRC.
         EXPECT_EQ(entry, "Send->00 01 00 00 00 06 03 03 00 00 00 01\rRecv->00 01 00 00 00 05 03 03 02 12 34\r\n");
@@ -198,8 +198,8 @@ TEST_P(GatewayRestartTest, MetersComeBackWithoutRestartingTheProgram) {
         s.PollingCycle();
     }
     EXPECT_EQ(s.meters.fields.breaker[0], "2.222");
-    EXPECT_TRUE(s.bus.link.portOpen);
-    EXPECT_EQ(s.bus.link.portName, "COM1:");
+    EXPECT_TRUE(s.bus.link().portOpen);
+    EXPECT_EQ(s.bus.link().portName, "COM1:");
     for (const auto& m : op.messages) EXPECT_EQ(m.text.find("Unable to open"), std::string::npos) << m.text;
 }
 
@@ -241,7 +241,7 @@ TEST(GatewayInterop, APymodbusServerIsScannedPolledAndLogged) {
         EXPECT_EQ(s.meters.fields.breaker[0], "1.500");
         EXPECT_EQ(s.meters.fields.breaker[41], "1.500");
         EXPECT_EQ(s.meters.fields.firstName, "PNL7");
-        EXPECT_EQ(s.bus.statistics.goodReads, 1) << "the logging moment's read";
+        EXPECT_EQ(s.bus.statistics().goodReads, 1) << "the logging moment's read";
         endStation();
     }
     ::kill(server, SIGTERM);
@@ -281,8 +281,8 @@ TEST_F(GatewayNameTest, ARefusedOrUnknownGatewayIsUnableToOpenByItsAddress) {
     EXPECT_EQ(op.messages[0].caption, "Comm Port Open Failure");
     EXPECT_EQ(op.messages[1].text, "Unable to open " + unknown);
     EXPECT_EQ(op.messages[1].caption, "");
-    EXPECT_FALSE(station().bus.link.portOpen);
-    EXPECT_EQ(station().bus.link.openFailures, 1);
+    EXPECT_FALSE(station().bus.link().portOpen);
+    EXPECT_EQ(station().bus.link().openFailures, 1);
 }
 
 TEST(GatewayNames, SchemesHostsAndPortsAndHowMuchOfANameTheSettingsKeep) {

@@ -66,14 +66,14 @@ int main(int argc, char** argv) {
 
     while (g_stop == 0) {
         const std::time_t next = logging.clock.nextMoment;
-        const int goodBefore = station.bus.statistics.goodReads;
+        const int goodBefore = station.bus.statistics().goodReads;
         LoggingSampler(logging);
         while (g_stop == 0 && catchUpLogging(logging)) {
         }
         if (logging.clock.nextMoment != next) {
             if (std::FILE* witness = std::fopen(argv[9], "a")) {
                 std::fprintf(witness, "%lld %d\n", static_cast<long long>(logging.clock.sampleTime),
-                             station.bus.statistics.goodReads - goodBefore);
+                             station.bus.statistics().goodReads - goodBefore);
                 std::fclose(witness);
             }
         }

@@ -27,8 +27,8 @@ struct StationOnBus {
         sim.set(kMeterAddress, 0, {milliamps});
         // What "Quorna.cfg" would hold: the port (opened by the first tick), one address to scan,
         // and a log file written every minute.
-        station.bus.link.portName = "COM" + std::to_string(comPort) + ":";
-        station.bus.link.reopenRequested = true;
+        station.bus.link().portName = "COM" + std::to_string(comPort) + ":";
+        station.bus.link().reopenRequested = true;
         station.settings.scanDepth = kMeterAddress;
         station.settings.logFilePath = logFile.string();
         station.settings.fileLoggingEnabled = true;
@@ -71,7 +71,7 @@ TEST(TwoStations, EachShowsWritesAndLogsOnlyItsOwnMeters) {
         EXPECT_TRUE(s->op.messages.empty()) << s->op.messages.front().text;
         EXPECT_EQ(s->station.meters.selected.address, kMeterAddress);
         EXPECT_EQ(s->station.meters.directory[kMeterAddress], kBranchMeter);
-        EXPECT_EQ(s->station.bus.statistics.goodReads, 3) << "one read per logging moment";
+        EXPECT_EQ(s->station.bus.statistics().goodReads, 3) << "one read per logging moment";
     }
     EXPECT_EQ(a.station.meters.fields.breaker[0], "1.234");
     EXPECT_EQ(b.station.meters.fields.breaker[0], "5.678");
@@ -92,8 +92,8 @@ TEST(TwoStations, EachShowsWritesAndLogsOnlyItsOwnMeters) {
     EXPECT_TRUE(b.sim.requests().empty());
 
     // The trace of each bus holds its own exchanges.
-    EXPECT_NE(a.station.bus.trace.text().find("Send->01 03 00 00 00 31"), std::string::npos);
-    EXPECT_EQ(b.station.bus.trace.text().find("Send->01 06"), std::string::npos);
+    EXPECT_NE(a.station.bus.trace().text().find("Send->01 03 00 00 00 31"), std::string::npos);
+    EXPECT_EQ(b.station.bus.trace().text().find("Send->01 06"), std::string::npos);
 
     std::filesystem::remove_all(dir);
 }

@@ -44,7 +44,7 @@ bool writeName(Bus& bus, int address, int firstRegister, const std::string& name
     if (code != ModbusError::Ok) {
         std::snprintf(text, sizeof text, "Device at address [%d] write failure - error code [%d]", address,
                       errorCode(code));
-        bus.op.error(text, "Communication Failure");
+        bus.op().error(text, "Communication Failure");
         return false;
     }
     code = writeRegister(bus, address, firstRegister + 1, words[1]);
@@ -53,7 +53,7 @@ bool writeName(Bus& bus, int address, int firstRegister, const std::string& name
                       "Device at address [%d] write failure - error code [%d]: only the first two characters "
                       "of the name were written",
                       address, errorCode(code));
-        bus.op.error(text, "Communication Failure");
+        bus.op().error(text, "Communication Failure");
         return false;
     }
     return true;

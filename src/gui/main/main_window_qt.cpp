@@ -353,7 +353,7 @@ void MainWindow::shutdown() {
     if (m_timerId != 0) killTimer(m_timerId);
     m_timerId = 0;
     m_station.cancelScan();
-    if (m_station.bus.link.portOpen) closePort(m_station.bus.link);
+    if (m_station.bus.link().portOpen) closePort(m_station.bus.link());
 }
 
 void MainWindow::showAbout() {
