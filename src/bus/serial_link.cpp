@@ -49,6 +49,12 @@ void reopenIfLost(Bus& bus) {
     if (port) installPort(link, std::move(port));
 }
 
+// An answer still awaited (or given up) on the port just closed will not come: it ends at once
+// as silence, so that the next transaction on the new port does not wait for it.
+void forgetAnswerOfClosedPort(Bus& bus) {
+    if (!bus.link().handle) bus.settlePendingExchange();
+}
+
 }  // namespace
 
 std::size_t portNameCapacity(std::string_view name) {
@@ -88,6 +94,7 @@ bool openPort(Bus& bus, const std::string& name, bool scanRunning) {
     SerialLink& link = bus.link();
     const std::string wanted = truncatedName(name);
     if (link.portOpen) closePort(link);
+    forgetAnswerOfClosedPort(bus);
     if (link.openFailures > 1 && scanRunning) return false;
     auto port = openDevice(bus, wanted);
     if (!port) {
@@ -106,6 +113,7 @@ bool selectPort(Bus& bus, const std::string& name) {
     SerialLink& link = bus.link();
     const std::string wanted = truncatedName(name);
     if (link.portOpen) closePort(link);
+    forgetAnswerOfClosedPort(bus);
     auto port = openDevice(bus, wanted);
     if (!port) {
         bus.op().error(unableToOpen(wanted));

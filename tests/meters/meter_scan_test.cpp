@@ -348,6 +348,15 @@ TEST_P(SteppedScanTest, ACancelDuringAProbeLeavesTheLateAnswerToNoOne) {
     const auto requests = sim.requests();
     ASSERT_GE(requests.size(), 2U);
     EXPECT_EQ(functionOf(requests[requests.size() - 2]), 3) << "the late answer is waited out, not asked again";
+
+    // Given up, then the port changes: nothing is left to wait for on the new one.
+    station().scan();
+    while (!station().meters.scan.probing) ASSERT_TRUE(station().scanStep());
+    station().cancelScan();
+    EXPECT_TRUE(station().bus.exchangePending());
+    const std::string name = station().bus.link().portName;
+    ASSERT_TRUE(selectPort(station().bus, name));
+    EXPECT_FALSE(station().bus.exchangePending());
 }
 
 INSTANTIATE_TEST_SUITE_P(Ports, SteppedScanTest, ::testing::Values(PortKind::Serial, PortKind::ModbusTcp),
