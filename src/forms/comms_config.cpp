@@ -125,15 +125,15 @@ void CommsConfigDialog::cancel() {
 }
 
 void CommsCommand(Meters& meters, const std::function<bool()>& runDialog) {
-    SerialLink& link = meters.bus.link();
+    SerialLink& link = meters.bus().link();
     const std::string before = link.portName;
     const bool accepted = runDialog();
     if (accepted && link.portName != before) {
         const std::string chosen = link.portName;
         // A scan of the old port ends here. Opening scans the bus, and the command scans it once more.
-        cancelScan(meters);
-        if (openPort(meters.bus, chosen, meters.scanning)) startScan(meters);
-        startScan(meters);
+        meters.cancelScan();
+        if (openPort(meters.bus(), chosen, meters.scanning())) meters.startScan();
+        meters.startScan();
     } else {
         link.portName = before;
     }

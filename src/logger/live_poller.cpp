@@ -15,17 +15,17 @@ constexpr auto kMeterPeriod = std::chrono::milliseconds(1000);  // a meter is po
 }  // namespace
 
 void LivePoller::followList(Station& station) {
-    const std::vector<std::string>& entries = station.meters.list.entries;
+    const std::vector<MeterEntry>& entries = station.meters.list().entries();
     if (entries == m_listed) return;
     std::vector<Entry> fresh;
-    for (const std::string& text : entries) {
-        const int address = leadingAddress(text);
+    for (const MeterEntry& listed : entries) {
+        const int address = listed.address;
         if (address < 0) continue;
         const auto old = std::find_if(m_entries.begin(), m_entries.end(),
                                       [address](const Entry& e) { return e.meter.address == address; });
         Entry entry = old != m_entries.end() ? *old : Entry{};
         entry.meter.address = address;
-        entry.meter.model = directoryModel(station.meters.directory, address);
+        entry.meter.model = directoryModel(station.meters.directory(), address);
         if (entry.meter.model != entry.meter.readout.model) entry.meter.up = false;
         fresh.push_back(std::move(entry));
     }
@@ -37,7 +37,7 @@ void LivePoller::followList(Station& station) {
 bool LivePoller::pollNext(Station& station, int* waitMs) {
     *waitMs = static_cast<int>(kMeterPeriod.count());
     if (!m_polling || m_entries.empty()) return false;
-    if (!station.bus.link().portOpen || station.meters.scanning) return false;
+    if (!station.bus.link().portOpen || station.meters.scanning()) return false;
     const auto now = std::chrono::steady_clock::now();
     for (std::size_t step = 0; step < m_entries.size(); ++step) {
         const std::size_t index = (m_next + step) % m_entries.size();

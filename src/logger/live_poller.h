@@ -47,7 +47,7 @@ private:
     AlarmEvents m_events;
     bool m_polling;
     std::vector<Entry> m_entries;
-    std::vector<std::string> m_listed;  // the meter list the entries were made from
+    std::vector<MeterEntry> m_listed;  // the meter list the entries were made from
     std::size_t m_next = 0;
     std::time_t m_lastNextMoment = 0;
     std::uint64_t m_moments = 0;

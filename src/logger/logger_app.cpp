@@ -237,7 +237,7 @@ struct ScanState {
 };
 
 void reportScan(StderrOperator& op, const Station& station, ScanState& scans) {
-    const auto& entries = station.meters.list.entries;
+    const auto& entries = station.meters.list().entries();
     if (entries.empty()) {
         // Said once: the scans at the following moments find nothing quietly until one answers.
         if (scans.empty && scans.rescanSaid) return;
@@ -253,7 +253,7 @@ void reportScan(StderrOperator& op, const Station& station, ScanState& scans) {
     scans.empty = false;
     scans.rescanSaid = false;
     std::string text = "the bus scan found " + std::to_string(entries.size()) + (entries.size() == 1 ? " meter:" : " meters:");
-    for (std::size_t i = 0; i < entries.size(); ++i) text += (i == 0 ? " " : "; ") + entries[i];
+    for (std::size_t i = 0; i < entries.size(); ++i) text += (i == 0 ? " " : "; ") + entryText(entries[i]);
     op.write(MessageLevel::Info, text);
 }
 
@@ -628,7 +628,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
                 op.write(MessageLevel::Warning, std::to_string(waiting) + (waiting == 1 ? " record" : " records") +
                                                     " could not be written and wait for a later run");
                 code = kLoggerExitWaiting;
-            } else if (station.meters.list.entries.empty()) {
+            } else if (station.meters.list().entries().empty()) {
                 // Nothing was logged: not the success of 0, but a run that a later one may make good.
                 code = kLoggerExitWaiting;
             }

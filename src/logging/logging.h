@@ -31,7 +31,7 @@ using TimeSource = std::function<std::time_t()>;
 struct DatabaseConnection;
 
 struct Logging {
-    Logging(Meters& meters, ConfigurationRecord& settings) : meters(meters), op(meters.op), settings(settings) {}
+    Logging(Meters& meters, ConfigurationRecord& settings) : meters(meters), op(meters.op()), settings(settings) {}
     Logging(const Logging&) = delete;
     Logging& operator=(const Logging&) = delete;
 

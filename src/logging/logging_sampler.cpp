@@ -73,12 +73,12 @@ void readMeter(Bus& bus, ReadingsRecord& record, int model) {
 // One record per listed meter, queued for each sink that logs. Allocation failure ends the list.
 void readListedMeters(Logging& logging, bool toFile, bool toDatabase) {
     // A copy: the list belongs to the main window and must not change under the loop.
-    const std::vector<std::string> entries = logging.meters.list.entries;
-    for (const std::string& entry : entries) {
-        const int address = leadingAddress(entry);
+    const std::vector<MeterEntry> entries = logging.meters.list().entries();
+    for (const MeterEntry& entry : entries) {
+        const int address = entry.address;
         // Every address the scan may list, as the operator can select it.
         if (address < kFirstSelectableAddress || address > kLastSelectableAddress) continue;
-        const int model = modelFromDeviceText(entry);
+        const int model = entry.model;
 
         std::shared_ptr<ReadingsRecord> record;
         try {
@@ -88,7 +88,7 @@ void readListedMeters(Logging& logging, bool toFile, bool toDatabase) {
         }
         record->address = address;
         record->time = logging.clock.sampleTime;
-        readMeter(logging.meters.bus, *record, model);
+        readMeter(logging.meters.bus(), *record, model);
 
         // A record that no queue takes is freed here, when the last pointer goes.
         if (toFile) logging.fileQueue.push(record);
@@ -125,7 +125,7 @@ void LoggingSampler(Logging& logging) {
     const bool toFile = cfg.fileLoggingEnabled;
     const bool toDatabase = cfg.databaseLogging == DatabaseLoggingState::Active;
     // A meter the start-up scan could not make out is asked again before the meters are read.
-    reprobeGarbledAddresses(logging.meters);
+    logging.meters.reprobeGarbledAddresses();
     readListedMeters(logging, toFile, toDatabase);
     // The moment's records are on disk before anything is written.
     keepWaitingRecords(logging);

@@ -34,4 +34,12 @@ struct MainWindowFields {
     MainWindowFields() { breaker.fill("0.000"); }
 };
 
+// A meter's lamps as the main window shows them.
+struct MeterLamps {
+    std::array<Lamp, 42> breaker{};  // all green
+    Lamp overAmps = Lamp::Green;
+    Lamp overVolts = Lamp::Green;
+    bool operator==(const MeterLamps&) const = default;
+};
+
 }  // namespace quorna

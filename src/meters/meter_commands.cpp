@@ -10,15 +10,15 @@
 namespace quorna {
 
 void resetMeterAlarms(Meters& meters) {
-    const int address = meters.selected.address;
+    const int address = meters.selected().address;
     if (address < 1) {
-        meters.op.warning("There is no valid meter selected to reset!");
+        meters.op().warning("There is no valid meter selected to reset!");
         return;
     }
-    const WaitCursor wait(meters.op);
-    Bus& bus = meters.bus;
+    const WaitCursor wait(meters.op());
+    Bus& bus = meters.bus();
     std::array<std::int32_t, kBranchPollCount> block{};
-    const int model = directoryModel(meters.directory, address);
+    const int model = directoryModel(meters.directory(), address);
     int count = 0;
     if (model == kBranchMeter) {
         // The meter acknowledges each write; a write it misses shows up in the read-back below.
@@ -32,10 +32,10 @@ void resetMeterAlarms(Meters& meters) {
     }
     // After a failed read the lamps tell nothing, as after a failed poll.
     if (readRegisters(bus, address, 0, count, block.data()) != ModbusError::Ok) {
-        setAllLampsUnknown(meters);
+        meters.setAllLampsUnknown();
         return;
     }
-    showAlarmLamps(meters, block.data());
+    meters.showAlarmLamps(block.data());
 }
 
 }  // namespace quorna

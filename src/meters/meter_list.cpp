@@ -1,57 +1,63 @@
 #include "meters/meter_list.h"
 
-#include <cctype>
-#include <climits>
+#include <cstdio>
+#include <utility>
 
 namespace quorna {
+
+std::string entryText(const MeterEntry& entry) {
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%02d - ", entry.address);
+    return prefix + entry.name + " [" + entry.deviceText + "]";
+}
+
+std::string progressText(const SearchProgress& progress) {
+    if (progress.address == 0) return "Searching...";
+    char text[48];
+    std::snprintf(text, sizeof text, "Searching: %d of %d", progress.address, progress.depth);
+    return text;
+}
+
+const MeterEntry* MeterList::selectedEntry() const {
+    return m_selection >= 0 && m_selection < count() ? &m_entries[static_cast<std::size_t>(m_selection)] : nullptr;
+}
+
 void MeterList::clear() {
-    entries.clear();
-    selection = -1;
+    m_entries.clear();
+    m_selection = -1;
+    m_searching = false;
+    m_progress = {};
     m_op->meterListChanged();
 }
 
-void MeterList::insert(int position, const std::string& text) {
+void MeterList::insert(int position, MeterEntry entry) {
     if (position < 0 || position > count()) position = count();
-    entries.insert(entries.begin() + position, text);
-    if (selection >= position) ++selection;
+    m_entries.insert(m_entries.begin() + position, std::move(entry));
+    if (m_selection >= position) ++m_selection;
     m_op->meterListChanged();
 }
 
-void MeterList::replace(int position, const std::string& text) {
-    if (position < 0 || position >= count()) return;
-    entries[static_cast<std::size_t>(position)] = text;
-    m_op->meterListChanged();
-}
-
-void MeterList::erase(int position) {
-    if (position < 0 || position >= count()) return;
-    entries.erase(entries.begin() + position);
-    if (selection == position) {
-        selection = -1;
-    } else if (selection > position) {
-        --selection;
-    }
-    m_op->meterListChanged();
+void MeterList::insertInAddressOrder(MeterEntry entry) {
+    int position = 0;
+    while (position < count() && m_entries[static_cast<std::size_t>(position)].address < entry.address) ++position;
+    insert(position, std::move(entry));
 }
 
 void MeterList::select(int position) {
-    selection = position >= 0 && position < count() ? position : -1;
+    m_selection = position >= 0 && position < count() ? position : -1;
     m_op->meterListChanged();
 }
 
-int leadingAddress(const std::string& entry) {
-    // Like a C decimal conversion: leading blanks and a sign are allowed before the digits.
-    std::size_t i = 0;
-    while (i < entry.size() && std::isspace(static_cast<unsigned char>(entry[i])) != 0) ++i;
-    bool negative = false;
-    if (i < entry.size() && (entry[i] == '+' || entry[i] == '-')) negative = entry[i++] == '-';
-    if (i >= entry.size() || std::isdigit(static_cast<unsigned char>(entry[i])) == 0) return -1;
-    long value = 0;
-    while (i < entry.size() && std::isdigit(static_cast<unsigned char>(entry[i])) != 0) {
-        value = value * 10 + (entry[i++] - '0');
-        if (value > INT_MAX) value = INT_MAX;
-    }
-    return static_cast<int>(negative ? -value : value);
+void MeterList::showProgress(SearchProgress progress) {
+    m_searching = true;
+    m_progress = progress;
+    m_op->meterListChanged();
+}
+
+void MeterList::hideProgress() {
+    m_searching = false;
+    m_progress = {};
+    m_op->meterListChanged();
 }
 
 }  // namespace quorna

@@ -19,25 +19,7 @@ namespace {
 constexpr auto kProbePause = std::chrono::milliseconds(10);
 // The longest a step waits for a probe's answer before it returns to the caller.
 constexpr auto kProbeSlice = std::chrono::milliseconds(50);
-constexpr int kProgressLine = 0;
 constexpr const char* kScanFailureCaption = "Com port failure";
-
-std::string progressText(int address, int depth) {
-    char text[48];
-    std::snprintf(text, sizeof text, "Searching: %d of %d", address, depth);
-    return text;
-}
-
-std::string entryText(int address, const std::string& name, const std::string& deviceText) {
-    char prefix[16];
-    std::snprintf(prefix, sizeof prefix, "%02d - ", address);
-    return prefix + name + " [" + deviceText + "]";
-}
-
-void showLayoutFor(Meters& meters, int model) {
-    meters.fields.layout = model == kBranchMeter ? Layout::BranchView : Layout::CircuitView;
-    meters.op.applyLayout(meters.fields.layout);
-}
 
 bool isListedModel(int model) { return model == kBranchMeter || isCircuitModel(model); }
 
@@ -54,19 +36,13 @@ bool isGarbled(ModbusError code) {
     }
 }
 
-// Where an entry for the address goes so that the list stays in address order.
-int positionFor(const MeterList& list, int address) {
-    int position = 0;
-    while (position < list.count() && leadingAddress(list.entries[static_cast<std::size_t>(position)]) < address) ++position;
-    return position;
-}
+}  // namespace
 
 // The probe of one address, once its answer has come (or not). Returns false when the scan must
 // end after this address.
-bool probeAnswered(Meters& meters, int address, ModbusError code, int slaveId, const std::string& deviceText,
-                   bool& found) {
-    const SerialLink& link = meters.bus.link();
-    Operator& op = meters.op;
+bool Meters::probeAnswered(int address, ModbusError code, int slaveId, const std::string& deviceText, bool& found) {
+    const SerialLink& link = m_bus.link();
+    Operator& op = m_op;
     if (code == ModbusError::Timeout) return true;
     if (code == ModbusError::WrongByteCount) {
         char text[96];
@@ -75,26 +51,26 @@ bool probeAnswered(Meters& meters, int address, ModbusError code, int slaveId, c
         return false;
     }
     if (code != ModbusError::Ok) {
-        if (isGarbled(code)) meters.garbledAddresses.push_back(address);
+        if (isGarbled(code)) m_garbledAddresses.push_back(address);
         char text[96];
         std::snprintf(text, sizeof text, "Address [%d] Returned Error Code [%d].", address, errorCode(code));
         op.error(text, kScanFailureCaption);
         return true;
     }
     // The directory has room for every address the scan asks (1 to 247).
-    if (address < kMeterDirectorySize) meters.directory[static_cast<std::size_t>(address)] = slaveId;
+    recordSlaveId(address, slaveId);
     const MeterModel model = modelFromDeviceText(deviceText);
     if (!isListedModel(model)) return true;
-    const MeterNames names = readMeterNames(meters, address);
-    MeterList& list = meters.list;
-    list.insert(list.count(), entryText(address, names.first, deviceText));
+    const MeterNames names = readMeterNames(*this, address);
+    MeterList& list = m_list;
+    list.insert(list.count(), MeterEntry{address, model, names.first, deviceText});
     if (!found) {
         found = true;
-        meters.selected.address = address;
-        meters.selected.model = model;
+        m_selected.address = address;
+        m_selected.model = model;
         op.repaintNow();
-        list.select(kProgressLine + 1);
-        showLayoutFor(meters, model);
+        list.select(0);
+        showLayoutFor(model);
         op.repaintNow();
     }
     return true;
@@ -102,146 +78,149 @@ bool probeAnswered(Meters& meters, int address, ModbusError code, int slaveId, c
 
 // Begins a scan: the list says "Searching..." until the first step. With the port closed the
 // scan ends here.
-void beginScan(Meters& meters) {
-    meters.scanning = true;
-    Operator& op = meters.op;
-    SerialLink& link = meters.bus.link();
+void Meters::beginScan() {
+    m_scanning = true;
+    Operator& op = m_op;
+    SerialLink& link = m_bus.link();
     if (!link.portOpen) {
         // One more try at the stored port; opened or not, the operator is asked to choose one.
         const std::string name = link.portName;
-        (void)openPort(meters.bus, name, meters.scanning);
+        (void)openPort(m_bus, name, m_scanning);
         op.error("Please select a COM port");
         op.transferFields();
-        meters.scanning = false;
+        m_scanning = false;
         return;
     }
     op.setWaitCursor(true);
-    MeterList& list = meters.list;
+    MeterList& list = m_list;
     list.clear();
-    meters.garbledAddresses.clear();
-    list.insert(kProgressLine, "Searching...");
+    m_garbledAddresses.clear();
+    list.showProgress({});
     op.transferFields();
     op.repaintNow();
-    meters.scan.nextAddress = 1;
-    meters.scan.found = false;
+    m_scan.nextAddress = 1;
+    m_scan.found = false;
 }
 
-void endScan(Meters& meters) {
-    Operator& op = meters.op;
-    meters.list.erase(kProgressLine);
+void Meters::endScan() {
+    Operator& op = m_op;
+    m_list.hideProgress();
     op.repaintNow();
     op.setWaitCursor(false);
     op.transferFields();
-    meters.scanning = false;
-    meters.scan.nextAddress = 0;
-    meters.scan.probing = false;
+    m_scanning = false;
+    m_scan.nextAddress = 0;
+    m_scan.probing = false;
 }
 
-}  // namespace
-
-void startScan(Meters& meters) {
-    if (meters.scanning) {
-        ++meters.scan.waiting;
+void Meters::startScan() {
+    if (m_scanning) {
+        ++m_scan.waiting;
         return;
     }
-    beginScan(meters);
+    beginScan();
 }
 
-bool scanStep(Meters& meters) {
-    if (!meters.scanning) {
-        if (meters.scan.waiting == 0) return false;
-        --meters.scan.waiting;
-        beginScan(meters);
-        return meters.scanning || meters.scan.waiting > 0;
+bool Meters::scanStep() {
+    if (!m_scanning) {
+        if (m_scan.waiting == 0) return false;
+        --m_scan.waiting;
+        beginScan();
+        return m_scanning || m_scan.waiting > 0;
     }
     // The depth is read again for every address, so a change made meanwhile takes effect.
-    const int address = meters.scan.nextAddress;
-    const int depth = meters.settings.scanDepth;
+    const int address = m_scan.nextAddress;
+    const int depth = m_settings.scanDepth;
     if (address > depth) {
-        endScan(meters);
-        return meters.scan.waiting > 0;
+        endScan();
+        return m_scan.waiting > 0;
     }
-    Operator& op = meters.op;
-    if (!meters.scan.probing) {
-        // This step sends the probe; the following ones wait for its answer a slice at a time.
-        meters.list.replace(kProgressLine, progressText(address, depth));
-        op.repaintNow();
-        std::this_thread::sleep_for(kProbePause);
-        meters.scan.probing = beginReportSlaveId(meters.bus, address) == ModbusError::Ok;
-        if (meters.scan.probing) return true;
-    }
+    Operator& op = m_op;
     int slaveId = 0;
     std::string deviceText;
-    ModbusError code = ModbusError::InvalidParameter;
-    if (meters.scan.probing) {
-        const std::optional<ModbusError> answer = awaitReportSlaveId(meters.bus, kProbeSlice, slaveId, deviceText);
+    ModbusError code = ModbusError::Ok;
+    if (!m_scan.probing) {
+        // This step sends the probe; the following ones wait for its answer a slice at a time.
+        m_list.showProgress({address, depth});
+        op.repaintNow();
+        std::this_thread::sleep_for(kProbePause);
+        code = beginReportSlaveId(m_bus, address);
+        m_scan.probing = code == ModbusError::Ok;
+        if (m_scan.probing) return true;
+    } else {
+        const std::optional<ModbusError> answer = awaitReportSlaveId(m_bus, kProbeSlice, slaveId, deviceText);
         if (!answer) return true;
         code = *answer;
-        meters.scan.probing = false;
+        m_scan.probing = false;
     }
-    const bool goOn = probeAnswered(meters, address, code, slaveId, deviceText, meters.scan.found);
-    if (meters.bus.traceLive()) op.repaintTrace();
-    meters.scan.nextAddress = address + 1;
+    const bool goOn = probeAnswered(address, code, slaveId, deviceText, m_scan.found);
+    if (m_bus.traceLive()) op.repaintTrace();
+    m_scan.nextAddress = address + 1;
     if (!goOn) {
-        endScan(meters);
-        return meters.scan.waiting > 0;
+        endScan();
+        return m_scan.waiting > 0;
     }
     return true;
 }
 
-void cancelScan(Meters& meters) {
-    meters.scan.waiting = 0;
-    if (meters.scan.probing) abandonTransaction(meters.bus);
-    meters.scan.probing = false;
-    if (meters.scanning) endScan(meters);
+void Meters::cancelScan() {
+    m_scan.waiting = 0;
+    if (m_scan.probing) abandonTransaction(m_bus);
+    m_scan.probing = false;
+    if (m_scanning) endScan();
 }
 
 void MeterScan(Meters& meters) {
-    startScan(meters);
-    while (scanStep(meters)) {
+    meters.startScan();
+    while (meters.scanStep()) {
     }
 }
 
-void reprobeGarbledAddresses(Meters& meters) {
-    if (meters.scanning || !meters.bus.link().portOpen) return;
+void Meters::reprobeGarbledAddresses() {
+    if (m_scanning || !m_bus.link().portOpen) return;
     std::vector<int> stillGarbled;
-    for (const int address : meters.garbledAddresses) {
+    for (const int address : m_garbledAddresses) {
         int slaveId = 0;
         std::string deviceText;
-        const ModbusError code = reportSlaveId(meters.bus, address, slaveId, deviceText);
+        const ModbusError code = reportSlaveId(m_bus, address, slaveId, deviceText);
         if (isGarbled(code)) {
             stillGarbled.push_back(address);
             continue;
         }
         if (code != ModbusError::Ok) continue;
-        if (address < kMeterDirectorySize) meters.directory[static_cast<std::size_t>(address)] = slaveId;
-        if (!isListedModel(modelFromDeviceText(deviceText))) continue;
-        const MeterNames names = readMeterNames(meters, address);
-        meters.list.insert(positionFor(meters.list, address), entryText(address, names.first, deviceText));
+        recordSlaveId(address, slaveId);
+        const MeterModel model = modelFromDeviceText(deviceText);
+        if (!isListedModel(model)) continue;
+        const MeterNames names = readMeterNames(*this, address);
+        m_list.insertInAddressOrder(MeterEntry{address, model, names.first, deviceText});
     }
-    meters.garbledAddresses = std::move(stillGarbled);
+    m_garbledAddresses = std::move(stillGarbled);
 }
 
-void selectMeter(Meters& meters) {
-    SelectedMeter& meter = meters.selected;
-    const MeterList& list = meters.list;
-    if (list.selection < 0 || list.selection >= list.count()) {
+void Meters::selectMeter() {
+    SelectedMeter& meter = m_selected;
+    if (m_list.selectedEntry() == nullptr) {
         meter.address = -1;
         return;
     }
-    meters.op.transferFields();
-    meters.op.repaintNow();
-    const std::string text = list.entries[static_cast<std::size_t>(list.selection)];
-    meter.model = modelFromDeviceText(text);
-    const int address = leadingAddress(text);
+    m_op.transferFields();
+    m_op.repaintNow();
+    // Read after the repaint, which may have changed the list.
+    const MeterEntry* picked = m_list.selectedEntry();
+    if (picked == nullptr) {
+        meter.address = -1;
+        return;
+    }
+    meter.model = picked->model;
+    const int address = picked->address;
     // Selection accepts the addresses a panel's meters use; others are not polled.
     if (address < kFirstSelectableAddress || address > kLastSelectableAddress) {
         meter.address = -1;
         return;
     }
     meter.address = address;
-    const int directory = directoryModel(meters.directory, address);
-    if (directory == kBranchMeter || isCircuitModel(directory)) showLayoutFor(meters, directory);
+    const int directory = modelAt(address);
+    if (directory == kBranchMeter || isCircuitModel(directory)) showLayoutFor(directory);
 }
 
 }  // namespace quorna

@@ -15,27 +15,18 @@ inline constexpr int kLastSelectableAddress = 247;
 // asks the operator to choose a port.
 //
 // It runs a step at a time, so that the window repaints and answers between the addresses and
-// the logger can stop between them: startScan begins one (or, while one runs, queues one to
-// follow it), and each scanStep asks one address, until it returns false.
-void startScan(Meters& meters);
-// Asks the next address of the scan under way, or begins the queued one. False once no scan is
-// under way or waiting.
-bool scanStep(Meters& meters);
-// Ends the scan under way after the address last asked, and drops the queued ones: the list keeps
-// what was found so far.
-void cancelScan(Meters& meters);
+// the logger can stop between them: Meters::startScan begins one (or, while one runs, queues one
+// to follow it), and each Meters::scanStep asks one address, until it returns false (false once
+// no scan is under way or waiting). Meters::cancelScan ends the scan under way after the address
+// last asked, and drops the queued ones: the list keeps what was found so far.
+//
+// Meters::reprobeGarbledAddresses asks again, quietly, every address whose probe in the last scan
+// got a garbled answer (a bad CRC, another address, a split frame) rather than silence: another
+// master's answer may still have been on the line. A meter that now answers is listed in address
+// order; an address that falls silent, or answers as something that is not listed, is asked no
+// more. The logging cycle calls it at every logging moment until none is left.
 
 // A whole scan at once: startScan, then every step.
 void MeterScan(Meters& meters);
-
-// The operator picked an entry of the meter list (MeterList::selection).
-void selectMeter(Meters& meters);
-
-// Asks again, quietly, every address whose probe in the last scan got a garbled answer (a bad CRC,
-// another address, a split frame) rather than silence: another master's answer may still have
-// been on the line. A meter that now answers is listed in address order; an address that falls
-// silent, or answers as something that is not listed, is asked no more. The logging cycle calls
-// it at every logging moment until none is left.
-void reprobeGarbledAddresses(Meters& meters);
 
 }  // namespace quorna

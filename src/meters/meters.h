@@ -2,8 +2,10 @@
 // The meters on one bus: the directory of models by address, the "Available Meters" list and its
 // selection, the meter being polled, the main window's readout, and the state of polling and
 // scanning. A station owns one; the polling cycle, the scan, the commands and every setup window
-// work on it.
+// work on it through its commands, and read its state through its views.
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "bus/bus.h"
@@ -17,7 +19,7 @@ struct ConfigurationRecord;
 
 struct SelectedMeter {
     int address = -1;               // Modbus address, -1 for none
-    int model = kNoModel;           // named from the meter-list entry's text
+    int model = kNoModel;           // the model of the picked meter-list entry
 };
 
 // Where the scan under way stands: the address its next step asks, whether it has listed (and
@@ -30,27 +32,101 @@ struct ScanProgress {
     int waiting = 0;
 };
 
-struct Meters {
-    Meters(Bus& bus, const ConfigurationRecord& settings) : bus(bus), op(bus.op()), settings(settings), list(bus.op()) {}
+class Meters {
+public:
+    Meters(Bus& bus, const ConfigurationRecord& settings) : m_bus(bus), m_op(bus.op()), m_settings(settings), m_list(bus.op()) {}
     Meters(const Meters&) = delete;
     Meters& operator=(const Meters&) = delete;
 
-    Bus& bus;
-    Operator& op;
-    const ConfigurationRecord& settings;  // the scan depth, read afresh for every address asked
-    MeterDirectory directory{};           // slave ID bytes the scan found, by address
-    MeterList list;
-    SelectedMeter selected;
-    MainWindowFields fields;
+    // The bus the meters answer on, the operator told of what they do, and the settings (the
+    // scan depth is read afresh for every address asked).
+    [[nodiscard]] Bus& bus() { return m_bus; }
+    [[nodiscard]] const Bus& bus() const { return m_bus; }
+    [[nodiscard]] Operator& op() const { return m_op; }
+    [[nodiscard]] const ConfigurationRecord& settings() const { return m_settings; }
+
+    // The slave ID bytes the scan found, by address.
+    [[nodiscard]] const MeterDirectory& directory() const { return m_directory; }
+    [[nodiscard]] int modelAt(int address) const { return directoryModel(m_directory, address); }
+    void recordSlaveId(int address, int slaveId);  // an address outside the directory is ignored
+    void clearDirectory() { m_directory.fill(0); }
+
+    // "Available Meters".
+    [[nodiscard]] MeterList& list() { return m_list; }
+    [[nodiscard]] const MeterList& list() const { return m_list; }
+
+    // The meter the timer polls.
+    [[nodiscard]] const SelectedMeter& selected() const { return m_selected; }
+    void setSelected(SelectedMeter meter) { m_selected = meter; }
+    // The operator picked an entry of the meter list (MeterList::selection): it is polled from now
+    // on, and a Branch or Circuit meter shows its layout.
+    void selectMeter();
+
+    // The main window's readout.
+    [[nodiscard]] const MainWindowFields& fields() const { return m_fields; }
+    void setLayout(Layout layout) { m_fields.layout = layout; }
+    // The layout of a model, which the window applies at once.
+    void showLayoutFor(int model);
+    // The names a panel window wrote to the selected meter.
+    void setFirstName(const std::string& name) { m_fields.firstName = name; }
+    void setNames(const std::string& first, const std::string& second);
+    void showLamps(const MeterLamps& lamps);
+    // Every breaker lamp and both Over lamps green.
+    void setAllLampsGreen() { setAllLamps(Lamp::Green); }
+    // Every lamp neither green nor red: the meter did not answer, its state is not known.
+    void setAllLampsUnknown() { setAllLamps(Lamp::Unknown); }
+    // Lamps from a poll block of the selected meter's model (registers 0 to 48 of a Branch meter,
+    // 0 to 36 of a Circuit meter); other models leave every lamp green.
+    void showAlarmLamps(const std::int32_t* block);
+
     // Scale of a Circuit meter's currents and powers, from its range register 29 as the last good
-    // poll of the meter at currentScaleAddress read it; 0 and -1 until the first good poll. A failed
-    // poll leaves both as they were.
-    float CurrentScale = 0.0F;
-    int currentScaleAddress = -1;
-    bool scanning = false;                // on while a scan runs: timer ticks do nothing meanwhile
-    ScanProgress scan;
-    int consecutiveFailures = 0;          // failed polls since the last good one, shared by all meters
-    std::vector<int> garbledAddresses;    // probed in the last scan with a garbled answer; asked again
+    // poll of the meter at currentScaleAddress read it; 0 and -1 until the first good poll. A
+    // failed poll leaves both as they were.
+    [[nodiscard]] float currentScale() const { return m_currentScale; }
+    [[nodiscard]] int currentScaleAddress() const { return m_currentScaleAddress; }
+    void setCurrentScale(int address, float scale);
+
+    // Polls the selected meter once, when the port is open and no scan runs.
+    void pollSelectedMeter();
+    // Failed polls since the last good one, shared by all meters.
+    [[nodiscard]] int consecutiveFailures() const { return m_consecutiveFailures; }
+
+    // The bus scan that fills "Available Meters" (meter_scan.h tells how it runs).
+    [[nodiscard]] bool scanning() const { return m_scanning; }  // timer ticks do nothing meanwhile
+    [[nodiscard]] const ScanProgress& scanProgress() const { return m_scan; }
+    void startScan();
+    bool scanStep();
+    void cancelScan();
+    // Addresses probed in the last scan with a garbled answer; asked again by reprobeGarbledAddresses.
+    [[nodiscard]] const std::vector<int>& garbledAddresses() const { return m_garbledAddresses; }
+    void reprobeGarbledAddresses();
+
+private:
+    // The polling cycle's steps (polling_cycle.cpp).
+    void setAllLamps(Lamp lamp);
+    void showBranch(int address, const std::int32_t* block);
+    void showCircuit(int address, int model, const std::int32_t* block);
+    void showUnknown(int model);
+    void pollDisplayedMeter(int address, int model);
+    void pollCountedMeter(int address, int start, int count, bool lampsGreen);
+    // The scan's steps (meter_scan.cpp).
+    bool probeAnswered(int address, ModbusError code, int slaveId, const std::string& deviceText, bool& found);
+    void beginScan();
+    void endScan();
+
+    Bus& m_bus;
+    Operator& m_op;
+    const ConfigurationRecord& m_settings;
+    MeterDirectory m_directory{};
+    MeterList m_list;
+    SelectedMeter m_selected;
+    MainWindowFields m_fields;
+    float m_currentScale = 0.0F;
+    int m_currentScaleAddress = -1;
+    bool m_scanning = false;
+    ScanProgress m_scan;
+    int m_consecutiveFailures = 0;
+    std::vector<int> m_garbledAddresses;
 };
 
 }  // namespace quorna

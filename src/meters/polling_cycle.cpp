@@ -38,28 +38,33 @@ std::string formatted(const char* format, double value) {
 
 std::string twoDecimals(double value) { return formatted("%.2f", value); }
 
-void showLamps(Meters& meters, const MeterLamps& lamps) {
-    MainWindowFields& fields = meters.fields;
-    fields.breakerLamp = lamps.breaker;
-    fields.overAmps = lamps.overAmps;
-    fields.overVolts = lamps.overVolts;
-    meters.op.showLamps();
+std::string failureText(int address, ModbusError code) {
+    char text[96];
+    if (code == ModbusError::Timeout) {
+        std::snprintf(text, sizeof text, "Device at address [%d] timed out", address);
+    } else {
+        std::snprintf(text, sizeof text, "Device at address [%d] read failure - error code [%d]", address,
+                      errorCode(code));
+    }
+    return text;
 }
 
-void showBranch(Meters& meters, int address, const PollBlock& block) {
-    MainWindowFields& fields = meters.fields;
-    const MeterReadout readout = readoutFromBlock(kBranchMeter, block.data());
+}  // namespace
+
+void Meters::showBranch(int address, const std::int32_t* block) {
+    MainWindowFields& fields = m_fields;
+    const MeterReadout readout = readoutFromBlock(kBranchMeter, block);
     for (std::size_t i = 0; i < readout.breakerAmps.size(); ++i) {
         fields.breaker[i] = formatted("%.3f", readout.breakerAmps[i]);
     }
-    showLamps(meters, readout.lamps);
-    fields.firstName = readMeterNames(meters, address).first;
-    meters.op.transferFields();
+    showLamps(readout.lamps);
+    fields.firstName = readMeterNames(*this, address).first;
+    m_op.transferFields();
 }
 
-void showCircuit(Meters& meters, int address, int model, const PollBlock& block) {
-    MainWindowFields& fields = meters.fields;
-    const MeterReadout r = readoutFromBlock(model, block.data());
+void Meters::showCircuit(int address, int model, const std::int32_t* block) {
+    MainWindowFields& fields = m_fields;
+    const MeterReadout r = readoutFromBlock(model, block);
     fields.lnAN = twoDecimals(r.lnAN);
     fields.lnBN = twoDecimals(r.lnBN);
     fields.lnCN = twoDecimals(r.lnCN);
@@ -69,8 +74,7 @@ void showCircuit(Meters& meters, int address, int model, const PollBlock& block)
     fields.llCA = twoDecimals(r.llCA);
     fields.llAvg = twoDecimals(r.llAvg);
 
-    meters.CurrentScale = r.currentScale;
-    meters.currentScaleAddress = address;
+    setCurrentScale(address, r.currentScale);
     // A range of 6000 or more gives no scale: the currents and powers are not known.
     const auto scaled = [](double value) { return std::isnan(value) ? std::string() : twoDecimals(value); };
     fields.currentA = scaled(r.currentA);
@@ -84,17 +88,17 @@ void showCircuit(Meters& meters, int address, int model, const PollBlock& block)
     fields.kVA = scaled(r.kVA);
     fields.pf = twoDecimals(r.pf);
 
-    showLamps(meters, r.lamps);
-    const MeterNames names = readMeterNames(meters, address);
+    showLamps(r.lamps);
+    const MeterNames names = readMeterNames(*this, address);
     fields.firstName = names.first;
     fields.secondName = names.second;
-    meters.op.transferFields();
+    m_op.transferFields();
 }
 
 // After a failed poll nothing of the meter is known: every reading empty, every lamp unknown.
 // The names and the scale stay as the last good poll left them.
-void showUnknown(Meters& meters, int model) {
-    MainWindowFields& fields = meters.fields;
+void Meters::showUnknown(int model) {
+    MainWindowFields& fields = m_fields;
     if (model == kBranchMeter) {
         fields.breaker.fill(std::string());
     } else {
@@ -105,77 +109,55 @@ void showUnknown(Meters& meters, int model) {
         }
         fields.currentN = model == kCircuitMeter6 ? std::string() : "N/A";
     }
-    setAllLampsUnknown(meters);
-    meters.op.transferFields();
-}
-
-std::string failureText(int address, ModbusError code) {
-    char text[96];
-    if (code == ModbusError::Timeout) {
-        std::snprintf(text, sizeof text, "Device at address [%d] timed out", address);
-    } else {
-        std::snprintf(text, sizeof text, "Device at address [%d] read failure - error code [%d]", address,
-                      errorCode(code));
-    }
-    return text;
+    setAllLampsUnknown();
+    m_op.transferFields();
 }
 
 // Polls a Branch or Circuit meter. A failed read shows the readout as unknown, except at the fifth
 // failure in a row, which tells the operator once and leaves the screen as it was.
-void pollDisplayedMeter(Meters& meters, int address, int model) {
+void Meters::pollDisplayedMeter(int address, int model) {
     const bool branch = model == kBranchMeter;
     PollBlock block{};
     const ModbusError code =
-        readRegisters(meters.bus, address, 0, branch ? kBranchPollCount : kCircuitPollCount, block.data());
+        readRegisters(m_bus, address, 0, branch ? kBranchPollCount : kCircuitPollCount, block.data());
     if (code == ModbusError::Ok) {
-        meters.consecutiveFailures = 0;
+        m_consecutiveFailures = 0;
     } else {
-        meters.bus.countBadRead(code);
-        ++meters.consecutiveFailures;
-        if (meters.consecutiveFailures == kFailuresBeforeMessage) {
-            meters.op.error(failureText(address, code), kFailureCaption);
+        m_bus.countBadRead(code);
+        ++m_consecutiveFailures;
+        if (m_consecutiveFailures == kFailuresBeforeMessage) {
+            m_op.error(failureText(address, code), kFailureCaption);
             return;
         }
-        showUnknown(meters, model);
+        showUnknown(model);
         return;
     }
     if (branch) {
-        showBranch(meters, address, block);
+        showBranch(address, block.data());
     } else {
-        showCircuit(meters, address, model, block);
+        showCircuit(address, model, block.data());
     }
 }
 
 // Models the window does not display: only the counters change.
-void pollCountedMeter(Meters& meters, int address, int start, int count, bool lampsGreen) {
+void Meters::pollCountedMeter(int address, int start, int count, bool lampsGreen) {
     std::array<std::int32_t, kFullDataCount> values{};
-    const ModbusError code = readRegisters(meters.bus, address, start, count, values.data());
+    const ModbusError code = readRegisters(m_bus, address, start, count, values.data());
     if (code == ModbusError::Ok) {
-        meters.bus.countGoodRead();
+        m_bus.countGoodRead();
     } else {
-        meters.bus.countBadRead(code);
+        m_bus.countBadRead(code);
     }
-    if (lampsGreen) setAllLampsGreen(meters);
-    meters.op.transferFields();
+    if (lampsGreen) setAllLampsGreen();
+    m_op.transferFields();
 }
 
-}  // namespace
-
-namespace {
-
-void setAllLamps(Meters& meters, Lamp lamp) {
-    MainWindowFields& fields = meters.fields;
-    fields.breakerLamp.fill(lamp);
-    fields.overAmps = lamp;
-    fields.overVolts = lamp;
-    meters.op.showLamps();
+void Meters::setAllLamps(Lamp lamp) {
+    m_fields.breakerLamp.fill(lamp);
+    m_fields.overAmps = lamp;
+    m_fields.overVolts = lamp;
+    m_op.showLamps();
 }
-
-}  // namespace
-
-void setAllLampsGreen(Meters& meters) { setAllLamps(meters, Lamp::Green); }
-
-void setAllLampsUnknown(Meters& meters) { setAllLamps(meters, Lamp::Unknown); }
 
 MeterLamps lampsFromBlock(int model, const std::int32_t* block) {
     MeterLamps lamps;
@@ -200,9 +182,7 @@ MeterLamps lampsFromBlock(int model, const std::int32_t* block) {
     return lamps;
 }
 
-void showAlarmLamps(Meters& meters, const std::int32_t* block) {
-    showLamps(meters, lampsFromBlock(meters.selected.model, block));
-}
+void Meters::showAlarmLamps(const std::int32_t* block) { showLamps(lampsFromBlock(m_selected.model, block)); }
 
 int pollCountOf(int model) {
     if (model == kBranchMeter) return kBranchPollCount;
@@ -247,26 +227,26 @@ MeterReadout readoutFromBlock(int model, const std::int32_t* block) {
     return r;
 }
 
-void pollSelectedMeter(Meters& meters) {
-    if (!meters.bus.link().portOpen || meters.scanning) return;
-    const SelectedMeter meter = meters.selected;
+void Meters::pollSelectedMeter() {
+    if (!m_bus.link().portOpen || m_scanning) return;
+    const SelectedMeter meter = m_selected;
     switch (meter.model) {
         case kNoModel:
-            setAllLampsGreen(meters);
+            setAllLampsGreen();
             break;
         case kBranchMeter:
         case kCircuitMeter8:
         case kCircuitMeter6:
-            pollDisplayedMeter(meters, meter.address, meter.model);
+            pollDisplayedMeter(meter.address, meter.model);
             break;
         case kTemperatureMeter:
-            pollCountedMeter(meters, meter.address, kTemperatureStart, kTemperatureCount, true);
+            pollCountedMeter(meter.address, kTemperatureStart, kTemperatureCount, true);
             break;
         case kEnergyOnlyMeter:
-            pollCountedMeter(meters, meter.address, kEnergyOnlyStart, kEnergyOnlyCount, false);
+            pollCountedMeter(meter.address, kEnergyOnlyStart, kEnergyOnlyCount, false);
             break;
         case kFullDataMeter:
-            pollCountedMeter(meters, meter.address, kFullDataStart, kFullDataCount, true);
+            pollCountedMeter(meter.address, kFullDataStart, kFullDataCount, true);
             break;
         default:
             break;

@@ -15,25 +15,10 @@ inline constexpr int kPollPeriodMs = 1000;
 // The failed poll in a row that tells the operator; later ones of the same run count silently.
 inline constexpr int kFailuresBeforeMessage = 5;
 
-// Polls the selected meter once, when the port is open and no scan runs. Runs synchronously;
-// message boxes it shows keep the timer ticking, so it may be entered again from inside itself.
-void pollSelectedMeter(Meters& meters);
+static_assert(std::tuple_size_v<decltype(MeterLamps::breaker)> == kBreakerCount);
 
-// Every breaker lamp and both Over lamps green.
-void setAllLampsGreen(Meters& meters);
-// Every lamp neither green nor red: the meter did not answer, its state is not known.
-void setAllLampsUnknown(Meters& meters);
-// Lamps from a poll block of the selected meter's model (registers 0 to 48 of a Branch meter,
-// 0 to 36 of a Circuit meter); other models leave every lamp green.
-void showAlarmLamps(Meters& meters, const std::int32_t* block);
+// The polling itself is Meters::pollSelectedMeter and the lamps' commands of Meters.
 
-// A meter's lamps as the main window shows them.
-struct MeterLamps {
-    std::array<Lamp, kBreakerCount> breaker{};  // all green
-    Lamp overAmps = Lamp::Green;
-    Lamp overVolts = Lamp::Green;
-    bool operator==(const MeterLamps&) const = default;
-};
 // Every lamp of a model from its poll block: registers 42 to 48 of a Branch meter, 36 of a Circuit
 // meter; other models: every lamp green.
 [[nodiscard]] MeterLamps lampsFromBlock(int model, const std::int32_t* block);

@@ -8,7 +8,7 @@ namespace quorna {
 namespace {
 
 ModbusError readBlock(Meters& meters, int address, int start, int count, std::int32_t* out) {
-    const ModbusError result = readRegisters(meters.bus, address, start, count, out);
+    const ModbusError result = readRegisters(meters.bus(), address, start, count, out);
     if (result != ModbusError::Ok) {
         for (int i = 0; i < count; ++i) out[i] = -1;
     }
@@ -44,7 +44,7 @@ float floatFromRegisters(std::int32_t high, std::int32_t low) {
 }
 
 std::uint32_t readSerialNumber(Meters& meters, int address) {
-    const int model = directoryModel(meters.directory, address);
+    const int model = directoryModel(meters.directory(), address);
     int start = 0;
     if (model == kBranchMeter) {
         start = kBranchSerialRegister;
@@ -54,14 +54,14 @@ std::uint32_t readSerialNumber(Meters& meters, int address) {
         return 0;
     }
     std::int32_t regs[2] = {0, 0};
-    if (readRegisters(meters.bus, address, start, 2, regs) != ModbusError::Ok) return 0;
+    if (readRegisters(meters.bus(), address, start, 2, regs) != ModbusError::Ok) return 0;
     return static_cast<std::uint32_t>(regs[0]) << 16 | static_cast<std::uint32_t>(regs[1]);
 }
 
 void readFirmwareVersion(Meters& meters, int address, int& major, int& minor) {
-    const int start = directoryModel(meters.directory, address) == kBranchMeter ? kBranchFirmwareRegister : kOtherFirmwareRegister;
+    const int start = directoryModel(meters.directory(), address) == kBranchMeter ? kBranchFirmwareRegister : kOtherFirmwareRegister;
     std::int32_t regs[2] = {0, 0};
-    if (readRegisters(meters.bus, address, start, 2, regs) != ModbusError::Ok) {
+    if (readRegisters(meters.bus(), address, start, 2, regs) != ModbusError::Ok) {
         major = 0;
         minor = 0;
         return;
@@ -75,7 +75,7 @@ ModbusError readPanelSetupBlock(Meters& meters, int address, BreakerBlock& out) 
 }
 
 ModbusError readAlarmLimits(Meters& meters, int address, BreakerBlock& out) {
-    if (directoryModel(meters.directory, address) == kBranchMeter) {
+    if (directoryModel(meters.directory(), address) == kBranchMeter) {
         return readBlock(meters, address, kBranchAlarmLimitRegister, kBreakerCount, out.data());
     }
     return readBlock(meters, address, kGlobalLimitRegister, kGlobalLimitCount, out.data());
@@ -95,22 +95,22 @@ ModbusError readWarningDelays(Meters& meters, int address, BreakerBlock& out) {
 
 ModbusError readGlobalFlags(Meters& meters, int address, std::int32_t& flags) {
     std::int32_t value = 0;
-    const ModbusError result = readRegisters(meters.bus, address, kGlobalFlagsRegister, 1, &value);
+    const ModbusError result = readRegisters(meters.bus(), address, kGlobalFlagsRegister, 1, &value);
     flags = result == ModbusError::Ok ? value : kFailedFlags;
     return result;
 }
 
 MeterNames readMeterNames(Meters& meters, int address) {
     MeterNames names;
-    const int model = directoryModel(meters.directory, address);
+    const int model = directoryModel(meters.directory(), address);
     if (model == kBranchMeter) {
         std::int32_t regs[2] = {0, 0};
-        if (readRegisters(meters.bus, address, kBranchNameRegister, 2, regs) == ModbusError::Ok) {
+        if (readRegisters(meters.bus(), address, kBranchNameRegister, 2, regs) == ModbusError::Ok) {
             names.first = namesFromRegisters(regs, 2);
         }
     } else if (isCircuitModel(model)) {
         std::int32_t regs[4] = {0, 0, 0, 0};
-        if (readRegisters(meters.bus, address, kCircuitNameRegister, 4, regs) == ModbusError::Ok) {
+        if (readRegisters(meters.bus(), address, kCircuitNameRegister, 4, regs) == ModbusError::Ok) {
             names.first = namesFromRegisters(regs, 2);
             names.second = namesFromRegisters(regs + 2, 2);
         }

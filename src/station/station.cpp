@@ -33,29 +33,29 @@ void Station::tick() {
     if (link.reopenRequested) {
         link.reopenRequested = false;
         const std::string name = link.portName;
-        if (openPort(bus, name, meters.scanning)) startScan(meters);
+        if (openPort(bus, name, meters.scanning())) meters.startScan();
         link.reopenRequested = false;
         if (!link.portOpen) return;
     }
-    if (!link.portOpen || meters.scanning) return;
+    if (!link.portOpen || meters.scanning()) return;
 
     // The poll counts against the time the logging writers may take in this tick, so that a
     // backlog adds little to it; the rest goes in slices between the ticks.
     logging.sliceStart = std::chrono::steady_clock::now();
-    if (m_pollSelected) pollSelectedMeter(meters);
+    if (m_pollSelected) meters.pollSelectedMeter();
 
     if (settings.fileLoggingEnabled || settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(logging);
     logging.sliceStart = {};
 }
 
-void Station::scan() { startScan(meters); }
-bool Station::scanStep() { return quorna::scanStep(meters); }
-void Station::cancelScan() { quorna::cancelScan(meters); }
+void Station::scan() { meters.startScan(); }
+bool Station::scanStep() { return meters.scanStep(); }
+void Station::cancelScan() { meters.cancelScan(); }
 
 void Station::PollingCycle() {
     const bool opening = bus.link().reopenRequested;
     tick();
-    if (!meters.scanning) return;
+    if (!meters.scanning()) return;
     while (scanStep()) {
     }
     if (opening) tick();

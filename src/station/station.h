@@ -61,7 +61,7 @@ public:
     void scan();
     bool scanStep();
     void cancelScan();
-    [[nodiscard]] bool scanning() const { return meters.scanning; }
+    [[nodiscard]] bool scanning() const { return meters.scanning(); }
 
     // A tick run to its end: a scan it begins runs whole, and then the tick goes on to poll and
     // log as if the scan had taken no time.

@@ -36,15 +36,14 @@ protected:
     void SetUp() override {
         startBus({"3:230", "4:230", "5:236", "6:236"});
         ASSERT_TRUE(station().bus.link().portOpen);
-        station().meters.directory[kBranchAddress] = kBranchMeter;
-        station().meters.directory[kOtherBranchAddress] = kBranchMeter;
-        station().meters.directory[kCircuitAddress] = kCircuitMeter6;
-        station().meters.directory[kOtherCircuitAddress] = kCircuitMeter6;
+        station().meters.recordSlaveId(kBranchAddress, kBranchMeter);
+        station().meters.recordSlaveId(kOtherBranchAddress, kBranchMeter);
+        station().meters.recordSlaveId(kCircuitAddress, kCircuitMeter6);
+        station().meters.recordSlaveId(kOtherCircuitAddress, kCircuitMeter6);
     }
 
     void select(int address) {
-        station().meters.selected.address = address;
-        station().meters.selected.model = directoryModel(station().meters.directory, address);
+        station().meters.setSelected(SelectedMeter{address, station().meters.modelAt(address)});
     }
 
     std::vector<std::string> writes() const { return writesAsText(sim->writes()); }

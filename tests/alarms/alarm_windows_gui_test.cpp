@@ -32,8 +32,8 @@ protected:
         installAlarmCommands(shell);
         shell.window.resize(400, 300);
         shell.window.show();
-        station().meters.CurrentScale = 0.1F;  // as a good poll of the Circuit meter left it
-        station().meters.currentScaleAddress = kCircuitAddress;
+        station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.1F);  // as a good poll of the Circuit meter left it
+        station().meters.setCurrentScale(kCircuitAddress, station().meters.currentScale());
     }
 
     void TearDown() override {
@@ -122,7 +122,7 @@ TEST_F(AlarmWindowsGuiTest, SetpointsWithoutAMeterShowsTheGuardAndNoWindow) {
 }
 
 TEST_F(AlarmWindowsGuiTest, BreakerAlarmWindowLayout) {
-    station().meters.fields.firstName = "PNL1";
+    station().meters.setFirstName("PNL1");
     BreakerAlarmWindow* window = openBreakerWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "Alarm Setup");
@@ -232,7 +232,7 @@ TEST_F(AlarmWindowsGuiTest, OkSendsOnlyTheChangedThresholdAndEnterPressesOk) {
 
 TEST_F(AlarmWindowsGuiTest, ANameWithAByteAbove127PassesThroughTheWindowUnchanged) {
     // Meter names are four bytes; 0xC9 is an accented letter in the meters' 8-bit character set.
-    station().meters.fields.firstName = "P\xC9L1";
+    station().meters.setFirstName("P\xC9L1");
     BreakerAlarmWindow* window = openBreakerWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->editOfField(BreakerAlarmDialog::kMeterNameField)->text(), QString::fromUtf8("P\u00C9L1"));
@@ -310,7 +310,7 @@ TEST_F(AlarmWindowsGuiTest, EscapeClosesWithoutWritingAndCancelLeavesARefusedFie
 
 TEST_F(AlarmWindowsGuiTest, DelayWindowLayoutAndRefusal) {
     select(kBranchAddress);
-    station().meters.fields.firstName = "PNL1";
+    station().meters.setFirstName("PNL1");
     auto* window = command<AlarmDelayWindow>(kCmdDelays);
     ASSERT_NE(window, nullptr);
     sim->clearRequests();
@@ -367,8 +367,7 @@ TEST_F(AlarmWindowsGuiTest, AlarmAndDelayWindowsOpenTogetherAndTheSelectionMoves
 }
 
 TEST_F(AlarmWindowsGuiTest, GlobalLimitsWindowLayoutAndWrites) {
-    station().meters.fields.firstName = "MAIN";
-    station().meters.fields.secondName = "BRD1";
+    station().meters.setNames("MAIN", "BRD1");
     sim->set(kCircuitAddress, 30, {27700, 10800, 1500, 0, 3000, 0, 0, 90});
     sim->set(kCircuitAddress, 73, {0x80});
     select(kCircuitAddress);

@@ -48,9 +48,8 @@ TEST_F(AlarmOpenerTest, AnyOtherModelGetsTheGlobalLimitsWindowWhichSharesTheMark
 }
 
 TEST_F(AlarmOpenerTest, ModelComesFromTheDirectoryNotTheSelection) {
-    station().meters.directory[9] = 0;  // a meter that never answered a scan
-    station().meters.selected.address = 9;
-    station().meters.selected.model = kBranchMeter;
+    station().meters.recordSlaveId(9, 0);  // a meter that never answered a scan
+    station().meters.setSelected(SelectedMeter{9, kBranchMeter});
     EXPECT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
 }
 

@@ -198,7 +198,7 @@ TEST_F(BreakerAlarmTest, GlobalFieldsKeepTheirValuesBetweenOpenings) {
 }
 
 TEST_F(BreakerAlarmTest, MeterNameIsTheFirstNameText) {
-    station().meters.fields.firstName = "PNL1";
+    station().meters.setFirstName("PNL1");
     openOn(kBranchAddress);
     EXPECT_EQ(texts[Dialog::kMeterNameField], "PNL1");
 }

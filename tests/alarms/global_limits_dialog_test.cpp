@@ -12,8 +12,8 @@ protected:
     void SetUp() override {
         AlarmBusTest::SetUp();
         // The scale a good poll of the Circuit meter left.
-        station().meters.CurrentScale = 0.1F;
-        station().meters.currentScaleAddress = kCircuitAddress;
+        station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.1F);
+        station().meters.setCurrentScale(kCircuitAddress, station().meters.currentScale());
         // Only what each test stores: limits and flags of zero.
         sim->set(kCircuitAddress, 30, {0, 0, 0, 0, 0, 0, 0, 0});
         sim->set(kCircuitAddress, 73, {0});
@@ -63,7 +63,7 @@ TEST_F(GlobalLimitsTest, VoltageOver27700Shows277AndEntering280Writes28000) {
 
 TEST_F(GlobalLimitsTest, LimitsShowUpToSixSignificantDigits) {
     sim->set(kCircuitAddress, 30, {27701, 12345, 1234, 5, 65535, 7, 0, 90});
-    station().meters.CurrentScale = 0.01F;
+    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.01F);
     openOn(kCircuitAddress);
     EXPECT_EQ(shown(Dialog::kVoltageOverField), "277.01");
     EXPECT_EQ(shown(Dialog::kVoltageUnderField), "123.45");
@@ -112,7 +112,7 @@ TEST_F(GlobalLimitsTest, LimitsThatDoNotFitARegisterAreRefusedWithTheRangeThatFi
     EXPECT_TRUE(sim->requests().empty());
 
     // At a scale of 0.01 the largest current is 655.35 A.
-    station().meters.CurrentScale = 0.01F;
+    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.01F);
     type(Dialog::kKvaOverField, "6553.5");
     type(Dialog::kCurrentOverField, "1000");
     EXPECT_EQ(dialog.takeFields(controls), Dialog::kCurrentOverField);
@@ -124,19 +124,19 @@ TEST_F(GlobalLimitsTest, LimitsThatDoNotFitARegisterAreRefusedWithTheRangeThatFi
     ASSERT_FALSE(dialog.takeFields(controls));
 
     // The meter's CT size changes before "OK": 600 A no longer fits, and nothing at all is sent.
-    station().meters.CurrentScale = 0.001F;
+    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.001F);
     EXPECT_EQ(dialog.ok(), Dialog::kCurrentOverField);
     EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 65.535.");
     EXPECT_TRUE(sim->requests().empty());
     EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
-    station().meters.CurrentScale = 0.01F;
+    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.01F);
     EXPECT_TRUE(pressOk());
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=65535", "5:32=60000", "5:34=2000", "5:37=95"}));
 }
 
 TEST_F(GlobalLimitsTest, WithoutACurrentScaleNothingIsSentAndTheWindowSaysSo) {
     // A CT size of 6000 or more gives no scale: the current and KVA limits have no register value.
-    station().meters.CurrentScale = 0.0F;
+    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.0F);
     sim->set(kCircuitAddress, 29, {6000});
     sim->set(kCircuitAddress, 32, {1500});
     Dialog& dialog = openOn(kCircuitAddress);
@@ -159,13 +159,13 @@ TEST_F(GlobalLimitsTest, WithoutACurrentScaleNothingIsSentAndTheWindowSaysSo) {
 
 TEST_F(GlobalLimitsTest, FailedPollsDoNotChangeTheScaleOkConvertsWith) {
     // A Circuit meter with CT size 100 (scale 0.01), polled once with success.
-    station().meters.CurrentScale = 0.0F;
-    station().meters.currentScaleAddress = -1;
+    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.0F);
+    station().meters.setCurrentScale(-1, station().meters.currentScale());
     sim->set(kCircuitAddress, 29, {100});
     sim->set(kCircuitAddress, 32, {50000});
     select(kCircuitAddress);
     station().PollingCycle();
-    ASSERT_FLOAT_EQ(station().meters.CurrentScale, 0.01F);
+    ASSERT_FLOAT_EQ(station().meters.currentScale(), 0.01F);
     openOn(kCircuitAddress);
     EXPECT_EQ(shown(Dialog::kCurrentOverField), "500");
     type(Dialog::kCurrentOverField, "5");
@@ -181,8 +181,8 @@ TEST_F(GlobalLimitsTest, FailedPollsDoNotChangeTheScaleOkConvertsWith) {
 }
 
 TEST_F(GlobalLimitsTest, AMeterWithoutAGoodPollGivesItsScaleFromItsCtSizeOrNothingIsSent) {
-    station().meters.CurrentScale = 0.1F;
-    station().meters.currentScaleAddress = kOtherCircuitAddress;  // another meter's scale
+    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.1F);
+    station().meters.setCurrentScale(kOtherCircuitAddress, station().meters.currentScale());  // another meter's scale
     sim->set(kCircuitAddress, 29, {100});
     sim->set(kCircuitAddress, 32, {1500});
     select(kCircuitAddress);
@@ -334,8 +334,7 @@ TEST_F(GlobalLimitsTest, RefusedFieldsAndTheirMessages) {
 }
 
 TEST_F(GlobalLimitsTest, NamesComeFromTheMeterNameTexts) {
-    station().meters.fields.firstName = "MAIN";
-    station().meters.fields.secondName = "BRD1";
+    station().meters.setNames("MAIN", "BRD1");
     openOn(kCircuitAddress);
     EXPECT_EQ(shown(Dialog::kFirstNameField), "MAIN");
     EXPECT_EQ(shown(Dialog::kSecondNameField), "BRD1");
@@ -346,7 +345,7 @@ TEST_F(GlobalLimitsTest, AfterTheSelectionChangesWritesGoToTheBoundMeterWithItsO
     openOn(kCircuitAddress);
     // The operator selects the other Circuit meter; its polls bring its own scale.
     select(kOtherCircuitAddress);
-    station().meters.CurrentScale = 0.01F;
+    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.01F);
     type(Dialog::kCurrentOverField, "200");
     check(Dialog::kKvaOverBox);
     EXPECT_TRUE(pressOk());
@@ -357,7 +356,7 @@ TEST_F(GlobalLimitsTest, AfterTheSelectionChangesWritesGoToTheBoundMeterWithItsO
 TEST_F(GlobalLimitsTest, AScaleChangeOfTheBoundMeterWhileOpenIsUsedAtOk) {
     sim->set(kCircuitAddress, 32, {1500});
     openOn(kCircuitAddress);
-    station().meters.CurrentScale = 0.01F;  // the operator changed the meter's CT size meanwhile
+    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.01F);  // the operator changed the meter's CT size meanwhile
     type(Dialog::kCurrentOverField, "200");
     EXPECT_TRUE(pressOk());
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:32=20000"}));

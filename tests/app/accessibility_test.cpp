@@ -91,8 +91,10 @@ TEST_F(AccessibilityTest, EveryControlOfTheMainWindowHasAName) {
     const MainWindowControls& c = window.controls();
     EXPECT_EQ(c.breakerField[6]->accessibleName(), "Breaker 7 current");
     EXPECT_EQ(c.breakerLamp[6]->accessibleName(), "Breaker 7 lamp, green");
-    station.meters.fields.breakerLamp[6] = Lamp::Red;
-    station.meters.fields.overVolts = Lamp::Yellow;
+    MeterLamps lamps;
+    lamps.breaker[6] = Lamp::Red;
+    lamps.overVolts = Lamp::Yellow;
+    station.meters.showLamps(lamps);
     window.showLamps();
     EXPECT_EQ(c.breakerLamp[6]->accessibleName(), "Breaker 7 lamp, red");
     EXPECT_EQ(c.overVoltsLamp->accessibleName(), "Over volts lamp, yellow");

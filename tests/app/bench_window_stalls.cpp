@@ -111,7 +111,7 @@ void benchScan(int depth) {
     const double stepped = stalls.stop();
     const double took = msBetween(start, Clock::now()) / 1000.0;
     std::printf("scan to address %d (%d silent), a step per address: longest stall %.0f ms, scan %.1f s, %zu meters\n",
-                depth, depth - 3, stepped, took, station.meters.list.entries.size());
+                depth, depth - 3, stepped, took, station.meters.list().entries().size());
 
     // Reference: the same scan run whole inside one event, as the window ran it before; the event
     // loop waits for as long as that event takes.
@@ -132,7 +132,7 @@ void benchScan(int depth) {
     double longestSilentStep = 0;  // meters answer at 1, 2 and 3; a step there also reads names
     station.scan();
     while (station.scanning()) {
-        const int address = station.meters.scan.nextAddress;
+        const int address = station.meters.scanProgress().nextAddress;
         const auto begun = Clock::now();
         station.scanStep();
         ++steps;

@@ -253,7 +253,7 @@ TEST_F(CommsTest, OkAfterChoosingAnotherPortReopensItByName) {
     int steps = 0;
     while (station().scanStep()) ++steps;
     EXPECT_EQ(steps, 6) << "two scans of two addresses, each ended by a step of its own, the second begun by one";
-    EXPECT_EQ(station().meters.list.entries.size(), 1U);
+    EXPECT_EQ(station().meters.list().entries().size(), 1U);
     EXPECT_EQ(probe(2), ModbusError::Ok);
 }
 

@@ -55,7 +55,7 @@ TEST_F(MainWindowTest, HelpButtonsOpenTheManualAtTheirWindowsSection) {
     openWindow();
     ASSERT_TRUE(selectPort(station().bus, "COM1:"));
     MeterScan(station().meters);
-    ASSERT_EQ(station().meters.selected.address, 3);
+    ASSERT_EQ(station().meters.selected().address, 3);
 
     // The modal "Configuration" window, run by its command as the menu runs it.
     std::string atComms;

@@ -45,7 +45,7 @@ TEST_F(MainWindowTest, ScreenshotsOfBothLayouts) {
     openWindow();
     ASSERT_TRUE(selectPort(station().bus, "COM1:"));
     MeterScan(station().meters);
-    ASSERT_EQ(station().meters.list.count(), 2);
+    ASSERT_EQ(station().meters.list().count(), 2);
     ASSERT_TRUE(waitUntil([&] { return window->controls().firstName->text() == "PNL1"; }, 4000));
 
     const QImage branch(savedShot(*window, "main_branch.png"));
@@ -54,7 +54,7 @@ TEST_F(MainWindowTest, ScreenshotsOfBothLayouts) {
     EXPECT_TRUE(hasManyColours(branch));
 
     window->controls().meterList->setCurrentRow(1);
-    ASSERT_EQ(station().meters.selected.address, 7);
+    ASSERT_EQ(station().meters.selected().address, 7);
     ASSERT_TRUE(waitUntil([&] { return window->controls().secondName->text() == "LP2"; }, 4000));
     const QImage circuit(savedShot(*window, "main_circuit.png"));
     EXPECT_EQ(circuit.size(), branch.size());

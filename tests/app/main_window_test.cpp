@@ -144,8 +144,8 @@ TEST_F(MainWindowTest, TimerTicksPutTheSelectedMetersReadingsOnScreen) {
     sim->command("name 3 PNL1");
     openWindow();
     ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().meters.directory[3] = kBranchMeter;
-    station().meters.selected = SelectedMeter{3, kBranchMeter};
+    station().meters.recordSlaveId(3, kBranchMeter);
+    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
 
     const auto& c = window->controls();
     ASSERT_TRUE(waitUntil([&] { return c.breakerField[41]->text() == "1.500"; }, 4000));
@@ -164,8 +164,8 @@ TEST_F(MainWindowTest, AMeterThatStopsAnsweringShowsItsReadoutUnknownUntilItAnsw
     sim->set(3, 42, {0x08, 0, 0, 0, 0x0001, 0, 0});  // breaker 1 in alarm
     openWindow();
     ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().meters.directory[3] = kBranchMeter;
-    station().meters.selected = SelectedMeter{3, kBranchMeter};
+    station().meters.recordSlaveId(3, kBranchMeter);
+    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
     const auto& c = window->controls();
     const auto colour = [](const QLabel* lamp) { return lamp->pixmap().toImage().pixelColor(6, 6); };
     ASSERT_TRUE(waitUntil([&] { return c.breakerField[41]->text() == "1.500"; }, 4000));
@@ -230,21 +230,45 @@ TEST_F(MainWindowTest, ScanRunsBetweenEventsShowingItsProgressAndOperatorPicksAM
     EXPECT_TRUE(list->item(0)->text().startsWith("02 - "));
     EXPECT_EQ(list->currentRow(), 0);
     EXPECT_TRUE(list->item(0)->isSelected());
-    EXPECT_EQ(station().meters.selected.address, 2);
+    EXPECT_EQ(station().meters.selected().address, 2);
     EXPECT_FALSE(window->controls().breakerField[0]->isVisible());  // a Circuit meter came first
 
     // The core moving the selection does not count as the operator's choice.
-    station().meters.list.select(1);
-    EXPECT_EQ(station().meters.selected.address, 2);
+    station().meters.list().select(1);
+    EXPECT_EQ(station().meters.selected().address, 2);
     EXPECT_EQ(list->currentRow(), 1);
 
     // The operator clicks the Branch meter.
     list->setCurrentRow(0);
     list->setCurrentRow(1);
-    EXPECT_EQ(station().meters.selected.address, 3);
-    EXPECT_EQ(station().meters.selected.model, kBranchMeter);
+    EXPECT_EQ(station().meters.selected().address, 3);
+    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
     EXPECT_TRUE(window->controls().breakerField[0]->isVisible());
     EXPECT_EQ(list->geometry(), window->listHomeRect());
+}
+
+// While a scan runs, the progress line sits above the entries: a click picks the entry under it.
+TEST_F(MainWindowTest, AMeterPickedWhileTheScanRunsIsTheOneUnderTheClick) {
+    startBus({"2:236", "3:230"});
+    station().settings.scanDepth = 4;
+    openWindow();
+    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    QListWidget* list = window->controls().meterList;
+    window->dispatch(kCmdScan);
+    // Both meters listed below the progress line; the silent address 4 is still to come.
+    ASSERT_TRUE(waitUntil([&] { return station().scanning() && list->count() == 3; }, 10000));
+    EXPECT_EQ(list->item(0)->text().toStdString(), "Searching: 3 of 4");
+    EXPECT_TRUE(list->item(2)->text().startsWith("03 - "));
+    list->setCurrentRow(2);
+    EXPECT_EQ(station().meters.selected().address, 3);
+    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
+    EXPECT_EQ(station().meters.list().selection(), 1);
+    list->setCurrentRow(0);  // the progress line is no meter
+    EXPECT_EQ(station().meters.selected().address, -1);
+    EXPECT_EQ(station().meters.list().selection(), -1);
+    ASSERT_TRUE(waitUntil([] { return !station().scanning(); }, 10000));
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_TRUE(list->item(1)->text().startsWith("03 - "));
 }
 
 TEST_F(MainWindowTest, FailureBoxAtTheFifthFailureWhilePollingGoesOn) {
@@ -252,8 +276,8 @@ TEST_F(MainWindowTest, FailureBoxAtTheFifthFailureWhilePollingGoesOn) {
     sim->fault(3, "badcrc");
     openWindow();
     ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().meters.directory[3] = kBranchMeter;
-    station().meters.selected = SelectedMeter{3, kBranchMeter};
+    station().meters.recordSlaveId(3, kBranchMeter);
+    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
     sim->clearRequests();
 
     std::string boxText;
@@ -271,12 +295,12 @@ TEST_F(MainWindowTest, FailureBoxAtTheFifthFailureWhilePollingGoesOn) {
         boxText = boxes.front()->text().toStdString();
         boxCaption = boxes.front()->windowTitle().toStdString();
         requestsAtOpen = sim->requests().size();
-        failuresAtOpen = station().meters.consecutiveFailures;
+        failuresAtOpen = station().meters.consecutiveFailures();
         QMessageBox* box = boxes.front();
         // Three seconds with the box open, then the operator presses OK.
         QTimer::singleShot(3300, box, [&, box] {
             requestsAtClose = sim->requests().size();
-            failuresAtClose = station().meters.consecutiveFailures;
+            failuresAtClose = station().meters.consecutiveFailures();
             box->accept();
             closed = true;
         });
@@ -299,8 +323,8 @@ TEST_F(MainWindowTest, PollingGoesOnWhileAModalDialogFromTheMenuIsOpen) {
     startBus({"3:230"});
     openWindow();
     ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().meters.directory[3] = kBranchMeter;
-    station().meters.selected = SelectedMeter{3, kBranchMeter};
+    station().meters.recordSlaveId(3, kBranchMeter);
+    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
     sim->clearRequests();
 
     QDialog* dialog = nullptr;
@@ -414,7 +438,7 @@ TEST_F(MainWindowTest, SettingsNamingAPortOpenItAtTheFirstTickAndScan) {
     openWindow();
     EXPECT_FALSE(station().bus.link().portOpen);  // not at start
     EXPECT_EQ(station().settings.scanDepth, 3);
-    ASSERT_TRUE(waitUntil([] { return station().bus.link().portOpen && !station().meters.scanning && station().meters.selected.address == 3; }, 6000));
+    ASSERT_TRUE(waitUntil([] { return station().bus.link().portOpen && !station().meters.scanning() && station().meters.selected().address == 3; }, 6000));
     EXPECT_EQ(window->controls().meterList->count(), 1);
 }
 
@@ -467,8 +491,8 @@ TEST_F(MainWindowTest, ABacklogDrainsInSlicesWhilePollingGoesOn) {
     station().settings.fileLoggingEnabled = true;
     openWindow();
     ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().meters.directory[3] = kBranchMeter;
-    station().meters.selected = SelectedMeter{3, kBranchMeter};
+    station().meters.recordSlaveId(3, kBranchMeter);
+    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
     sim->clearRequests();
 
     QElapsedTimer drain;

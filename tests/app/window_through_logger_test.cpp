@@ -87,7 +87,7 @@ TEST_F(MainWindowTest, TheWindowWorksThroughTheLoggersGatewayWhileTheLoggerLogsE
     ASSERT_TRUE(waitUntil([this] { return window->controls().breakerField[0]->text() == "10.000"; }, 15000))
         << window->controls().breakerField[0]->text().toStdString();
     EXPECT_EQ(window->controls().meterList->count(), 2);
-    EXPECT_EQ(station().meters.selected.address, 1);
+    EXPECT_EQ(station().meters.selected().address, 1);
     EXPECT_EQ(window->controls().breakerField[41]->text(), "15.617");
     sim->clearRequests();
 

@@ -212,7 +212,7 @@ TEST_F(ModbusMasterTest, ReportSlaveIdLengthRules) {
     EXPECT_EQ(reportSlaveId(station().bus, 12, id, text), ModbusError::WrongFunction);
     EXPECT_EQ(id, 0xEB) << "a failed report leaves the slave ID alone";
     EXPECT_EQ(text, "");
-    EXPECT_EQ(station().meters.directory, MeterDirectory{}) << "the master does not keep what it was told";
+    EXPECT_EQ(station().meters.directory(), MeterDirectory{}) << "the master does not keep what it was told";
     EXPECT_EQ(state->written.front(), withCrc({0x0C, 0x11}));
 }
 

@@ -99,15 +99,15 @@ TEST_F(SerialLinkTest, OpeningAMissingPortClosesTheOpenOneAndSaysSo) {
     EXPECT_EQ(op.messages[0].text, "Unable to open COM2:");
     EXPECT_EQ(op.messages[0].caption, "");
 
-    station().meters.scanning = true;  // no scan may start from here
-    (void)openPort(station().bus, "COM2:", station().meters.scanning);
+    const bool scanRunning = true;  // no scan may start from here
+    (void)openPort(station().bus, "COM2:", scanRunning);
     ASSERT_EQ(op.messages.size(), 2U);
     EXPECT_EQ(op.messages[1].text, "Unable to open COM2:");
     EXPECT_EQ(op.messages[1].caption, "Comm Port Open Failure");
     EXPECT_EQ(station().bus.link().openFailures, 1);
-    (void)openPort(station().bus, "COM2:", station().meters.scanning);
+    (void)openPort(station().bus, "COM2:", scanRunning);
     EXPECT_EQ(station().bus.link().openFailures, 2);
-    (void)openPort(station().bus, "COM2:", station().meters.scanning);
+    (void)openPort(station().bus, "COM2:", scanRunning);
     EXPECT_EQ(op.messages.size(), 3U) << "after two failures a scan no longer retries on its own";
     EXPECT_EQ(station().bus.link().openFailures, 2);
 }

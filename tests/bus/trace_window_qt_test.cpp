@@ -121,7 +121,7 @@ TEST_F(TraceWindowQtTest, CountsMadeAfterTheLastExchangeOfATickShowWhenTheTickIs
     // A temperature meter's poll is one exchange, counted only after it: the window must not
     // stay one count behind until the next exchange.
     openBus({"--meter", "2:600"});
-    station().meters.selected = SelectedMeter{2, kTemperatureMeter};
+    station().meters.setSelected(SelectedMeter{2, kTemperatureMeter});
     shell.dispatch(kCmdProtocolTrace);
     station().PollingCycle();
     QCoreApplication::processEvents();

@@ -42,7 +42,7 @@ TEST_F(TraceWindowTest, AfterASilentMetersReadTheNewestEntryHasTheRequestAndAnEm
     sim->fault(1, "silent");
     ASSERT_TRUE(station().trace.open());
     // The logging cycle reads the listed meter and counts the failure, as a poll does.
-    station().meters.list.insert(0, "01 - PNL1 [Tamsa Branch Circuit Monitor, 42 breakers]");
+    station().meters.list().insert(0, MeterEntry{1, kBranchMeter, "PNL1", "Tamsa Branch Circuit Monitor, 42 breakers"});
     station().settings.fileLoggingEnabled = true;
     LoggingSampler(station().logging);
 

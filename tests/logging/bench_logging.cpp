@@ -58,9 +58,10 @@ Figures measure(int meters, int baud, int speedCode, int moments, const std::str
     station.bus.link().speed = speedCode;
     if (!selectPort(station.bus, "COM1:")) return {};
     for (int address = 1; address <= meters; ++address) {
-        char entry[96];
-        std::snprintf(entry, sizeof entry, "%02d - P%03d [Tamsa Branch Circuit Monitor, 42 breakers]", address, address);
-        station.meters.list.insert(station.meters.list.count(), entry);
+        char name[8];
+        std::snprintf(name, sizeof name, "P%03d", address);
+        station.meters.list().insert(station.meters.list().count(),
+                                   MeterEntry{address, kBranchMeter, name, "Tamsa Branch Circuit Monitor, 42 breakers"});
     }
     std::filesystem::remove(logPath);
     station.settings.logFilePath = logPath;

@@ -18,10 +18,9 @@ namespace {
 
 const char* const kBranchText = "Tamsa Branch Circuit Monitor, 42 breakers";
 
-std::string entry(int address, const std::string& name, const std::string& deviceText) {
-    char text[160];
-    std::snprintf(text, sizeof text, "%02d - %s [%s]", address, name.c_str(), deviceText.c_str());
-    return text;
+// A list entry as the scan makes it from a meter's answer.
+MeterEntry entry(int address, const std::string& name, const std::string& deviceText) {
+    return MeterEntry{address, modelFromDeviceText(deviceText), name, deviceText};
 }
 
 std::vector<ReadRequest> reads(const MeterSimulator& sim) { return readRequests(sim.requests()); }
@@ -51,7 +50,7 @@ TEST_F(SamplerTest, ABranchMetersLineHoldsExactlyItsCurrents) {
     registers[2] = 65535;
     registers[3] = 1;
     sim->set(1, 0, registers);
-    station().meters.list.insert(0, entry(1, "PNL1", kBranchText));
+    station().meters.list().insert(0, entry(1, "PNL1", kBranchText));
     enableFileLogging(logPath);
     clock = localTime(2002, 3, 7, 14, 15, 0);
 
@@ -70,8 +69,8 @@ TEST_F(SamplerTest, TwoBranchMetersGiveTwoLinesWithOneTimeInListOrderEachWithIts
     openSimulator({"--meter", "1:230", "--meter", "5:230"});
     sim->set(1, 0, {1000, 2000});
     sim->set(5, 0, {5000, 6000});
-    station().meters.list.insert(0, entry(1, "PNL1", kBranchText));
-    station().meters.list.insert(1, entry(5, "PNL5", kBranchText));
+    station().meters.list().insert(0, entry(1, "PNL1", kBranchText));
+    station().meters.list().insert(1, entry(5, "PNL5", kBranchText));
     enableFileLogging(logPath, kFormatTab);
     clock = localTime(2025, 1, 15, 10, 15, 0);
 
@@ -104,13 +103,13 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
     sim->command("setf 4 260 99.0");
     sim->command("setf 4 306 230.25");
     sim->command("setf 4 308 0.875");
-    station().meters.list.insert(0, entry(1, "PNL1", kBranchText));
-    station().meters.list.insert(1, entry(2, "", "Tamsa Temperature Sensor"));
-    station().meters.list.insert(2, entry(3, "", "Tamsa Energy-Only Meter"));
-    station().meters.list.insert(3, entry(4, "", "Tamsa Full-Data Meter"));
-    station().meters.list.insert(4, entry(7, "MAIN", "Tamsa Circuit Meter 6, Rev B"));
-    station().meters.list.insert(5, entry(248, "FAR", kBranchText));
-    station().meters.list.insert(6, "Searching...");
+    station().meters.list().insert(0, entry(1, "PNL1", kBranchText));
+    station().meters.list().insert(1, entry(2, "", "Tamsa Temperature Sensor"));
+    station().meters.list().insert(2, entry(3, "", "Tamsa Energy-Only Meter"));
+    station().meters.list().insert(3, entry(4, "", "Tamsa Full-Data Meter"));
+    station().meters.list().insert(4, entry(7, "MAIN", "Tamsa Circuit Meter 6, Rev B"));
+    station().meters.list().insert(5, entry(248, "FAR", kBranchText));
+    station().meters.list().showProgress({});  // the progress line is no meter
     // The file cannot be opened yet, and the spool cannot be written either, so the records stay
     // in memory where the test can see them.
     enableFileLogging(dir + "/later/plant.csv");
@@ -146,8 +145,8 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
 TEST_F(SamplerTest, ASilentMeterCountsAsABadReadAndTheOthersAreStillLogged) {
     openSimulator({"--meter", "1:230", "--meter", "5:230"});
     sim->fault(1, "silent");
-    station().meters.list.insert(0, entry(1, "PNL1", kBranchText));
-    station().meters.list.insert(1, entry(5, "PNL5", kBranchText));
+    station().meters.list().insert(0, entry(1, "PNL1", kBranchText));
+    station().meters.list().insert(1, entry(5, "PNL5", kBranchText));
     enableFileLogging(logPath);
 
     LoggingSampler(station().logging);
@@ -163,8 +162,8 @@ TEST_F(SamplerTest, ASilentMeterCountsAsABadReadAndTheOthersAreStillLogged) {
 
 TEST_F(SamplerTest, AFileUnwritableForThreeMomentsGetsFourBlocksInTimeOrderAtTheFourth) {
     openSimulator({"--meter", "1:230", "--meter", "5:230"});
-    station().meters.list.insert(0, entry(1, "PNL1", kBranchText));
-    station().meters.list.insert(1, entry(5, "PNL5", kBranchText));
+    station().meters.list().insert(0, entry(1, "PNL1", kBranchText));
+    station().meters.list().insert(1, entry(5, "PNL5", kBranchText));
     const std::string folder = dir + "/share";
     const std::string path = folder + "/plant.csv";
     enableFileLogging(path);

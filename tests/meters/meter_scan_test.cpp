@@ -29,11 +29,12 @@ TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
     sim.command("name 7 MAIN");
     std::vector<std::string> progress;
     op.onRepaint = [&] {
-        if (!station().meters.list.entries.empty() && (progress.empty() || progress.back() != station().meters.list.entries[0])) {
-            progress.push_back(station().meters.list.entries[0]);
+        const MeterList& list = station().meters.list();
+        if (list.searching() && (progress.empty() || progress.back() != progressText(list.progress()))) {
+            progress.push_back(progressText(list.progress()));
         }
     };
-    station().meters.fields.layout = Layout::CircuitView;
+    station().meters.setLayout(Layout::CircuitView);
 
     MeterScan(station().meters);
 
@@ -44,28 +45,30 @@ TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
     EXPECT_EQ(progress[16], "Searching: 16 of 16");
     EXPECT_GE(op.repaints, 17);
 
-    const auto& entries = station().meters.list.entries;
+    EXPECT_FALSE(station().meters.list().searching());
+    const auto& entries = station().meters.list().entries();
     ASSERT_EQ(entries.size(), 2U);
-    EXPECT_EQ(entries[0].substr(0, 12), "03 - PNL1 [T");
-    EXPECT_NE(entries[0].find("Tamsa"), std::string::npos);
-    EXPECT_EQ(modelFromDeviceText(entries[0]), kBranchMeter);
-    EXPECT_EQ(entries[1].substr(0, 10), "07 - MAIN ");
-    EXPECT_EQ(modelFromDeviceText(entries[1]), kCircuitMeter6);
-    EXPECT_EQ(entries[0].back(), ']');
-    EXPECT_EQ(station().meters.list.selection, 0);
-    EXPECT_EQ(station().meters.selected.address, 3);
-    EXPECT_EQ(station().meters.selected.model, kBranchMeter);
+    EXPECT_EQ(entries[0].address, 3);
+    EXPECT_EQ(entries[0].name, "PNL1");
+    EXPECT_EQ(entries[0].deviceText.substr(0, 6), "Tamsa ");
+    EXPECT_EQ(entries[0].model, kBranchMeter);
+    EXPECT_EQ(entryText(entries[0]), "03 - PNL1 [" + entries[0].deviceText + "]");
+    EXPECT_EQ(entryText(entries[1]).substr(0, 10), "07 - MAIN ");
+    EXPECT_EQ(entries[1].model, kCircuitMeter6);
+    EXPECT_EQ(station().meters.list().selection(), 0);
+    EXPECT_EQ(station().meters.selected().address, 3);
+    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
     EXPECT_EQ(op.layouts, (std::vector<Layout>{Layout::BranchView}));
-    EXPECT_EQ(station().meters.fields.layout, Layout::BranchView);
+    EXPECT_EQ(station().meters.fields().layout, Layout::BranchView);
 
     // The temperature meter answered and is known, but not listed.
-    EXPECT_NE(station().meters.directory[2], 0);  // its slave ID byte
-    EXPECT_EQ(station().meters.directory[3], 230);
-    EXPECT_EQ(station().meters.directory[7], 236);
+    EXPECT_NE(station().meters.directory()[2], 0);  // its slave ID byte
+    EXPECT_EQ(station().meters.directory()[3], 230);
+    EXPECT_EQ(station().meters.directory()[7], 236);
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(op.waitCursorShows, 1);
     EXPECT_EQ(op.waitCursorDepth, 0);
-    EXPECT_FALSE(station().meters.scanning);
+    EXPECT_FALSE(station().meters.scanning());
 
     // Every address up to the depth was asked once for its slave ID, in order.
     std::vector<int> probed;
@@ -76,45 +79,46 @@ TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
     for (int i = 0; i < 16; ++i) EXPECT_EQ(probed[static_cast<std::size_t>(i)], i + 1);
 
     // The operator picks the Circuit meter, then the Branch meter again.
-    station().meters.list.selection = 1;
-    selectMeter(station().meters);
-    EXPECT_EQ(station().meters.selected.address, 7);
-    EXPECT_EQ(station().meters.selected.model, kCircuitMeter6);
-    EXPECT_EQ(station().meters.fields.layout, Layout::CircuitView);
-    station().meters.list.selection = 0;
-    selectMeter(station().meters);
-    EXPECT_EQ(station().meters.selected.address, 3);
-    EXPECT_EQ(station().meters.fields.layout, Layout::BranchView);
+    station().meters.list().select(1);
+    station().meters.selectMeter();
+    EXPECT_EQ(station().meters.selected().address, 7);
+    EXPECT_EQ(station().meters.selected().model, kCircuitMeter6);
+    EXPECT_EQ(station().meters.fields().layout, Layout::CircuitView);
+    station().meters.list().select(0);
+    station().meters.selectMeter();
+    EXPECT_EQ(station().meters.selected().address, 3);
+    EXPECT_EQ(station().meters.fields().layout, Layout::BranchView);
 
     // No selection: nothing is polled any more, the model stays.
-    station().meters.list.selection = -1;
-    selectMeter(station().meters);
-    EXPECT_EQ(station().meters.selected.address, -1);
-    EXPECT_EQ(station().meters.selected.model, kBranchMeter);
+    station().meters.list().select(-1);
+    station().meters.selectMeter();
+    EXPECT_EQ(station().meters.selected().address, -1);
+    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
 }
 
 TEST_F(MeterScanTest, FirstCircuitMeterSwitchesToTheCircuitLayout) {
     startBus({"9:235", "12:230"});
     station().settings.scanDepth = 12;
     MeterScan(station().meters);
-    ASSERT_EQ(station().meters.list.count(), 2);
-    EXPECT_EQ(station().meters.selected.address, 9);
-    EXPECT_EQ(station().meters.selected.model, kCircuitMeter8);
+    ASSERT_EQ(station().meters.list().count(), 2);
+    EXPECT_EQ(station().meters.selected().address, 9);
+    EXPECT_EQ(station().meters.selected().model, kCircuitMeter8);
     EXPECT_EQ(op.layouts, (std::vector<Layout>{Layout::CircuitView}));
 }
 
 TEST_F(MeterScanTest, SilentBusLeavesTheSelectionAsItWas) {
     auto& sim = startBus({"200:230"});  // beyond the scan depth: the bus answers nothing
     station().settings.scanDepth = 3;
-    station().meters.selected = SelectedMeter{5, kBranchMeter};
-    station().meters.list.insert(0, "05 - OLD [Tamsa Branch]");
+    station().meters.setSelected(SelectedMeter{5, kBranchMeter});
+    station().meters.list().insert(0, MeterEntry{5, kBranchMeter, "OLD", "Tamsa Branch"});
 
     MeterScan(station().meters);
 
-    EXPECT_TRUE(station().meters.list.entries.empty());
-    EXPECT_EQ(station().meters.list.selection, -1);
-    EXPECT_EQ(station().meters.selected.address, 5);
-    EXPECT_EQ(station().meters.selected.model, kBranchMeter);
+    EXPECT_TRUE(station().meters.list().entries().empty());
+    EXPECT_FALSE(station().meters.list().searching());
+    EXPECT_EQ(station().meters.list().selection(), -1);
+    EXPECT_EQ(station().meters.selected().address, 5);
+    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
     EXPECT_TRUE(op.layouts.empty());
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(sim.requests().size(), 3U);
@@ -124,7 +128,7 @@ TEST_F(MeterScanTest, ScanDepthIsReadAgainBeforeEveryAddress) {
     auto& sim = startBus({"200:230"});  // beyond the scan depth: the bus answers nothing
     station().settings.scanDepth = 10;
     op.onRepaint = [&] {
-        if (!station().meters.list.entries.empty() && station().meters.list.entries[0] == "Searching: 2 of 10") station().settings.scanDepth = 3;
+        if (station().meters.list().progress() == SearchProgress{2, 10}) station().settings.scanDepth = 3;
     };
     MeterScan(station().meters);
     EXPECT_EQ(sim.requests().size(), 3U);
@@ -142,14 +146,14 @@ TEST_F(MeterScanTest, AMeterAboveSixtyThreeIsPolledPickedAndLogged) {
 
     MeterScan(station().meters);
 
-    ASSERT_EQ(station().meters.list.count(), 1);
-    EXPECT_EQ(station().meters.list.entries[0].substr(0, 5), "70 - ");
-    EXPECT_EQ(station().meters.selected.address, 70);
+    ASSERT_EQ(station().meters.list().count(), 1);
+    EXPECT_EQ(station().meters.list().entries()[0].address, 70);
+    EXPECT_EQ(station().meters.selected().address, 70);
 
-    station().meters.list.selection = 0;
-    selectMeter(station().meters);
-    EXPECT_EQ(station().meters.selected.address, 70);
-    EXPECT_EQ(station().meters.selected.model, kBranchMeter);
+    station().meters.list().select(0);
+    station().meters.selectMeter();
+    EXPECT_EQ(station().meters.selected().address, 70);
+    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
 
     const std::filesystem::path log = std::filesystem::path(sim.tempDir()) / "readings.csv";
     station().settings.logFilePath = log.string();
@@ -168,27 +172,27 @@ TEST_F(MeterScanTest, AMeterAboveSixtyThreeIsPolledPickedAndLogged) {
     EXPECT_EQ(line.substr(19, 10), ",70,1.500,") << line;
 }
 
-TEST_F(MeterScanTest, EntryWithoutLeadingDigitsSelectsNothing) {
-    station().meters.directory[3] = kBranchMeter;
-    station().meters.fields.layout = Layout::CircuitView;
-    station().meters.list.insert(0, "Searching: 3 of 16");
-    station().meters.list.selection = 0;
-    station().meters.selected = SelectedMeter{3, kBranchMeter};
-    selectMeter(station().meters);
-    EXPECT_EQ(station().meters.selected.address, -1);
-    EXPECT_EQ(station().meters.selected.model, kNoModel);
+TEST_F(MeterScanTest, AnAddressOutsideTheSelectableOnesSelectsNothing) {
+    station().meters.recordSlaveId(3, kBranchMeter);
+    station().meters.setLayout(Layout::CircuitView);
+    station().meters.list().insert(0, MeterEntry{248, kNoModel, "FAR", "Tamsa"});
+    station().meters.list().select(0);
+    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
+    station().meters.selectMeter();
+    EXPECT_EQ(station().meters.selected().address, -1);
+    EXPECT_EQ(station().meters.selected().model, kNoModel);
     EXPECT_TRUE(op.layouts.empty());
 }
 
 TEST_F(MeterScanTest, PickingAMeterOfAnotherModelKeepsTheLayout) {
-    station().meters.directory[4] = kTemperatureMeter;
-    station().meters.fields.layout = Layout::CircuitView;
-    station().meters.list.insert(0, "04 - T1 [Tamsa Temperature]");
-    station().meters.list.selection = 0;
-    selectMeter(station().meters);
-    EXPECT_EQ(station().meters.selected.address, 4);
+    station().meters.recordSlaveId(4, kTemperatureMeter);
+    station().meters.setLayout(Layout::CircuitView);
+    station().meters.list().insert(0, MeterEntry{4, kTemperatureMeter, "T1", "Tamsa Temperature"});
+    station().meters.list().select(0);
+    station().meters.selectMeter();
+    EXPECT_EQ(station().meters.selected().address, 4);
     EXPECT_TRUE(op.layouts.empty());
-    EXPECT_EQ(station().meters.fields.layout, Layout::CircuitView);
+    EXPECT_EQ(station().meters.fields().layout, Layout::CircuitView);
 }
 
 TEST_F(MeterScanTest, BrokenAnswersAreReportedPerAddressAndTheScanGoesOn) {
@@ -198,8 +202,8 @@ TEST_F(MeterScanTest, BrokenAnswersAreReportedPerAddressAndTheScanGoesOn) {
     MeterScan(station().meters);
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Address [2] Returned Error Code [5]."}));
     EXPECT_EQ(op.messages[0].caption, "Com port failure");
-    ASSERT_EQ(station().meters.list.count(), 1);
-    EXPECT_EQ(station().meters.selected.address, 3);
+    ASSERT_EQ(station().meters.list().count(), 1);
+    EXPECT_EQ(station().meters.selected().address, 3);
 }
 
 TEST_F(MeterScanTest, AnAnswerTooShortForASlaveIdNamesThePortAndEndsTheScan) {
@@ -215,10 +219,10 @@ TEST_F(MeterScanTest, AnAnswerTooShortForASlaveIdNamesThePortAndEndsTheScan) {
         if (functionOf(r) == 17) probed.push_back(addressOf(r));
     }
     EXPECT_EQ(probed, (std::vector<int>{1, 2})) << "address 3 is not asked any more";
-    ASSERT_EQ(station().meters.list.count(), 1);
-    EXPECT_EQ(station().meters.list.entries[0].substr(0, 5), "01 - ");
-    EXPECT_EQ(station().meters.selected.address, 1);
-    EXPECT_FALSE(station().meters.scanning);
+    ASSERT_EQ(station().meters.list().count(), 1);
+    EXPECT_EQ(station().meters.list().entries()[0].address, 1);
+    EXPECT_EQ(station().meters.selected().address, 1);
+    EXPECT_FALSE(station().meters.scanning());
 }
 
 TEST_F(MeterScanTest, ScanWithClosedPortTriesOneOpenThenAsksForAPort) {
@@ -227,7 +231,7 @@ TEST_F(MeterScanTest, ScanWithClosedPortTriesOneOpenThenAsksForAPort) {
     MeterScan(station().meters);
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Unable to open COM3:", "Please select a COM port"}));
     EXPECT_EQ(op.messages[1].caption, "");
-    EXPECT_FALSE(station().meters.scanning);
+    EXPECT_FALSE(station().meters.scanning());
 
     // After two failed opens the scan tries nothing more.
     op.messages.clear();
@@ -247,7 +251,8 @@ TEST_F(MeterScanTest, AScanAskedForWhileOneRunsFollowsItAndACancelEndsBoth) {
     while (station().scanStep()) {
     }
     EXPECT_EQ(sim.requests().size(), 4U) << "addresses 1 and 2, then the second scan's 1 and 2";
-    EXPECT_TRUE(station().meters.list.entries.empty()) << "meter 3 lies beyond the depth; the progress line is gone";
+    EXPECT_TRUE(station().meters.list().entries().empty()) << "meter 3 lies beyond the depth";
+    EXPECT_FALSE(station().meters.list().searching()) << "the progress line is gone";
     EXPECT_EQ(op.waitCursorDepth, 0);
 
     station().scan();
@@ -257,7 +262,8 @@ TEST_F(MeterScanTest, AScanAskedForWhileOneRunsFollowsItAndACancelEndsBoth) {
     EXPECT_FALSE(station().scanning());
     EXPECT_FALSE(station().scanStep()) << "the queued scan went with the cancelled one";
     EXPECT_EQ(sim.requests().size(), 5U);
-    EXPECT_TRUE(station().meters.list.entries.empty()) << "no progress line is left behind";
+    EXPECT_TRUE(station().meters.list().entries().empty());
+    EXPECT_FALSE(station().meters.list().searching()) << "no progress line is left behind";
     EXPECT_EQ(op.waitCursorDepth, 0);
 }
 

@@ -57,9 +57,9 @@ protected:
     void SetUp() override {
         startBus({"3:230", "7:236", "2:600"});
         ASSERT_TRUE(station().bus.link().portOpen);
-        station().meters.directory[3] = kBranchMeter;
-        station().meters.directory[7] = kCircuitMeter6;
-        station().meters.directory[2] = 0x58;
+        station().meters.recordSlaveId(3, kBranchMeter);
+        station().meters.recordSlaveId(7, kCircuitMeter6);
+        station().meters.recordSlaveId(2, 0x58);
     }
 };
 

@@ -24,9 +24,8 @@ protected:
     }
     // The scan found the meter and the operator picked it in the list.
     static void select(int address, int model) {
-        station().meters.directory[static_cast<std::size_t>(address)] = model;
-        station().meters.selected.address = address;
-        station().meters.selected.model = model;
+        station().meters.recordSlaveId(address, model);
+        station().meters.setSelected(SelectedMeter{address, model});
     }
     static std::vector<ReadRequest> reads(const MeterSimulator& sim) { return readRequests(sim.requests()); }
 };

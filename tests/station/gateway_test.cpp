@@ -113,12 +113,12 @@ TEST_P(GatewayTest, ScanPollSetpointAndLoggingMomentGiveTheSameResultsOnEveryPor
     s.PollingCycle();
 
     EXPECT_TRUE(op.messages.empty()) << op.messages.front().text;
-    EXPECT_EQ(s.meters.directory[1], kBranchMeter);
-    EXPECT_EQ(s.meters.directory[2], kCircuitMeter6);
-    EXPECT_EQ(s.meters.selected.address, 1);
-    EXPECT_EQ(s.meters.fields.breaker[0], "1.234");
-    EXPECT_EQ(s.meters.fields.breaker[1], "2.500");
-    EXPECT_EQ(s.meters.fields.firstName, "PNL1");
+    EXPECT_EQ(s.meters.directory()[1], kBranchMeter);
+    EXPECT_EQ(s.meters.directory()[2], kCircuitMeter6);
+    EXPECT_EQ(s.meters.selected().address, 1);
+    EXPECT_EQ(s.meters.fields().breaker[0], "1.234");
+    EXPECT_EQ(s.meters.fields().breaker[1], "2.500");
+    EXPECT_EQ(s.meters.fields().firstName, "PNL1");
     const auto logged = lines(log);
     ASSERT_EQ(logged.size(), 1U);
     EXPECT_NE(logged[0].find(",1,1.234,2.500,"), std::string::npos) << logged[0];
@@ -173,10 +173,10 @@ TEST_P(GatewayRestartTest, MetersComeBackWithoutRestartingTheProgram) {
     startBus({"3:230"});
     sim->set(3, 0, {1111});
     Station& s = station();
-    s.meters.directory[3] = kBranchMeter;
-    s.meters.selected = SelectedMeter{3, kBranchMeter};
+    s.meters.recordSlaveId(3, kBranchMeter);
+    s.meters.setSelected(SelectedMeter{3, kBranchMeter});
     s.PollingCycle();
-    ASSERT_EQ(s.meters.fields.breaker[0], "1.111");
+    ASSERT_EQ(s.meters.fields().breaker[0], "1.111");
 
     const std::string scheme = portKind == PortKind::ModbusTcp ? "tcp://" : "rtu+tcp://";
     const std::string name = sim->gatewayName(scheme);
@@ -186,18 +186,18 @@ TEST_P(GatewayRestartTest, MetersComeBackWithoutRestartingTheProgram) {
     for (int i = 0; i < 3; ++i) s.PollingCycle();
     EXPECT_LT(std::chrono::steady_clock::now() - down, std::chrono::seconds(1))
         << "a gateway that refuses must neither freeze the window nor cost a time-out each";
-    EXPECT_EQ(s.meters.consecutiveFailures, 3);
-    EXPECT_EQ(s.meters.fields.breaker[0], "");  // not known while the meter looks silent
+    EXPECT_EQ(s.meters.consecutiveFailures(), 3);
+    EXPECT_EQ(s.meters.fields().breaker[0], "");  // not known while the meter looks silent
 
     sim = std::make_unique<MeterSimulator>(
         std::vector<std::string>{"--meter", "3:230", portKind == PortKind::ModbusTcp ? "--tcp" : "--rtu-tcp", port});
     sim->set(3, 0, {2222});
     const auto back = std::chrono::steady_clock::now();
-    while (s.meters.fields.breaker[0] != "2.222" && std::chrono::steady_clock::now() - back < std::chrono::seconds(5)) {
+    while (s.meters.fields().breaker[0] != "2.222" && std::chrono::steady_clock::now() - back < std::chrono::seconds(5)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
         s.PollingCycle();
     }
-    EXPECT_EQ(s.meters.fields.breaker[0], "2.222");
+    EXPECT_EQ(s.meters.fields().breaker[0], "2.222");
     EXPECT_TRUE(s.bus.link().portOpen);
     EXPECT_EQ(s.bus.link().portName, "COM1:");
     for (const auto& m : op.messages) EXPECT_EQ(m.text.find("Unable to open"), std::string::npos) << m.text;
@@ -236,11 +236,11 @@ TEST(GatewayInterop, APymodbusServerIsScannedPolledAndLogged) {
 
         s.PollingCycle();
 
-        EXPECT_EQ(s.meters.directory[3], kBranchMeter);
-        EXPECT_EQ(s.meters.selected.address, 3);
-        EXPECT_EQ(s.meters.fields.breaker[0], "1.500");
-        EXPECT_EQ(s.meters.fields.breaker[41], "1.500");
-        EXPECT_EQ(s.meters.fields.firstName, "PNL7");
+        EXPECT_EQ(s.meters.directory()[3], kBranchMeter);
+        EXPECT_EQ(s.meters.selected().address, 3);
+        EXPECT_EQ(s.meters.fields().breaker[0], "1.500");
+        EXPECT_EQ(s.meters.fields().breaker[41], "1.500");
+        EXPECT_EQ(s.meters.fields().firstName, "PNL7");
         EXPECT_EQ(s.bus.statistics().goodReads, 1) << "the logging moment's read";
         endStation();
     }

@@ -69,12 +69,12 @@ TEST(TwoStations, EachShowsWritesAndLogsOnlyItsOwnMeters) {
 
     for (StationOnBus* s : {&a, &b}) {
         EXPECT_TRUE(s->op.messages.empty()) << s->op.messages.front().text;
-        EXPECT_EQ(s->station.meters.selected.address, kMeterAddress);
-        EXPECT_EQ(s->station.meters.directory[kMeterAddress], kBranchMeter);
+        EXPECT_EQ(s->station.meters.selected().address, kMeterAddress);
+        EXPECT_EQ(s->station.meters.directory()[kMeterAddress], kBranchMeter);
         EXPECT_EQ(s->station.bus.statistics().goodReads, 3) << "one read per logging moment";
     }
-    EXPECT_EQ(a.station.meters.fields.breaker[0], "1.234");
-    EXPECT_EQ(b.station.meters.fields.breaker[0], "5.678");
+    EXPECT_EQ(a.station.meters.fields().breaker[0], "1.234");
+    EXPECT_EQ(b.station.meters.fields().breaker[0], "5.678");
 
     // Each log holds one line per moment, with its own meter's current.
     for (const auto& [file, current] : {std::pair{dir / "a.csv", ",1,1.234,"}, std::pair{dir / "b.csv", ",1,5.678,"}}) {

@@ -13,7 +13,7 @@ AlarmDelayDialog::AlarmDelayDialog(Meters& meters, AlarmWindowMarks& marks)
 void AlarmDelayDialog::open(int address) {
     m_address = address;
     m_failure.reset();
-    m_meterName = m_meters.fields.firstName;
+    m_meterName = m_meters.fields().firstName;
     BreakerBlock alarm{};
     BreakerBlock warn{};
     (void)readAlarmDelays(m_meters, m_address, alarm);  // a failed read leaves -1 in its block
@@ -40,14 +40,14 @@ std::optional<int> AlarmDelayDialog::takeFields(const Texts& texts) {
             m_shownName = m_meterName;
         }
     }
-    return showFailure(m_meters.op, m_failure);
+    return showFailure(m_meters.op(), m_failure);
 }
 
 std::optional<int> AlarmDelayDialog::ok() {
-    if (m_failure) return showFailure(m_meters.op, m_failure);
+    if (m_failure) return showFailure(m_meters.op(), m_failure);
     {
-        WaitCursor busy(m_meters.op);
-        m_pairs.writeChanged(m_meters.bus, m_address);
+        WaitCursor busy(m_meters.op());
+        m_pairs.writeChanged(m_meters.bus(), m_address);
     }
     m_marks.delayWindowOpen = false;
     return std::nullopt;

@@ -15,7 +15,7 @@ BreakerAlarmDialog::BreakerAlarmDialog(Meters& meters, AlarmWindowMarks& marks)
 void BreakerAlarmDialog::open(int address) {
     m_address = address;
     m_failure.reset();
-    m_meterName = m_meters.fields.firstName;
+    m_meterName = m_meters.fields().firstName;
     refresh();
 }
 
@@ -62,23 +62,23 @@ std::optional<int> BreakerAlarmDialog::takeFields(const Texts& texts) {
     }
     takeInteger(kAlarmHoldoffField, kMaxRegisterValue, m_alarmHoldoff);
     takeInteger(kWarningHoldoffField, kMaxRegisterValue, m_warningHoldoff);
-    return showFailure(m_meters.op, m_failure);
+    return showFailure(m_meters.op(), m_failure);
 }
 
 std::optional<int> BreakerAlarmDialog::set(GlobalSetting setting) {
-    if (m_failure) return showFailure(m_meters.op, m_failure);
+    if (m_failure) return showFailure(m_meters.op(), m_failure);
     switch (setting) {
     case GlobalSetting::WarningPercent:
-        (void)writeRegister(m_meters.bus, m_address, kGlobalWarningPercentRegister, m_warningPercent);
+        (void)writeRegister(m_meters.bus(), m_address, kGlobalWarningPercentRegister, m_warningPercent);
         break;
     case GlobalSetting::AlarmPercent:
-        (void)writeRegister(m_meters.bus, m_address, kGlobalAlarmPercentRegister, m_alarmPercent);
+        (void)writeRegister(m_meters.bus(), m_address, kGlobalAlarmPercentRegister, m_alarmPercent);
         break;
     case GlobalSetting::WarningHoldoff:
-        (void)writeRegister(m_meters.bus, m_address, kWarningHoldoffRegister, m_warningHoldoff);
+        (void)writeRegister(m_meters.bus(), m_address, kWarningHoldoffRegister, m_warningHoldoff);
         break;
     case GlobalSetting::AlarmHoldoff:
-        (void)writeRegister(m_meters.bus, m_address, kAlarmHoldoffRegister, m_alarmHoldoff);
+        (void)writeRegister(m_meters.bus(), m_address, kAlarmHoldoffRegister, m_alarmHoldoff);
         break;
     }
     refresh();
@@ -86,10 +86,10 @@ std::optional<int> BreakerAlarmDialog::set(GlobalSetting setting) {
 }
 
 std::optional<int> BreakerAlarmDialog::ok() {
-    if (m_failure) return showFailure(m_meters.op, m_failure);
+    if (m_failure) return showFailure(m_meters.op(), m_failure);
     {
-        WaitCursor busy(m_meters.op);
-        m_pairs.writeChanged(m_meters.bus, m_address);
+        WaitCursor busy(m_meters.op());
+        m_pairs.writeChanged(m_meters.bus(), m_address);
     }
     m_marks.alarmWindowOpen = false;
     return std::nullopt;

@@ -44,14 +44,14 @@ GlobalLimitsDialog::GlobalLimitsDialog(Meters& meters, AlarmWindowMarks& marks) 
 }
 
 void GlobalLimitsDialog::open(int address) {
-    WaitCursor busy(m_meters.op);
+    WaitCursor busy(m_meters.op());
     m_address = address;
     m_failure.reset();
-    m_firstName = m_meters.fields.firstName;
-    m_secondName = m_meters.fields.secondName;
+    m_firstName = m_meters.fields().firstName;
+    m_secondName = m_meters.fields().secondName;
     m_openScale.reset();
-    if (m_meters.currentScaleAddress == m_address) {
-        m_openScale = m_meters.CurrentScale;
+    if (m_meters.currentScaleAddress() == m_address) {
+        m_openScale = m_meters.currentScale();
     }
 
     BreakerBlock regs{};
@@ -59,7 +59,7 @@ void GlobalLimitsDialog::open(int address) {
     if (!m_openScale) {
         // No good poll of this meter has given its scale yet: its CT size tells it.
         std::int32_t range = 0;
-        if (readRegisters(m_meters.bus, m_address, kCircuitRangeRegister, 1, &range) == ModbusError::Ok) {
+        if (readRegisters(m_meters.bus(), m_address, kCircuitRangeRegister, 1, &range) == ModbusError::Ok) {
             m_openScale = currentScaleFor(range);
         }
     }
@@ -107,8 +107,8 @@ GlobalLimitsDialog::Controls GlobalLimitsDialog::showFields() {
 std::optional<float> GlobalLimitsDialog::knownScale() const {
     // The polls keep the selected meter's scale up to date, from good polls only; once the operator
     // has selected another meter, the bound meter's scale is the one known when the window opened.
-    if (m_meters.selected.address == m_address && m_meters.currentScaleAddress == m_address) {
-        return m_meters.CurrentScale;
+    if (m_meters.selected().address == m_address && m_meters.currentScaleAddress() == m_address) {
+        return m_meters.currentScale();
     }
     return m_openScale;
 }
@@ -150,7 +150,7 @@ std::optional<int> GlobalLimitsDialog::takeFields(const Controls& controls) {
             m_shown[at] = text;
         }
     }
-    return showFailure(m_meters.op, m_failure);
+    return showFailure(m_meters.op(), m_failure);
 }
 
 std::int32_t GlobalLimitsDialog::criticalFlags() const {
@@ -189,9 +189,9 @@ bool GlobalLimitsDialog::changed(Limit which) const {
 }
 
 std::optional<int> GlobalLimitsDialog::ok() {
-    if (m_failure) return showFailure(m_meters.op, m_failure);
+    if (m_failure) return showFailure(m_meters.op(), m_failure);
     {
-        WaitCursor busy(m_meters.op);
+        WaitCursor busy(m_meters.op());
         std::optional<int> scaled;  // the first current or KVA field whose limit is to be written
         for (int field = kCurrentOverField; field <= kKvaUnderField && !scaled; ++field) {
             const Limit which = limitOfField(field);
@@ -201,13 +201,13 @@ std::optional<int> GlobalLimitsDialog::ok() {
         if (scaled && (!scale || *scale == 0.0F)) {
             // Read the CT size again: the meter may answer now.
             std::int32_t range = 0;
-            if (readRegisters(m_meters.bus, m_address, kCircuitRangeRegister, 1, &range) == ModbusError::Ok) {
+            if (readRegisters(m_meters.bus(), m_address, kCircuitRangeRegister, 1, &range) == ModbusError::Ok) {
                 scale = currentScaleFor(range);
                 m_openScale = scale;
             }
         }
         if (scaled && (!scale || *scale == 0.0F)) {
-            m_meters.op.error(kUnknownScaleMessage);
+            m_meters.op().error(kUnknownScaleMessage);
             return scaled;
         }
 
@@ -220,15 +220,15 @@ std::optional<int> GlobalLimitsDialog::ok() {
             values[at] = registerValue(which, m_limit[at], scale.value_or(0.0F));
             if (!values[at]) {
                 m_failure = FieldFailure{field, numberRangeMessage(0.0, *largestValue(which, scale.value_or(0.0F)))};
-                return showFailure(m_meters.op, m_failure);
+                return showFailure(m_meters.op(), m_failure);
             }
         }
         for (int i = 0; i < kLimitCount; ++i) {
             const auto at = static_cast<std::size_t>(i);
-            if (values[at]) (void)writeRegister(m_meters.bus, m_address, kLimitRegister[at], *values[at]);
+            if (values[at]) (void)writeRegister(m_meters.bus(), m_address, kLimitRegister[at], *values[at]);
         }
         if (m_phaseLossThreshold != m_snapshot.phaseLossThreshold) {
-            (void)writeRegister(m_meters.bus, m_address, kPhaseLossRegister, m_phaseLossThreshold);
+            (void)writeRegister(m_meters.bus(), m_address, kPhaseLossRegister, m_phaseLossThreshold);
         }
         if (m_flagsKnown && m_critical != m_shownCritical) {
             std::int32_t flags = m_snapshot.flags;
@@ -237,7 +237,7 @@ std::optional<int> GlobalLimitsDialog::ok() {
                 if (m_critical[at] == m_shownCritical[at]) continue;
                 flags = m_critical[at] ? (flags | kBoxBits[at]) : (flags & ~kBoxBits[at]);
             }
-            if (flags != m_snapshot.flags) (void)writeRegister(m_meters.bus, m_address, kCriticalFlagsRegister, flags);
+            if (flags != m_snapshot.flags) (void)writeRegister(m_meters.bus(), m_address, kCriticalFlagsRegister, flags);
         }
     }
     m_marks.alarmWindowOpen = false;

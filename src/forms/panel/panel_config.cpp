@@ -14,12 +14,12 @@ constexpr int kCircuitSecondNameRegister = kCircuitNameRegister + 2;
 }  // namespace
 
 void PanelConfigDialog::open() {
-    WaitCursor wait(m_meters.op);
-    m_address = m_meters.selected.address;
-    m_model = m_meters.selected.model;
-    m_firstName = m_meters.fields.firstName;
+    WaitCursor wait(m_meters.op());
+    m_address = m_meters.selected().address;
+    m_model = m_meters.selected().model;
+    m_firstName = m_meters.fields().firstName;
     m_panelName = m_firstName;
-    m_secondName = m_meters.fields.secondName;
+    m_secondName = m_meters.fields().secondName;
     m_boardName = m_secondName;
     int major = 0;
     int minor = 0;
@@ -33,7 +33,7 @@ void PanelConfigDialog::open() {
 
 void PanelConfigDialog::readNames() {
     std::int32_t registers[kCircuitNameCount] = {0, 0, 0, 0};
-    if (readRegisters(m_meters.bus, m_address, kCircuitNameRegister, kCircuitNameCount, registers) != ModbusError::Ok) {
+    if (readRegisters(m_meters.bus(), m_address, kCircuitNameRegister, kCircuitNameCount, registers) != ModbusError::Ok) {
         return;
     }
     m_firstName = namesFromRegisters(registers, 2);
@@ -41,10 +41,9 @@ void PanelConfigDialog::readNames() {
     m_secondName = namesFromRegisters(registers + 2, 2);
     m_boardName = m_secondName;
     // The main window shows the selected meter's names; the polling cycle keeps them for another one.
-    if (m_meters.selected.address == m_address) {
-        m_meters.fields.firstName = m_firstName;
-        m_meters.fields.secondName = m_secondName;
-        m_meters.op.transferFields();
+    if (m_meters.selected().address == m_address) {
+        m_meters.setNames(m_firstName, m_secondName);
+        m_meters.op().transferFields();
     }
 }
 
@@ -53,13 +52,13 @@ void PanelConfigDialog::refresh() {
     // A value the meter did not give is not known: the CT size shows empty, and an enable word
     // that could not be read shows the locked form, so that nothing derived from it is sent.
     std::int32_t value = 0;
-    m_ctSizeFromMeter = readRegisters(m_meters.bus, m_address, kCtSizeRegister, 1, &value) == ModbusError::Ok;
+    m_ctSizeFromMeter = readRegisters(m_meters.bus(), m_address, kCtSizeRegister, 1, &value) == ModbusError::Ok;
     if (m_ctSizeFromMeter) {
         m_ctSize = panel::signed16(value);
         m_ctSizeRead = m_ctSize;
     }
     m_ctSizeEntered = false;
-    m_enableWordKnown = readRegisters(m_meters.bus, m_address, kMeterEnableRegister, 1, &value) == ModbusError::Ok;
+    m_enableWordKnown = readRegisters(m_meters.bus(), m_address, kMeterEnableRegister, 1, &value) == ModbusError::Ok;
     if (m_enableWordKnown) {
         m_boxes = MeterEnableWord::boxes(value, m_model);
         m_meterSelectionLocked = MeterEnableWord::locked(value);
@@ -81,16 +80,16 @@ void PanelConfigDialog::showFields() {
 
 std::optional<int> PanelConfigDialog::takeFields() {
     m_firstName = texts.firstName;
-    if (!panel::takeName(m_meters.op, texts.panelName)) return kPanelNameField;
+    if (!panel::takeName(m_meters.op(), texts.panelName)) return kPanelNameField;
     m_panelName = texts.panelName;
     m_secondName = texts.secondName;
-    if (!panel::takeName(m_meters.op, texts.boardName)) return kBoardNameField;
+    if (!panel::takeName(m_meters.op(), texts.boardName)) return kBoardNameField;
     m_boardName = texts.boardName;
     // A CT size the meter itself holds passes even outside 1 to 5999; its "SET" still refuses it.
     // A CT size the meter did not give shows empty, and passes while it stays so.
     if (m_ctSizeFromMeter || m_ctSizeEntered || !texts.ctSize.empty()) {
         const std::optional<int> unchanged = m_ctSizeFromMeter ? std::optional<int>(m_ctSizeRead) : std::nullopt;
-        const auto ct = panel::takeInteger(m_meters.op, texts.ctSize, kCtSizeLow, kCtSizeHigh, unchanged);
+        const auto ct = panel::takeInteger(m_meters.op(), texts.ctSize, kCtSizeLow, kCtSizeHigh, unchanged);
         if (!ct) return kCtSizeField;
         m_ctSize = *ct;
         m_ctSizeEntered = !m_ctSizeFromMeter;
@@ -101,8 +100,8 @@ std::optional<int> PanelConfigDialog::takeFields() {
 }
 
 std::optional<int> PanelConfigDialog::setName(const std::string& name, int firstRegister) {
-    WaitCursor wait(m_meters.op);
-    (void)panel::writeName(m_meters.bus, m_address, firstRegister, name);
+    WaitCursor wait(m_meters.op());
+    (void)panel::writeName(m_meters.bus(), m_address, firstRegister, name);
     readNames();
     showFields();
     return std::nullopt;
@@ -122,14 +121,14 @@ std::optional<int> PanelConfigDialog::setBoardName() {
 std::optional<int> PanelConfigDialog::setCtSize() {
     if (const auto failed = takeFields()) return failed;
     if (!m_ctSizeFromMeter && !m_ctSizeEntered) {
-        m_meters.op.warning(kNotAnInteger);
+        m_meters.op().warning(kNotAnInteger);
         return kCtSizeField;
     }
     if (m_ctSize < kCtSizeLow || m_ctSize > kCtSizeHigh) {
-        m_meters.op.warning(integerRangeMessage(kCtSizeLow, kCtSizeHigh));
+        m_meters.op().warning(integerRangeMessage(kCtSizeLow, kCtSizeHigh));
         return kCtSizeField;
     }
-    (void)writeRegister(m_meters.bus, m_address, kCtSizeRegister, m_ctSize);
+    (void)writeRegister(m_meters.bus(), m_address, kCtSizeRegister, m_ctSize);
     showFields();
     return std::nullopt;
 }
@@ -138,13 +137,13 @@ std::optional<int> PanelConfigDialog::setMeterEnable() {
     if (m_meterSelectionLocked || !m_enableWordKnown) return std::nullopt;
     if (const auto failed = takeFields()) return failed;
     {
-        WaitCursor wait(m_meters.op);
-        (void)writeRegister(m_meters.bus, m_address, kMeterEnableRegister, MeterEnableWord::compose(m_boxes, m_model));
+        WaitCursor wait(m_meters.op());
+        (void)writeRegister(m_meters.bus(), m_address, kMeterEnableRegister, MeterEnableWord::compose(m_boxes, m_model));
         refresh();
         showFields();
     }
     // Shown whether or not the meter took the word.
-    m_meters.op.info(kNetworkDisplayMessage);
+    m_meters.op().info(kNetworkDisplayMessage);
     return std::nullopt;
 }
 

@@ -4,12 +4,12 @@
 namespace quorna {
 
 PanelWindow choosePanelWindow(Meters& meters) {
-    const int address = meters.selected.address;
+    const int address = meters.selected().address;
     if (address <= 0) {
-        meters.op.warning(kNoValidMeterToConfigure);
+        meters.op().warning(kNoValidMeterToConfigure);
         return PanelWindow::None;
     }
-    return directoryModel(meters.directory, address) == kBranchMeter ? PanelWindow::PanelSetup : PanelWindow::PanelConfig;
+    return directoryModel(meters.directory(), address) == kBranchMeter ? PanelWindow::PanelSetup : PanelWindow::PanelConfig;
 }
 
 }  // namespace quorna

@@ -6,9 +6,9 @@
 namespace quorna {
 
 void PanelSetupDialog::open() {
-    WaitCursor wait(m_meters.op);
-    m_address = m_meters.selected.address;
-    m_firstName = m_meters.fields.firstName;
+    WaitCursor wait(m_meters.op());
+    m_address = m_meters.selected().address;
+    m_firstName = m_meters.fields().firstName;
     m_panelName = m_firstName;
     refreshRatings();
     int major = 0;
@@ -44,15 +44,15 @@ std::optional<int> PanelSetupDialog::takeFields() {
         const auto at = static_cast<std::size_t>(i);
         // A rating that still holds what the meter gave passes even outside 10 to 50 (a failed
         // read shows -1): it is never sent, and refusing it would keep the window from closing.
-        const auto value = panel::takeInteger(m_meters.op, texts.rating[at], kRatingLow, kRatingHigh, m_snapshot.rating[at]);
+        const auto value = panel::takeInteger(m_meters.op(), texts.rating[at], kRatingLow, kRatingHigh, m_snapshot.rating[at]);
         if (!value) return i;
         m_breakerRating[at] = *value;
     }
-    const auto global = panel::takeInteger(m_meters.op, texts.globalRating, kRatingLow, kRatingHigh);
+    const auto global = panel::takeInteger(m_meters.op(), texts.globalRating, kRatingLow, kRatingHigh);
     if (!global) return kGlobalRatingField;
     m_globalRating = *global;
     m_firstName = texts.firstName;
-    if (!panel::takeName(m_meters.op, texts.panelName)) return kPanelNameField;
+    if (!panel::takeName(m_meters.op(), texts.panelName)) return kPanelNameField;
     m_panelName = texts.panelName;
     m_firmwareText = texts.firmwareText;
     m_serialText = texts.serialText;
@@ -61,7 +61,7 @@ std::optional<int> PanelSetupDialog::takeFields() {
 
 std::optional<int> PanelSetupDialog::setGlobalRating() {
     if (const auto failed = takeFields()) return failed;
-    (void)writeRegister(m_meters.bus, m_address, kGlobalRatingRegister, m_globalRating);
+    (void)writeRegister(m_meters.bus(), m_address, kGlobalRatingRegister, m_globalRating);
     refreshRatings();
     showFields();
     return std::nullopt;
@@ -71,18 +71,18 @@ void PanelSetupDialog::storeName(const std::string& name) {
     m_firstName = name;
     m_panelName = name;
     // The main window shows the selected meter's name; the polling cycle keeps it for another one.
-    if (m_meters.selected.address == m_address) {
-        m_meters.fields.firstName = name;
-        m_meters.op.transferFields();
+    if (m_meters.selected().address == m_address) {
+        m_meters.setFirstName(name);
+        m_meters.op().transferFields();
     }
 }
 
 std::optional<int> PanelSetupDialog::setPanelName() {
     if (const auto failed = takeFields()) return failed;
-    (void)panel::writeName(m_meters.bus, m_address, kBranchNameRegister, m_panelName);
+    (void)panel::writeName(m_meters.bus(), m_address, kBranchNameRegister, m_panelName);
     std::int32_t registers[2] = {0, 0};
     // When the read-back fails the window keeps the names it showed.
-    if (readRegisters(m_meters.bus, m_address, kBranchNameRegister, 2, registers) == ModbusError::Ok) {
+    if (readRegisters(m_meters.bus(), m_address, kBranchNameRegister, 2, registers) == ModbusError::Ok) {
         storeName(namesFromRegisters(registers, 2));
     }
     refreshRatings();
@@ -92,11 +92,11 @@ std::optional<int> PanelSetupDialog::setPanelName() {
 
 std::optional<int> PanelSetupDialog::accept() {
     if (const auto failed = takeFields()) return failed;
-    WaitCursor wait(m_meters.op);
+    WaitCursor wait(m_meters.op());
     for (int i = 0; i < kBreakerCount; ++i) {
         const auto at = static_cast<std::size_t>(i);
         if (m_breakerRating[at] != m_snapshot.rating[at]) {
-            (void)writeRegister(m_meters.bus, m_address, kPanelSetupRegister + i, m_breakerRating[at]);
+            (void)writeRegister(m_meters.bus(), m_address, kPanelSetupRegister + i, m_breakerRating[at]);
         }
     }
     return std::nullopt;

@@ -64,6 +64,18 @@ void setLamp(QLabel* label, Lamp lamp, Lamp& shown) {
 
 QString plainTitle(QString title) { return title.remove(QLatin1Char('&')); }
 
+// The rows of "Available Meters": the scan's progress line while a scan runs, then one row per
+// entry.
+QStringList meterListTexts(const MeterList& list) {
+    QStringList texts;
+    if (list.searching()) texts.append(toQt(progressText(list.progress())));
+    for (const MeterEntry& entry : list.entries()) texts.append(toQt(entryText(entry)));
+    return texts;
+}
+
+// The row of the list's first entry: below the progress line while that shows.
+int firstEntryRow(const MeterList& list) { return list.searching() ? 1 : 0; }
+
 }  // namespace
 }  // namespace quorna
 
@@ -108,7 +120,7 @@ MainWindow::~MainWindow() {
 void MainWindow::initialise() {
     transferFields();
     tzset();
-    m_station.meters.directory.fill(0);
+    m_station.meters.clearDirectory();
     // There is no portable system menu in Qt: "About" is reached through the Help menu.
     setWindowIcon(windowIconImage());
     showLamps();
@@ -119,7 +131,7 @@ void MainWindow::initialise() {
     m_listHomeRect = home.translated(kFrameWidth, kFrameWidth + kCaptionHeight + menuBar()->sizeHint().height());
     m_listBandRect = QRect(kBandLeft, m_client->height() - kBandHeight - kBandBottomMargin,
                            m_client->width() - kBandLeft - kBandRightMargin, kBandHeight);
-    m_station.meters.fields.layout = Layout::BranchView;
+    m_station.meters.setLayout(Layout::BranchView);
     applyLayout(Layout::BranchView);
 }
 
@@ -214,7 +226,7 @@ QAction* MainWindow::commandAction(int id) const {
 QWidget* MainWindow::helpWindow() const { return m_help; }
 
 void MainWindow::transferFields() {
-    const MainWindowFields& f = m_station.meters.fields;
+    const MainWindowFields& f = m_station.meters.fields();
     for (std::size_t i = 0; i < f.breaker.size(); ++i) setText(m_controls.breakerField[i], f.breaker[i]);
     const std::array<const std::string*, kPhaseFieldCount> phase{
         &f.currentA, &f.currentB, &f.currentC, &f.currentN, &f.currentAvg, &f.lnAN, &f.lnBN, &f.lnCN, &f.lnAvg,
@@ -225,7 +237,7 @@ void MainWindow::transferFields() {
 }
 
 void MainWindow::showLamps() {
-    const MainWindowFields& f = m_station.meters.fields;
+    const MainWindowFields& f = m_station.meters.fields();
     for (std::size_t i = 0; i < f.breakerLamp.size(); ++i) {
         setLamp(m_controls.breakerLamp[i], f.breakerLamp[i], m_shownBreakerLamp[i]);
     }
@@ -259,21 +271,22 @@ void MainWindow::applyLayout(Layout layout) {
 }
 
 void MainWindow::showMeterList() {
-    const MeterList& list = m_station.meters.list;
+    const MeterList& list = m_station.meters.list();
     QListWidget* view = m_controls.meterList;
     m_syncingList = true;
     const QSignalBlocker blocker(view);
-    while (view->count() > list.count()) delete view->takeItem(view->count() - 1);
-    for (int i = 0; i < list.count(); ++i) {
-        const QString text = toQt(list.entries[static_cast<std::size_t>(i)]);
+    const QStringList texts = meterListTexts(list);
+    while (view->count() > texts.size()) delete view->takeItem(view->count() - 1);
+    for (int i = 0; i < texts.size(); ++i) {
+        const QString& text = texts[i];
         if (i < view->count()) {
             if (view->item(i)->text() != text) view->item(i)->setText(text);
         } else {
             view->addItem(text);
         }
     }
-    if (list.selection >= 0) {
-        view->setCurrentRow(list.selection);
+    if (list.selection() >= 0) {
+        view->setCurrentRow(list.selection() + firstEntryRow(list));
     } else {
         view->clearSelection();
         view->setCurrentRow(-1);
@@ -291,8 +304,10 @@ void MainWindow::repaintNow() {
 void MainWindow::operatorPickedMeter() {
     if (m_syncingList) return;
     const QList<QListWidgetItem*> picked = m_controls.meterList->selectedItems();
-    m_station.meters.list.selection = picked.isEmpty() ? -1 : m_controls.meterList->row(picked.front());
-    selectMeter(m_station.meters);
+    // The progress line above the entries picks no meter.
+    MeterList& list = m_station.meters.list();
+    list.select(picked.isEmpty() ? -1 : m_controls.meterList->row(picked.front()) - firstEntryRow(list));
+    m_station.meters.selectMeter();
 }
 
 void MainWindow::timerEvent(QTimerEvent* event) {
