@@ -57,13 +57,13 @@ void keepWaitingRecords(Logging& logging) {
     logging.spoolFailureShown = false;
 }
 
-bool catchUpLogging(Logging& logging) {
+bool catchUpLogging(Logging& logging, ConnectWait wait) {
     const bool file = logging.fileBehind;
     const bool database = logging.databaseBehind;
     if (!file && !database) return false;
     logging.sliceStart = std::chrono::steady_clock::now();
     if (file) FileLogWriter(logging);
-    if (database) DatabaseRecordWriter(logging);
+    if (database) DatabaseRecordWriter(logging, wait);
     logging.sliceStart = {};
     return logging.fileBehind || logging.databaseBehind;
 }

@@ -15,7 +15,8 @@ void keepWaitingRecords(Logging& logging);
 // behind. True while records are still waiting for another slice. A writer that is running (its
 // box is open) is left out; when only such a writer is behind it does nothing and says false: the
 // caller asks again after its next tick.
-bool catchUpLogging(Logging& logging);
+// The database writer waits for a connect as `wait` says.
+bool catchUpLogging(Logging& logging, ConnectWait wait = ConnectWait::Whole);
 
 // Whether a writer stopped at the end of its time slice with records still waiting.
 [[nodiscard]] inline bool loggingBehind(const Logging& logging) { return logging.fileBehind || logging.databaseBehind; }

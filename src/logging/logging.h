@@ -29,6 +29,13 @@ using TimeSource = std::function<std::time_t()>;
 
 // The database writer's connection, kept open across the slices of a backlog (database_record_writer.cpp).
 struct DatabaseConnection;
+// A connect to the database under way on a thread of its own (database_record_writer.cpp).
+struct PendingConnect;
+
+// Whether a database writer that must connect waits for the connect: a tick never does (the
+// records wait in the spool, as when the database is behind, and a later slice takes the
+// connection), a catch-up slice a moment, a writer called alone until it is done.
+enum class ConnectWait { None, Briefly, Whole };
 
 struct Logging {
     Logging(Meters& meters, ConfigurationRecord& settings) : meters(meters), op(meters.op), settings(settings) {}
@@ -56,6 +63,9 @@ struct Logging {
     // Open while the database is behind, so that the slices of a backlog share one connection;
     // let go when the backlog is written or the writer fails.
     std::shared_ptr<DatabaseConnection> databaseConnection;
+    // The connect under way, if any; its end is waited for when the logging goes (at most the
+    // login time-out).
+    std::shared_ptr<PendingConnect> databaseConnecting;
     // For tests: every spooled row goes in by its own INSERT, as for a driver that takes no list
     // of rows, whatever the database takes.
     bool databaseRowByRow = false;

@@ -116,7 +116,7 @@ void computeNextLoggingMoment(Logging& logging) {
     logging.clock.nextMoment = nextLoggingMoment(logging.clock.sampleTime, logging.settings.loggingInterval);
 }
 
-void LoggingSampler(Logging& logging) {
+void LoggingSampler(Logging& logging, ConnectWait wait) {
     LoggingClock& clock = logging.clock;
     clock.sampleTime = timeNow(logging);
     if (clock.nextMoment != 0 && clock.sampleTime < clock.nextMoment) return;
@@ -138,7 +138,7 @@ void LoggingSampler(Logging& logging) {
     const bool ownSlice = logging.sliceStart == std::chrono::steady_clock::time_point{};
     if (ownSlice) logging.sliceStart = std::chrono::steady_clock::now();
     if (cfg.fileLoggingEnabled) FileLogWriter(logging);
-    if (cfg.databaseLogging == DatabaseLoggingState::Active) DatabaseRecordWriter(logging);
+    if (cfg.databaseLogging == DatabaseLoggingState::Active) DatabaseRecordWriter(logging, wait);
     if (ownSlice) logging.sliceStart = {};
 }
 
