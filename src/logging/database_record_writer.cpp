@@ -659,6 +659,10 @@ bool databaseConnecting(const Logging& logging) { return logging.databaseConnect
 void DatabaseRecordWriter(Logging& logging, ConnectWait wait) {
     const auto deadline = sliceDeadline(logging);
     logging.databaseBehind = false;
+    if (logging.settings.databaseLogging == DatabaseLoggingState::Active && logging.spoolCheck.valid()) {
+        logging.databaseBehind = true;  // the spool's backlog goes first, once the spool is open
+        return;
+    }
     if (logging.settings.databaseLogging != DatabaseLoggingState::Active ||
         (logging.databaseQueue.empty() && logging.spool.count(Sink::Database) == 0)) {
         logging.databaseConnection.reset();

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <ctime>
 #include <functional>
+#include <future>
+#include <optional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,9 +34,10 @@ struct DatabaseConnection;
 // A connect to the database under way on a thread of its own (database_record_writer.cpp).
 struct PendingConnect;
 
-// Whether a database writer that must connect waits for the connect: a tick never does (the
-// records wait in the spool, as when the database is behind, and a later slice takes the
-// connection), a catch-up slice a moment, a writer called alone until it is done.
+// Whether a database writer that must connect waits for the connect, and the first logging moment
+// for the spool's opening: a tick never does (the records wait in the spool or in memory, as when
+// a writer is behind, and a later slice takes the connection or the spool), a catch-up slice a
+// moment, a writer called alone until it is done.
 enum class ConnectWait { None, Briefly, Whole };
 
 struct Logging {
@@ -53,6 +56,10 @@ struct Logging {
     // Every other waiting record, on disk beside the settings file (see spool.h). Opened at the
     // first logging moment, and again at each moment while it cannot be written.
     Spool spool;
+    // The first opening's checks of a spool file, while they run on a thread of their own (a long
+    // spool is read whole); the file's path they check. The records wait in memory meanwhile.
+    std::future<std::optional<Spool::Check>> spoolCheck;
+    std::string spoolCheckPath;
     bool spoolFailureShown = false;  // the spool's failure was said; said again after it works
     bool rejectionShown = false;     // a refused record went to the rejected file in this run
     std::vector<std::int64_t> refusedAtThisMoment;  // spooled records the database refused since the moment began

@@ -130,7 +130,7 @@ void LoggingSampler(Logging& logging, ConnectWait wait) {
     reprobeGarbledAddresses(logging.meters);
     readListedMeters(logging, toFile, toDatabase);
     // The moment's records are on disk before anything is written.
-    keepWaitingRecords(logging);
+    keepWaitingRecords(logging, wait);
 
     // The file first, then the database, in one time budget: what does not fit is sent in slices
     // between the ticks.

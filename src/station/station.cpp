@@ -61,8 +61,9 @@ void Station::PollingCycle() {
         }
         if (opening) tick();
     }
-    // A connect the tick began is waited for, and the records go as the tick would have sent them.
-    if (databaseConnecting(logging)) DatabaseRecordWriter(logging);
+    // The spool's opening and a connect the tick began are waited for, and the records go as the
+    // tick would have sent them.
+    finishLoggingWork(logging);
 }
 
 }  // namespace quorna
