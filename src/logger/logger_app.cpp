@@ -22,6 +22,7 @@
 #include "logger/live_poller.h"
 #include "logger/service_notifier.h"
 #include "logger/stderr_operator.h"
+#include "logging/durable_queue.h"
 #include "logging/logging.h"
 #include "logging/logging_sampler.h"
 #include "meters/meter_model.h"
@@ -315,6 +316,8 @@ bool loggerRound(Station& station, StderrOperator& op, ScanState& scans, Service
     const std::time_t before = station.logging.clock.nextMoment;
     station.tick();
     if (station.logging.clock.nextMoment == before) return worked;
+    // The spool's first opening runs beside the tick: the moment's lines meet the file once it is done.
+    while (spoolOpening(station.logging) && !stopRequested() && station.catchUp()) notifier.ping();
     reportLogFile(op, station.logging, logFileTrouble);
     return true;
 }

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <future>
+#include <memory>
 
 #include "logging/odbc_library.h"
 #include "logging/variable_table.h"
@@ -576,12 +578,96 @@ std::vector<std::string> insertLists(const std::vector<RecordPtr>& records, cons
     return statements;
 }
 
-void DatabaseRecordWriter(Logging& logging) {
+// The writer's connect, run on a thread of its own so that a server that takes its time (or never
+// answers, until the login time-out) does not hold the caller. The thread touches nothing but the
+// new connection's ODBC handles; the caller picks the connection up once the connect is done.
+struct PendingConnect {
+    std::shared_ptr<DatabaseConnection> connection;  // the connection's settings are set before the start
+    std::future<std::optional<std::string>> failure;  // what to tell the operator; none: connected
+};
+
+namespace {
+
+// The connect's three steps and the connection's DBMS, as openSession takes them, with the
+// writer's texts. Runs on the connect's thread.
+std::optional<std::string> connectSession(DatabaseConnection& connection) {
+    OdbcSession& session = connection.session;
+    if (!session.allocConnect()) return kWriterSessionTexts.allocConnection;
+    if (!odbcSucceeded(session.connect(connection.dsn, connection.user, connection.password)))
+        return kWriterSessionTexts.connect;
+    if (!session.allocStmt()) return kWriterSessionTexts.allocStatement;
+    const std::string dbms = dbmsName(session);
+    connection.dates = dateLiteralsFor(dbms);
+    connection.rowLists = rowListsFor(dbms);
+    return std::nullopt;
+}
+
+bool sameSource(const DatabaseConnection& connection, const DatabaseSettings& settings) {
+    return connection.dsn == settings.dsn && connection.user == settings.user && connection.password == settings.password;
+}
+
+bool connectDone(const PendingConnect& pending) {
+    return pending.failure.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+// How long a catch-up slice waits for a connect under way before it gives the caller back.
+constexpr std::chrono::milliseconds kConnectPollWait{50};
+
+enum class Connected { Yes, Pending, Failed };
+
+// The connection to the linked data source: a connect is begun when none is under way, and
+// taken once done. A connect begun for another data source (the link changed meanwhile) is let
+// go unheard, and one for this data source begun. A failure is told to the operator as the
+// connect's step gave it.
+Connected takeConnection(Logging& logging, const DatabaseSettings& settings, ConnectWait wait,
+                         std::shared_ptr<DatabaseConnection>& connection) {
+    for (;;) {
+        if (!logging.databaseConnecting) {
+            auto pending = std::make_shared<PendingConnect>();
+            pending->connection = std::make_shared<DatabaseConnection>();
+            pending->connection->dsn = settings.dsn;
+            pending->connection->user = settings.user;
+            pending->connection->password = settings.password;
+            pending->failure = std::async(std::launch::async, [connection = pending->connection] {
+                return connectSession(*connection);
+            });
+            logging.databaseConnecting = std::move(pending);
+        }
+        PendingConnect& pending = *logging.databaseConnecting;
+        if (wait == ConnectWait::Whole) {
+            pending.failure.wait();
+        } else if (wait == ConnectWait::Briefly) {
+            (void)pending.failure.wait_for(kConnectPollWait);
+        }
+        if (!connectDone(pending)) return Connected::Pending;
+        const std::shared_ptr<PendingConnect> done = std::move(logging.databaseConnecting);
+        const std::optional<std::string> failure = done->failure.get();
+        if (!sameSource(*done->connection, settings)) continue;
+        if (failure) {
+            logging.op.error(*failure);
+            return Connected::Failed;
+        }
+        connection = done->connection;
+        return Connected::Yes;
+    }
+}
+
+}  // namespace
+
+bool databaseConnecting(const Logging& logging) { return logging.databaseConnecting != nullptr; }
+
+void DatabaseRecordWriter(Logging& logging, ConnectWait wait) {
     const auto deadline = sliceDeadline(logging);
     logging.databaseBehind = false;
+    if (logging.settings.databaseLogging == DatabaseLoggingState::Active && logging.spoolCheck.valid()) {
+        logging.databaseBehind = true;  // the spool's backlog goes first, once the spool is open
+        return;
+    }
     if (logging.settings.databaseLogging != DatabaseLoggingState::Active ||
         (logging.databaseQueue.empty() && logging.spool.count(Sink::Database) == 0)) {
         logging.databaseConnection.reset();
+        // A connect that ended meanwhile is let go; one under way ends by itself and is let go then.
+        if (logging.databaseConnecting && connectDone(*logging.databaseConnecting)) logging.databaseConnecting.reset();
         return;
     }
     if (odbcLibrary().handle == nullptr && loadOdbcLibrary() != kOdbcLoaded) {
@@ -594,22 +680,18 @@ void DatabaseRecordWriter(Logging& logging) {
     }
     const DatabaseSettings settings = logging.settings.database;
     std::shared_ptr<DatabaseConnection> connection = logging.databaseConnection;
-    if (connection && (connection->dsn != settings.dsn || connection->user != settings.user ||
-                       connection->password != settings.password))
-        connection.reset();  // linked to another data source meanwhile
+    if (connection && !sameSource(*connection, settings)) connection.reset();  // linked to another data source meanwhile
     logging.databaseConnection.reset();  // given back only when the slice ends behind
+    // False when the writer stops here: the connect failed (told), or it is under way and the
+    // records wait for a later slice, as when the database is behind.
     const auto connect = [&]() -> bool {
-        connection = std::make_shared<DatabaseConnection>();
-        if (!openSession(connection->session, settings.dsn, settings.user, settings.password, logging.op,
-                         kWriterSessionTexts))
-            return false;
-        connection->dsn = settings.dsn;
-        connection->user = settings.user;
-        connection->password = settings.password;
-        const std::string dbms = dbmsName(connection->session);
-        connection->dates = dateLiteralsFor(dbms);
-        connection->rowLists = rowListsFor(dbms);
-        return true;
+        connection.reset();
+        switch (takeConnection(logging, settings, wait, connection)) {
+            case Connected::Yes: return true;
+            case Connected::Pending: logging.databaseBehind = true; return false;
+            case Connected::Failed: return false;
+        }
+        return false;
     };
     const bool kept = connection != nullptr;
     if (!kept && !connect()) return;

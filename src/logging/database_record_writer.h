@@ -17,8 +17,13 @@ namespace quorna {
 // cannot be written stay queued, in order, for the next logging moment; a missing ODBC library or
 // environment switches database logging off without a message. When the slice ends with records
 // still spooled (Logging::databaseBehind) the connection stays open in Logging::databaseConnection
-// for the next call; otherwise, and after any failure, it is closed.
-void DatabaseRecordWriter(Logging& logging);
+// for the next call; otherwise, and after any failure, it is closed. The connect runs on a thread
+// of its own; a writer that does not wait for it (`wait`) leaves the records waiting, says it is
+// behind, and takes the connection (or tells the connect's failure) in a later call.
+void DatabaseRecordWriter(Logging& logging, ConnectWait wait = ConnectWait::Whole);
+
+// Whether a connect of the writer is under way.
+[[nodiscard]] bool databaseConnecting(const Logging& logging);
 
 // How a statement writes dates and times into date and time columns.
 enum class DateLiterals {

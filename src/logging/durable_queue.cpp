@@ -1,5 +1,9 @@
 #include "logging/durable_queue.h"
 
+#include <chrono>
+#include <future>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "logging/database_record_writer.h"
@@ -8,11 +12,29 @@
 namespace quorna {
 namespace {
 
-bool ensureSpool(Logging& logging) {
-    if (logging.spool.isOpen()) return true;
-    const bool opened = logging.spool.open(spoolPath(logging));
+enum class SpoolState { Open, Opening, Failed };
+
+constexpr std::chrono::milliseconds kOpeningPollWait{50};
+
+SpoolState ensureSpool(Logging& logging, ConnectWait wait) {
+    if (logging.spool.isOpen()) return SpoolState::Open;
+    const std::string path = spoolPath(logging);
+    std::optional<Spool::Check> checked;
+    if (wait != ConnectWait::Whole || logging.spoolCheck.valid()) {
+        if (!logging.spoolCheck.valid()) {
+            logging.spoolCheckPath = path;
+            logging.spoolCheck = std::async(std::launch::async, [path] { return Spool::checkAhead(path); });
+        }
+        if (wait == ConnectWait::Whole) logging.spoolCheck.wait();
+        // A catch-up slice gives the checks a moment (the logger runs its slices back to back).
+        const auto moment = wait == ConnectWait::Briefly ? kOpeningPollWait : std::chrono::milliseconds(0);
+        if (logging.spoolCheck.wait_for(moment) != std::future_status::ready) return SpoolState::Opening;
+        checked = logging.spoolCheck.get();
+        if (logging.spoolCheckPath != path) checked.reset();  // another file meanwhile: open checks it itself
+    }
+    const bool opened = logging.spool.open(path, checked);
     tellSpoolNotices(logging);
-    return opened;
+    return opened ? SpoolState::Open : SpoolState::Failed;
 }
 
 // The moment's records of both sinks enter the spool in one transaction: a stop leaves all of
@@ -45,27 +67,37 @@ std::size_t recordsWaiting(const Logging& logging) {
            logging.spool.count(Sink::Database);
 }
 
-void keepWaitingRecords(Logging& logging) {
-    if (logging.fileQueue.empty() && logging.databaseQueue.empty()) {
-        (void)ensureSpool(logging);  // what an earlier run left is sent all the same
-        return;
-    }
-    if (!ensureSpool(logging) || !moveIntoSpool(logging.spool, logging.fileQueue, logging.databaseQueue)) {
+void keepWaitingRecords(Logging& logging, ConnectWait wait) {
+    const SpoolState spool = ensureSpool(logging, wait);  // what an earlier run left is sent all the same
+    if (logging.fileQueue.empty() && logging.databaseQueue.empty()) return;
+    if (spool == SpoolState::Opening) return;  // the records wait in memory for the spool
+    if (spool == SpoolState::Failed || !moveIntoSpool(logging.spool, logging.fileQueue, logging.databaseQueue)) {
         spoolFailed(logging);
         return;
     }
     logging.spoolFailureShown = false;
 }
 
-bool catchUpLogging(Logging& logging) {
+bool catchUpLogging(Logging& logging, ConnectWait wait) {
+    if (spoolOpening(logging)) keepWaitingRecords(logging, wait);
     const bool file = logging.fileBehind;
     const bool database = logging.databaseBehind;
     if (!file && !database) return false;
     logging.sliceStart = std::chrono::steady_clock::now();
     if (file) FileLogWriter(logging);
-    if (database) DatabaseRecordWriter(logging);
+    if (database) DatabaseRecordWriter(logging, wait);
     logging.sliceStart = {};
     return logging.fileBehind || logging.databaseBehind;
+}
+
+void finishLoggingWork(Logging& logging) {
+    const bool opening = spoolOpening(logging);
+    if (!opening && !databaseConnecting(logging)) return;
+    if (opening) keepWaitingRecords(logging);
+    logging.sliceStart = std::chrono::steady_clock::now();
+    if (logging.fileBehind) FileLogWriter(logging);
+    if (logging.databaseBehind || databaseConnecting(logging)) DatabaseRecordWriter(logging);
+    logging.sliceStart = {};
 }
 
 }  // namespace quorna

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "logging/logging.h"
@@ -99,8 +100,9 @@ std::string blockOf(const Records& records, char delimiter, RecordOf recordOf) {
     return block;
 }
 
-// Records read from the spool per block: about 150 KB of lines.
-constexpr std::size_t kSpoolBlockRecords = 500;
+// Records read from the spool per block: about 60 KB of lines, so that the block that ends a
+// slice (judged by the longest one before it) adds little to the slice.
+constexpr std::size_t kSpoolBlockRecords = 200;
 
 // Sends the spooled records, oldest first, a block at a time, until none is left or the slice
 // is over. Each block is noted in the spool before it is appended and leaves the spool with its
@@ -108,7 +110,7 @@ constexpr std::size_t kSpoolBlockRecords = 500;
 bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
     Spool& spool = logging.spool;
     const char delimiter = delimiterForFormat(logging.settings.fileFormat);
-    Clock::duration lastBlock{};
+    Clock::duration longestBlock{};
     bool first = true;  // one block at least, however late, so that every slice gets on
     // An append a stop interrupted is undone first; while its file cannot be reached, all waits.
     const bool settled = spool.settlePendingAppend(logging.settings.logFilePath);
@@ -117,9 +119,10 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
     for (;;) {
         const std::vector<SpooledRecord> records = spool.oldest(Sink::File, kSpoolBlockRecords);
         if (records.empty()) return true;
-        // Stop before a block that would run past the slice, judged by the last one.
+        // Stop before a block that would run past the slice, judged by the longest one so far:
+        // a block's syncs take their time unevenly.
         const auto blockStart = Clock::now();
-        if (!first && blockStart + lastBlock >= deadline) {
+        if (!first && blockStart + longestBlock >= deadline) {
             logging.fileBehind = true;
             return true;
         }
@@ -144,7 +147,7 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
             if (::truncate(logging.settings.logFilePath.c_str(), sizeBefore) == 0) (void)spool.clearPendingAppend();
             return false;
         }
-        lastBlock = Clock::now() - blockStart;
+        longestBlock = std::max(longestBlock, Clock::now() - blockStart);
         first = false;
     }
 }
@@ -157,6 +160,10 @@ void FileLogWriter(Logging& logging) {
     const ConfigurationRecord& cfg = logging.settings;
     RecordQueue& queue = logging.fileQueue;
     if (!cfg.fileLoggingEnabled || cfg.logFilePath.empty()) return;
+    if (logging.spoolCheck.valid()) {
+        logging.fileBehind = true;  // the spool's backlog goes first, once the spool is open
+        return;
+    }
 
     // What the spool holds is older than anything in memory: it goes first.
     if (logging.spool.isOpen() && (!writeSpooledBlocks(logging, deadline) || logging.fileBehind)) return;

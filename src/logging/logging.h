@@ -5,6 +5,8 @@
 #include <chrono>
 #include <ctime>
 #include <functional>
+#include <future>
+#include <optional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +31,14 @@ using TimeSource = std::function<std::time_t()>;
 
 // The database writer's connection, kept open across the slices of a backlog (database_record_writer.cpp).
 struct DatabaseConnection;
+// A connect to the database under way on a thread of its own (database_record_writer.cpp).
+struct PendingConnect;
+
+// Whether a database writer that must connect waits for the connect, and the first logging moment
+// for the spool's opening: a tick never does (the records wait in the spool or in memory, as when
+// a writer is behind, and a later slice takes the connection or the spool), a catch-up slice a
+// moment, a writer called alone until it is done.
+enum class ConnectWait { None, Briefly, Whole };
 
 struct Logging {
     Logging(Meters& meters, ConfigurationRecord& settings) : meters(meters), op(meters.op()), settings(settings) {}
@@ -46,6 +56,10 @@ struct Logging {
     // Every other waiting record, on disk beside the settings file (see spool.h). Opened at the
     // first logging moment, and again at each moment while it cannot be written.
     Spool spool;
+    // The first opening's checks of a spool file, while they run on a thread of their own (a long
+    // spool is read whole); the file's path they check. The records wait in memory meanwhile.
+    std::future<std::optional<Spool::Check>> spoolCheck;
+    std::string spoolCheckPath;
     bool spoolFailureShown = false;  // the spool's failure was said; said again after it works
     bool rejectionShown = false;     // a refused record went to the rejected file in this run
     std::vector<std::int64_t> refusedAtThisMoment;  // spooled records the database refused since the moment began
@@ -56,6 +70,9 @@ struct Logging {
     // Open while the database is behind, so that the slices of a backlog share one connection;
     // let go when the backlog is written or the writer fails.
     std::shared_ptr<DatabaseConnection> databaseConnection;
+    // The connect under way, if any; its end is waited for when the logging goes (at most the
+    // login time-out).
+    std::shared_ptr<PendingConnect> databaseConnecting;
     // For tests: every spooled row goes in by its own INSERT, as for a driver that takes no list
     // of rows, whatever the database takes.
     bool databaseRowByRow = false;

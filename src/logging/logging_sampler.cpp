@@ -114,7 +114,7 @@ void computeNextLoggingMoment(Logging& logging) {
     logging.clock.nextMoment = nextLoggingMoment(logging.clock.sampleTime, logging.settings.loggingInterval);
 }
 
-void LoggingSampler(Logging& logging) {
+void LoggingSampler(Logging& logging, ConnectWait wait) {
     LoggingClock& clock = logging.clock;
     clock.sampleTime = timeNow(logging);
     if (clock.nextMoment != 0 && clock.sampleTime < clock.nextMoment) return;
@@ -128,7 +128,7 @@ void LoggingSampler(Logging& logging) {
     logging.meters.reprobeGarbledAddresses();
     readListedMeters(logging, toFile, toDatabase);
     // The moment's records are on disk before anything is written.
-    keepWaitingRecords(logging);
+    keepWaitingRecords(logging, wait);
 
     // The file first, then the database, in one time budget: what does not fit is sent in slices
     // between the ticks.
@@ -136,7 +136,7 @@ void LoggingSampler(Logging& logging) {
     const bool ownSlice = logging.sliceStart == std::chrono::steady_clock::time_point{};
     if (ownSlice) logging.sliceStart = std::chrono::steady_clock::now();
     if (cfg.fileLoggingEnabled) FileLogWriter(logging);
-    if (cfg.databaseLogging == DatabaseLoggingState::Active) DatabaseRecordWriter(logging);
+    if (cfg.databaseLogging == DatabaseLoggingState::Active) DatabaseRecordWriter(logging, wait);
     if (ownSlice) logging.sliceStart = {};
 }
 

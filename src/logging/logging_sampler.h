@@ -13,7 +13,8 @@ namespace quorna {
 // A call made while a logging cycle is already running (a tick delivered while a writer's
 // message box is open) takes its moment as well; a writer that is still running is not entered
 // again, and its records wait in the spool.
-void LoggingSampler(Logging& logging);
+// The database writer waits for a connect as `wait` says.
+void LoggingSampler(Logging& logging, ConnectWait wait = ConnectWait::Whole);
 
 // The logging moment that follows a sample taken at sampleTime: sampleTime plus the interval,
 // in local time with the seconds cleared and the minutes rounded down to a multiple of the

@@ -78,6 +78,8 @@ bool folderExists(const std::string& path) {
 // How long a statement waits for a lock another process holds (a second program on the same
 // folder) before it gives up.
 constexpr int kBusyTimeoutMs = 2000;
+// The pages the write-ahead log gathers before a commit carries them back into the file (4 KB each).
+constexpr const char* kCheckpointPragma = "PRAGMA wal_autocheckpoint=200;";
 
 const char* tableOf(Sink sink) { return sink == Sink::File ? "file_records" : "database_records"; }
 
@@ -189,7 +191,41 @@ std::vector<std::string> Spool::takeNotices() {
     return notices;
 }
 
-Spool::OpenResult Spool::openFile(const std::string& path) {
+std::optional<Spool::Check> Spool::checkAhead(const std::string& path) {
+    struct stat info{};
+    if (::stat(path.c_str(), &info) != 0 || info.st_size == 0) return std::nullopt;
+    sqlite3* db = nullptr;
+    // Read-only: the check never writes the file or carries its write-ahead log back.
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return std::nullopt;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    std::optional<Check> check = Check{};
+    {
+        Statement quick(db, "PRAGMA quick_check;");
+        const int step = quick.ok() ? sqlite3_step(quick.get()) : SQLITE_ERROR;
+        const unsigned char* verdict = step == SQLITE_ROW ? sqlite3_column_text(quick.get(), 0) : nullptr;
+        if (step != SQLITE_ROW) {
+            check.reset();
+        } else {
+            check->intact = verdict != nullptr && std::strcmp(reinterpret_cast<const char*>(verdict), "ok") == 0;
+        }
+    }
+    for (const Sink sink : {Sink::File, Sink::Database}) {
+        if (!check || !check->intact) break;
+        Statement select(db, std::string("SELECT count(*) FROM ") + tableOf(sink) + " WHERE NOT " + kSaneRow + ";");
+        if (!select.ok() || sqlite3_step(select.get()) != SQLITE_ROW) {
+            check.reset();  // no such table yet, or unreadable: open looks for itself
+            break;
+        }
+        check->badRows += static_cast<std::size_t>(sqlite3_column_int64(select.get(), 0));
+    }
+    sqlite3_close_v2(db);
+    return check;
+}
+
+Spool::OpenResult Spool::openFile(const std::string& path, const std::optional<Check>& checked) {
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                                    nullptr);
@@ -203,7 +239,11 @@ Spool::OpenResult Spool::openFile(const std::string& path) {
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     // Write-ahead logging with a sync at every commit: a committed moment survives a power cut.
     if (!exec("PRAGMA journal_mode=WAL;") || !exec("PRAGMA synchronous=FULL;")) return failed(sqlite3_errcode(m_db));
-    {
+    // The write-ahead log goes back into the file at small steps: a commit that carries it back
+    // (copying and syncing its pages) must not hold the window much longer than a slice's block.
+    (void)exec(kCheckpointPragma);
+    if (checked && !checked->intact) return failed(SQLITE_CORRUPT);
+    if (!checked) {
         Statement check(m_db, "PRAGMA quick_check;");
         if (!check.ok()) return failed(sqlite3_errcode(m_db));
         const int step = sqlite3_step(check.get());
@@ -226,7 +266,9 @@ Spool::OpenResult Spool::openFile(const std::string& path) {
     return OpenResult::Ok;
 }
 
-bool Spool::open(const std::string& path) {
+bool Spool::open(const std::string& path) { return open(path, std::nullopt); }
+
+bool Spool::open(const std::string& path, const std::optional<Check>& checked) {
     close();
     m_busy = false;
     const SpoolLock held = lock(path);
@@ -243,11 +285,13 @@ bool Spool::open(const std::string& path) {
         aside = moveAside(path);
         if (aside.empty()) return false;
     }
-    OpenResult result = openFile(path);
+    // A check made ahead stands for the file only as it was then: not once a log was moved aside.
+    const std::optional<Check> ahead = aside.empty() ? checked : std::nullopt;
+    OpenResult result = openFile(path, ahead);
     if (result == OpenResult::Damaged && aside.empty()) {
         aside = moveAside(path);
         if (aside.empty()) return false;
-        result = openFile(path);
+        result = openFile(path, std::nullopt);
     }
     if (result != OpenResult::Ok) {
         close();
@@ -259,7 +303,7 @@ bool Spool::open(const std::string& path) {
                             baseName(aside) + "\" and a new spool started with the " + std::to_string(taken) +
                             (taken == 1 ? " record" : " records") + " that could still be read");
     }
-    setAsideBadRows();
+    setAsideBadRows(aside.empty() ? ahead : std::nullopt);
     return true;
 }
 
@@ -329,7 +373,8 @@ bool Spool::moveAsideWith(const std::string& asidePath, const std::string& sql) 
     return ok;
 }
 
-void Spool::setAsideBadRows() {
+void Spool::setAsideBadRows(const std::optional<Check>& checked) {
+    if (checked && checked->badRows == 0) return;
     std::size_t bad = 0;
     for (const Sink sink : {Sink::File, Sink::Database}) {
         Statement select(m_db, std::string("SELECT count(*) FROM ") + tableOf(sink) + " WHERE NOT " + kSaneRow + ";");

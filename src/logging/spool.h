@@ -76,6 +76,16 @@ public:
     // it as said above. False when the lock is another process's (busy() tells), or the file
     // cannot be opened or written; the spool is then closed. The lock stays held after close().
     bool open(const std::string& path);
+    // What open checks of an existing spool file (the whole file is read: a long spool takes its
+    // time), made ahead on a connection of its own, so that it may run on another thread while
+    // the spool is closed. Empty when the file could not be read so: open then checks it itself.
+    struct Check {
+        bool intact = true;        // SQLite's quick check found nothing wrong
+        std::size_t badRows = 0;   // rows that cannot be readings
+    };
+    [[nodiscard]] static std::optional<Check> checkAhead(const std::string& path);
+    // open, with the checks of the file made ahead by checkAhead.
+    bool open(const std::string& path, const std::optional<Check>& checked);
     void close();
     [[nodiscard]] bool isOpen() const { return m_db != nullptr; }
     // Whether the last open failed because another process holds the spool.
@@ -123,9 +133,9 @@ private:
     enum class OpenResult { Ok, Damaged, Failed };
     bool exec(const char* sql) const;
     bool commit();  // COMMIT, then afterCommit
-    OpenResult openFile(const std::string& path);
+    OpenResult openFile(const std::string& path, const std::optional<Check>& checked);
     std::size_t takeOver(const std::string& asidePath);
-    void setAsideBadRows();
+    void setAsideBadRows(const std::optional<Check>& checked);
     bool moveAsideWith(const std::string& asidePath, const std::string& sql);
     bool committed();
 

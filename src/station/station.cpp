@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 
+#include "logging/database_record_writer.h"
 #include "logging/durable_queue.h"
 #include "logging/logging_sampler.h"
 #include "meters/meter_scan.h"
@@ -44,7 +45,7 @@ void Station::tick() {
     logging.sliceStart = std::chrono::steady_clock::now();
     if (m_pollSelected) meters.pollSelectedMeter();
 
-    if (settings.fileLoggingEnabled || settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(logging);
+    if (settings.fileLoggingEnabled || settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(logging, ConnectWait::None);
     logging.sliceStart = {};
 }
 
@@ -55,16 +56,20 @@ void Station::cancelScan() { meters.cancelScan(); }
 void Station::PollingCycle() {
     const bool opening = bus.link().reopenRequested;
     tick();
-    if (!meters.scanning()) return;
-    while (scanStep()) {
+    if (meters.scanning()) {
+        while (scanStep()) {
+        }
+        if (opening) tick();
     }
-    if (opening) tick();
+    // The spool's opening and a connect the tick began are waited for, and the records go as the
+    // tick would have sent them.
+    finishLoggingWork(logging);
 }
 
 }  // namespace quorna
 
 namespace quorna {
 
-bool Station::catchUp() { return catchUpLogging(logging); }
+bool Station::catchUp() { return catchUpLogging(logging, ConnectWait::Briefly); }
 
 }  // namespace quorna

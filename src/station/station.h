@@ -51,7 +51,8 @@ public:
     // the bus when it opened), polls the selected meter, then runs the logging cycle when file
     // logging is on or database logging is Active. Nothing is done while a scan runs. What the
     // operator must hear goes out as notices; nothing in a tick waits for an answer, so a tick
-    // never runs inside another. The window and the logger run the same tick.
+    // never runs inside another. A database connect runs on its own thread: the records wait for
+    // a catch-up slice that finds it done. The window and the logger run the same tick.
     void tick();
 
     // A scan of the bus runs a step (one address) at a time, so that the caller repaints, answers
@@ -64,7 +65,8 @@ public:
     [[nodiscard]] bool scanning() const { return meters.scanning(); }
 
     // A tick run to its end: a scan it begins runs whole, and then the tick goes on to poll and
-    // log as if the scan had taken no time.
+    // log as if the scan had taken no time; a connect to the database it begins is waited for
+    // (tick leaves it under way and the records waiting), and the records then sent.
     void PollingCycle();
 
     // The logger's station reads the listed meters only at the logging moments: no poll of the

@@ -6,7 +6,7 @@
 //      the test ODBC environment of scripts/odbc-test-env.sh; skipped without it);
 //   3. a backlog of 100,000 spooled log-file records draining in slices.
 // Runs the real main window offscreen against the simulator. Figures, not a test: it prints and
-// exits 0. `bench-window-stalls quick` scans to address 16 instead of 63.
+// exits 0. `bench-window-stalls quick` scans to address 16 instead of 63 (and drains 10,000 records).
 
 #include <QApplication>
 #include <QTimer>
@@ -219,9 +219,11 @@ void benchBacklog(int records) {
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const bool quick = argc > 1 && std::string(argv[1]) == "quick";
+    // `bench-window-stalls scan|database|backlog` runs that part alone.
+    const std::string only = argc > 1 && !quick ? argv[1] : "";
     QApplication app(argc, argv);
-    benchScan(quick ? 16 : 63);
-    benchSilentDatabase();
-    benchBacklog(quick ? 10000 : 100000);
+    if (only.empty() || only == "scan") benchScan(quick ? 16 : 63);
+    if (only.empty() || only == "database") benchSilentDatabase();
+    if (only.empty() || only == "backlog") benchBacklog(quick ? 10000 : 100000);
     return 0;
 }

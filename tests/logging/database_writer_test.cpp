@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <ctime>
 #include <limits>
 #include <memory>
@@ -22,6 +25,7 @@
 #include "metersim_harness.h"
 #include "odbc_test_env.h"
 #include "recording_operator.h"
+#include "silent_server.h"
 #include "settings/configuration.h"
 
 namespace quorna {
@@ -500,6 +504,116 @@ TEST_P(DatabaseWriter, MomentsGoOnWhileTheErrorConnectingBoxStaysOpen) {
         const std::string minute = std::to_string(15 + i / 2);
         EXPECT_EQ(rows[i][1].substr(0, 19), storedTime(("2002-03-07 14:" + minute + ":00").c_str(),
                                                        ("03/07/2002 14:" + minute + ":00").c_str()));
+    }
+}
+
+// The window's tick with a database to connect to: the tick does not wait for the connect. The
+// moment's rows wait in the spool while it runs and arrive by the catch-up slices that follow.
+TEST_P(DatabaseWriter, TheTickDoesNotWaitForTheConnectAndTheRowsArriveByTheSlicesThatFollow) {
+    test::MeterSimulator sim({"--meter", "1:230", "--meter", "2:230"});
+    sim.useAsComPort(2);
+    const std::string dir = sim.tempDir() + "/";
+    std::string text = "location North Plant\ninterval 1\nport COM2:\nspeed 2048\nparity 0\nscan 3\ndsn " +
+                       source.dsn + "\ntable readings\n";
+    if (!source.user.empty()) text += "user " + source.user + "\npasswd " + source.password + "\n";
+    text += "link 0 4 Meter\nlink 2 11 Date_Time\n";
+    std::ofstream(dir + "Quorna.cfg") << text;
+    station().configFile = dir + "Quorna.cfg";
+    station().settings.database.clear();
+    ASSERT_TRUE(station().readSettings());
+    std::time_t now = march7(14, 15);
+    station().logging.timeSource = [&now] { return now; };
+    station().tick();  // opens the port and begins the scan
+    while (station().scanStep()) {
+    }
+    station().tick();  // the moment: the meters are read, the connect begins
+    EXPECT_EQ(recordsWaiting(station().logging), 2U) << "the rows wait while the connect runs";
+    EXPECT_TRUE(loggingBehind(station().logging));
+    int slices = 0;
+    while (station().catchUp() && slices < 200) ++slices;
+    EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
+    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    const auto rows = test::querySql(source, "SELECT Meter, Date_Time FROM readings ORDER BY n", 2);
+    ASSERT_EQ(rows.size(), 2U);
+    EXPECT_EQ(rows[0][0], "1");
+    EXPECT_EQ(rows[1][0], "2");
+    EXPECT_EQ(rows[1][1].substr(0, 19), storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"));
+
+    // The next moment connects afresh in the same way (the backlog's connection went when it was written).
+    now += 60;
+    station().tick();
+    while (station().catchUp() && slices < 400) ++slices;
+    EXPECT_EQ(test::querySql(source, "SELECT Meter FROM readings", 1).size(), 4U);
+    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+}
+
+// A database server that accepts the connection and never answers: the tick and every catch-up
+// slice give the window back at once while the connect waits out the login time-out; the failure
+// is then told as before ("Error connecting", once) and the rows stay in the spool. A station
+// that ends while a connect waits ends within the login time-out.
+TEST(DatabaseWriterSilentServer, TheTickAndTheSlicesReturnAtOnceAndTheFailureIsToldAsBefore) {
+    if (!std::filesystem::exists("/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"))
+        GTEST_SKIP() << "the PostgreSQL ODBC driver is not installed";
+    using Clock = std::chrono::steady_clock;
+    const auto msSince = [](Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); };
+    test::useTestOdbcEnvironment();
+    test::SilentServer server;
+    ASSERT_NE(server.port(), 0);
+    test::MeterSimulator sim({"--meter", "1:230"});
+    sim.useAsComPort(2);
+    const std::string dir = sim.tempDir() + "/";
+    std::ofstream(dir + "odbc.ini") << "[QuornaSilent]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort="
+                                    << server.port() << "\nDatabase=quorna\n";
+    const std::string oldIni = std::getenv("ODBCINI") != nullptr ? std::getenv("ODBCINI") : "";
+    setenv("ODBCINI", (dir + "odbc.ini").c_str(), 1);
+    std::ofstream(dir + "Quorna.cfg") << "interval 1\nport COM2:\nspeed 2048\nparity 0\nscan 1\ndsn QuornaSilent\n"
+                                         "table readings\nuser quorna\npasswd quorna\nlink 0 4 Meter\nlink 2 11 Date_Time\n";
+    RecordingOperator op;
+    useFreshStation(op);
+    station().configFile = dir + "Quorna.cfg";
+    ASSERT_TRUE(station().readSettings());
+    std::time_t now = march7(14, 15);
+    station().logging.timeSource = [&now] { return now; };
+    station().tick();  // opens the port and begins the scan
+    while (station().scanStep()) {
+    }
+    const auto moment = Clock::now();
+    station().tick();  // the moment: the meter is read, the connect begins
+    const double tickMs = msSince(moment);
+    EXPECT_LT(tickMs, 1000.0) << "the tick does not wait for the server";
+    EXPECT_EQ(recordsWaiting(station().logging), 1U);
+    EXPECT_TRUE(op.messages.empty());
+
+    double longestSlice = 0;
+    int slices = 0;
+    for (bool more = true; more && msSince(moment) < (kOdbcLoginTimeoutSeconds + 10) * 1000.0; ++slices) {
+        const auto slice = Clock::now();
+        more = station().catchUp();
+        longestSlice = std::max(longestSlice, msSince(slice));
+    }
+    const double failedAfter = msSince(moment);
+    std::cout << "[ figures  ] tick " << tickMs << " ms, longest of " << slices << " slices " << longestSlice
+              << " ms, failure told after " << failedAfter << " ms\n";
+    EXPECT_LT(longestSlice, 1000.0);
+    EXPECT_GE(failedAfter, kOdbcLoginTimeoutSeconds * 1000.0 - 500.0) << "the connect ended by the time-out";
+    ASSERT_EQ(op.texts(), std::vector<std::string>{"Error connecting"});
+    EXPECT_EQ(op.messages[0].severity, Severity::Error);
+    EXPECT_EQ(recordsWaiting(station().logging), 1U) << "the row waits in the spool for a later moment";
+    EXPECT_FALSE(loggingBehind(station().logging));
+    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+
+    // The next moment connects again; the station ends while that connect waits.
+    now += 60;
+    station().tick();
+    EXPECT_EQ(recordsWaiting(station().logging), 2U);
+    const auto ending = Clock::now();
+    test::endStation();
+    EXPECT_LT(msSince(ending), (kOdbcLoginTimeoutSeconds + 2) * 1000.0);
+    EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"}) << "nothing is told after the end";
+    if (oldIni.empty()) {
+        unsetenv("ODBCINI");
+    } else {
+        setenv("ODBCINI", oldIni.c_str(), 1);
     }
 }
 

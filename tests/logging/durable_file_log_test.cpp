@@ -16,6 +16,7 @@
 #include "file_logging_fixture.h"
 #include "logging/durable_queue.h"
 #include "logging/logging.h"
+#include "logging/spool.h"
 
 namespace quorna::test {
 namespace {
@@ -101,6 +102,42 @@ TEST_F(DurableFileLog, WhatOneRunSpooledTheNextWritesFirstInTimeOrder) {
     const char* const expected[] = {"10:00:00,1,1.000", "10:00:00,5,2.000", "10:01:00,1,2.000",
                                     "10:01:00,5,3.000", "10:02:00,1,3.000", "10:02:00,5,4.000"};
     for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].substr(11, 16), expected[i]) << i;
+    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    EXPECT_TRUE(op.messages.empty());
+}
+
+// The first moment of a run on a long spool, as the tick takes it: the spool's checks run beside
+// the window, the moment's records wait in memory meanwhile, and the catch-up slices then write
+// the backlog first and the moment after it, each line once.
+TEST_F(DurableFileLog, ALongSpoolOpensBesideTheTickAndItsBacklogStillGoesFirst) {
+    enableFileLogging(logPath);
+    {
+        Spool spool;
+        ASSERT_TRUE(spool.open(spoolPath(station().logging)));
+        std::vector<RecordPtr> backlog;
+        for (int minute = 0; minute < 30; ++minute) {
+            for (int k = 0; k < 100; ++k) backlog.push_back(branchRecord(1, at(minute), static_cast<float>(minute)));
+        }
+        ASSERT_TRUE(spool.append(backlog, true, false));
+    }
+    restart();
+    station().logging.fileQueue.push(branchRecord(5, at(40), 40.0F));
+    keepWaitingRecords(station().logging, ConnectWait::None);
+    FileLogWriter(station().logging);
+    EXPECT_FALSE(station().logging.spool.isOpen()) << "the tick does not wait for the spool's checks";
+    EXPECT_EQ(station().logging.fileQueue.size(), 1U) << "the moment waits in memory";
+    EXPECT_FALSE(std::filesystem::exists(logPath)) << "nothing goes ahead of the backlog";
+    EXPECT_TRUE(loggingBehind(station().logging));
+    for (int slice = 0; slice < 1000 && station().catchUp(); ++slice) {
+    }
+    const auto lines = linesOf(fileText(logPath));
+    ASSERT_EQ(lines.size(), 3001U);
+    for (std::size_t i = 0; i < 3000; ++i) {
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "10:%02d:00,1,", static_cast<int>(i / 100));
+        ASSERT_EQ(lines[i].substr(11, 11), stamp) << i;
+    }
+    EXPECT_EQ(lines[3000].substr(11, 16), "10:40:00,5,40.00");
     EXPECT_EQ(recordsWaiting(station().logging), 0U);
     EXPECT_TRUE(op.messages.empty());
 }

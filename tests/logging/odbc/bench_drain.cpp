@@ -146,7 +146,7 @@ void databaseDrain(const char* name, const std::string& dsn = {}, int count = kR
     station.logging.databaseRowByRow = rowByRow;
     const std::string title = std::string("database, ") + name + (dsn.empty() ? "" : " through the 20 ms proxy") +
                               (rowByRow ? ", one INSERT per row" : "");
-    drain(title.c_str(), station.logging, DatabaseRecordWriter, op, count);
+    drain(title.c_str(), station.logging, [](Logging& logging) { DatabaseRecordWriter(logging); }, op, count);
     if (proxy) std::printf("  connections through the proxy: %d\n", proxy->connectionsAccepted());
     const auto rows = test::querySql(*source, "SELECT count(*) FROM bench_drain", 1);
     std::printf("  rows in the table: %s\n", rows.empty() ? "?" : rows[0][0].c_str());
