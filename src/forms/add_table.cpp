@@ -1,7 +1,9 @@
 #include "forms/add_table.h"
 
 #include <array>
+#include <optional>
 
+#include "logging/odbc_catalog.h"
 #include "logging/odbc_library.h"
 #include "logging/variable_table.h"
 
@@ -10,15 +12,11 @@ namespace {
 
 constexpr const char* kEmptyNameText = "You must give the new table a name";
 constexpr const char* kBadCharacterText = "The table name may only contain A-Z, a-z, 0-9 and underscore '_'";
-constexpr const char* kTypeInfoText = "Error reading this database's type information";
 constexpr const char* kNoTypeNamesText =
     "Couldn't find SQL data type names for numbers and strings...\nCan't add a new table using SQL, "
     "please use your database software.";
 
 constexpr const char* kTextLength = "(32)";
-constexpr int kTypeNameBytes = 128;
-constexpr SQLUSMALLINT kTypeNameColumn = 1;
-constexpr SQLUSMALLINT kDataTypeColumn = 2;
 
 // The minimal column set, in its order (Amps4 and Amps7 are not in it).
 constexpr std::array<int, 9> kMinimalColumns{kMeterVariable,         kLocationVariable,      kDateTimeVariable,
@@ -99,47 +97,17 @@ std::string createTableStatement(const std::string& table, TableColumns columns,
 
 bool createDatabaseTable(const std::string& dsn, const std::string& user, const std::string& password,
                          const std::string& table, TableColumns columns, Operator& op) {
-    const auto show = [&op](const std::string& text) { op.error(text); };
     if (dsn.empty()) return false;
-    OdbcLibrary& lib = odbcLibrary();
-    OdbcSession session;
-    if (!openSession(session, dsn, user, password, op, kSetupSessionTexts)) return false;
-    SQLHSTMT statement = session.statement();
-    if (!odbcSucceeded(lib.SQLGetTypeInfo(statement, SQL_ALL_TYPES))) {
-        show(kTypeInfoText);
-        return false;
-    }
-    SQLCHAR typeName[kTypeNameBytes] = {};
-    SQLLEN nameIndicator = 0;
-    SQLSMALLINT dataType = 0;
-    SQLLEN typeIndicator = 0;
-    if (!odbcSucceeded(lib.SQLBindCol(statement, kTypeNameColumn, SQL_C_CHAR, typeName, sizeof typeName,
-                                      &nameIndicator)) ||
-        !odbcSucceeded(lib.SQLBindCol(statement, kDataTypeColumn, SQL_C_SSHORT, &dataType, 0, &typeIndicator))) {
-        show(kOdbcBindColumnText);
-        return false;
-    }
-    std::vector<SqlTypeName> rows;
-    while (odbcSucceeded(lib.SQLFetch(statement))) {
-        if (nameIndicator == SQL_NULL_DATA || typeIndicator == SQL_NULL_DATA) continue;
-        rows.push_back(SqlTypeName{reinterpret_cast<const char*>(typeName), dataType});
-    }
-    const TableTypeNames types = chooseTypeNames(rows);
+    OdbcCatalog catalog(op);
+    if (!catalog.connect(dsn, user, password)) return false;
+    const std::optional<std::vector<SqlTypeName>> rows = catalog.typeNames();
+    if (!rows) return false;
+    const TableTypeNames types = chooseTypeNames(*rows);
     if (types.number.sqlType == 0) {
-        show(kNoTypeNamesText);
+        op.error(kNoTypeNamesText);
         return false;
     }
-    (void)lib.SQLFreeStmt(statement, SQL_UNBIND);
-    (void)lib.SQLFreeStmt(statement, SQL_CLOSE);
-
-    std::string text = createTableStatement(table, columns, types);
-    const SQLRETURN rc = lib.SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(text.data()),
-                                           static_cast<SQLINTEGER>(text.size()));
-    if (!odbcSucceeded(rc)) {
-        show(statementErrorText(rc, session.connection(), statement));
-        return false;
-    }
-    return true;
+    return catalog.execute(createTableStatement(table, columns, types));
 }
 
 }  // namespace quorna

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/operator.h"
+#include "logging/odbc_catalog.h"
 
 namespace quorna {
 
@@ -23,12 +24,7 @@ enum class TableColumns { AllVariables = 0, MinimalSet = 1 };
 // Checks a typed table name, showing why it is refused. True when the window may close with OK.
 [[nodiscard]] bool acceptNewTableName(const std::string& name, Operator& op);
 
-// One row of the driver's type list, and the chosen names (sqlType 0 while none was chosen).
-struct SqlTypeName {
-    std::string name;
-    std::int16_t sqlType = 0;
-};
-
+// The chosen names (sqlType 0 while none was chosen).
 struct TableTypeNames {
     SqlTypeName number;       // SQL_FLOAT, else SQL_DOUBLE
     SqlTypeName wholeNumber;  // SQL_INTEGER, else SQL_NUMERIC; else the number type

@@ -9,13 +9,24 @@
 #include <vector>
 
 #include "forms/add_table.h"
+#include "logging/odbc_catalog.h"
 #include "logging/logging.h"
 
 namespace quorna {
 
-// A mapping row is linked exactly when it holds this separator between variable and column.
-inline constexpr std::string_view kLinkedSeparator = "\t->\t";
-inline constexpr std::string_view kUnlinkedPrefix = "\t\t";
+// One row of the mapping list: a column of the selected table, its SQL type, and the variable
+// linked to it (-1: none).
+struct LinkRow {
+    std::string column;
+    std::int16_t sqlType = 0;
+    int variable = -1;
+
+    [[nodiscard]] bool linked() const { return variable >= 0; }
+    bool operator==(const LinkRow&) const = default;
+};
+
+// How the mapping list shows a row: "Amps1\t->\tAMPS1" when linked, "\t\tAMPS1" when not.
+[[nodiscard]] std::string linkRowText(const LinkRow& row);
 
 // The DBMS names that want table and column names in square brackets contain this.
 inline constexpr std::string_view kBracketDbmsMarker = "ACCESS";
@@ -61,8 +72,7 @@ public:
     [[nodiscard]] const std::vector<std::string>& dataSources() const { return m_dataSources; }
     [[nodiscard]] const std::vector<std::string>& tables() const { return m_tables; }
     [[nodiscard]] const std::vector<std::string>& variables() const { return m_variables; }
-    [[nodiscard]] const std::vector<std::string>& rows() const { return m_rows; }
-    [[nodiscard]] const std::vector<std::int16_t>& rowTypes() const { return m_rowTypes; }
+    [[nodiscard]] const std::vector<LinkRow>& rows() const { return m_rows; }
     [[nodiscard]] int selectedDataSource() const { return m_selectedDataSource; }
     [[nodiscard]] int selectedTable() const { return m_selectedTable; }
     [[nodiscard]] int selectedVariable() const { return m_selectedVariable; }
@@ -78,9 +88,6 @@ public:
     [[nodiscard]] bool linkEnabled() const { return m_linkEnabled; }
     [[nodiscard]] bool unlinkEnabled() const { return m_unlinkEnabled; }
 
-    // Whether a mapping row carries a link.
-    [[nodiscard]] static bool isLinkedRow(const std::string& row);
-
 private:
     void disableAll();
     void updateButtonsForRow();
@@ -93,8 +100,7 @@ private:
     std::vector<std::string> m_dataSources;
     std::vector<std::string> m_tables;
     std::vector<std::string> m_variables;
-    std::vector<std::string> m_rows;
-    std::vector<std::int16_t> m_rowTypes;
+    std::vector<LinkRow> m_rows;
     int m_selectedDataSource = -1;
     int m_selectedTable = -1;
     int m_selectedVariable = -1;

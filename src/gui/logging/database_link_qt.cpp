@@ -189,7 +189,9 @@ void DatabaseLinkWindow::showLogic() {
     showList(m_dataSources, logic.dataSources(), logic.selectedDataSource());
     showList(m_tables, logic.tables(), logic.selectedTable());
     showList(m_variables, logic.variables(), logic.selectedVariable());
-    showList(m_mapping, logic.rows(), logic.selectedRow());
+    std::vector<std::string> rowTexts;
+    for (const LinkRow& row : logic.rows()) rowTexts.push_back(linkRowText(row));
+    showList(m_mapping, rowTexts, logic.selectedRow());
     const QSignalBlocker userBlocker(m_user);
     const QSignalBlocker passwordBlocker(m_password);
     if (m_user->text().toStdString() != logic.user()) m_user->setText(QString::fromStdString(logic.user()));
