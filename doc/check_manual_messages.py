@@ -135,7 +135,7 @@ def main():
         for m in TEXT_LISTS.finditer(code):
             texts.update(decode(lit.group(0)) for lit in LITERAL.finditer(m.group(1)))
     # The main window's own message.
-    gui = (src / "gui" / "main" / "main_window_qt.cpp").read_text(encoding="utf-8")
+    gui = (src / "gui" / "main" / "main_window.cpp").read_text(encoding="utf-8")
     texts.update(decode(m.group(1)) for m in PATTERNS[0].finditer(gui))
 
     document = manual.read_text(encoding="utf-8")

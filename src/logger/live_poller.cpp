@@ -15,7 +15,7 @@ constexpr auto kMeterPeriod = std::chrono::milliseconds(1000);  // a meter is po
 }  // namespace
 
 void LivePoller::followList(Station& station) {
-    const std::vector<MeterEntry>& entries = station.meters.list().entries();
+    const std::vector<MeterEntry>& entries = station.meters().list().entries();
     if (entries == m_listed) return;
     std::vector<Entry> fresh;
     for (const MeterEntry& listed : entries) {
@@ -25,7 +25,7 @@ void LivePoller::followList(Station& station) {
                                       [address](const Entry& e) { return e.meter.address == address; });
         Entry entry = old != m_entries.end() ? *old : Entry{};
         entry.meter.address = address;
-        entry.meter.model = directoryModel(station.meters.directory(), address);
+        entry.meter.model = directoryModel(station.meters().directory(), address);
         if (entry.meter.model != entry.meter.readout.model) entry.meter.up = false;
         fresh.push_back(std::move(entry));
     }
@@ -37,7 +37,7 @@ void LivePoller::followList(Station& station) {
 bool LivePoller::pollNext(Station& station, int* waitMs) {
     *waitMs = static_cast<int>(kMeterPeriod.count());
     if (!m_polling || m_entries.empty()) return false;
-    if (!station.bus.link().portOpen || station.meters.scanning()) return false;
+    if (!station.bus().link().portOpen || station.meters().scanning()) return false;
     const auto now = std::chrono::steady_clock::now();
     for (std::size_t step = 0; step < m_entries.size(); ++step) {
         const std::size_t index = (m_next + step) % m_entries.size();
@@ -53,7 +53,7 @@ bool LivePoller::pollNext(Station& station, int* waitMs) {
         m_next = (index + 1) % m_entries.size();
         e.lastAttempt = now;
         std::array<std::int32_t, kBranchPollCount> block{};
-        const ModbusError code = readRegisters(station.bus, e.meter.address, 0, count, block.data());
+        const ModbusError code = readRegisters(station.bus(), e.meter.address, 0, count, block.data());
         LiveMeter& m = e.meter;
         const bool first = !m.polled;
         m.polled = true;
@@ -71,7 +71,7 @@ bool LivePoller::pollNext(Station& station, int* waitMs) {
         m.up = true;
         m.lastRead = std::time(nullptr);
         if (m.name.empty() || wasDown) {
-            const MeterNames names = readMeterNames(station.meters, m.address);
+            const MeterNames names = readMeterNames(station.meters(), m.address);
             if (!names.first.empty()) m.name = names.first;
         }
         if (wasDown) {
@@ -87,22 +87,22 @@ bool LivePoller::pollNext(Station& station, int* waitMs) {
 
 void LivePoller::afterTick(Station& station) {
     followList(station);
-    const std::time_t next = station.logging.clock.nextMoment;
+    const std::time_t next = station.logging().clock.nextMoment;
     if (next != m_lastNextMoment) {
         ++m_moments;
         m_lastNextMoment = next;
     }
-    const Spool& spool = station.logging.spool;
+    const Spool& spool = station.logging().spool;
     m_spoolFile = spool.isOpen() ? spool.count(Sink::File) : 0;
     m_spoolDatabase = spool.isOpen() ? spool.count(Sink::Database) : 0;
 }
 
 std::shared_ptr<const LiveSnapshot> LivePoller::snapshot(const Station& station) const {
     auto s = std::make_shared<LiveSnapshot>();
-    s->location = station.settings.locationName;
+    s->location = station.settings().locationName;
     s->live = m_polling;
     for (const Entry& e : m_entries) s->meters.push_back(e.meter);
-    s->transactions = station.bus.statistics().outcomes;
+    s->transactions = station.bus().statistics().outcomes;
     s->spoolFile = m_spoolFile;
     s->spoolDatabase = m_spoolDatabase;
     s->loggingMoments = m_moments;

@@ -238,11 +238,11 @@ struct ScanState {
 };
 
 void reportScan(StderrOperator& op, const Station& station, ScanState& scans) {
-    const auto& entries = station.meters.list().entries();
+    const auto& entries = station.meters().list().entries();
     if (entries.empty()) {
         // Said once: the scans at the following moments find nothing quietly until one answers.
         if (scans.empty && scans.rescanSaid) return;
-        op.write(MessageLevel::Warning, "the bus scan up to address " + std::to_string(station.settings.scanDepth) +
+        op.write(MessageLevel::Warning, "the bus scan up to address " + std::to_string(station.settings().scanDepth) +
                                             " found no meter to log");
         if (!scans.rescanSaid && !scans.once) {
             op.write(MessageLevel::Info, "the bus is scanned again at every logging moment until a meter answers");
@@ -284,7 +284,7 @@ bool runScan(Station& station, ServiceNotifier& notifier) {
 // the port or took a logging moment.
 bool loggerRound(Station& station, StderrOperator& op, ScanState& scans, ServiceNotifier& notifier,
                  std::string& logFileTrouble) {
-    const SerialLink& link = station.bus.link();
+    const SerialLink& link = station.bus().link();
     bool worked = false;
     bool scanned = false;
     if (link.reopenRequested) {
@@ -302,30 +302,30 @@ bool loggerRound(Station& station, StderrOperator& op, ScanState& scans, Service
         if (!link.portOpen) return worked;
     }
     if (!link.portOpen || station.scanning()) return worked;
-    if (!logsSomewhere(station.settings)) return worked;
+    if (!logsSomewhere(station.settings())) return worked;
     // A stop asked for (during a scan, say) starts no logging moment: the logger ends first.
     if (stopRequested()) return worked;
     // Meters that did not answer the last scan (powered after the logger) are looked for again at
     // every logging moment until one answers.
-    if (scans.empty && !scanned && momentDue(station.logging)) {
+    if (scans.empty && !scanned && momentDue(station.logging())) {
         station.scan();
         if (!runScan(station, notifier)) return true;
         reportScan(op, station, scans);
         if (!link.portOpen || stopRequested()) return true;
     }
-    const std::time_t before = station.logging.clock.nextMoment;
+    const std::time_t before = station.logging().clock.nextMoment;
     station.tick();
-    if (station.logging.clock.nextMoment == before) return worked;
+    if (station.logging().clock.nextMoment == before) return worked;
     // The spool's first opening runs beside the tick: the moment's lines meet the file once it is done.
-    while (spoolOpening(station.logging) && !stopRequested() && station.catchUp()) notifier.ping();
-    reportLogFile(op, station.logging, logFileTrouble);
+    while (spoolOpening(station.logging()) && !stopRequested() && station.catchUp()) notifier.ping();
+    reportLogFile(op, station.logging(), logFileTrouble);
     return true;
 }
 
 // "logging the meters on COM2: every minute to the file readings.csv"
 std::string loggingSummary(const Station& station) {
-    const ConfigurationRecord& settings = station.settings;
-    return "logging the meters on " + station.bus.link().portName + " every " + std::to_string(settings.loggingInterval) +
+    const ConfigurationRecord& settings = station.settings();
+    return "logging the meters on " + station.bus().link().portName + " every " + std::to_string(settings.loggingInterval) +
            (settings.loggingInterval == 1 ? " minute to " : " minutes to ") + whereItLogs(settings);
 }
 
@@ -356,7 +356,7 @@ void reloadSettings(Station& station, StderrOperator& op, ScanState& scans, Serv
                                           keeping);
         return;
     }
-    SerialLink& link = station.bus.link();
+    SerialLink& link = station.bus().link();
     const bool newPort = freshLink.portName != link.portName;
     if (newPort) {
         if (const std::string problem = portProblem(freshLink.portName); !problem.empty()) {
@@ -365,8 +365,8 @@ void reloadSettings(Station& station, StderrOperator& op, ScanState& scans, Serv
         }
     }
     const bool reopen = newPort || freshLink.speed != link.speed || freshLink.parity != link.parity;
-    const bool rescan = fresh.scanDepth != station.settings.scanDepth;
-    station.settings = fresh;
+    const bool rescan = fresh.scanDepth != station.settings().scanDepth;
+    station.settings() = fresh;
     if (reopen) {
         closePort(link);
         link.portName = freshLink.portName;
@@ -506,7 +506,7 @@ std::optional<TestClock> parseTestClock(const char* text) {
 int runLogger(const LoggerOptions& options, std::ostream& err) {
     StderrOperator op(err, {}, lineStyleOfStandardError());
     Station station(op);
-    station.configFile = options.configFile;
+    station.useConfigFile(options.configFile);
     if (const std::string problem = settingsFileProblem(options.configFile); !problem.empty()) {
         op.write(MessageLevel::Error, "the settings file " + options.configFile + " cannot be read: " + problem);
         return kLoggerExitUnusable;
@@ -516,8 +516,8 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
                  "the settings file " + options.configFile + " cannot be read: " + unreadableReason(options.configFile));
         return kLoggerExitUnusable;
     }
-    ConfigurationRecord& settings = station.settings;
-    SerialLink& link = station.bus.link();
+    ConfigurationRecord& settings = station.settings();
+    SerialLink& link = station.bus().link();
     if (link.portName.empty()) {
         op.write(MessageLevel::Error, "the settings file " + options.configFile + " names no port (a line \"port COM1:\")");
         return kLoggerExitUnusable;
@@ -528,8 +528,8 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         return kLoggerExitUnusable;
     }
     // One process per spool: a second logger (or a window) on the same settings would double lines.
-    const std::string spool = spoolPath(station.logging);
-    if (station.logging.spool.lock(spool) == SpoolLock::Busy) {
+    const std::string spool = spoolPath(station.logging());
+    if (station.logging().spool.lock(spool) == SpoolLock::Busy) {
         op.write(MessageLevel::Error, "the spool " + spool + " is in use by another program logging with these settings");
         return kLoggerExitUnusable;
     }
@@ -546,7 +546,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         op.write(MessageLevel::Error, "the HTTP address " + httpText + " is not ADDRESS:PORT or :PORT");
         return kLoggerExitUnusable;
     }
-    LivePoller live(op, station.logging.stateDirectory + kEventsFileName, options.live || settings.livePolling);
+    LivePoller live(op, station.logging().stateDirectory + kEventsFileName, options.live || settings.livePolling);
     SnapshotBoard board;
     HttpEndpoint http(board);
     if (httpAddress) {
@@ -562,14 +562,14 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
     }
 
     TickClock clock(parseTestClock(std::getenv(kTestClockVariable)));
-    if (clock.simulated()) station.logging.timeSource = [&clock] { return clock.now(); };
+    if (clock.simulated()) station.logging().timeSource = [&clock] { return clock.now(); };
     ServiceNotifier notifier;
     station.pollSelectedMeterEachTick(false);
 
     op.write(MessageLevel::Info, loggingSummary(station));
     // The Modbus TCP gateway, when one is asked for, serves other programs between the logger's own
     // transactions and ticks (see modbus_gateway.h).
-    ModbusGateway gateway(station.bus, op);
+    ModbusGateway gateway(station.bus(), op);
     if (const std::string listen = options.gateway.empty() ? settings.gateway : options.gateway;
         !listen.empty() && !options.once) {
         std::string error;
@@ -619,9 +619,9 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
             break;
         }
         if (options.once) {
-            const std::size_t waiting = recordsWaiting(station.logging);
-            const std::size_t unkept = station.logging.fileQueue.size() + station.logging.databaseQueue.size();
-            if (unkept > 0 && !station.logging.spool.isOpen()) {
+            const std::size_t waiting = recordsWaiting(station.logging());
+            const std::size_t unkept = station.logging().fileQueue.size() + station.logging().databaseQueue.size();
+            if (unkept > 0 && !station.logging().spool.isOpen()) {
                 // Neither written nor spooled: they would be gone with the process.
                 op.write(MessageLevel::Error, std::to_string(unkept) + (unkept == 1 ? " record" : " records") +
                                                   " could not be written, and the spool beside the settings file "
@@ -631,13 +631,13 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
                 op.write(MessageLevel::Warning, std::to_string(waiting) + (waiting == 1 ? " record" : " records") +
                                                     " could not be written and wait for a later run");
                 code = kLoggerExitWaiting;
-            } else if (station.meters.list().entries().empty()) {
+            } else if (station.meters().list().entries().empty()) {
                 // Nothing was logged: not the success of 0, but a run that a later one may make good.
                 code = kLoggerExitWaiting;
             }
             break;
         }
-        const std::time_t moment = station.logging.clock.nextMoment;
+        const std::time_t moment = station.logging().clock.nextMoment;
         const Wake wake = live.polling() ? waitPolling(live, station, board, gateway, clock.periodMs(),
                                                        moment == 0 || clock.nextNow() >= moment)
                                          : waitBetweenTicks(clock.periodMs(), gateway);

@@ -12,64 +12,70 @@
 namespace quorna {
 
 Station::Station(Operator& op)
-    : op(op),
-      bus(op),
-      meters(bus, settings),
-      logging(meters, settings),
-      trace(bus),
-      alarms(meters),
-      panelSetup(meters),
-      panelConfig(meters),
-      databaseLink(logging) {}
+    : m_op(op),
+      m_bus(op),
+      m_meters(m_bus, m_settings),
+      m_logging(m_meters, m_settings),
+      m_trace(m_bus),
+      m_alarms(m_meters),
+      m_panelSetup(m_meters),
+      m_panelConfig(m_meters),
+      m_databaseLink(m_logging) {}
 
 bool Station::readSettings() {
-    const std::string::size_type slash = configFile.rfind('/');
-    logging.stateDirectory = slash == std::string::npos ? std::string() : configFile.substr(0, slash + 1);
-    logging.spoolFileName = spoolFileNameFor(configFile);
-    return readConfiguration(settings, bus.link(), configFile.c_str());
+    const std::string::size_type slash = m_configFile.rfind('/');
+    m_logging.stateDirectory = slash == std::string::npos ? std::string() : m_configFile.substr(0, slash + 1);
+    m_logging.spoolFileName = spoolFileNameFor(m_configFile);
+    return readConfiguration(m_settings, m_bus.link(), m_configFile.c_str());
 }
 
 void Station::tick() {
-    SerialLink& link = bus.link();
+    SerialLink& link = m_bus.link();
     if (link.reopenRequested) {
         link.reopenRequested = false;
         const std::string name = link.portName;
-        if (openPort(bus, name, meters.scanning())) meters.startScan();
+        if (openPort(m_bus, name, m_meters.scanning())) m_meters.startScan();
         link.reopenRequested = false;
         if (!link.portOpen) return;
     }
-    if (!link.portOpen || meters.scanning()) return;
+    if (!link.portOpen || m_meters.scanning()) return;
 
     // The poll counts against the time the logging writers may take in this tick, so that a
     // backlog adds little to it; the rest goes in slices between the ticks.
-    logging.sliceStart = std::chrono::steady_clock::now();
-    if (m_pollSelected) meters.pollSelectedMeter();
+    m_logging.sliceStart = std::chrono::steady_clock::now();
+    if (m_pollSelected) m_meters.pollSelectedMeter();
 
-    if (settings.fileLoggingEnabled || settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(logging, ConnectWait::None);
-    logging.sliceStart = {};
+    if (m_settings.fileLoggingEnabled || m_settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(m_logging, ConnectWait::None);
+    m_logging.sliceStart = {};
 }
 
-void Station::scan() { meters.startScan(); }
-bool Station::scanStep() { return meters.scanStep(); }
-void Station::cancelScan() { meters.cancelScan(); }
+void Station::scan() { m_meters.startScan(); }
+bool Station::scanStep() { return m_meters.scanStep(); }
+void Station::cancelScan() { m_meters.cancelScan(); }
 
 void Station::PollingCycle() {
-    const bool opening = bus.link().reopenRequested;
+    const bool opening = m_bus.link().reopenRequested;
     tick();
-    if (meters.scanning()) {
+    if (m_meters.scanning()) {
         while (scanStep()) {
         }
         if (opening) tick();
     }
     // The spool's opening and a connect the tick began are waited for, and the records go as the
     // tick would have sent them.
-    finishLoggingWork(logging);
+    finishLoggingWork(m_logging);
 }
 
 }  // namespace quorna
 
 namespace quorna {
 
-bool Station::catchUp() { return catchUpLogging(logging, ConnectWait::Briefly); }
+bool Station::catchUp() { return catchUpLogging(m_logging, ConnectWait::Briefly); }
+
+}  // namespace quorna
+
+namespace quorna {
+
+bool Station::scanning() const { return m_meters.scanning(); }
 
 }  // namespace quorna

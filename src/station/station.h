@@ -4,14 +4,15 @@
 // as many as they like, and two stations in one process share nothing.
 
 #include <string>
+#include <utility>
 
 #include "bus/bus.h"
 #include "core/operator.h"
 #include "forms/alarms/alarm_windows.h"
-#include "forms/database_link.h"
-#include "forms/panel/panel_config.h"
-#include "forms/panel/panel_setup.h"
-#include "forms/trace_window.h"
+#include "forms/database_link_dialog.h"
+#include "forms/panel/panel_config_dialog.h"
+#include "forms/panel/panel_setup_dialog.h"
+#include "forms/protocol_trace_dialog.h"
 #include "logging/logging.h"
 #include "meters/meters.h"
 #include "settings/configuration.h"
@@ -25,22 +26,29 @@ public:
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
-    Operator& op;
-    ConfigurationRecord settings;
-    Bus bus;
-    Meters meters;
-    Logging logging;
+    // The parts, each behind its own interface. The settings are the operator's record of what
+    // "Quorna.cfg" holds: the setup windows edit it, and the next tick acts on it.
+    [[nodiscard]] Operator& op() const { return m_op; }
+    [[nodiscard]] ConfigurationRecord& settings() { return m_settings; }
+    [[nodiscard]] const ConfigurationRecord& settings() const { return m_settings; }
+    [[nodiscard]] Bus& bus() { return m_bus; }
+    [[nodiscard]] const Bus& bus() const { return m_bus; }
+    [[nodiscard]] Meters& meters() { return m_meters; }
+    [[nodiscard]] const Meters& meters() const { return m_meters; }
+    [[nodiscard]] Logging& logging() { return m_logging; }
+    [[nodiscard]] const Logging& logging() const { return m_logging; }
 
     // The windows whose state lasts for the whole run; the others are built when their command runs.
-    ProtocolTraceDialog trace;
-    AlarmWindows alarms;
-    PanelSetupDialog panelSetup;   // keeps the global rating between openings
-    PanelConfigDialog panelConfig;
-    DatabaseLinkDialog databaseLink;  // keeps the typed user name and password between openings
+    [[nodiscard]] ProtocolTraceDialog& trace() { return m_trace; }
+    [[nodiscard]] AlarmWindows& alarms() { return m_alarms; }
+    [[nodiscard]] PanelSetupDialog& panelSetup() { return m_panelSetup; }
+    [[nodiscard]] PanelConfigDialog& panelConfig() { return m_panelConfig; }
+    [[nodiscard]] DatabaseLinkDialog& databaseLink() { return m_databaseLink; }
 
     // The settings file: "Quorna.cfg" in the working directory unless the logger is given another.
     // The logging spool and the rejected records' file sit beside it.
-    std::string configFile = kConfigurationFileName;
+    [[nodiscard]] const std::string& configFile() const { return m_configFile; }
+    void useConfigFile(std::string path) { m_configFile = std::move(path); }
 
     // Start-up: reads the settings file into the settings and the link. The port it names is not
     // opened here: the first tick opens it. False when the file could not be opened (the defaults
@@ -62,7 +70,7 @@ public:
     void scan();
     bool scanStep();
     void cancelScan();
-    [[nodiscard]] bool scanning() const { return meters.scanning(); }
+    [[nodiscard]] bool scanning() const;
 
     // A tick run to its end: a scan it begins runs whole, and then the tick goes on to poll and
     // log as if the scan had taken no time; a connect to the database it begins is waited for
@@ -78,6 +86,17 @@ public:
     bool catchUp();
 
 private:
+    Operator& m_op;
+    ConfigurationRecord m_settings;
+    Bus m_bus;
+    Meters m_meters;
+    Logging m_logging;
+    ProtocolTraceDialog m_trace;
+    AlarmWindows m_alarms;
+    PanelSetupDialog m_panelSetup;  // keeps the global rating between openings
+    PanelConfigDialog m_panelConfig;
+    DatabaseLinkDialog m_databaseLink;  // keeps the typed user name and password between openings
+    std::string m_configFile = kConfigurationFileName;
     bool m_pollSelected = true;
 };
 

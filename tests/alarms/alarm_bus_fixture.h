@@ -35,15 +35,15 @@ class AlarmBusTest : public StationTest {
 protected:
     void SetUp() override {
         startBus({"3:230", "4:230", "5:236", "6:236"});
-        ASSERT_TRUE(station().bus.link().portOpen);
-        station().meters.recordSlaveId(kBranchAddress, kBranchMeter);
-        station().meters.recordSlaveId(kOtherBranchAddress, kBranchMeter);
-        station().meters.recordSlaveId(kCircuitAddress, kCircuitMeter6);
-        station().meters.recordSlaveId(kOtherCircuitAddress, kCircuitMeter6);
+        ASSERT_TRUE(station().bus().link().portOpen);
+        station().meters().recordSlaveId(kBranchAddress, kBranchMeter);
+        station().meters().recordSlaveId(kOtherBranchAddress, kBranchMeter);
+        station().meters().recordSlaveId(kCircuitAddress, kCircuitMeter6);
+        station().meters().recordSlaveId(kOtherCircuitAddress, kCircuitMeter6);
     }
 
     void select(int address) {
-        station().meters.setSelected(SelectedMeter{address, station().meters.modelAt(address)});
+        station().meters().setSelected(SelectedMeter{address, station().meters().modelAt(address)});
     }
 
     std::vector<std::string> writes() const { return writesAsText(sim->writes()); }

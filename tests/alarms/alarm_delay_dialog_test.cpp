@@ -14,10 +14,10 @@ class AlarmDelayTest : public AlarmBusTest {
 protected:
     Dialog& openOn(int address) {
         select(address);
-        EXPECT_TRUE(station().alarms.openAlarmDelays());
+        EXPECT_TRUE(station().alarms().openAlarmDelays());
         sim->clearRequests();
-        texts = station().alarms.alarmDelays.showFields();
-        return station().alarms.alarmDelays;
+        texts = station().alarms().alarmDelays.showFields();
+        return station().alarms().alarmDelays;
     }
     Dialog::Texts texts;
 };
@@ -26,10 +26,10 @@ TEST_F(AlarmDelayTest, ReadsBothDelayBlocksOfAnyMeter) {
     sim->set(kCircuitAddress, 219, {12});
     sim->set(kCircuitAddress, 218, {34});
     select(kCircuitAddress);
-    ASSERT_TRUE(station().alarms.openAlarmDelays());
+    ASSERT_TRUE(station().alarms().openAlarmDelays());
     EXPECT_EQ(readRequests(sim->requests()),
               (std::vector<ReadRequest>{{kCircuitAddress, 219, 42}, {kCircuitAddress, 177, 42}}));
-    texts = station().alarms.alarmDelays.showFields();
+    texts = station().alarms().alarmDelays.showFields();
     EXPECT_EQ(texts[alarmField(1)], "12");
     EXPECT_EQ(texts[warnField(42)], "34");
 }
@@ -41,7 +41,7 @@ TEST_F(AlarmDelayTest, AlarmDelayOfBreaker1Set30SendsRegister219) {
     EXPECT_FALSE(dialog.ok());
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:219=30"}));
     EXPECT_EQ(sim->get(kBranchAddress, 219, 1), (std::vector<int>{30}));
-    EXPECT_FALSE(station().alarms.marks.delayWindowOpen);
+    EXPECT_FALSE(station().alarms().marks.delayWindowOpen);
 }
 
 TEST_F(AlarmDelayTest, WarnDelayOfBreaker42SendsRegister218) {
@@ -59,7 +59,7 @@ TEST_F(AlarmDelayTest, Refuses65536AndAccepts65535) {
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please enter an integer between 0 and 65535."}));
     EXPECT_EQ(dialog.ok(), warnField(5));
     EXPECT_TRUE(sim->requests().empty());
-    EXPECT_TRUE(station().alarms.marks.delayWindowOpen);
+    EXPECT_TRUE(station().alarms().marks.delayWindowOpen);
 
     texts[warnField(5)] = "65535";
     EXPECT_FALSE(dialog.takeFields(texts));
@@ -74,28 +74,28 @@ TEST_F(AlarmDelayTest, CancelSendsNothingAndClearsTheMark) {
     EXPECT_FALSE(dialog.takeFields(texts));
     dialog.cancel();
     EXPECT_TRUE(sim->requests().empty());
-    EXPECT_FALSE(station().alarms.marks.delayWindowOpen);
+    EXPECT_FALSE(station().alarms().marks.delayWindowOpen);
 }
 
 TEST_F(AlarmDelayTest, AlarmAndDelayWindowsOpenTogetherEachSendOnlyTheirOwnChanges) {
     select(kBranchAddress);
-    ASSERT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::BreakerAlarms);
-    ASSERT_TRUE(station().alarms.openAlarmDelays());
-    auto alarmTexts = station().alarms.breakerAlarms.showFields();
-    auto delayTexts = station().alarms.alarmDelays.showFields();
+    ASSERT_EQ(station().alarms().openAlarmSetup(), AlarmSetupWindow::BreakerAlarms);
+    ASSERT_TRUE(station().alarms().openAlarmDelays());
+    auto alarmTexts = station().alarms().breakerAlarms.showFields();
+    auto delayTexts = station().alarms().alarmDelays.showFields();
     sim->clearRequests();
 
     alarmTexts[BreakerAlarmDialog::kFirstAlarmField + 6] = "85";
-    EXPECT_FALSE(station().alarms.breakerAlarms.takeFields(alarmTexts));
+    EXPECT_FALSE(station().alarms().breakerAlarms.takeFields(alarmTexts));
     delayTexts[warnField(3)] = "7";
     delayTexts[alarmField(7)] = "15";
-    EXPECT_FALSE(station().alarms.alarmDelays.takeFields(delayTexts));
+    EXPECT_FALSE(station().alarms().alarmDelays.takeFields(delayTexts));
 
-    EXPECT_FALSE(station().alarms.alarmDelays.ok());
+    EXPECT_FALSE(station().alarms().alarmDelays.ok());
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:225=15", "3:179=7"}));
-    EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
+    EXPECT_TRUE(station().alarms().marks.alarmWindowOpen);
     sim->clearRequests();
-    EXPECT_FALSE(station().alarms.breakerAlarms.ok());
+    EXPECT_FALSE(station().alarms().breakerAlarms.ok());
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:141=85"}));
 }
 

@@ -13,10 +13,10 @@
 #include <QTest>
 
 #include "alarm_bus_fixture.h"
-#include "gui/alarms/alarm_delay_window_qt.h"
-#include "gui/alarms/breaker_alarm_window_qt.h"
-#include "gui/alarms/breaker_grid_qt.h"
-#include "gui/alarms/global_limits_window_qt.h"
+#include "gui/alarms/alarm_delay_window.h"
+#include "gui/alarms/breaker_alarm_window.h"
+#include "gui/alarms/breaker_grid.h"
+#include "gui/alarms/global_limits_window.h"
 #include "gui/main/command_ids.h"
 #include "stub_app_shell.h"
 
@@ -32,8 +32,8 @@ protected:
         installAlarmCommands(shell);
         shell.window.resize(400, 300);
         shell.window.show();
-        station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.1F);  // as a good poll of the Circuit meter left it
-        station().meters.setCurrentScale(kCircuitAddress, station().meters.currentScale());
+        station().meters().setCurrentScale(station().meters().currentScaleAddress(), 0.1F);  // as a good poll of the Circuit meter left it
+        station().meters().setCurrentScale(kCircuitAddress, station().meters().currentScale());
     }
 
     void TearDown() override {
@@ -122,7 +122,7 @@ TEST_F(AlarmWindowsGuiTest, SetpointsWithoutAMeterShowsTheGuardAndNoWindow) {
 }
 
 TEST_F(AlarmWindowsGuiTest, BreakerAlarmWindowLayout) {
-    station().meters.setFirstName("PNL1");
+    station().meters().setFirstName("PNL1");
     BreakerAlarmWindow* window = openBreakerWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "Alarm Setup");
@@ -200,7 +200,7 @@ TEST_F(AlarmWindowsGuiTest, RefusedWarnValueShowsTheMessageOnceAndTakesTheFocusB
     EXPECT_EQ(op.messages.size(), 3U);
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:101=65"}));
     EXPECT_FALSE(isOpen<BreakerAlarmWindow>());
-    EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
+    EXPECT_FALSE(station().alarms().marks.alarmWindowOpen);
 }
 
 TEST_F(AlarmWindowsGuiTest, HoldoffOf65536IsRefusedIn65535Accepted) {
@@ -232,7 +232,7 @@ TEST_F(AlarmWindowsGuiTest, OkSendsOnlyTheChangedThresholdAndEnterPressesOk) {
 
 TEST_F(AlarmWindowsGuiTest, ANameWithAByteAbove127PassesThroughTheWindowUnchanged) {
     // Meter names are four bytes; 0xC9 is an accented letter in the meters' 8-bit character set.
-    station().meters.setFirstName("P\xC9L1");
+    station().meters().setFirstName("P\xC9L1");
     BreakerAlarmWindow* window = openBreakerWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->editOfField(BreakerAlarmDialog::kMeterNameField)->text(), QString::fromUtf8("P\u00C9L1"));
@@ -304,13 +304,13 @@ TEST_F(AlarmWindowsGuiTest, EscapeClosesWithoutWritingAndCancelLeavesARefusedFie
     QTest::keyClick(window, Qt::Key_Escape);
     settle();
     EXPECT_FALSE(isOpen<BreakerAlarmWindow>());
-    EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
+    EXPECT_FALSE(station().alarms().marks.alarmWindowOpen);
     EXPECT_TRUE(sim->requests().empty());
 }
 
 TEST_F(AlarmWindowsGuiTest, DelayWindowLayoutAndRefusal) {
     select(kBranchAddress);
-    station().meters.setFirstName("PNL1");
+    station().meters().setFirstName("PNL1");
     auto* window = command<AlarmDelayWindow>(kCmdDelays);
     ASSERT_NE(window, nullptr);
     sim->clearRequests();
@@ -337,7 +337,7 @@ TEST_F(AlarmWindowsGuiTest, DelayWindowLayoutAndRefusal) {
     EXPECT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:219=30", "3:218=65535"}));
     EXPECT_FALSE(isOpen<AlarmDelayWindow>());
-    EXPECT_FALSE(station().alarms.marks.delayWindowOpen);
+    EXPECT_FALSE(station().alarms().marks.delayWindowOpen);
 }
 
 TEST_F(AlarmWindowsGuiTest, AlarmAndDelayWindowsOpenTogetherAndTheSelectionMovesOn) {
@@ -367,7 +367,7 @@ TEST_F(AlarmWindowsGuiTest, AlarmAndDelayWindowsOpenTogetherAndTheSelectionMoves
 }
 
 TEST_F(AlarmWindowsGuiTest, GlobalLimitsWindowLayoutAndWrites) {
-    station().meters.setNames("MAIN", "BRD1");
+    station().meters().setNames("MAIN", "BRD1");
     sim->set(kCircuitAddress, 30, {27700, 10800, 1500, 0, 3000, 0, 0, 90});
     sim->set(kCircuitAddress, 73, {0x80});
     select(kCircuitAddress);
@@ -422,7 +422,7 @@ TEST_F(AlarmWindowsGuiTest, GlobalLimitsWindowLayoutAndWrites) {
     EXPECT_EQ(op.messages.size(), 2U);
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=28000", "5:32=2000", "5:37=6000", "5:73=136"}));  // 0x80 kept, 0x08 set
     EXPECT_FALSE(isOpen<GlobalLimitsWindow>());
-    EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
+    EXPECT_FALSE(station().alarms().marks.alarmWindowOpen);
 }
 
 TEST_F(AlarmWindowsGuiTest, CriticalBoxClickWithARefusedFieldShowsItsMessage) {

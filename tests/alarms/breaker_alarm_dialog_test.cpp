@@ -15,10 +15,10 @@ protected:
     // The operator picks the Branch meter and chooses Setpoints.
     Dialog& openOn(int address) {
         select(address);
-        EXPECT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::BreakerAlarms);
+        EXPECT_EQ(station().alarms().openAlarmSetup(), AlarmSetupWindow::BreakerAlarms);
         sim->clearRequests();
-        texts = station().alarms.breakerAlarms.showFields();
-        return station().alarms.breakerAlarms;
+        texts = station().alarms().breakerAlarms.showFields();
+        return station().alarms().breakerAlarms;
     }
     Dialog::Texts texts;
 };
@@ -27,10 +27,10 @@ TEST_F(BreakerAlarmTest, ShowsTheThresholdsTheMeterHolds) {
     sim->set(kBranchAddress, 135 + 6, {85});
     sim->set(kBranchAddress, 93 + 41, {65});
     select(kBranchAddress);
-    ASSERT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::BreakerAlarms);
+    ASSERT_EQ(station().alarms().openAlarmSetup(), AlarmSetupWindow::BreakerAlarms);
     EXPECT_EQ(readRequests(sim->requests()),
               (std::vector<ReadRequest>{{kBranchAddress, 135, 42}, {kBranchAddress, 93, 42}}));
-    texts = station().alarms.breakerAlarms.showFields();
+    texts = station().alarms().breakerAlarms.showFields();
     EXPECT_EQ(texts[alarmField(7)], "85");
     EXPECT_EQ(texts[alarmField(1)], "80");
     EXPECT_EQ(texts[warnField(42)], "65");
@@ -49,7 +49,7 @@ TEST_F(BreakerAlarmTest, AlarmOfBreaker7ChangedTo85SendsExactlyRegister141) {
     EXPECT_EQ(writes(), (std::vector<std::string>{"3:141=85"}));
     EXPECT_TRUE(readRequests(sim->requests()).empty());  // "OK" reads nothing back
     EXPECT_EQ(sim->get(kBranchAddress, 141, 1), (std::vector<int>{85}));
-    EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
+    EXPECT_FALSE(station().alarms().marks.alarmWindowOpen);
     EXPECT_EQ(op.waitCursorDepth, 0);
     EXPECT_GE(op.waitCursorShows, 1);
 }
@@ -146,7 +146,7 @@ TEST_F(BreakerAlarmTest, ValuesOutsideTheRangesAreRefusedAndNeverSent) {
     EXPECT_EQ(dialog.set(Dialog::GlobalSetting::AlarmPercent), warnField(9));
     EXPECT_EQ(op.messages.size(), 3U);
     EXPECT_TRUE(sim->requests().empty());
-    EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
+    EXPECT_TRUE(station().alarms().marks.alarmWindowOpen);
 
     texts[warnField(9)] = "x9";
     EXPECT_EQ(dialog.takeFields(texts), warnField(9));
@@ -198,7 +198,7 @@ TEST_F(BreakerAlarmTest, GlobalFieldsKeepTheirValuesBetweenOpenings) {
 }
 
 TEST_F(BreakerAlarmTest, MeterNameIsTheFirstNameText) {
-    station().meters.setFirstName("PNL1");
+    station().meters().setFirstName("PNL1");
     openOn(kBranchAddress);
     EXPECT_EQ(texts[Dialog::kMeterNameField], "PNL1");
 }

@@ -12,8 +12,8 @@ protected:
     void SetUp() override {
         AlarmBusTest::SetUp();
         // The scale a good poll of the Circuit meter left.
-        station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.1F);
-        station().meters.setCurrentScale(kCircuitAddress, station().meters.currentScale());
+        station().meters().setCurrentScale(station().meters().currentScaleAddress(), 0.1F);
+        station().meters().setCurrentScale(kCircuitAddress, station().meters().currentScale());
         // Only what each test stores: limits and flags of zero.
         sim->set(kCircuitAddress, 30, {0, 0, 0, 0, 0, 0, 0, 0});
         sim->set(kCircuitAddress, 73, {0});
@@ -21,10 +21,10 @@ protected:
 
     Dialog& openOn(int address) {
         select(address);
-        EXPECT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
+        EXPECT_EQ(station().alarms().openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
         sim->clearRequests();
-        controls = station().alarms.globalLimits.showFields();
-        return station().alarms.globalLimits;
+        controls = station().alarms().globalLimits.showFields();
+        return station().alarms().globalLimits;
     }
 
     void type(int field, const std::string& text) { controls.texts[static_cast<std::size_t>(field)] = text; }
@@ -33,7 +33,7 @@ protected:
 
     // Takes the fields and presses "OK"; true when the window closed.
     bool pressOk() {
-        Dialog& dialog = station().alarms.globalLimits;
+        Dialog& dialog = station().alarms().globalLimits;
         if (dialog.takeFields(controls)) return false;
         return !dialog.ok();
     }
@@ -43,7 +43,7 @@ protected:
 
 TEST_F(GlobalLimitsTest, ReadsTheLimitBlockAndTheFlagWord) {
     select(kCircuitAddress);
-    ASSERT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
+    ASSERT_EQ(station().alarms().openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
     EXPECT_EQ(readRequests(sim->requests()),
               (std::vector<ReadRequest>{{kCircuitAddress, 30, 8}, {kCircuitAddress, 73, 1}}));
     EXPECT_EQ(op.waitCursorDepth, 0);
@@ -58,12 +58,12 @@ TEST_F(GlobalLimitsTest, VoltageOver27700Shows277AndEntering280Writes28000) {
     EXPECT_TRUE(pressOk());
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=28000"}));
     EXPECT_EQ(sim->get(kCircuitAddress, 30, 1), (std::vector<int>{28000}));
-    EXPECT_FALSE(station().alarms.marks.alarmWindowOpen);
+    EXPECT_FALSE(station().alarms().marks.alarmWindowOpen);
 }
 
 TEST_F(GlobalLimitsTest, LimitsShowUpToSixSignificantDigits) {
     sim->set(kCircuitAddress, 30, {27701, 12345, 1234, 5, 65535, 7, 0, 90});
-    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.01F);
+    station().meters().setCurrentScale(station().meters().currentScaleAddress(), 0.01F);
     openOn(kCircuitAddress);
     EXPECT_EQ(shown(Dialog::kVoltageOverField), "277.01");
     EXPECT_EQ(shown(Dialog::kVoltageUnderField), "123.45");
@@ -101,7 +101,7 @@ TEST_F(GlobalLimitsTest, LimitsThatDoNotFitARegisterAreRefusedWithTheRangeThatFi
     EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 655.35.");
     EXPECT_EQ(op.messages.back().caption, "");
     EXPECT_EQ(dialog.ok(), Dialog::kVoltageOverField);
-    EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
+    EXPECT_TRUE(station().alarms().marks.alarmWindowOpen);
     type(Dialog::kVoltageOverField, "70000");
     EXPECT_EQ(dialog.takeFields(controls), Dialog::kVoltageOverField);
     EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 655.35.");
@@ -112,7 +112,7 @@ TEST_F(GlobalLimitsTest, LimitsThatDoNotFitARegisterAreRefusedWithTheRangeThatFi
     EXPECT_TRUE(sim->requests().empty());
 
     // At a scale of 0.01 the largest current is 655.35 A.
-    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.01F);
+    station().meters().setCurrentScale(station().meters().currentScaleAddress(), 0.01F);
     type(Dialog::kKvaOverField, "6553.5");
     type(Dialog::kCurrentOverField, "1000");
     EXPECT_EQ(dialog.takeFields(controls), Dialog::kCurrentOverField);
@@ -124,19 +124,19 @@ TEST_F(GlobalLimitsTest, LimitsThatDoNotFitARegisterAreRefusedWithTheRangeThatFi
     ASSERT_FALSE(dialog.takeFields(controls));
 
     // The meter's CT size changes before "OK": 600 A no longer fits, and nothing at all is sent.
-    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.001F);
+    station().meters().setCurrentScale(station().meters().currentScaleAddress(), 0.001F);
     EXPECT_EQ(dialog.ok(), Dialog::kCurrentOverField);
     EXPECT_EQ(op.messages.back().text, "Please enter a number between 0 and 65.535.");
     EXPECT_TRUE(sim->requests().empty());
-    EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
-    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.01F);
+    EXPECT_TRUE(station().alarms().marks.alarmWindowOpen);
+    station().meters().setCurrentScale(station().meters().currentScaleAddress(), 0.01F);
     EXPECT_TRUE(pressOk());
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:30=65535", "5:32=60000", "5:34=2000", "5:37=95"}));
 }
 
 TEST_F(GlobalLimitsTest, WithoutACurrentScaleNothingIsSentAndTheWindowSaysSo) {
     // A CT size of 6000 or more gives no scale: the current and KVA limits have no register value.
-    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.0F);
+    station().meters().setCurrentScale(station().meters().currentScaleAddress(), 0.0F);
     sim->set(kCircuitAddress, 29, {6000});
     sim->set(kCircuitAddress, 32, {1500});
     Dialog& dialog = openOn(kCircuitAddress);
@@ -149,7 +149,7 @@ TEST_F(GlobalLimitsTest, WithoutACurrentScaleNothingIsSentAndTheWindowSaysSo) {
     EXPECT_EQ(op.messages.back().text, "The meter's current scale (CT size) could not be read: nothing was written.");
     EXPECT_TRUE(sim->writes().empty());
     EXPECT_EQ(readRequests(sim->requests()), (std::vector<ReadRequest>{{kCircuitAddress, 29, 1}}));
-    EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
+    EXPECT_TRUE(station().alarms().marks.alarmWindowOpen);
     // Once the CT size gives a scale, "OK" converts with it.
     sim->set(kCircuitAddress, 29, {100});
     sim->clearRequests();
@@ -159,39 +159,39 @@ TEST_F(GlobalLimitsTest, WithoutACurrentScaleNothingIsSentAndTheWindowSaysSo) {
 
 TEST_F(GlobalLimitsTest, FailedPollsDoNotChangeTheScaleOkConvertsWith) {
     // A Circuit meter with CT size 100 (scale 0.01), polled once with success.
-    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.0F);
-    station().meters.setCurrentScale(-1, station().meters.currentScale());
+    station().meters().setCurrentScale(station().meters().currentScaleAddress(), 0.0F);
+    station().meters().setCurrentScale(-1, station().meters().currentScale());
     sim->set(kCircuitAddress, 29, {100});
     sim->set(kCircuitAddress, 32, {50000});
     select(kCircuitAddress);
     station().PollingCycle();
-    ASSERT_FLOAT_EQ(station().meters.currentScale(), 0.01F);
+    ASSERT_FLOAT_EQ(station().meters().currentScale(), 0.01F);
     openOn(kCircuitAddress);
     EXPECT_EQ(shown(Dialog::kCurrentOverField), "500");
     type(Dialog::kCurrentOverField, "5");
-    ASSERT_FALSE(station().alarms.globalLimits.takeFields(controls));
+    ASSERT_FALSE(station().alarms().globalLimits.takeFields(controls));
     // Two polls fail while the window is open.
     sim->fault(kCircuitAddress, "exception");
     station().PollingCycle();
     station().PollingCycle();
     sim->fault(kCircuitAddress, "none");
     sim->clearRequests();
-    EXPECT_FALSE(station().alarms.globalLimits.ok());
+    EXPECT_FALSE(station().alarms().globalLimits.ok());
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:32=500"}));
 }
 
 TEST_F(GlobalLimitsTest, AMeterWithoutAGoodPollGivesItsScaleFromItsCtSizeOrNothingIsSent) {
-    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.1F);
-    station().meters.setCurrentScale(kOtherCircuitAddress, station().meters.currentScale());  // another meter's scale
+    station().meters().setCurrentScale(station().meters().currentScaleAddress(), 0.1F);
+    station().meters().setCurrentScale(kOtherCircuitAddress, station().meters().currentScale());  // another meter's scale
     sim->set(kCircuitAddress, 29, {100});
     sim->set(kCircuitAddress, 32, {1500});
     select(kCircuitAddress);
-    ASSERT_EQ(station().alarms.openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
+    ASSERT_EQ(station().alarms().openAlarmSetup(), AlarmSetupWindow::GlobalLimits);
     EXPECT_EQ(readRequests(sim->requests()), (std::vector<ReadRequest>{
                   {kCircuitAddress, 30, 8}, {kCircuitAddress, 29, 1}, {kCircuitAddress, 73, 1}}));
-    controls = station().alarms.globalLimits.showFields();
+    controls = station().alarms().globalLimits.showFields();
     EXPECT_EQ(shown(Dialog::kCurrentOverField), "15");
-    station().alarms.globalLimits.cancel();
+    station().alarms().globalLimits.cancel();
 
     // The meter does not answer at opening nor at "OK": no scale, nothing sent, said so.
     sim->fault(kCircuitAddress, "exception");
@@ -254,7 +254,7 @@ TEST_F(GlobalLimitsTest, TheFlagWordIsWrittenOnlyForAChangedBoxAndKeepsEveryOthe
     // A box clicked twice is as it was: nothing to write.
     openOn(kCircuitAddress);
     check(Dialog::kKvaOverBox);
-    ASSERT_FALSE(station().alarms.globalLimits.takeFields(controls));
+    ASSERT_FALSE(station().alarms().globalLimits.takeFields(controls));
     check(Dialog::kKvaOverBox, false);
     EXPECT_TRUE(pressOk());
     EXPECT_TRUE(sim->writes().empty());
@@ -282,7 +282,7 @@ TEST_F(GlobalLimitsTest, AFlagWordThatWasNotReadIsNeverWritten) {
         EXPECT_EQ(shown(Dialog::kCurrentOverField), "-0.1");
         EXPECT_EQ(shown(Dialog::kPhaseLossField), "-1");
         for (bool box : controls.critical) EXPECT_FALSE(box);
-        EXPECT_FALSE(station().alarms.globalLimits.flagsKnown());
+        EXPECT_FALSE(station().alarms().globalLimits.flagsKnown());
         sim->fault(kCircuitAddress, "none");
         // Neither "OK" as it opened nor a box the operator checked writes the word.
         check(Dialog::kKvaUnderBox);
@@ -294,7 +294,7 @@ TEST_F(GlobalLimitsTest, AFlagWordThatWasNotReadIsNeverWritten) {
 
 TEST_F(GlobalLimitsTest, OkRightAfterOpeningSendsNothing) {
     openOn(kCircuitAddress);
-    EXPECT_FALSE(station().alarms.globalLimits.ok());
+    EXPECT_FALSE(station().alarms().globalLimits.ok());
     EXPECT_TRUE(sim->requests().empty());
 }
 
@@ -325,7 +325,7 @@ TEST_F(GlobalLimitsTest, RefusedFieldsAndTheirMessages) {
 
     EXPECT_EQ(dialog.ok(), Dialog::kCurrentUnderField);
     EXPECT_TRUE(sim->requests().empty());
-    EXPECT_TRUE(station().alarms.marks.alarmWindowOpen);
+    EXPECT_TRUE(station().alarms().marks.alarmWindowOpen);
 
     type(Dialog::kCurrentUnderField, "0");
     type(Dialog::kPhaseLossField, "6000");
@@ -334,7 +334,7 @@ TEST_F(GlobalLimitsTest, RefusedFieldsAndTheirMessages) {
 }
 
 TEST_F(GlobalLimitsTest, NamesComeFromTheMeterNameTexts) {
-    station().meters.setNames("MAIN", "BRD1");
+    station().meters().setNames("MAIN", "BRD1");
     openOn(kCircuitAddress);
     EXPECT_EQ(shown(Dialog::kFirstNameField), "MAIN");
     EXPECT_EQ(shown(Dialog::kSecondNameField), "BRD1");
@@ -345,7 +345,7 @@ TEST_F(GlobalLimitsTest, AfterTheSelectionChangesWritesGoToTheBoundMeterWithItsO
     openOn(kCircuitAddress);
     // The operator selects the other Circuit meter; its polls bring its own scale.
     select(kOtherCircuitAddress);
-    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.01F);
+    station().meters().setCurrentScale(station().meters().currentScaleAddress(), 0.01F);
     type(Dialog::kCurrentOverField, "200");
     check(Dialog::kKvaOverBox);
     EXPECT_TRUE(pressOk());
@@ -356,7 +356,7 @@ TEST_F(GlobalLimitsTest, AfterTheSelectionChangesWritesGoToTheBoundMeterWithItsO
 TEST_F(GlobalLimitsTest, AScaleChangeOfTheBoundMeterWhileOpenIsUsedAtOk) {
     sim->set(kCircuitAddress, 32, {1500});
     openOn(kCircuitAddress);
-    station().meters.setCurrentScale(station().meters.currentScaleAddress(), 0.01F);  // the operator changed the meter's CT size meanwhile
+    station().meters().setCurrentScale(station().meters().currentScaleAddress(), 0.01F);  // the operator changed the meter's CT size meanwhile
     type(Dialog::kCurrentOverField, "200");
     EXPECT_TRUE(pressOk());
     EXPECT_EQ(writes(), (std::vector<std::string>{"5:32=20000"}));

@@ -13,22 +13,22 @@
 #include <string>
 #include <vector>
 
-#include "forms/comms_config.h"
+#include "forms/comms_config_dialog.h"
 #include "forms/log_file_dialog.h"
-#include "gui/alarms/alarm_delay_window_qt.h"
-#include "gui/alarms/breaker_alarm_window_qt.h"
-#include "gui/alarms/global_limits_window_qt.h"
-#include "gui/bus/trace_window_qt.h"
-#include "gui/logging/add_table_qt.h"
-#include "gui/logging/database_link_qt.h"
-#include "gui/logging/database_setup_qt.h"
-#include "gui/logging/log_file_dialog_qt.h"
-#include "gui/main/about_dialog_qt.h"
-#include "gui/main/comms_config_dialog_qt.h"
-#include "gui/main/main_window_qt.h"
-#include "gui/main/qt_operator_qt.h"
-#include "gui/panel/panel_config_dialog_qt.h"
-#include "gui/panel/panel_setup_dialog_qt.h"
+#include "gui/alarms/alarm_delay_window.h"
+#include "gui/alarms/breaker_alarm_window.h"
+#include "gui/alarms/global_limits_window.h"
+#include "gui/bus/protocol_trace_window.h"
+#include "gui/logging/add_table_window.h"
+#include "gui/logging/database_link_window.h"
+#include "gui/logging/database_setup_window.h"
+#include "gui/logging/log_file_window.h"
+#include "gui/main/about_window.h"
+#include "gui/main/comms_config_window.h"
+#include "gui/main/main_window.h"
+#include "gui/main/qt_operator.h"
+#include "gui/panel/panel_config_window.h"
+#include "gui/panel/panel_setup_window.h"
 #include "recording_operator.h"
 #include "stub_app_shell.h"
 
@@ -94,7 +94,7 @@ TEST_F(AccessibilityTest, EveryControlOfTheMainWindowHasAName) {
     MeterLamps lamps;
     lamps.breaker[6] = Lamp::Red;
     lamps.overVolts = Lamp::Yellow;
-    station.meters.showLamps(lamps);
+    station.meters().showLamps(lamps);
     window.showLamps();
     EXPECT_EQ(c.breakerLamp[6]->accessibleName(), "Breaker 7 lamp, red");
     EXPECT_EQ(c.overVoltsLamp->accessibleName(), "Over volts lamp, yellow");
@@ -103,30 +103,30 @@ TEST_F(AccessibilityTest, EveryControlOfTheMainWindowHasAName) {
 
 TEST_F(AccessibilityTest, EveryControlOfEveryOtherWindowHasAName) {
     Station& s = station();
-    CommsConfigDialog comms(s.bus, s.logging);
-    LogFileDialog logFile(s.logging);
+    CommsConfigDialog comms(s.bus(), s.logging());
+    LogFileDialog logFile(s.logging());
     const std::vector<std::pair<const char*, std::function<QWidget*()>>> windows{
-        {"breaker alarms", [&] { return new BreakerAlarmWindow(shell, s.alarms.breakerAlarms); }},
-        {"global limits", [&] { return new GlobalLimitsWindow(shell, s.alarms.globalLimits); }},
-        {"alarm delays", [&] { return new AlarmDelayWindow(shell, s.alarms.alarmDelays); }},
-        {"panel setup", [&] { return new PanelSetupWindow(shell, s.panelSetup, &shell.window); }},
-        {"panel configuration", [&] { return new PanelConfigWindow(shell, s.panelConfig, &shell.window); }},
+        {"breaker alarms", [&] { return new BreakerAlarmWindow(shell, s.alarms().breakerAlarms); }},
+        {"global limits", [&] { return new GlobalLimitsWindow(shell, s.alarms().globalLimits); }},
+        {"alarm delays", [&] { return new AlarmDelayWindow(shell, s.alarms().alarmDelays); }},
+        {"panel setup", [&] { return new PanelSetupWindow(shell, s.panelSetup(), &shell.window); }},
+        {"panel configuration", [&] { return new PanelConfigWindow(shell, s.panelConfig(), &shell.window); }},
         {"comms", [&] { return new CommsConfigWindow(comms, &shell.window); }},
         {"log file", [&] { return new LogFileWindow(logFile, &shell.window); }},
-        {"database link", [&] { return new DatabaseLinkWindow(shell, s.databaseLink, &shell.window); }},
+        {"database link", [&] { return new DatabaseLinkWindow(shell, s.databaseLink(), &shell.window); }},
         {"add table", [&] { return new AddTableWindow(op, &shell.window); }},
-        {"database setup", [&] { return new DatabaseSetupWindow(s.settings.database, &shell.window); }},
-        {"protocol trace", [&] { return new ProtocolTraceWindow(s.trace, &shell.window); }},
+        {"database setup", [&] { return new DatabaseSetupWindow(s.settings().database, &shell.window); }},
+        {"protocol trace", [&] { return new ProtocolTraceWindow(s.trace(), &shell.window); }},
         {"about", [&] { return new AboutWindow(&shell.window); }},
     };
     for (const auto& [name, build] : windows) EXPECT_EQ(check(build), std::vector<std::string>{}) << name;
 }
 
 TEST_F(AccessibilityTest, TheTracePaneIsReadAsItsDescription) {
-    std::unique_ptr<ProtocolTraceWindow> window(new ProtocolTraceWindow(station().trace, &shell.window));
+    std::unique_ptr<ProtocolTraceWindow> window(new ProtocolTraceWindow(station().trace(), &shell.window));
     std::uint8_t request[] = {0x03, 0x11, 0xC1, 0x2C};
-    station().bus.traceRequest(request, 4);
-    station().bus.traceAnswer(request, 0);
+    station().bus().traceRequest(request, 4);
+    station().bus().traceAnswer(request, 0);
     window->refresh();
     auto* pane = window->findChild<QLabel*>(QStringLiteral("pane"));
     QAccessibleInterface* node = QAccessible::queryAccessibleInterface(pane);

@@ -17,7 +17,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "gui/main/main_window_qt.h"
+#include "gui/main/main_window.h"
 #include "metersim_harness.h"
 
 namespace {

@@ -24,7 +24,7 @@
 #include <functional>
 #include <string>
 
-#include "gui/main/main_window_qt.h"
+#include "gui/main/main_window.h"
 #include "logging/durable_queue.h"
 #include "logging/odbc_library.h"
 #include "logging/spool.h"
@@ -111,14 +111,14 @@ void benchScan(int depth) {
     const double stepped = stalls.stop();
     const double took = msBetween(start, Clock::now()) / 1000.0;
     std::printf("scan to address %d (%d silent), a step per address: longest stall %.0f ms, scan %.1f s, %zu meters\n",
-                depth, depth - 3, stepped, took, station.meters.list().entries().size());
+                depth, depth - 3, stepped, took, station.meters().list().entries().size());
 
     // Reference: the same scan run whole inside one event, as the window ran it before; the event
     // loop waits for as long as that event takes.
     double whole = 0;
     QTimer::singleShot(0, [&station, &whole] {
         const auto begun = Clock::now();
-        quorna::MeterScan(station.meters);
+        quorna::MeterScan(station.meters());
         whole = msBetween(begun, Clock::now());
     });
     runUntil([&whole] { return whole > 0; }, 400);
@@ -132,7 +132,7 @@ void benchScan(int depth) {
     double longestSilentStep = 0;  // meters answer at 1, 2 and 3; a step there also reads names
     station.scan();
     while (station.scanning()) {
-        const int address = station.meters.scanProgress().nextAddress;
+        const int address = station.meters().scanProgress().nextAddress;
         const auto begun = Clock::now();
         station.scanStep();
         ++steps;
@@ -208,7 +208,7 @@ void benchBacklog(int records) {
     StallMeter stalls;
     stalls.start();
     const auto start = Clock::now();
-    runUntil([&station] { return station.logging.spool.isOpen() && quorna::recordsWaiting(station.logging) == 0; }, 600);
+    runUntil([&station] { return station.logging().spool.isOpen() && quorna::recordsWaiting(station.logging()) == 0; }, 600);
     std::printf("backlog of %d spooled log-file records: longest stall %.0f ms, drained in %.1f s\n", records,
                 stalls.stop(), msBetween(start, Clock::now()) / 1000.0);
     window.close();

@@ -9,7 +9,7 @@
 #include <QToolButton>
 
 #include "gui/main/command_ids.h"
-#include "gui/main/comms_config_dialog_qt.h"
+#include "gui/main/comms_config_window.h"
 #include "comms_fixture.h"
 #include "stub_app_shell.h"
 
@@ -41,9 +41,9 @@ TEST_F(CommsWindowTest, TheCommandSitsInTheConfigurationMenu) {
 }
 
 TEST_F(CommsWindowTest, OpeningShowsThePortAndMarksCom3NineteenTwoAndOdd) {
-    station().bus.link().portName = "COM3:";
-    station().bus.link().speed = 8192;
-    station().bus.link().parity = 1;
+    station().bus().link().portName = "COM3:";
+    station().bus().link().speed = 8192;
+    station().bus().link().parity = 1;
     bool ran = false;
     shell.whileModal = [&](QDialog& dialog) {
         ran = true;
@@ -66,7 +66,7 @@ TEST_F(CommsWindowTest, OpeningShowsThePortAndMarksCom3NineteenTwoAndOdd) {
 }
 
 TEST_F(CommsWindowTest, ASpeedNoButtonStandsForMarksNoSpeed) {
-    station().bus.link().speed = 300;
+    station().bus().link().speed = 300;
     shell.whileModal = [&](QDialog& dialog) {
         for (int i = 0; i < 4; ++i)
             EXPECT_FALSE(child<QRadioButton>(dialog, ("speed" + std::to_string(i)).c_str())->isChecked());
@@ -76,7 +76,7 @@ TEST_F(CommsWindowTest, ASpeedNoButtonStandsForMarksNoSpeed) {
 }
 
 TEST_F(CommsWindowTest, TheArrowsStepTheDepthAndWrapAround) {
-    station().settings.scanDepth = 1;
+    station().settings().scanDepth = 1;
     shell.whileModal = [&](QDialog& dialog) {
         EXPECT_EQ(textOf(dialog, "scanDepth"), "1 devices");
         child<QToolButton>(dialog, "depthDown")->click();
@@ -87,28 +87,28 @@ TEST_F(CommsWindowTest, TheArrowsStepTheDepthAndWrapAround) {
         EXPECT_EQ(textOf(dialog, "scanDepth"), "2 devices");
     };
     shell.dispatch(kCmdComms);
-    EXPECT_EQ(station().settings.scanDepth, 2);  // Cancel keeps the depth
+    EXPECT_EQ(station().settings().scanDepth, 2);  // Cancel keeps the depth
 }
 
 TEST_F(CommsWindowTest, APortThatCannotBeOpenedKeepsTheOldNameInTheField) {
     busOnPort(1, {"1:230"});
     absentPort(2);
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
     shell.whileModal = [&](QDialog& dialog) {
         child<QRadioButton>(dialog, "port1")->click();
         EXPECT_EQ(op.texts(), std::vector<std::string>{"Unable to open COM2:"});
         EXPECT_EQ(textOf(dialog, "serialPort"), "COM1:");
-        EXPECT_FALSE(station().bus.link().portOpen);
+        EXPECT_FALSE(station().bus().link().portOpen);
         child<QPushButton>(dialog, "ok")->click();
     };
     shell.dispatch(kCmdComms);
-    EXPECT_FALSE(station().bus.link().portOpen);
-    EXPECT_EQ(station().bus.link().portName, "COM1:");
+    EXPECT_FALSE(station().bus().link().portOpen);
+    EXPECT_EQ(station().bus().link().portName, "COM1:");
 }
 
 TEST_F(CommsWindowTest, SaveWritesTheClickedSettingsAndCancelPutsTheRunningOnesBack) {
     busOnPort(2, {"2:230"});
-    station().settings.loggingInterval = 7;
+    station().settings().loggingInterval = 7;
     shell.whileModal = [&](QDialog& dialog) {
         child<QRadioButton>(dialog, "port1")->click();
         EXPECT_EQ(textOf(dialog, "serialPort"), "COM2:");
@@ -123,17 +123,17 @@ TEST_F(CommsWindowTest, SaveWritesTheClickedSettingsAndCancelPutsTheRunningOnesB
     EXPECT_TRUE(settingsHas("speed 256"));
     EXPECT_TRUE(settingsHas("parity 2"));
     EXPECT_TRUE(settingsHas("interval 6"));
-    EXPECT_EQ(station().bus.link().portName, "");
-    EXPECT_EQ(station().bus.link().speed, 2048);
-    EXPECT_EQ(station().bus.link().parity, 0);
-    EXPECT_EQ(station().settings.loggingInterval, 7);
-    EXPECT_TRUE(station().bus.link().portOpen);  // the port the button opened stays open
+    EXPECT_EQ(station().bus().link().portName, "");
+    EXPECT_EQ(station().bus().link().speed, 2048);
+    EXPECT_EQ(station().bus().link().parity, 0);
+    EXPECT_EQ(station().settings().loggingInterval, 7);
+    EXPECT_TRUE(station().bus().link().portOpen);  // the port the button opened stays open
 }
 
 TEST_F(CommsWindowTest, AStoredLocationWithAQuoteOrTooLongDoesNotBlockOk) {
     for (const std::string& stored : {std::string("Bob's shop"), std::string(40, 'L')}) {
         SCOPED_TRACE(stored);
-        station().settings.locationName = stored;  // as a hand-edited file may hold it
+        station().settings().locationName = stored;  // as a hand-edited file may hold it
         shell.whileModal = [&](QDialog& dialog) {
             child<QPushButton>(dialog, "ok")->click();
             EXPECT_FALSE(dialog.isVisible());
@@ -141,12 +141,12 @@ TEST_F(CommsWindowTest, AStoredLocationWithAQuoteOrTooLongDoesNotBlockOk) {
         };
         shell.dispatch(kCmdComms);
         EXPECT_TRUE(op.messages.empty());
-        EXPECT_EQ(station().settings.locationName, stored);
+        EXPECT_EQ(station().settings().locationName, stored);
     }
 }
 
 TEST_F(CommsWindowTest, ALocationChangedWithAQuoteStaysOpenUntilMended) {
-    station().settings.locationName = "Shop 1";
+    station().settings().locationName = "Shop 1";
     shell.whileModal = [&](QDialog& dialog) {
         auto& window = dynamic_cast<CommsConfigWindow&>(dialog);
         window.logic().setLocationText("Bob's");
@@ -159,21 +159,21 @@ TEST_F(CommsWindowTest, ALocationChangedWithAQuoteStaysOpenUntilMended) {
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
     };
     shell.dispatch(kCmdComms);
-    EXPECT_EQ(station().settings.locationName, "Shop 2");
+    EXPECT_EQ(station().settings().locationName, "Shop 2");
 }
 
 TEST_F(CommsWindowTest, OkAfterAnotherPortReopensThatPort) {
     busOnPort(1, {"1:230"});
     busOnPort(3, {"3:230"});
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().settings.scanDepth = 1;
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
+    station().settings().scanDepth = 1;
     shell.whileModal = [&](QDialog& dialog) {
         child<QRadioButton>(dialog, "port2")->click();
         child<QPushButton>(dialog, "ok")->click();
     };
     shell.dispatch(kCmdComms);
-    EXPECT_TRUE(station().bus.link().portOpen);
-    EXPECT_EQ(station().bus.link().portName, "COM3:");
+    EXPECT_TRUE(station().bus().link().portOpen);
+    EXPECT_EQ(station().bus().link().portName, "COM3:");
 }
 
 }  // namespace

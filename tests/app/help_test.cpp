@@ -15,9 +15,9 @@
 #include <string>
 
 #include "bus/serial_link.h"
-#include "gui/alarms/breaker_alarm_window_qt.h"
+#include "gui/alarms/breaker_alarm_window.h"
 #include "gui/main/command_ids.h"
-#include "gui/main/comms_config_dialog_qt.h"
+#include "gui/main/comms_config_window.h"
 #include "gui/main/help_anchors.h"
 #include "main_window_fixture.h"
 #include "meters/meter_scan.h"
@@ -51,11 +51,11 @@ QTextBrowser* helpOf(MainWindow& window) { return qobject_cast<QTextBrowser*>(wi
 
 TEST_F(MainWindowTest, HelpButtonsOpenTheManualAtTheirWindowsSection) {
     startBus({"3:230"});
-    station().settings.scanDepth = 3;
+    station().settings().scanDepth = 3;
     openWindow();
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    MeterScan(station().meters);
-    ASSERT_EQ(station().meters.selected().address, 3);
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
+    MeterScan(station().meters());
+    ASSERT_EQ(station().meters().selected().address, 3);
 
     // The modal "Configuration" window, run by its command as the menu runs it.
     std::string atComms;

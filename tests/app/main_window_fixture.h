@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "gui/main/main_window_qt.h"
+#include "gui/main/main_window.h"
 #include "metersim_harness.h"
 #include "recording_operator.h"
 

@@ -41,11 +41,11 @@ TEST_F(MainWindowTest, ScreenshotsOfBothLayouts) {
     sim->command("name2 7 LP2");
     sim->set(3, 42, {0x09, 0x0005, 0, 0, 0x0001, 0, 0});
     sim->set(7, 36, {0x01});
-    station().settings.scanDepth = 7;
+    station().settings().scanDepth = 7;
     openWindow();
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    MeterScan(station().meters);
-    ASSERT_EQ(station().meters.list().count(), 2);
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
+    MeterScan(station().meters());
+    ASSERT_EQ(station().meters().list().count(), 2);
     ASSERT_TRUE(waitUntil([&] { return window->controls().firstName->text() == "PNL1"; }, 4000));
 
     const QImage branch(savedShot(*window, "main_branch.png"));
@@ -54,7 +54,7 @@ TEST_F(MainWindowTest, ScreenshotsOfBothLayouts) {
     EXPECT_TRUE(hasManyColours(branch));
 
     window->controls().meterList->setCurrentRow(1);
-    ASSERT_EQ(station().meters.selected().address, 7);
+    ASSERT_EQ(station().meters().selected().address, 7);
     ASSERT_TRUE(waitUntil([&] { return window->controls().secondName->text() == "LP2"; }, 4000));
     const QImage circuit(savedShot(*window, "main_circuit.png"));
     EXPECT_EQ(circuit.size(), branch.size());

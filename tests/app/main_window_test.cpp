@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "gui/main/about_dialog_qt.h"
+#include "gui/main/about_window.h"
 #include "gui/main/command_ids.h"
 #include "logging/logging.h"
 #include "meters/main_window_fields.h"
@@ -80,7 +80,7 @@ TEST_F(MainWindowTest, StartsInTheBranchLayoutWithNothingOpenAndNothingSaid) {
     // The list stands just below its label.
     EXPECT_GE(c.meterList->y(), c.upperListLabel->geometry().bottom());
     EXPECT_LT(c.meterList->y() - c.upperListLabel->geometry().bottom(), 30);
-    EXPECT_FALSE(station().bus.link().portOpen);
+    EXPECT_FALSE(station().bus().link().portOpen);
 
     EXPECT_EQ(menuTexts(topMenu(*window, "File")), (std::vector<std::string>{"Scan", "-", "Exit"}));
     EXPECT_EQ(menuTexts(topMenu(*window, "Help")), (std::vector<std::string>{"Help", "Help Index", "-", "About"}));
@@ -91,7 +91,7 @@ TEST_F(MainWindowTest, StartsInTheBranchLayoutWithNothingOpenAndNothingSaid) {
     EXPECT_EQ(window->commandAction(kCmdResetAlarms)->text(), "Reset");
 
     runEventsFor(2300);  // two ticks: no port is opened without a setting naming one
-    EXPECT_FALSE(station().bus.link().portOpen);
+    EXPECT_FALSE(station().bus().link().portOpen);
     EXPECT_TRUE(boxes.shown.empty());
 }
 
@@ -143,9 +143,9 @@ TEST_F(MainWindowTest, TimerTicksPutTheSelectedMetersReadingsOnScreen) {
     sim->set(3, 42, {1, 0x0005, 0, 0, 0, 0, 0});
     sim->command("name 3 PNL1");
     openWindow();
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().meters.recordSlaveId(3, kBranchMeter);
-    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
+    station().meters().recordSlaveId(3, kBranchMeter);
+    station().meters().setSelected(SelectedMeter{3, kBranchMeter});
 
     const auto& c = window->controls();
     ASSERT_TRUE(waitUntil([&] { return c.breakerField[41]->text() == "1.500"; }, 4000));
@@ -163,9 +163,9 @@ TEST_F(MainWindowTest, AMeterThatStopsAnsweringShowsItsReadoutUnknownUntilItAnsw
     sim->set(3, 0, std::vector<int>(42, 1500));
     sim->set(3, 42, {0x08, 0, 0, 0, 0x0001, 0, 0});  // breaker 1 in alarm
     openWindow();
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().meters.recordSlaveId(3, kBranchMeter);
-    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
+    station().meters().recordSlaveId(3, kBranchMeter);
+    station().meters().setSelected(SelectedMeter{3, kBranchMeter});
     const auto& c = window->controls();
     const auto colour = [](const QLabel* lamp) { return lamp->pixmap().toImage().pixelColor(6, 6); };
     ASSERT_TRUE(waitUntil([&] { return c.breakerField[41]->text() == "1.500"; }, 4000));
@@ -189,9 +189,9 @@ TEST_F(MainWindowTest, AMeterThatStopsAnsweringShowsItsReadoutUnknownUntilItAnsw
 
 TEST_F(MainWindowTest, ScanRunsBetweenEventsShowingItsProgressAndOperatorPicksAMeter) {
     startBus({"2:236", "3:230"});
-    station().settings.scanDepth = 4;
+    station().settings().scanDepth = 4;
     openWindow();
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
     QListWidget* list = window->controls().meterList;
     // What the list showed each time it was painted.
     std::vector<std::string> painted;
@@ -230,19 +230,19 @@ TEST_F(MainWindowTest, ScanRunsBetweenEventsShowingItsProgressAndOperatorPicksAM
     EXPECT_TRUE(list->item(0)->text().startsWith("02 - "));
     EXPECT_EQ(list->currentRow(), 0);
     EXPECT_TRUE(list->item(0)->isSelected());
-    EXPECT_EQ(station().meters.selected().address, 2);
+    EXPECT_EQ(station().meters().selected().address, 2);
     EXPECT_FALSE(window->controls().breakerField[0]->isVisible());  // a Circuit meter came first
 
     // The core moving the selection does not count as the operator's choice.
-    station().meters.list().select(1);
-    EXPECT_EQ(station().meters.selected().address, 2);
+    station().meters().list().select(1);
+    EXPECT_EQ(station().meters().selected().address, 2);
     EXPECT_EQ(list->currentRow(), 1);
 
     // The operator clicks the Branch meter.
     list->setCurrentRow(0);
     list->setCurrentRow(1);
-    EXPECT_EQ(station().meters.selected().address, 3);
-    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
+    EXPECT_EQ(station().meters().selected().address, 3);
+    EXPECT_EQ(station().meters().selected().model, kBranchMeter);
     EXPECT_TRUE(window->controls().breakerField[0]->isVisible());
     EXPECT_EQ(list->geometry(), window->listHomeRect());
 }
@@ -250,9 +250,9 @@ TEST_F(MainWindowTest, ScanRunsBetweenEventsShowingItsProgressAndOperatorPicksAM
 // While a scan runs, the progress line sits above the entries: a click picks the entry under it.
 TEST_F(MainWindowTest, AMeterPickedWhileTheScanRunsIsTheOneUnderTheClick) {
     startBus({"2:236", "3:230"});
-    station().settings.scanDepth = 4;
+    station().settings().scanDepth = 4;
     openWindow();
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
     QListWidget* list = window->controls().meterList;
     window->dispatch(kCmdScan);
     // Both meters listed below the progress line; the silent address 4 is still to come.
@@ -260,12 +260,12 @@ TEST_F(MainWindowTest, AMeterPickedWhileTheScanRunsIsTheOneUnderTheClick) {
     EXPECT_EQ(list->item(0)->text().toStdString(), "Searching: 3 of 4");
     EXPECT_TRUE(list->item(2)->text().startsWith("03 - "));
     list->setCurrentRow(2);
-    EXPECT_EQ(station().meters.selected().address, 3);
-    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
-    EXPECT_EQ(station().meters.list().selection(), 1);
+    EXPECT_EQ(station().meters().selected().address, 3);
+    EXPECT_EQ(station().meters().selected().model, kBranchMeter);
+    EXPECT_EQ(station().meters().list().selection(), 1);
     list->setCurrentRow(0);  // the progress line is no meter
-    EXPECT_EQ(station().meters.selected().address, -1);
-    EXPECT_EQ(station().meters.list().selection(), -1);
+    EXPECT_EQ(station().meters().selected().address, -1);
+    EXPECT_EQ(station().meters().list().selection(), -1);
     ASSERT_TRUE(waitUntil([] { return !station().scanning(); }, 10000));
     ASSERT_EQ(list->count(), 2);
     EXPECT_TRUE(list->item(1)->text().startsWith("03 - "));
@@ -275,9 +275,9 @@ TEST_F(MainWindowTest, FailureBoxAtTheFifthFailureWhilePollingGoesOn) {
     startBus({"3:230"});
     sim->fault(3, "badcrc");
     openWindow();
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().meters.recordSlaveId(3, kBranchMeter);
-    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
+    station().meters().recordSlaveId(3, kBranchMeter);
+    station().meters().setSelected(SelectedMeter{3, kBranchMeter});
     sim->clearRequests();
 
     std::string boxText;
@@ -295,12 +295,12 @@ TEST_F(MainWindowTest, FailureBoxAtTheFifthFailureWhilePollingGoesOn) {
         boxText = boxes.front()->text().toStdString();
         boxCaption = boxes.front()->windowTitle().toStdString();
         requestsAtOpen = sim->requests().size();
-        failuresAtOpen = station().meters.consecutiveFailures();
+        failuresAtOpen = station().meters().consecutiveFailures();
         QMessageBox* box = boxes.front();
         // Three seconds with the box open, then the operator presses OK.
         QTimer::singleShot(3300, box, [&, box] {
             requestsAtClose = sim->requests().size();
-            failuresAtClose = station().meters.consecutiveFailures();
+            failuresAtClose = station().meters().consecutiveFailures();
             box->accept();
             closed = true;
         });
@@ -322,9 +322,9 @@ TEST_F(MainWindowTest, FailureBoxAtTheFifthFailureWhilePollingGoesOn) {
 TEST_F(MainWindowTest, PollingGoesOnWhileAModalDialogFromTheMenuIsOpen) {
     startBus({"3:230"});
     openWindow();
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().meters.recordSlaveId(3, kBranchMeter);
-    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
+    station().meters().recordSlaveId(3, kBranchMeter);
+    station().meters().setSelected(SelectedMeter{3, kBranchMeter});
     sim->clearRequests();
 
     QDialog* dialog = nullptr;
@@ -357,7 +357,7 @@ TEST_F(MainWindowTest, PollingGoesOnWhileAModalDialogFromTheMenuIsOpen) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(modal);
     EXPECT_GE(requestsAtClose, requestsAtOpen + 2) << "the meter is polled while the dialog is open";
-    EXPECT_EQ(station().bus.statistics().badReads, 0);
+    EXPECT_EQ(station().bus().statistics().badReads, 0);
     EXPECT_EQ(shownAtClose, "1.500") << "the window shows what the meter reads while the dialog is open";
 }
 
@@ -409,14 +409,14 @@ TEST_F(MainWindowTest, HelpOpensTheProgramsOwnHelpDocument) {
 TEST_F(MainWindowTest, ExitStopsTheTimerClosesThePortAndSavesNothing) {
     startBus({"3:230"});
     openWindow();
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
     bool ended = false;
     QObject::connect(window.get(), &MainWindow::closed, [&] { ended = true; });
     window->dispatch(kCmdExit);
     EXPECT_TRUE(ended);
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->timerRunning());
-    EXPECT_FALSE(station().bus.link().portOpen);
+    EXPECT_FALSE(station().bus().link().portOpen);
     EXPECT_FALSE(std::filesystem::exists(m_workDir / "Quorna.cfg"));
 }
 
@@ -424,7 +424,7 @@ TEST_F(MainWindowTest, CloseBoxWithoutPortClosesNothing) {
     openWindow();
     window->close();
     EXPECT_FALSE(window->timerRunning());
-    EXPECT_FALSE(station().bus.link().portOpen);
+    EXPECT_FALSE(station().bus().link().portOpen);
 }
 
 TEST_F(MainWindowTest, SettingsNamingAPortOpenItAtTheFirstTickAndScan) {
@@ -436,9 +436,9 @@ TEST_F(MainWindowTest, SettingsNamingAPortOpenItAtTheFirstTickAndScan) {
         std::fclose(f);
     }
     openWindow();
-    EXPECT_FALSE(station().bus.link().portOpen);  // not at start
-    EXPECT_EQ(station().settings.scanDepth, 3);
-    ASSERT_TRUE(waitUntil([] { return station().bus.link().portOpen && !station().meters.scanning() && station().meters.selected().address == 3; }, 6000));
+    EXPECT_FALSE(station().bus().link().portOpen);  // not at start
+    EXPECT_EQ(station().settings().scanDepth, 3);
+    ASSERT_TRUE(waitUntil([] { return station().bus().link().portOpen && !station().meters().scanning() && station().meters().selected().address == 3; }, 6000));
     EXPECT_EQ(window->controls().meterList->count(), 1);
 }
 
@@ -460,7 +460,7 @@ TEST_P(MainWindowGatewayTest, AGatewayNamedInTheSettingsIsScannedAndPolledOnScre
     openWindow();
     ASSERT_TRUE(waitUntil([this] { return window->controls().breakerField[0]->text() == "4.321"; }, 6000));
     EXPECT_EQ(window->controls().meterList->count(), 1);
-    EXPECT_EQ(station().bus.link().portName, name);
+    EXPECT_EQ(station().bus().link().portName, name);
     EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
 }
 
@@ -472,7 +472,7 @@ INSTANTIATE_TEST_SUITE_P(Gateways, MainWindowGatewayTest, ::testing::Values("--t
 TEST_F(MainWindowTest, ABacklogDrainsInSlicesWhilePollingGoesOn) {
     startBus({"3:230"});
     sim->set(3, 0, std::vector<int>(42, 1500));
-    Logging& logging = station().logging;
+    Logging& logging = station().logging();
     ASSERT_TRUE(logging.spool.open(spoolPath(logging)));
     constexpr int kMoments = 1000;
     constexpr int kMeters = 40;
@@ -487,12 +487,12 @@ TEST_F(MainWindowTest, ABacklogDrainsInSlicesWhilePollingGoesOn) {
         }
         ASSERT_TRUE(logging.spool.append(records, true, false));
     }
-    station().settings.logFilePath = (m_workDir / "plant.csv").string();
-    station().settings.fileLoggingEnabled = true;
+    station().settings().logFilePath = (m_workDir / "plant.csv").string();
+    station().settings().fileLoggingEnabled = true;
     openWindow();
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().meters.recordSlaveId(3, kBranchMeter);
-    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
+    station().meters().recordSlaveId(3, kBranchMeter);
+    station().meters().setSelected(SelectedMeter{3, kBranchMeter});
     sim->clearRequests();
 
     QElapsedTimer drain;

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "gui/alarms/breaker_alarm_window_qt.h"
+#include "gui/alarms/breaker_alarm_window.h"
 #include "gui/main/command_ids.h"
 #include "logger/logger_app.h"
 #include "logger_process.h"
@@ -87,7 +87,7 @@ TEST_F(MainWindowTest, TheWindowWorksThroughTheLoggersGatewayWhileTheLoggerLogsE
     ASSERT_TRUE(waitUntil([this] { return window->controls().breakerField[0]->text() == "10.000"; }, 15000))
         << window->controls().breakerField[0]->text().toStdString();
     EXPECT_EQ(window->controls().meterList->count(), 2);
-    EXPECT_EQ(station().meters.selected().address, 1);
+    EXPECT_EQ(station().meters().selected().address, 1);
     EXPECT_EQ(window->controls().breakerField[41]->text(), "15.617");
     sim->clearRequests();
 
@@ -143,7 +143,7 @@ TEST_F(MainWindowTest, TheWindowWorksThroughTheLoggersGatewayWhileTheLoggerLogsE
     runEventsFor(500);
     EXPECT_EQ(readWholeFile(log), readWholeFile(plainLog));
     EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().text;
-    EXPECT_EQ(station().bus.statistics().badReads, 0);
+    EXPECT_EQ(station().bus().statistics().badReads, 0);
     window.reset();
     logger.signal(SIGTERM);
     ASSERT_EQ(logger.wait(5000), kLoggerExitOk) << logger.errText();

@@ -76,7 +76,7 @@ class LibmodbusInteropTest : public StationTest {
 protected:
     void SetUp() override {
         setenv("QUORNA_COM4", slave.path().c_str(), 1);
-        ASSERT_TRUE(selectPort(station().bus, "COM4:"));
+        ASSERT_TRUE(selectPort(station().bus(), "COM4:"));
     }
     void TearDown() override {
         endStation();
@@ -87,32 +87,32 @@ protected:
 
 TEST_F(LibmodbusInteropTest, ReadsWhatTheSlaveHolds) {
     std::array<std::int32_t, 125> values{};
-    ASSERT_EQ(readRegisters(station().bus, kSlaveAddress, 100, 125, values.data()), ModbusError::Ok);
+    ASSERT_EQ(readRegisters(station().bus(), kSlaveAddress, 100, 125, values.data()), ModbusError::Ok);
     for (int i = 0; i < 125; ++i) EXPECT_EQ(values[static_cast<std::size_t>(i)], (100 + i) * 3);
     std::array<std::int32_t, 49> poll{};
-    ASSERT_EQ(readRegisters(station().bus, kSlaveAddress, 0, 49, poll.data()), ModbusError::Ok);
+    ASSERT_EQ(readRegisters(station().bus(), kSlaveAddress, 0, 49, poll.data()), ModbusError::Ok);
     EXPECT_EQ(poll[48], 144);
 }
 
 TEST_F(LibmodbusInteropTest, WritesAreEchoedAndStored) {
-    ASSERT_EQ(writeRegister(station().bus, kSlaveAddress, 269, 85), ModbusError::Ok);
+    ASSERT_EQ(writeRegister(station().bus(), kSlaveAddress, 269, 85), ModbusError::Ok);
     EXPECT_EQ(slave.reg(269), 85);
-    ASSERT_EQ(writeRegister(station().bus, kSlaveAddress, 1023, 65535), ModbusError::Ok);
+    ASSERT_EQ(writeRegister(station().bus(), kSlaveAddress, 1023, 65535), ModbusError::Ok);
     EXPECT_EQ(slave.reg(1023), 65535);
 }
 
 TEST_F(LibmodbusInteropTest, ExceptionRepliesAndSlaveIdFollowTheCheckOrder) {
     std::array<std::int32_t, 10> values{};
     // Beyond the slave's registers: libmodbus answers with a 5-byte exception reply.
-    EXPECT_EQ(readRegisters(station().bus, kSlaveAddress, 1020, 10, values.data()), ModbusError::WrongByteCount);
+    EXPECT_EQ(readRegisters(station().bus(), kSlaveAddress, 1020, 10, values.data()), ModbusError::WrongByteCount);
     int id = 0;
     std::string text;
-    ASSERT_EQ(reportSlaveId(station().bus, kSlaveAddress, id, text), ModbusError::Ok);
+    ASSERT_EQ(reportSlaveId(station().bus(), kSlaveAddress, id, text), ModbusError::Ok);
     EXPECT_EQ(id, 180) << "libmodbus reports the slave ID 180";
     EXPECT_EQ(modelFromDeviceText(text), kNoModel) << "libmodbus names itself, not a meter";
     EXPECT_FALSE(text.empty());
     // Another address stays silent.
-    EXPECT_EQ(readRegisters(station().bus, kSlaveAddress + 1, 0, 1, values.data()), ModbusError::Timeout);
+    EXPECT_EQ(readRegisters(station().bus(), kSlaveAddress + 1, 0, 1, values.data()), ModbusError::Timeout);
 }
 
 }  // namespace

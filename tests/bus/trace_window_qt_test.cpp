@@ -12,9 +12,9 @@
 #include "gui/main/command_ids.h"
 #include "bus/modbus_master.h"
 #include "bus/serial_link.h"
-#include "forms/trace_window.h"
+#include "forms/protocol_trace_dialog.h"
 #include "bus/trace_ring.h"
-#include "gui/bus/trace_window_qt.h"
+#include "gui/bus/protocol_trace_window.h"
 #include "meters/meter_scan.h"
 #include "meters/meter_model.h"
 #include "meters/meters.h"
@@ -56,7 +56,7 @@ protected:
     void openBus(std::vector<std::string> args) {
         sim = std::make_unique<MeterSimulator>(std::move(args));
         sim->useAsComPort(1);
-        ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+        ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
     }
     ProtocolTraceWindow& window() {
         ProtocolTraceWindow* w = protocolTraceWindow(shell.mainWindow());
@@ -68,7 +68,7 @@ protected:
     void click(const char* name) { window().findChild<QPushButton*>(name)->click(); }
     void read(int address, int start) {
         std::int32_t value = 0;
-        (void)readRegisters(station().bus, address, start, 1, &value);
+        (void)readRegisters(station().bus(), address, start, 1, &value);
     }
 
     ForwardingOperator op;
@@ -94,7 +94,7 @@ TEST_F(TraceWindowQtTest, OpenedBeforeAnyTrafficItShowsAnEmptyPaneZeroZeroAndOk)
     EXPECT_EQ(field("good"), "0");
     EXPECT_EQ(field("bad"), "0");
     EXPECT_EQ(field("lastError"), "Ok");
-    EXPECT_TRUE(station().bus.traceLive());
+    EXPECT_TRUE(station().bus().traceLive());
     saveScreenshot(window(), "protocol-trace-empty");
 
     // The command again leaves the one window as it is.
@@ -110,7 +110,7 @@ TEST_F(TraceWindowQtTest, TheLiveWindowFollowsEveryExchange) {
     shell.dispatch(kCmdProtocolTrace);
     read(1, 0);
     EXPECT_EQ(pane(), "Send->01 03 00 00 00 01 84 0A\nRecv->01 03 02 00 01 79 84\n");
-    for (int i = 0; i < 3; ++i) station().bus.countBadRead(ModbusError::CrcError);
+    for (int i = 0; i < 3; ++i) station().bus().countBadRead(ModbusError::CrcError);
     read(1, 0);
     EXPECT_EQ(field("bad"), "3");
     EXPECT_EQ(field("lastError"), "Err #5, CRC Error");
@@ -121,7 +121,7 @@ TEST_F(TraceWindowQtTest, CountsMadeAfterTheLastExchangeOfATickShowWhenTheTickIs
     // A temperature meter's poll is one exchange, counted only after it: the window must not
     // stay one count behind until the next exchange.
     openBus({"--meter", "2:600"});
-    station().meters.setSelected(SelectedMeter{2, kTemperatureMeter});
+    station().meters().setSelected(SelectedMeter{2, kTemperatureMeter});
     shell.dispatch(kCmdProtocolTrace);
     station().PollingCycle();
     QCoreApplication::processEvents();
@@ -139,27 +139,27 @@ TEST_F(TraceWindowQtTest, CountsMadeAfterTheLastExchangeOfATickShowWhenTheTickIs
 
 TEST_F(TraceWindowQtTest, FrozenDuringAScanThePaneKeepsItsTextAndASecondFreezeResumes) {
     openBus({"--meter", "1:230", "--meter", "2:230", "--meter", "3:236"});
-    station().settings.scanDepth = 3;
+    station().settings().scanDepth = 3;
     shell.dispatch(kCmdProtocolTrace);
     read(1, 0);
     const std::string before = pane();
     ASSERT_FALSE(before.empty());
 
     click("freeze");
-    EXPECT_FALSE(station().bus.traceLive());
+    EXPECT_FALSE(station().bus().traceLive());
     const int repaintsBefore = op.traceRepaints;
-    MeterScan(station().meters);
+    MeterScan(station().meters());
     EXPECT_EQ(op.traceRepaints, repaintsBefore);  // the scan asked for no repaint while frozen
     EXPECT_EQ(pane(), before);
-    EXPECT_NE(station().trace.view().pane, before);  // the ring moved on meanwhile
+    EXPECT_NE(station().trace().view().pane, before);  // the ring moved on meanwhile
 
     // The open command while frozen changes nothing; a second Freeze resumes the refresh.
     shell.dispatch(kCmdProtocolTrace);
-    EXPECT_FALSE(station().bus.traceLive());
+    EXPECT_FALSE(station().bus().traceLive());
     click("freeze");
-    EXPECT_TRUE(station().bus.traceLive());
+    EXPECT_TRUE(station().bus().traceLive());
     read(2, 0);
-    EXPECT_EQ(pane(), station().trace.view().pane);
+    EXPECT_EQ(pane(), station().trace().view().pane);
     EXPECT_NE(pane().find("Send->02 03 00 00 00 01"), std::string::npos);
     EXPECT_NE(pane().find("Send->03 11"), std::string::npos);
 }
@@ -169,8 +169,8 @@ TEST_F(TraceWindowQtTest, OkClosesTheWindowAndStopsTheRefresh) {
     click("ok");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(protocolTraceWindow(shell.mainWindow()), nullptr);
-    EXPECT_FALSE(station().bus.traceLive());
-    EXPECT_FALSE(station().trace.isOpen());
+    EXPECT_FALSE(station().bus().traceLive());
+    EXPECT_FALSE(station().trace().isOpen());
     repaintTraceWindow(shell.mainWindow());  // harmless without a window
 
     // The command opens a new one afterwards; the close box closes it the same way.
@@ -179,7 +179,7 @@ TEST_F(TraceWindowQtTest, OkClosesTheWindowAndStopsTheRefresh) {
     window().close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(protocolTraceWindow(shell.mainWindow()), nullptr);
-    EXPECT_FALSE(station().bus.traceLive());
+    EXPECT_FALSE(station().bus().traceLive());
 }
 
 }  // namespace

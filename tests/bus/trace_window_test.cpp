@@ -8,7 +8,7 @@
 #include "bus/modbus_master.h"
 #include "bus/serial_link.h"
 #include "bus/trace_ring.h"
-#include "forms/trace_window.h"
+#include "forms/protocol_trace_dialog.h"
 #include "logging/logging_sampler.h"
 #include "meters/meter_list.h"
 #include "meters/meters.h"
@@ -23,14 +23,14 @@ class TraceWindowTest : public StationTest {
 protected:
     void openBus(std::vector<std::string> args) {
         startBus({}, true, std::move(args));
-        ASSERT_TRUE(station().bus.link().portOpen);
+        ASSERT_TRUE(station().bus().link().portOpen);
     }
 };
 
 TEST_F(TraceWindowTest, OpenedBeforeAnyTrafficItShowsAnEmptyPaneZeroZeroAndOk) {
-    EXPECT_TRUE(station().trace.open());
-    EXPECT_TRUE(station().bus.traceLive());
-    const TraceView view = station().trace.view();
+    EXPECT_TRUE(station().trace().open());
+    EXPECT_TRUE(station().bus().traceLive());
+    const TraceView view = station().trace().view();
     EXPECT_EQ(view.pane, "");
     EXPECT_EQ(view.goodReads, "0");
     EXPECT_EQ(view.badReads, "0");
@@ -40,13 +40,13 @@ TEST_F(TraceWindowTest, OpenedBeforeAnyTrafficItShowsAnEmptyPaneZeroZeroAndOk) {
 TEST_F(TraceWindowTest, AfterASilentMetersReadTheNewestEntryHasTheRequestAndAnEmptyReceiveLine) {
     openBus({"--meter", "1:230"});
     sim->fault(1, "silent");
-    ASSERT_TRUE(station().trace.open());
+    ASSERT_TRUE(station().trace().open());
     // The logging cycle reads the listed meter and counts the failure, as a poll does.
-    station().meters.list().insert(0, MeterEntry{1, kBranchMeter, "PNL1", "Tamsa Branch Circuit Monitor, 42 breakers"});
-    station().settings.fileLoggingEnabled = true;
-    LoggingSampler(station().logging);
+    station().meters().list().insert(0, MeterEntry{1, kBranchMeter, "PNL1", "Tamsa Branch Circuit Monitor, 42 breakers"});
+    station().settings().fileLoggingEnabled = true;
+    LoggingSampler(station().logging());
 
-    const TraceView view = station().trace.view();
+    const TraceView view = station().trace().view();
     EXPECT_EQ(view.pane, "Send->01 03 00 00 00 31 84 1E\nRecv->\n");
     EXPECT_EQ(view.goodReads, "0");
     EXPECT_EQ(view.badReads, "1");
@@ -59,10 +59,10 @@ TEST_F(TraceWindowTest, AfterFiveExchangesThePaneShowsTheFourNewestOldestFirst) 
     sim->set(1, 0, {1, 2, 3, 4, 5});
     for (int start = 0; start < 5; ++start) {
         std::int32_t value = 0;
-        ASSERT_EQ(readRegisters(station().bus, 1, start, 1, &value), ModbusError::Ok);
+        ASSERT_EQ(readRegisters(station().bus(), 1, start, 1, &value), ModbusError::Ok);
     }
-    EXPECT_EQ(station().bus.trace().newest, 1);
-    EXPECT_EQ(station().trace.view().pane,
+    EXPECT_EQ(station().bus().trace().newest, 1);
+    EXPECT_EQ(station().trace().view().pane,
               "Send->01 03 00 01 00 01 D5 CA\nRecv->01 03 02 00 02 39 85\n"
               "Send->01 03 00 02 00 01 25 CA\nRecv->01 03 02 00 03 F8 45\n"
               "Send->01 03 00 03 00 01 74 0A\nRecv->01 03 02 00 04 B9 87\n"
@@ -71,18 +71,18 @@ TEST_F(TraceWindowTest, AfterFiveExchangesThePaneShowsTheFourNewestOldestFirst) 
 }
 
 TEST_F(TraceWindowTest, FreezeStopsTheRefreshAndTheOpenCommandLeavesAFrozenWindowAlone) {
-    ASSERT_TRUE(station().trace.open());
-    station().trace.toggleFreeze();
-    EXPECT_FALSE(station().bus.traceLive());
-    EXPECT_TRUE(station().trace.isOpen());
-    EXPECT_FALSE(station().trace.open());
-    EXPECT_FALSE(station().bus.traceLive());
-    station().trace.toggleFreeze();
-    EXPECT_TRUE(station().bus.traceLive());
-    station().trace.close();
-    EXPECT_FALSE(station().bus.traceLive());
-    EXPECT_FALSE(station().trace.isOpen());
-    EXPECT_TRUE(station().trace.open());
+    ASSERT_TRUE(station().trace().open());
+    station().trace().toggleFreeze();
+    EXPECT_FALSE(station().bus().traceLive());
+    EXPECT_TRUE(station().trace().isOpen());
+    EXPECT_FALSE(station().trace().open());
+    EXPECT_FALSE(station().bus().traceLive());
+    station().trace().toggleFreeze();
+    EXPECT_TRUE(station().bus().traceLive());
+    station().trace().close();
+    EXPECT_FALSE(station().bus().traceLive());
+    EXPECT_FALSE(station().trace().isOpen());
+    EXPECT_TRUE(station().trace().open());
 }
 
 }  // namespace

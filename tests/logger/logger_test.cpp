@@ -113,10 +113,10 @@ TEST_P(LoggerAgainstWindow, SameLinesAndRowsSignalsAndTheHeldPort) {
 
     // The window program: its station, read from the settings file, ticked at three moments.
     const std::string windowLog = (dir / "window" / "readings.csv").string();
-    station().configFile = settingsIn(dir / "window", settingsText(windowLog, &source));
+    station().useConfigFile(settingsIn(dir / "window", settingsText(windowLog, &source)));
     ASSERT_TRUE(station().readSettings());
     std::time_t now = firstMoment();
-    station().logging.timeSource = [&now] { return now; };
+    station().logging().timeSource = [&now] { return now; };
     for (int k = 0; k < 3; ++k, now += 60) station().PollingCycle();
     test::endStation();
     const std::string windowLines = readWholeFile(windowLog);
@@ -322,20 +322,20 @@ TEST(LoggerSpool, EachSettingsFileHasItsOwnSpoolAndASecondProcessOnOneIsRefused)
     // The window program on that spool says so, once, and keeps its readings in memory.
     test::RecordingOperator windowOp;
     Station window(windowOp);
-    window.configFile = aConfig;
+    window.useConfigFile(aConfig);
     ASSERT_TRUE(window.readSettings());
-    window.settings.logFilePath = (dir / "window.csv").string();
+    window.settings().logFilePath = (dir / "window.csv").string();
     for (int k = 0; k < 2; ++k) {
         auto record = std::make_shared<ReadingsRecord>();
         record->model = 230;
         record->address = 1;
         record->time = firstMoment();
-        window.logging.fileQueue.push(record);
-        keepWaitingRecords(window.logging);
+        window.logging().fileQueue.push(record);
+        keepWaitingRecords(window.logging());
     }
     EXPECT_EQ(windowOp.texts(), std::vector<std::string>{"The spool file is in use by another program: a-spool.db\n"
                                                          "Readings are kept in memory until it is free"});
-    EXPECT_EQ(window.logging.fileQueue.size(), 2U);
+    EXPECT_EQ(window.logging().fileQueue.size(), 2U);
     first.signal(SIGTERM);
     EXPECT_EQ(first.wait(5000), kLoggerExitOk) << first.errText();
 }

@@ -55,36 +55,36 @@ Figures measure(int meters, int baud, int speedCode, int moments, const std::str
     }
     test::MeterSimulator sim(args);
     sim.useAsComPort(1);
-    station.bus.link().speed = speedCode;
-    if (!selectPort(station.bus, "COM1:")) return {};
+    station.bus().link().speed = speedCode;
+    if (!selectPort(station.bus(), "COM1:")) return {};
     for (int address = 1; address <= meters; ++address) {
         char name[8];
         std::snprintf(name, sizeof name, "P%03d", address);
-        station.meters.list().insert(station.meters.list().count(),
+        station.meters().list().insert(station.meters().list().count(),
                                    MeterEntry{address, kBranchMeter, name, "Tamsa Branch Circuit Monitor, 42 breakers"});
     }
     std::filesystem::remove(logPath);
-    station.settings.logFilePath = logPath;
-    station.settings.fileLoggingEnabled = true;
-    station.settings.loggingInterval = 1;
+    station.settings().logFilePath = logPath;
+    station.settings().fileLoggingEnabled = true;
+    station.settings().loggingInterval = 1;
 
     std::time_t now = std::time(nullptr);
-    station.logging.timeSource = [&now] { return now; };
+    station.logging().timeSource = [&now] { return now; };
     Figures figures;
     figures.best = 1e9;
     double total = 0;
     for (int i = 0; i < moments; ++i) {
         now += 60;
         const auto start = Clock::now();
-        LoggingSampler(station.logging);
+        LoggingSampler(station.logging());
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         figures.best = std::min(figures.best, seconds);
         total += seconds;
     }
     figures.mean = total / moments;
-    figures.lines = station.bus.statistics().goodReads;
-    closePort(station.bus.link());
-    station.logging.timeSource = nullptr;
+    figures.lines = station.bus().statistics().goodReads;
+    closePort(station.bus().link());
+    station.logging().timeSource = nullptr;
     return figures;
 }
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "forms/database_link.h"
+#include "forms/database_link_dialog.h"
 #include "logging/database_record_writer.h"
 #include "logging/durable_queue.h"
 #include "logging/odbc_library.h"
@@ -119,10 +119,10 @@ protected:
         freshTable("batch_readings", key + ", Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, "
                                            "Amps1 FLOAT CHECK (Amps1 < 400), Amps2 FLOAT, Amps27 FLOAT");
         if (HasFatalFailure()) return {};
-        station().settings.locationName = "O'Neil's 'North' Plant";
+        station().settings().locationName = "O'Neil's 'North' Plant";
         linkTable("batch_readings", 6);
         if (HasFatalFailure()) return {};
-        Logging& logging = station().logging;
+        Logging& logging = station().logging();
         logging.databaseRowByRow = rowByRow;
         for (int m = 0; m < kMoments; ++m) {
             const std::time_t time = march7(m);
@@ -189,7 +189,7 @@ TEST_P(BatchedBacklog, AServerRestartBetweenSlicesIsBridgedByAFreshConnectionWit
     if (!source.postgres) GTEST_SKIP() << "a SQLite connection is a file: nothing to restart";
     freshTable("batch_readings", "Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, Amps1 FLOAT, Amps2 FLOAT, Amps27 FLOAT");
     linkTable("batch_readings", 6);
-    Logging& logging = station().logging;
+    Logging& logging = station().logging();
     for (int m = 0; m < 150; ++m) {
         for (int a = 1; a <= 63; ++a) logging.databaseQueue.push(branch(a, march7(m)));
         keepWaitingRecords(logging);
@@ -229,7 +229,7 @@ TEST(DatabaseBacklogThroughASlowLink, TenThousandRowsDrainInSlicesWithinTheBudge
 
     test::RecordingOperator op;
     useFreshStation(op);
-    ConfigurationRecord& config = station().settings;
+    ConfigurationRecord& config = station().settings();
     config.databaseLogging = DatabaseLoggingState::Active;
     config.database.dsn = "QuornaPostgresSlow";
     config.database.user = direct->user;
@@ -241,7 +241,7 @@ TEST(DatabaseBacklogThroughASlowLink, TenThousandRowsDrainInSlicesWithinTheBudge
 
     // 10,000 records of 63 Branch meters, a moment a minute, spooled while the link was down.
     constexpr int kRecords = 10000;
-    Logging& logging = station().logging;
+    Logging& logging = station().logging();
     for (int done = 0, m = 0; done < kRecords; ++m) {
         for (int a = 1; a <= 63 && done < kRecords; ++a, ++done) logging.databaseQueue.push(branch(a, march7(m)));
         keepWaitingRecords(logging);

@@ -19,10 +19,10 @@
 #include <map>
 
 #include "gui/main/app_shell.h"
-#include "gui/logging/add_table_qt.h"
-#include "forms/database_link.h"
-#include "gui/logging/database_link_qt.h"
-#include "gui/logging/database_setup_qt.h"
+#include "gui/logging/add_table_window.h"
+#include "forms/database_link_dialog.h"
+#include "gui/logging/database_link_window.h"
+#include "gui/logging/database_setup_window.h"
 #include "logging/odbc_library.h"
 #include "logging/readings_record.h"
 #include "odbc_test_env.h"
@@ -109,7 +109,7 @@ TEST(DatabaseLinkWindow, HelpOpensTheHelpAtTheWindowsSection) {
     RecordingOperator op;
     useFreshStation(op);
     test::StubAppShell shell;
-    DatabaseLinkWindow window(shell, station().databaseLink, &shell.window);
+    DatabaseLinkWindow window(shell, station().databaseLink(), &shell.window);
     ASSERT_NE(window.helpButton(), nullptr);
     EXPECT_EQ(window.helpButton()->text(), "Help");
     window.show();
@@ -147,7 +147,7 @@ TEST_P(DatabaseWindows, OpeningPicksNoDataSourceEvenWhenTheListTakesTheFocus) {
     // Nothing is picked, so nothing is connected to: a source that wants a password is not
     // tried before the operator could type it.
     EXPECT_TRUE(window->dataSourceList()->selectedItems().isEmpty());
-    EXPECT_EQ(station().databaseLink.selectedDataSource(), -1);
+    EXPECT_EQ(station().databaseLink().selectedDataSource(), -1);
     EXPECT_EQ(window->tableList()->count(), 0);
     EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
 }
@@ -159,7 +159,7 @@ TEST_P(DatabaseWindows, OperatorLinksATableAndStartsLogging) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->isModal());
     EXPECT_EQ(window->windowTitle(), "Save-to-Database Setup");
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::SettingUp);
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::SettingUp);
     EXPECT_EQ(window->variableList()->count(), 45);
     EXPECT_EQ(window->variableList()->currentRow(), 0);
     for (QPushButton* b : {window->okButton(), window->addTableButton(), window->addColumnButton(),
@@ -168,7 +168,7 @@ TEST_P(DatabaseWindows, OperatorLinksATableAndStartsLogging) {
 
     QTest::keyClicks(window->userEdit(), QString::fromStdString(source.user));
     QTest::keyClicks(window->passwordEdit(), QString::fromStdString(source.password));
-    EXPECT_EQ(station().databaseLink.password(), source.password);
+    EXPECT_EQ(station().databaseLink().password(), source.password);
     window->dataSourceList()->setCurrentRow(rowOf(window->dataSourceList(), QString::fromStdString(source.dsn)));
     EXPECT_TRUE(window->addTableButton()->isEnabled());
     window->tableList()->setCurrentRow(rowOf(window->tableList(), "gui_readings"));
@@ -194,9 +194,9 @@ TEST_P(DatabaseWindows, OperatorLinksATableAndStartsLogging) {
     window->linkButton()->click();
     window->okButton()->click();
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
-    ASSERT_EQ(station().settings.database.links.size(), 5U);
-    EXPECT_EQ(station().settings.database.links[4].variable, 9);
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
+    ASSERT_EQ(station().settings().database.links.size(), 5U);
+    EXPECT_EQ(station().settings().database.links[4].variable, 9);
     EXPECT_TRUE(op.messages.empty());
 }
 
@@ -221,14 +221,14 @@ TEST_P(DatabaseWindows, AddTableFromTheLinkWindowListsTheNewTable) {
     EXPECT_EQ(window->tableList()->currentRow(), -1);
     EXPECT_EQ(window->mappingList()->count(), 0);
     window->cancelButton()->click();
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
-    EXPECT_TRUE(station().settings.database.dsn.empty());
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_TRUE(station().settings().database.dsn.empty());
 }
 
 TEST_P(DatabaseWindows, NewDatabaseWhileLoggingDropsTheLinkAndOpensTheLinkWindow) {
-    station().settings.databaseLogging = DatabaseLoggingState::Active;
-    station().settings.database = DatabaseSettings{source.dsn, "gui_readings", "", "", 0, {ColumnLink{0, 4, "Meter"}}};
-    station().logging.databaseQueue.push(std::make_shared<ReadingsRecord>());
+    station().settings().databaseLogging = DatabaseLoggingState::Active;
+    station().settings().database = DatabaseSettings{source.dsn, "gui_readings", "", "", 0, {ColumnLink{0, 4, "Meter"}}};
+    station().logging().databaseQueue.push(std::make_shared<ReadingsRecord>());
     QString shownDsn;
     QString shownTable;
     shell.answer = [&](QDialog& dialog) {
@@ -245,27 +245,27 @@ TEST_P(DatabaseWindows, NewDatabaseWhileLoggingDropsTheLinkAndOpensTheLinkWindow
     EXPECT_EQ(shell.modalTitles, std::vector<QString>{"Database Setup"});
     EXPECT_EQ(shownDsn.toStdString(), source.dsn);
     EXPECT_EQ(shownTable, "gui_readings");
-    EXPECT_TRUE(station().logging.databaseQueue.empty());
-    EXPECT_TRUE(station().settings.database.links.empty());
+    EXPECT_TRUE(station().logging().databaseQueue.empty());
+    EXPECT_TRUE(station().settings().database.links.empty());
     ASSERT_NE(linkWindow(), nullptr);
     EXPECT_TRUE(linkWindow()->isVisible());
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::SettingUp);
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::SettingUp);
 
     // The command does nothing while the link window is open.
     shell.dispatch(32778);
     EXPECT_EQ(shell.modalTitles.size(), 1U);
     EXPECT_EQ(shell.window.findChildren<DatabaseLinkWindow*>().size(), 1);
     linkWindow()->close();
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
 }
 
 TEST_P(DatabaseWindows, CancelInDatabaseSetupKeepsLogging) {
-    station().settings.databaseLogging = DatabaseLoggingState::Active;
-    station().settings.database = DatabaseSettings{source.dsn, "gui_readings", "", "", 0, {ColumnLink{0, 4, "Meter"}}};
+    station().settings().databaseLogging = DatabaseLoggingState::Active;
+    station().settings().database = DatabaseSettings{source.dsn, "gui_readings", "", "", 0, {ColumnLink{0, 4, "Meter"}}};
     shell.answer = [](QDialog&) { return static_cast<int>(QDialog::Rejected); };
     shell.dispatch(32778);
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
-    EXPECT_EQ(station().settings.database.links.size(), 1U);
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
+    EXPECT_EQ(station().settings().database.links.size(), 1U);
     EXPECT_EQ(linkWindow(), nullptr);
 }
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "forms/database_link.h"
+#include "forms/database_link_dialog.h"
 #include "logging/database_record_writer.h"
 #include "logging/odbc_library.h"
 #include "logging/readings_record.h"
@@ -70,18 +70,18 @@ TEST(VariableLinking, NamesMatchIgnoringCaseWithSpaceForUnderscore) {
 TEST(DatabaseSetup, NewDatabaseStopsLoggingAndDropsWaitingRecords) {
     RecordingOperator op;
     useFreshStation(op);
-    station().settings.databaseLogging = DatabaseLoggingState::Active;
-    station().settings.database = DatabaseSettings{"Plant", "[Readings]", "op", "pw", 5, {ColumnLink{0, 4, "[Meter]"}}};
-    station().logging.databaseQueue.push(std::make_shared<ReadingsRecord>());
-    startNewDatabase(station().logging);
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
-    EXPECT_TRUE(station().settings.database.dsn.empty());
-    EXPECT_TRUE(station().settings.database.table.empty());
-    EXPECT_TRUE(station().settings.database.user.empty());
-    EXPECT_TRUE(station().settings.database.password.empty());
-    EXPECT_EQ(station().settings.database.kludgeFlags, 0);
-    EXPECT_TRUE(station().settings.database.links.empty());
-    EXPECT_TRUE(station().logging.databaseQueue.empty());
+    station().settings().databaseLogging = DatabaseLoggingState::Active;
+    station().settings().database = DatabaseSettings{"Plant", "[Readings]", "op", "pw", 5, {ColumnLink{0, 4, "[Meter]"}}};
+    station().logging().databaseQueue.push(std::make_shared<ReadingsRecord>());
+    startNewDatabase(station().logging());
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_TRUE(station().settings().database.dsn.empty());
+    EXPECT_TRUE(station().settings().database.table.empty());
+    EXPECT_TRUE(station().settings().database.user.empty());
+    EXPECT_TRUE(station().settings().database.password.empty());
+    EXPECT_EQ(station().settings().database.kludgeFlags, 0);
+    EXPECT_TRUE(station().settings().database.links.empty());
+    EXPECT_TRUE(station().logging().databaseQueue.empty());
 }
 
 // The order the lists promise: by name, letter case not counted.
@@ -118,12 +118,12 @@ protected:
         dialog.selectTable(static_cast<int>(at - tables.begin()));
     }
 
-    DatabaseLinkDialog& dialog = station().databaseLink;
+    DatabaseLinkDialog& dialog = station().databaseLink();
 };
 
 TEST_P(DatabaseLink, OpeningListsSortedDataSourcesAndTheVariables) {
     ASSERT_TRUE(dialog.open());
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::SettingUp);
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::SettingUp);
     const auto& names = dialog.dataSources();
     EXPECT_TRUE(std::is_sorted(names.begin(), names.end(), caseless));
     EXPECT_NE(std::find(names.begin(), names.end(), source.dsn), names.end());
@@ -223,8 +223,8 @@ TEST_P(DatabaseLink, OkStoresTheLinksInColumnOrderAndStartsLogging) {
                                                    "written yet.  Please use your database software"});
     ASSERT_TRUE(dialog.accept());
 
-    const DatabaseSettings& stored = station().settings.database;
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    const DatabaseSettings& stored = station().settings().database;
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
     EXPECT_EQ(stored.dsn, source.dsn);
     EXPECT_EQ(stored.table, "linkage");
     EXPECT_EQ(stored.user, source.user);
@@ -262,10 +262,10 @@ TEST_P(DatabaseLink, ARecordReachesColumnsWhoseNamesHoldABlank) {
     record->address = 4;
     record->time = 1015510500;
     record->current[0] = 9.5F;
-    station().logging.databaseQueue.push(record);
-    DatabaseRecordWriter(station().logging);
+    station().logging().databaseQueue.push(record);
+    DatabaseRecordWriter(station().logging());
     EXPECT_TRUE(op.messages.empty()) << op.messages.front().text;
-    EXPECT_TRUE(station().logging.databaseQueue.empty());
+    EXPECT_TRUE(station().logging().databaseQueue.empty());
     const auto rows = test::querySql(source, "SELECT meter, \"Amps 1\", \"date time\" FROM spaced", 3);
     ASSERT_EQ(rows.size(), 1U);
     EXPECT_EQ(rows[0][0], "4");
@@ -277,9 +277,9 @@ TEST_P(DatabaseLink, OkWithoutATableSaysSoAndStaysOpen) {
     openOnSource();
     EXPECT_FALSE(dialog.accept());
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error storing table name"});
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::SettingUp);
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::SettingUp);
     dialog.cancel();
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
 }
 
 TEST_P(DatabaseLink, TypedUserNameAndPasswordAreKeptForTheNextOpening) {

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "forms/add_table.h"
-#include "forms/database_link.h"
+#include "forms/database_link_dialog.h"
 #include "logging/database_record_writer.h"
 #include "logging/odbc_library.h"
 #include "logging/variable_table.h"
@@ -121,7 +121,7 @@ protected:
         return at == tables.end() ? -1 : static_cast<int>(at - tables.begin());
     }
 
-    DatabaseLinkDialog& dialog = station().databaseLink;
+    DatabaseLinkDialog& dialog = station().databaseLink();
 };
 
 TEST_P(AddTable, AllVariablesTableIsListedAndLinksItselfCompletely) {
@@ -169,8 +169,8 @@ TEST_P(AddTable, CurrentsKeepTheirDecimalsInATableItMade) {
     record->address = 12;
     record->time = 1015510500;
     record->current[0] = 12.345F;
-    station().logging.databaseQueue.push(record);
-    DatabaseRecordWriter(station().logging);
+    station().logging().databaseQueue.push(record);
+    DatabaseRecordWriter(station().logging());
     ASSERT_TRUE(op.messages.empty()) << op.messages[0].text;
 
     const auto rows = test::querySql(source, "SELECT Meter, Amps1 FROM panel_min", 2);

@@ -12,7 +12,7 @@
 #include <memory>
 #include <unistd.h>
 
-#include "forms/database_link.h"
+#include "forms/database_link_dialog.h"
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -156,7 +156,7 @@ protected:
         const std::string key = source.postgres ? "n SERIAL PRIMARY KEY" : "n INTEGER PRIMARY KEY AUTOINCREMENT";
         freshTable("readings", key + ", Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, Amps1 FLOAT, "
                                      "Amps2 FLOAT, Amps27 FLOAT");
-        station().settings.locationName = "O'Neil Plant";
+        station().settings().locationName = "O'Neil Plant";
         // The operator links the table in the setup window; every column but n links itself.
         linkTable("readings", 6);
     }
@@ -173,16 +173,16 @@ protected:
     // One logging moment: a Branch meter at 1 and 5, an Energy-Only meter at 7, a Temperature
     // meter at 9 and a failed read at 11, then the writer.
     void loggingMoment(std::time_t time) {
-        station().logging.databaseQueue.push(branch(1, time));
-        station().logging.databaseQueue.push(branch(5, time));
+        station().logging().databaseQueue.push(branch(1, time));
+        station().logging().databaseQueue.push(branch(5, time));
         auto energy = record(8035, 7, time);
         energy->values = {3.5F, 4.25F};
-        station().logging.databaseQueue.push(energy);
+        station().logging().databaseQueue.push(energy);
         auto temperature = record(600, 9, time);
         temperature->values = {21.5F};
-        station().logging.databaseQueue.push(temperature);
-        station().logging.databaseQueue.push(record(0, 11, time));
-        DatabaseRecordWriter(station().logging);
+        station().logging().databaseQueue.push(temperature);
+        station().logging().databaseQueue.push(record(0, 11, time));
+        DatabaseRecordWriter(station().logging());
     }
 
     std::vector<std::vector<std::string>> storedRows() {
@@ -226,7 +226,7 @@ protected:
 TEST_P(DatabaseWriter, ALoggingMomentInsertsOneRowPerMeterWithReadings) {
     loggingMoment(march7(14, 15));
     EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
-    EXPECT_TRUE(station().logging.databaseQueue.empty());
+    EXPECT_TRUE(station().logging().databaseQueue.empty());
     const auto rows = storedRows();
     ASSERT_EQ(rows.size(), 4U) << "the failed read at address 11 adds no row";
     expectMoment(rows, 0, storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"));
@@ -238,14 +238,14 @@ TEST_P(DatabaseWriter, NothingIsLostWhileTheDatabaseIsAway) {
     loggingMoment(march7(14, 15));
     loggingMoment(march7(14, 20));
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Error connecting", "Error connecting"}));
-    EXPECT_EQ(station().logging.databaseQueue.size(), 10U);
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    EXPECT_EQ(station().logging().databaseQueue.size(), 10U);
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
 
     test::bringDatabaseBack(source);
     databaseAway = false;
     loggingMoment(march7(14, 25));
     EXPECT_EQ(op.messages.size(), 2U);
-    EXPECT_TRUE(station().logging.databaseQueue.empty());
+    EXPECT_TRUE(station().logging().databaseQueue.empty());
     const auto rows = storedRows();
     ASSERT_EQ(rows.size(), 12U) << "three moments of four rows each, none lost or doubled";
     expectMoment(rows, 0, storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"));
@@ -258,7 +258,7 @@ TEST_P(DatabaseWriter, AFailingInsertHoldsTheQueueUntilItSucceeds) {
     loggingMoment(march7(14, 15));
     ASSERT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(op.messages[0].text.rfind("Error # -1  ", 0), 0U) << op.messages[0].text;
-    EXPECT_EQ(station().logging.databaseQueue.size(), 5U) << "the failing record and every one behind it wait";
+    EXPECT_EQ(station().logging().databaseQueue.size(), 5U) << "the failing record and every one behind it wait";
 
     loggingMoment(march7(14, 20));
     EXPECT_EQ(op.messages.size(), 2U) << "every moment retries and tells again";
@@ -280,10 +280,10 @@ TEST_P(DatabaseWriter, ItsNoticeHoldsNothingAndIsNotRepeatedWhileItsBoxIsOpen) {
     loggingMoment(march7(14, 15));
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"});
     EXPECT_EQ(op.messages[0].severity, Severity::Error);
-    EXPECT_EQ(recordsWaiting(station().logging), 5U) << "the moment ended, its rows waiting for the database";
+    EXPECT_EQ(recordsWaiting(station().logging()), 5U) << "the moment ended, its rows waiting for the database";
     loggingMoment(march7(14, 16));
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"});
-    EXPECT_EQ(recordsWaiting(station().logging), 10U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 10U);
 }
 
 TEST_P(DatabaseWriter, ARecordRefusedForItsDataIsPutAsideAtItsThirdMomentAndTheRestGoesOn) {
@@ -291,27 +291,27 @@ TEST_P(DatabaseWriter, ARecordRefusedForItsDataIsPutAsideAtItsThirdMomentAndTheR
     // Meter 5's first current (501.25 A) breaks the table's rule; the others keep it.
     freshTable("readings", key + ", Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, "
                                  "Amps1 FLOAT CHECK (Amps1 < 400), Amps2 FLOAT, Amps27 FLOAT");
-    const std::string state = station().logging.stateDirectory;
+    const std::string state = station().logging().stateDirectory;
     const auto spooledMoment = [&](std::time_t time) {
-        station().logging.refusedAtThisMoment.clear();  // a new moment, as the sampler starts one
-        station().logging.databaseQueue.push(branch(1, time));
-        station().logging.databaseQueue.push(branch(5, time));
+        station().logging().refusedAtThisMoment.clear();  // a new moment, as the sampler starts one
+        station().logging().databaseQueue.push(branch(1, time));
+        station().logging().databaseQueue.push(branch(5, time));
         auto temperature = record(600, 9, time);
         temperature->values = {21.5F};
-        station().logging.databaseQueue.push(temperature);
-        keepWaitingRecords(station().logging);
-        DatabaseRecordWriter(station().logging);
+        station().logging().databaseQueue.push(temperature);
+        keepWaitingRecords(station().logging());
+        DatabaseRecordWriter(station().logging());
     };
     spooledMoment(march7(14, 15));
     spooledMoment(march7(14, 20));
     EXPECT_TRUE(op.messages.empty()) << "a refusal holds nothing up and is not shown at every moment";
-    EXPECT_EQ(recordsWaiting(station().logging), 2U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 2U);
     EXPECT_FALSE(std::filesystem::exists(state + kRejectedFileName));
 
     spooledMoment(march7(14, 25));  // 14:15's refused record has had its three tries
     spooledMoment(march7(14, 30));  // and 14:20's
     EXPECT_EQ(op.texts(), std::vector<std::string>{kRejectedText}) << "said once per run";
-    EXPECT_EQ(recordsWaiting(station().logging), 2U) << "14:25 and 14:30 have their tries to come";
+    EXPECT_EQ(recordsWaiting(station().logging()), 2U) << "14:25 and 14:30 have their tries to come";
 
     const auto rows = test::querySql(source, "SELECT Meter, Amps1 FROM readings ORDER BY n", 2);
     ASSERT_EQ(rows.size(), 8U);
@@ -329,13 +329,13 @@ TEST_P(DatabaseWriter, RowsSpooledWhileTheDatabaseWasAwayAreWrittenFirstByTheNex
     std::string state = (std::filesystem::temp_directory_path() / "quorna-db-spool.XXXXXX").string();
     ASSERT_NE(::mkdtemp(state.data()), nullptr);
     state += "/";
-    station().logging.stateDirectory = state;
-    const DatabaseSettings linked = station().settings.database;
+    station().logging().stateDirectory = state;
+    const DatabaseSettings linked = station().settings().database;
     const auto spooledMoment = [&](std::time_t time) {
-        station().logging.databaseQueue.push(branch(1, time));
-        station().logging.databaseQueue.push(branch(5, time));
-        keepWaitingRecords(station().logging);
-        DatabaseRecordWriter(station().logging);
+        station().logging().databaseQueue.push(branch(1, time));
+        station().logging().databaseQueue.push(branch(5, time));
+        keepWaitingRecords(station().logging());
+        DatabaseRecordWriter(station().logging());
     };
     test::takeDatabaseAway(source);
     databaseAway = true;
@@ -345,14 +345,14 @@ TEST_P(DatabaseWriter, RowsSpooledWhileTheDatabaseWasAwayAreWrittenFirstByTheNex
 
     // The program stops and starts again on the same spool; the database is back.
     useFreshStation(op);
-    station().logging.stateDirectory = state;
-    station().settings.database = linked;
-    station().settings.databaseLogging = DatabaseLoggingState::Active;
+    station().logging().stateDirectory = state;
+    station().settings().database = linked;
+    station().settings().databaseLogging = DatabaseLoggingState::Active;
     test::bringDatabaseBack(source);
     databaseAway = false;
     spooledMoment(march7(14, 25));
     EXPECT_EQ(op.messages.size(), 2U);
-    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 0U);
     const auto rows = test::querySql(source, "SELECT Meter, Date_Time FROM readings ORDER BY n", 2);
     ASSERT_EQ(rows.size(), 6U);
     const char* const minutes[] = {"15", "15", "20", "20", "25", "25"};
@@ -393,8 +393,8 @@ TEST_P(DatabaseWriter, TheMomentStoredIsTheMomentReadWhateverTheServersDateOrder
         loggingMoment(december2026(9));   // 12/09: a day that could be read as a month
         loggingMoment(december2026(13));  // 12/13: a day that cannot
         EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
-        EXPECT_EQ(recordsWaiting(station().logging), 0U);
-        EXPECT_FALSE(std::filesystem::exists(station().logging.stateDirectory + kRejectedFileName));
+        EXPECT_EQ(recordsWaiting(station().logging()), 0U);
+        EXPECT_FALSE(std::filesystem::exists(station().logging().stateDirectory + kRejectedFileName));
         const auto rows = storedRows();
         ASSERT_EQ(rows.size(), 8U);
         expectMoment(rows, 0, storedTime("2026-12-09 15:42:38", "12/09/2026 15:42:38"));
@@ -415,7 +415,7 @@ TEST_P(DatabaseWriter, ATableNameWithASpaceAndColumnsWhoseCaseTheDatabaseKeepsAr
     // and Date_Time is folded to date_time by PostgreSQL.
     freshTable("\"My Readings\"", key + ", \"Meter\" INTEGER, location VARCHAR(32), Date_Time TIMESTAMP, \"Amps1\" FLOAT");
     linkTable("My Readings", 4);
-    const DatabaseSettings& linked = station().settings.database;
+    const DatabaseSettings& linked = station().settings().database;
     EXPECT_EQ(linked.table, "\"My Readings\"");
     std::vector<std::string> columns;
     for (const ColumnLink& l : linked.links) columns.push_back(l.columnName);
@@ -424,7 +424,7 @@ TEST_P(DatabaseWriter, ATableNameWithASpaceAndColumnsWhoseCaseTheDatabaseKeepsAr
 
     // The link survives the settings file as it is.
     const std::string file = (std::filesystem::temp_directory_path() / ("quorna-names-" + std::to_string(::getpid()) + ".cfg")).string();
-    std::ofstream(file) << configurationText(station().settings, station().bus.link(), SaveRequest{"O'Neil Plant"});
+    std::ofstream(file) << configurationText(station().settings(), station().bus().link(), SaveRequest{"O'Neil Plant"});
     ConfigurationRecord read;
     SerialLink readLink;
     ASSERT_TRUE(readConfiguration(read, readLink, file.c_str()));
@@ -435,7 +435,7 @@ TEST_P(DatabaseWriter, ATableNameWithASpaceAndColumnsWhoseCaseTheDatabaseKeepsAr
 
     loggingMoment(march7(14, 15));
     EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
-    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 0U);
     const auto rows = test::querySql(source, "SELECT \"Meter\", location, Date_Time, \"Amps1\" FROM \"My Readings\" ORDER BY n", 4);
     ASSERT_EQ(rows.size(), 4U) << "one row per meter with readings";
     EXPECT_EQ(rows[0], (std::vector<std::string>{"1", "O'Neil Plant", storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"),
@@ -455,12 +455,12 @@ TEST_P(DatabaseWriter, MomentsGoOnWhileTheErrorConnectingBoxStaysOpen) {
     if (!source.user.empty()) text += "user " + source.user + "\npasswd " + source.password + "\n";
     text += "link 0 4 Meter\nlink 1 12 Location\nlink 2 11 Date_Time\nlink 3 6 Amps1\n";
     std::ofstream(dir + "Quorna.cfg") << text;
-    station().configFile = dir + "Quorna.cfg";
-    station().settings.database.clear();  // the file's link takes the place of the fixture's
+    station().useConfigFile(dir + "Quorna.cfg");
+    station().settings().database.clear();  // the file's link takes the place of the fixture's
     ASSERT_TRUE(station().readSettings());
-    ASSERT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    ASSERT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
     std::time_t now = march7(14, 15);
-    station().logging.timeSource = [&now] { return now; };
+    station().logging().timeSource = [&now] { return now; };
     const auto lines = [&logPath] {
         std::ifstream in(logPath);
         const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -479,11 +479,11 @@ TEST_P(DatabaseWriter, MomentsGoOnWhileTheErrorConnectingBoxStaysOpen) {
         station().PollingCycle();
     }
     linesWhileOpen = lines();
-    waitingWhileOpen = recordsWaiting(station().logging);
+    waitingWhileOpen = recordsWaiting(station().logging());
     EXPECT_EQ(linesWhileOpen, 6U) << "14:15, 14:16 and 14:17 reach the file while the box is open";
     EXPECT_EQ(waitingWhileOpen, 6U) << "and wait in the spool for the database";
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"}) << "the open box is not shown again";
-    EXPECT_EQ(station().logging.clock.nextMoment, march7(14, 18));
+    EXPECT_EQ(station().logging().clock.nextMoment, march7(14, 18));
 
     // Answered, and the database is back: the next moment writes everything, oldest first.
     op.answerBoxes();
@@ -496,7 +496,7 @@ TEST_P(DatabaseWriter, MomentsGoOnWhileTheErrorConnectingBoxStaysOpen) {
     }  // the window's slices between ticks
     EXPECT_EQ(op.messages.size(), 1U) << ::testing::PrintToString(op.texts());
     EXPECT_EQ(lines(), 8U);
-    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 0U);
     const auto rows = test::querySql(source, "SELECT Meter, Date_Time FROM readings ORDER BY n", 2);
     ASSERT_EQ(rows.size(), 8U);
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -518,21 +518,21 @@ TEST_P(DatabaseWriter, TheTickDoesNotWaitForTheConnectAndTheRowsArriveByTheSlice
     if (!source.user.empty()) text += "user " + source.user + "\npasswd " + source.password + "\n";
     text += "link 0 4 Meter\nlink 2 11 Date_Time\n";
     std::ofstream(dir + "Quorna.cfg") << text;
-    station().configFile = dir + "Quorna.cfg";
-    station().settings.database.clear();
+    station().useConfigFile(dir + "Quorna.cfg");
+    station().settings().database.clear();
     ASSERT_TRUE(station().readSettings());
     std::time_t now = march7(14, 15);
-    station().logging.timeSource = [&now] { return now; };
+    station().logging().timeSource = [&now] { return now; };
     station().tick();  // opens the port and begins the scan
     while (station().scanStep()) {
     }
     station().tick();  // the moment: the meters are read, the connect begins
-    EXPECT_EQ(recordsWaiting(station().logging), 2U) << "the rows wait while the connect runs";
-    EXPECT_TRUE(loggingBehind(station().logging));
+    EXPECT_EQ(recordsWaiting(station().logging()), 2U) << "the rows wait while the connect runs";
+    EXPECT_TRUE(loggingBehind(station().logging()));
     int slices = 0;
     while (station().catchUp() && slices < 200) ++slices;
     EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
-    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 0U);
     const auto rows = test::querySql(source, "SELECT Meter, Date_Time FROM readings ORDER BY n", 2);
     ASSERT_EQ(rows.size(), 2U);
     EXPECT_EQ(rows[0][0], "1");
@@ -544,7 +544,7 @@ TEST_P(DatabaseWriter, TheTickDoesNotWaitForTheConnectAndTheRowsArriveByTheSlice
     station().tick();
     while (station().catchUp() && slices < 400) ++slices;
     EXPECT_EQ(test::querySql(source, "SELECT Meter FROM readings", 1).size(), 4U);
-    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 0U);
 }
 
 // A database server that accepts the connection and never answers: the tick and every catch-up
@@ -570,10 +570,10 @@ TEST(DatabaseWriterSilentServer, TheTickAndTheSlicesReturnAtOnceAndTheFailureIsT
                                          "table readings\nuser quorna\npasswd quorna\nlink 0 4 Meter\nlink 2 11 Date_Time\n";
     RecordingOperator op;
     useFreshStation(op);
-    station().configFile = dir + "Quorna.cfg";
+    station().useConfigFile(dir + "Quorna.cfg");
     ASSERT_TRUE(station().readSettings());
     std::time_t now = march7(14, 15);
-    station().logging.timeSource = [&now] { return now; };
+    station().logging().timeSource = [&now] { return now; };
     station().tick();  // opens the port and begins the scan
     while (station().scanStep()) {
     }
@@ -581,7 +581,7 @@ TEST(DatabaseWriterSilentServer, TheTickAndTheSlicesReturnAtOnceAndTheFailureIsT
     station().tick();  // the moment: the meter is read, the connect begins
     const double tickMs = msSince(moment);
     EXPECT_LT(tickMs, 1000.0) << "the tick does not wait for the server";
-    EXPECT_EQ(recordsWaiting(station().logging), 1U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 1U);
     EXPECT_TRUE(op.messages.empty());
 
     double longestSlice = 0;
@@ -598,14 +598,14 @@ TEST(DatabaseWriterSilentServer, TheTickAndTheSlicesReturnAtOnceAndTheFailureIsT
     EXPECT_GE(failedAfter, kOdbcLoginTimeoutSeconds * 1000.0 - 500.0) << "the connect ended by the time-out";
     ASSERT_EQ(op.texts(), std::vector<std::string>{"Error connecting"});
     EXPECT_EQ(op.messages[0].severity, Severity::Error);
-    EXPECT_EQ(recordsWaiting(station().logging), 1U) << "the row waits in the spool for a later moment";
-    EXPECT_FALSE(loggingBehind(station().logging));
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    EXPECT_EQ(recordsWaiting(station().logging()), 1U) << "the row waits in the spool for a later moment";
+    EXPECT_FALSE(loggingBehind(station().logging()));
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
 
     // The next moment connects again; the station ends while that connect waits.
     now += 60;
     station().tick();
-    EXPECT_EQ(recordsWaiting(station().logging), 2U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 2U);
     const auto ending = Clock::now();
     test::endStation();
     EXPECT_LT(msSince(ending), (kOdbcLoginTimeoutSeconds + 2) * 1000.0);

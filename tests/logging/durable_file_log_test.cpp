@@ -27,19 +27,19 @@ protected:
         FileLoggingTest::SetUp();
         state = dir + "/spool/";
         std::filesystem::create_directory(state);
-        station().logging.stateDirectory = state;
+        station().logging().stateDirectory = state;
     }
     // A moment of two Branch meters at the time, handed to the spool and written.
     void moment(std::time_t time, float first) {
-        station().logging.fileQueue.push(branchRecord(1, time, first));
-        station().logging.fileQueue.push(branchRecord(5, time, first + 1.0F));
-        keepWaitingRecords(station().logging);
-        FileLogWriter(station().logging);
+        station().logging().fileQueue.push(branchRecord(1, time, first));
+        station().logging().fileQueue.push(branchRecord(5, time, first + 1.0F));
+        keepWaitingRecords(station().logging());
+        FileLogWriter(station().logging());
     }
     // A new run of the program on the same spool: the station of the last one is gone.
     void restart() {
         useFreshStation(op);
-        station().logging.stateDirectory = state;
+        station().logging().stateDirectory = state;
         enableFileLogging(logPath);
     }
     std::time_t at(int minute) const { return localTime(2025, 1, 15, 10, minute, 0); }
@@ -49,7 +49,7 @@ protected:
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            station().logging.fileWrite = [](int fd, const void* bytes, std::size_t count) {
+            station().logging().fileWrite = [](int fd, const void* bytes, std::size_t count) {
                 (void)::write(fd, bytes, count / 2);
                 ::raise(SIGKILL);
                 return static_cast<ssize_t>(-1);
@@ -92,8 +92,8 @@ TEST_F(DurableFileLog, WhatOneRunSpooledTheNextWritesFirstInTimeOrder) {
     enableFileLogging(dir + "/away/plant.csv");  // the log folder is not there
     moment(at(0), 1.0F);
     moment(at(1), 2.0F);
-    EXPECT_EQ(recordsWaiting(station().logging), 4U);
-    EXPECT_TRUE(station().logging.fileQueue.empty()) << "waiting records live on disk, not in memory";
+    EXPECT_EQ(recordsWaiting(station().logging()), 4U);
+    EXPECT_TRUE(station().logging().fileQueue.empty()) << "waiting records live on disk, not in memory";
 
     restart();
     moment(at(2), 3.0F);
@@ -102,7 +102,7 @@ TEST_F(DurableFileLog, WhatOneRunSpooledTheNextWritesFirstInTimeOrder) {
     const char* const expected[] = {"10:00:00,1,1.000", "10:00:00,5,2.000", "10:01:00,1,2.000",
                                     "10:01:00,5,3.000", "10:02:00,1,3.000", "10:02:00,5,4.000"};
     for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].substr(11, 16), expected[i]) << i;
-    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 0U);
     EXPECT_TRUE(op.messages.empty());
 }
 
@@ -113,7 +113,7 @@ TEST_F(DurableFileLog, ALongSpoolOpensBesideTheTickAndItsBacklogStillGoesFirst) 
     enableFileLogging(logPath);
     {
         Spool spool;
-        ASSERT_TRUE(spool.open(spoolPath(station().logging)));
+        ASSERT_TRUE(spool.open(spoolPath(station().logging())));
         std::vector<RecordPtr> backlog;
         for (int minute = 0; minute < 30; ++minute) {
             for (int k = 0; k < 100; ++k) backlog.push_back(branchRecord(1, at(minute), static_cast<float>(minute)));
@@ -121,13 +121,13 @@ TEST_F(DurableFileLog, ALongSpoolOpensBesideTheTickAndItsBacklogStillGoesFirst) 
         ASSERT_TRUE(spool.append(backlog, true, false));
     }
     restart();
-    station().logging.fileQueue.push(branchRecord(5, at(40), 40.0F));
-    keepWaitingRecords(station().logging, ConnectWait::None);
-    FileLogWriter(station().logging);
-    EXPECT_FALSE(station().logging.spool.isOpen()) << "the tick does not wait for the spool's checks";
-    EXPECT_EQ(station().logging.fileQueue.size(), 1U) << "the moment waits in memory";
+    station().logging().fileQueue.push(branchRecord(5, at(40), 40.0F));
+    keepWaitingRecords(station().logging(), ConnectWait::None);
+    FileLogWriter(station().logging());
+    EXPECT_FALSE(station().logging().spool.isOpen()) << "the tick does not wait for the spool's checks";
+    EXPECT_EQ(station().logging().fileQueue.size(), 1U) << "the moment waits in memory";
     EXPECT_FALSE(std::filesystem::exists(logPath)) << "nothing goes ahead of the backlog";
-    EXPECT_TRUE(loggingBehind(station().logging));
+    EXPECT_TRUE(loggingBehind(station().logging()));
     for (int slice = 0; slice < 1000 && station().catchUp(); ++slice) {
     }
     const auto lines = linesOf(fileText(logPath));
@@ -138,7 +138,7 @@ TEST_F(DurableFileLog, ALongSpoolOpensBesideTheTickAndItsBacklogStillGoesFirst) 
         ASSERT_EQ(lines[i].substr(11, 11), stamp) << i;
     }
     EXPECT_EQ(lines[3000].substr(11, 16), "10:40:00,5,40.00");
-    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 0U);
     EXPECT_TRUE(op.messages.empty());
 }
 
@@ -152,7 +152,7 @@ TEST_F(DurableFileLog, AnAppendKilledHalfWayIsWrittenWholeAndOnceByTheNextRun) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        station().logging.fileWrite = [](int fd, const void* bytes, std::size_t count) {
+        station().logging().fileWrite = [](int fd, const void* bytes, std::size_t count) {
             (void)::write(fd, bytes, count / 2);
             ::raise(SIGKILL);
             return static_cast<ssize_t>(-1);
@@ -181,7 +181,7 @@ TEST_F(DurableFileLog, AnAppendKilledHalfWayIsWrittenWholeAndOnceByTheNextRun) {
 TEST_F(DurableFileLog, ASpoolThatCannotBeWrittenIsSaidOnceAndTheLinesStillReachTheFile) {
     enableFileLogging(logPath);
     state = dir + "/state/";
-    station().logging.stateDirectory = state;  // a folder that is not there yet
+    station().logging().stateDirectory = state;  // a folder that is not there yet
     moment(at(0), 1.0F);
     moment(at(1), 2.0F);
     EXPECT_EQ(op.texts(), std::vector<std::string>{kSpoolFailureText});
@@ -192,7 +192,7 @@ TEST_F(DurableFileLog, ASpoolThatCannotBeWrittenIsSaidOnceAndTheLinesStillReachT
     enableFileLogging(dir + "/away/plant.csv");
     moment(at(2), 3.0F);
     EXPECT_TRUE(std::filesystem::exists(state + kSpoolFileName));
-    EXPECT_EQ(recordsWaiting(station().logging), 2U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 2U);
     EXPECT_EQ(op.messages.size(), 1U);
 }
 
@@ -202,7 +202,7 @@ TEST_F(DurableFileLog, AMomentsRecordsForBothSinksEnterTheSpoolInOneCommit) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        Logging& logging = station().logging;
+        Logging& logging = station().logging();
         logging.spool.afterCommit = [] { ::raise(SIGKILL); };
         for (RecordQueue* queue : {&logging.fileQueue, &logging.databaseQueue}) {
             queue->push(branchRecord(1, at(0), 1.0F));
@@ -217,8 +217,8 @@ TEST_F(DurableFileLog, AMomentsRecordsForBothSinksEnterTheSpoolInOneCommit) {
 
     restart();
     enableFileLogging(dir + "/away/plant.csv");
-    keepWaitingRecords(station().logging);
-    Spool& spool = station().logging.spool;
+    keepWaitingRecords(station().logging());
+    Spool& spool = station().logging().spool;
     ASSERT_TRUE(spool.isOpen());
     EXPECT_EQ(spool.count(Sink::File), 2U);
     const auto rows = spool.oldest(Sink::Database, 10);
@@ -240,13 +240,13 @@ TEST_F(DurableFileLog, ALogFolderAwayAtTheRestartKeepsTheNoteUntilItIsBack) {
     std::filesystem::rename(logs, dir + "/logs-away");
     restart();
     moment(at(2), 2.0F);
-    EXPECT_EQ(recordsWaiting(station().logging), 4U);
-    ASSERT_TRUE(station().logging.spool.pendingAppend().has_value()) << "the note is kept";
+    EXPECT_EQ(recordsWaiting(station().logging()), 4U);
+    ASSERT_TRUE(station().logging().spool.pendingAppend().has_value()) << "the note is kept";
 
     std::filesystem::rename(dir + "/logs-away", logs);
     moment(at(3), 3.0F);
     expectMinutes(fileText(logPath), {0, 1, 2, 3});
-    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 0U);
     EXPECT_TRUE(op.messages.empty());
 }
 
@@ -308,10 +308,10 @@ TEST_F(DurableFileLog, ADamagedSpoolIsMovedAsideAndWhatCanBeReadIsTakenOver) {
     moment(at(0), 0.0F);  // two lines wait
     // Three hundred rows wait for the database, on pages after the file's.
     for (int n = 0; n < 150; ++n) {
-        station().logging.databaseQueue.push(branchRecord(1, at(1), static_cast<float>(n)));
-        station().logging.databaseQueue.push(branchRecord(5, at(1), static_cast<float>(n)));
+        station().logging().databaseQueue.push(branchRecord(1, at(1), static_cast<float>(n)));
+        station().logging().databaseQueue.push(branchRecord(5, at(1), static_cast<float>(n)));
     }
-    keepWaitingRecords(station().logging);
+    keepWaitingRecords(station().logging());
     useFreshStation(op);  // a clean stop: everything is in the spool file itself
     const std::string spool = state + kSpoolFileName;
     ASSERT_FALSE(std::filesystem::exists(spool + "-wal"));
@@ -333,7 +333,7 @@ TEST_F(DurableFileLog, ADamagedSpoolIsMovedAsideAndWhatCanBeReadIsTakenOver) {
     EXPECT_EQ(op.messages[0].caption, kSpoolNoticeCaption);
     EXPECT_NE(op.messages[0].text.find("The spool file \"Quorna-spool.db\" was damaged\nIt was moved aside as \"" + aside[0] +
                                        "\" and a new spool started with the "), std::string::npos) << op.messages[0].text;
-    const Spool& fresh = station().logging.spool;
+    const Spool& fresh = station().logging().spool;
     ASSERT_TRUE(fresh.isOpen());
     EXPECT_EQ(fresh.count(Sink::File), 4U) << "the file's records were taken over";
     EXPECT_GT(fresh.count(Sink::Database), 0U);
@@ -401,7 +401,7 @@ TEST_F(DurableFileLog, RowsThatCannotBeReadingsAndANoteOnAnotherFileAreSetAside)
     EXPECT_EQ(op.messages[0].text, "3 records of the spool file \"Quorna-spool.db\" could not be readings\nThey were set "
                                    "aside in \"" + aside[0] + "\" and will not be logged");
     EXPECT_NE(op.messages[1].text.find("noted an unfinished append to another file (" + other + ")"), std::string::npos);
-    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 0U);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 
 #include "gui/main/command_ids.h"
 #include "file_logging_fixture.h"
-#include "gui/logging/log_file_dialog_qt.h"
+#include "gui/logging/log_file_window.h"
 #include "stub_app_shell.h"
 
 namespace quorna::test {
@@ -58,16 +58,16 @@ TEST_F(LogFileWindowTest, LoggingActiveNeedsAFileChosenThroughSelectOutputFile) 
         active->click();
         EXPECT_EQ(op.texts(), std::vector<std::string>{"You must specify a file before enabling the logging function!"});
         EXPECT_FALSE(active->isChecked());
-        EXPECT_FALSE(station().settings.fileLoggingEnabled);
+        EXPECT_FALSE(station().settings().fileLoggingEnabled);
 
         dynamic_cast<LogFileWindow&>(dialog).setFileChooser([this](QWidget*) { return QString::fromStdString(dir + "/DATA"); });
         child<QPushButton>(dialog, "selectOutputFile")->click();
         EXPECT_EQ(child<QLineEdit>(dialog, "path")->text().toStdString(), dir + "/DATA.TXT");
         active->click();
         EXPECT_TRUE(active->isChecked());
-        EXPECT_TRUE(station().settings.fileLoggingEnabled);
+        EXPECT_TRUE(station().settings().fileLoggingEnabled);
         child<QRadioButton>(dialog, "formatTab")->click();
-        EXPECT_EQ(station().settings.fileFormat, 2);
+        EXPECT_EQ(station().settings().fileFormat, 2);
         // The manual's picture shows a file where a user keeps one, not the test's temporary folder.
         {
             QLineEdit* path = child<QLineEdit>(dialog, "path");
@@ -79,12 +79,12 @@ TEST_F(LogFileWindowTest, LoggingActiveNeedsAFileChosenThroughSelectOutputFile) 
         }
         child<QPushButton>(dialog, "ok")->click();
     };
-    station().logging.fileQueue.push(branchRecord(1, clock, 1.0F));
+    station().logging().fileQueue.push(branchRecord(1, clock, 1.0F));
     shell.dispatch(kCmdLogFileSetup);
     EXPECT_TRUE(ran);
-    EXPECT_EQ(station().settings.logFilePath, dir + "/DATA.TXT");
-    EXPECT_TRUE(station().settings.fileLoggingEnabled);
-    EXPECT_TRUE(station().logging.fileQueue.empty());  // "OK" discards what waited for the file
+    EXPECT_EQ(station().settings().logFilePath, dir + "/DATA.TXT");
+    EXPECT_TRUE(station().settings().fileLoggingEnabled);
+    EXPECT_TRUE(station().logging().fileQueue.empty());  // "OK" discards what waited for the file
 }
 
 TEST_F(LogFileWindowTest, CancelPutsPathFlagAndFormatBack) {
@@ -99,12 +99,12 @@ TEST_F(LogFileWindowTest, CancelPutsPathFlagAndFormatBack) {
         child<QCheckBox>(dialog, "loggingActive")->click();
         child<QPushButton>(dialog, "cancel")->click();
     };
-    station().logging.fileQueue.push(branchRecord(1, clock, 1.0F));
+    station().logging().fileQueue.push(branchRecord(1, clock, 1.0F));
     shell.dispatch(kCmdLogFileSetup);
-    EXPECT_EQ(station().settings.logFilePath, logPath);
-    EXPECT_EQ(station().settings.fileFormat, 3);
-    EXPECT_TRUE(station().settings.fileLoggingEnabled);
-    EXPECT_EQ(station().logging.fileQueue.size(), 1U);
+    EXPECT_EQ(station().settings().logFilePath, logPath);
+    EXPECT_EQ(station().settings().fileFormat, 3);
+    EXPECT_TRUE(station().settings().fileLoggingEnabled);
+    EXPECT_EQ(station().logging().fileQueue.size(), 1U);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ inline std::time_t localTime(int year, int month, int day, int hour, int minute,
 class FileLoggingTest : public StationTest {
 protected:
     void SetUp() override {
-        station().logging.timeSource = [this] { return clock; };
+        station().logging().timeSource = [this] { return clock; };
         char pattern[] = "/tmp/quorna-filelog-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
@@ -48,9 +48,9 @@ protected:
 
     // File logging on, to logPath, in the given format.
     void enableFileLogging(const std::string& path, int format = kFormatComma) {
-        station().settings.logFilePath = path;
-        station().settings.fileLoggingEnabled = true;
-        station().settings.fileFormat = format;
+        station().settings().logFilePath = path;
+        station().settings().fileLoggingEnabled = true;
+        station().settings().fileFormat = format;
     }
 
     std::string fileText(const std::string& path) const {

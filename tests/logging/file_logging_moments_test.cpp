@@ -57,36 +57,36 @@ TEST(LoggingMoments, AHandEditedSevenMinuteIntervalStillAdvances) {
 }
 
 TEST_F(FileLoggingTest, TheFirstTickWithLoggingOnIsAMomentAndTheNextTicksWaitForTheNextOne) {
-    station().settings.loggingInterval = 15;
+    station().settings().loggingInterval = 15;
     enableFileLogging(logPath);
     clock = localTime(2025, 1, 15, 10, 14, 59);
 
-    LoggingSampler(station().logging);
-    EXPECT_EQ(station().logging.clock.sampleTime, clock);
-    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 10, 15, 0));
+    LoggingSampler(station().logging());
+    EXPECT_EQ(station().logging().clock.sampleTime, clock);
+    EXPECT_EQ(station().logging().clock.nextMoment, localTime(2025, 1, 15, 10, 15, 0));
 
     // A second later it is the next moment; the one after is 10:30.
     clock += 1;
-    LoggingSampler(station().logging);
-    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 10, 30, 0));
+    LoggingSampler(station().logging());
+    EXPECT_EQ(station().logging().clock.nextMoment, localTime(2025, 1, 15, 10, 30, 0));
 
     // Ticks before 10:30 read the time but change nothing else.
     clock = localTime(2025, 1, 15, 10, 29, 59);
-    LoggingSampler(station().logging);
-    EXPECT_EQ(station().logging.clock.sampleTime, clock);
-    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 10, 30, 0));
+    LoggingSampler(station().logging());
+    EXPECT_EQ(station().logging().clock.sampleTime, clock);
+    EXPECT_EQ(station().logging().clock.nextMoment, localTime(2025, 1, 15, 10, 30, 0));
 }
 
 TEST_F(FileLoggingTest, TheCommsDialogsRecomputationUsesTheLatestSampleAndTheNewInterval) {
-    station().settings.loggingInterval = 5;
+    station().settings().loggingInterval = 5;
     enableFileLogging(logPath);
     clock = localTime(2025, 1, 15, 10, 7, 30);
-    LoggingSampler(station().logging);
-    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 10, 10, 0));
+    LoggingSampler(station().logging());
+    EXPECT_EQ(station().logging().clock.nextMoment, localTime(2025, 1, 15, 10, 10, 0));
 
-    station().settings.loggingInterval = 60;
-    computeNextLoggingMoment(station().logging);
-    EXPECT_EQ(station().logging.clock.nextMoment, localTime(2025, 1, 15, 11, 0, 0));
+    station().settings().loggingInterval = 60;
+    computeNextLoggingMoment(station().logging());
+    EXPECT_EQ(station().logging().clock.nextMoment, localTime(2025, 1, 15, 11, 0, 0));
 }
 
 }  // namespace

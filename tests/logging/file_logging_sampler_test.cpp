@@ -30,7 +30,7 @@ protected:
     void openSimulator(std::vector<std::string> meters) {
         sim = std::make_unique<MeterSimulator>(std::move(meters));
         sim->useAsComPort(1);
-        ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+        ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
         sim->clearRequests();
     }
     void TearDown() override {
@@ -50,31 +50,31 @@ TEST_F(SamplerTest, ABranchMetersLineHoldsExactlyItsCurrents) {
     registers[2] = 65535;
     registers[3] = 1;
     sim->set(1, 0, registers);
-    station().meters.list().insert(0, entry(1, "PNL1", kBranchText));
+    station().meters().list().insert(0, entry(1, "PNL1", kBranchText));
     enableFileLogging(logPath);
     clock = localTime(2002, 3, 7, 14, 15, 0);
 
-    LoggingSampler(station().logging);
+    LoggingSampler(station().logging());
 
     EXPECT_EQ(fileText(logPath),
               "03/07/2002 14:15:00,1,12.340,0.000,65.535,0.001,1.250,1.500,1.750,2.000,2.250,2.500,2.750,3.000,"
               "3.250,3.500,3.750,4.000,4.250,4.500,4.750,5.000,5.250,5.500,5.750,6.000,6.250,6.500,6.750,7.000,"
               "7.250,7.500,7.750,8.000,8.250,8.500,8.750,9.000,9.250,9.500,9.750,10.000,10.250,10.500\r\n");
     EXPECT_EQ(reads(*sim), (std::vector<ReadRequest>{{1, 0, 49}}));
-    EXPECT_EQ(station().bus.statistics().goodReads, 1);
-    EXPECT_TRUE(station().logging.fileQueue.empty());
+    EXPECT_EQ(station().bus().statistics().goodReads, 1);
+    EXPECT_TRUE(station().logging().fileQueue.empty());
 }
 
 TEST_F(SamplerTest, TwoBranchMetersGiveTwoLinesWithOneTimeInListOrderEachWithItsOwnCurrents) {
     openSimulator({"--meter", "1:230", "--meter", "5:230"});
     sim->set(1, 0, {1000, 2000});
     sim->set(5, 0, {5000, 6000});
-    station().meters.list().insert(0, entry(1, "PNL1", kBranchText));
-    station().meters.list().insert(1, entry(5, "PNL5", kBranchText));
+    station().meters().list().insert(0, entry(1, "PNL1", kBranchText));
+    station().meters().list().insert(1, entry(5, "PNL5", kBranchText));
     enableFileLogging(logPath, kFormatTab);
     clock = localTime(2025, 1, 15, 10, 15, 0);
 
-    LoggingSampler(station().logging);
+    LoggingSampler(station().logging());
 
     const auto lines = linesOf(fileText(logPath));
     ASSERT_EQ(lines.size(), 2U);
@@ -85,10 +85,10 @@ TEST_F(SamplerTest, TwoBranchMetersGiveTwoLinesWithOneTimeInListOrderEachWithIts
     // Nothing more until the next moment; at it, each meter is read once again.
     sim->clearRequests();
     clock += 60;
-    LoggingSampler(station().logging);
+    LoggingSampler(station().logging());
     EXPECT_TRUE(reads(*sim).empty());
     clock = localTime(2025, 1, 15, 10, 20, 0);
-    LoggingSampler(station().logging);
+    LoggingSampler(station().logging());
     EXPECT_EQ(reads(*sim).size(), 2U);
     EXPECT_EQ(linesOf(fileText(logPath)).size(), 4U);
 }
@@ -103,27 +103,27 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
     sim->command("setf 4 260 99.0");
     sim->command("setf 4 306 230.25");
     sim->command("setf 4 308 0.875");
-    station().meters.list().insert(0, entry(1, "PNL1", kBranchText));
-    station().meters.list().insert(1, entry(2, "", "Tamsa Temperature Sensor"));
-    station().meters.list().insert(2, entry(3, "", "Tamsa Energy-Only Meter"));
-    station().meters.list().insert(3, entry(4, "", "Tamsa Full-Data Meter"));
-    station().meters.list().insert(4, entry(7, "MAIN", "Tamsa Circuit Meter 6, Rev B"));
-    station().meters.list().insert(5, entry(248, "FAR", kBranchText));
-    station().meters.list().showProgress({});  // the progress line is no meter
+    station().meters().list().insert(0, entry(1, "PNL1", kBranchText));
+    station().meters().list().insert(1, entry(2, "", "Tamsa Temperature Sensor"));
+    station().meters().list().insert(2, entry(3, "", "Tamsa Energy-Only Meter"));
+    station().meters().list().insert(3, entry(4, "", "Tamsa Full-Data Meter"));
+    station().meters().list().insert(4, entry(7, "MAIN", "Tamsa Circuit Meter 6, Rev B"));
+    station().meters().list().insert(5, entry(248, "FAR", kBranchText));
+    station().meters().list().showProgress({});  // the progress line is no meter
     // The file cannot be opened yet, and the spool cannot be written either, so the records stay
     // in memory where the test can see them.
     enableFileLogging(dir + "/later/plant.csv");
-    station().logging.stateDirectory = dir + "/no-folder/";
+    station().logging().stateDirectory = dir + "/no-folder/";
 
-    LoggingSampler(station().logging);
+    LoggingSampler(station().logging());
 
     EXPECT_EQ(reads(*sim),
               (std::vector<ReadRequest>{{1, 0, 49}, {2, 256, 2}, {3, 258, 4}, {4, 258, 52}}));
-    EXPECT_EQ(station().bus.statistics().goodReads, 4);
-    EXPECT_EQ(station().bus.statistics().badReads, 0);
+    EXPECT_EQ(station().bus().statistics().goodReads, 4);
+    EXPECT_EQ(station().bus().statistics().badReads, 0);
 
     // One record per logged entry with a valid address: the Circuit meter's record carries no readings.
-    const auto& records = station().logging.fileQueue.records();
+    const auto& records = station().logging().fileQueue.records();
     ASSERT_EQ(records.size(), 5U);
     EXPECT_EQ(records[1]->model, 600);
     EXPECT_EQ(records[1]->values, std::vector<float>{21.5F});
@@ -136,7 +136,7 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
 
     // Once the file can be opened, only the Branch meter has a line.
     std::filesystem::create_directory(dir + "/later");
-    FileLogWriter(station().logging);
+    FileLogWriter(station().logging());
     const auto lines = linesOf(fileText(dir + "/later/plant.csv"));
     ASSERT_EQ(lines.size(), 1U);
     EXPECT_EQ(lines[0].substr(20, 2), "1,");
@@ -145,15 +145,15 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
 TEST_F(SamplerTest, ASilentMeterCountsAsABadReadAndTheOthersAreStillLogged) {
     openSimulator({"--meter", "1:230", "--meter", "5:230"});
     sim->fault(1, "silent");
-    station().meters.list().insert(0, entry(1, "PNL1", kBranchText));
-    station().meters.list().insert(1, entry(5, "PNL5", kBranchText));
+    station().meters().list().insert(0, entry(1, "PNL1", kBranchText));
+    station().meters().list().insert(1, entry(5, "PNL5", kBranchText));
     enableFileLogging(logPath);
 
-    LoggingSampler(station().logging);
+    LoggingSampler(station().logging());
 
-    EXPECT_EQ(station().bus.statistics().badReads, 1);
-    EXPECT_EQ(station().bus.statistics().goodReads, 1);
-    EXPECT_EQ(station().bus.statistics().lastError, ModbusError::Timeout);
+    EXPECT_EQ(station().bus().statistics().badReads, 1);
+    EXPECT_EQ(station().bus().statistics().goodReads, 1);
+    EXPECT_EQ(station().bus().statistics().lastError, ModbusError::Timeout);
     const auto lines = linesOf(fileText(logPath));
     ASSERT_EQ(lines.size(), 1U);
     EXPECT_EQ(lines[0].substr(20, 2), "5,");
@@ -162,21 +162,21 @@ TEST_F(SamplerTest, ASilentMeterCountsAsABadReadAndTheOthersAreStillLogged) {
 
 TEST_F(SamplerTest, AFileUnwritableForThreeMomentsGetsFourBlocksInTimeOrderAtTheFourth) {
     openSimulator({"--meter", "1:230", "--meter", "5:230"});
-    station().meters.list().insert(0, entry(1, "PNL1", kBranchText));
-    station().meters.list().insert(1, entry(5, "PNL5", kBranchText));
+    station().meters().list().insert(0, entry(1, "PNL1", kBranchText));
+    station().meters().list().insert(1, entry(5, "PNL5", kBranchText));
     const std::string folder = dir + "/share";
     const std::string path = folder + "/plant.csv";
     enableFileLogging(path);
-    station().settings.loggingInterval = 15;
+    station().settings().loggingInterval = 15;
     clock = localTime(2025, 1, 15, 10, 0, 0);
 
     for (int moment = 0; moment < 3; ++moment) {
-        LoggingSampler(station().logging);
+        LoggingSampler(station().logging());
         clock += 15 * 60;
     }
-    EXPECT_EQ(recordsWaiting(station().logging), 6U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 6U);
     std::filesystem::create_directory(folder);
-    LoggingSampler(station().logging);
+    LoggingSampler(station().logging());
 
     const auto lines = linesOf(fileText(path));
     ASSERT_EQ(lines.size(), 8U);
@@ -185,7 +185,7 @@ TEST_F(SamplerTest, AFileUnwritableForThreeMomentsGetsFourBlocksInTimeOrderAtThe
         EXPECT_EQ(lines[2 * block].substr(11, 11), std::string(times[block]) + ",1,");
         EXPECT_EQ(lines[2 * block + 1].substr(11, 11), std::string(times[block]) + ",5,");
     }
-    EXPECT_EQ(recordsWaiting(station().logging), 0U);
+    EXPECT_EQ(recordsWaiting(station().logging()), 0U);
 }
 
 }  // namespace

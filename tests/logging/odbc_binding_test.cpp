@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "forms/database_link.h"
+#include "forms/database_link_dialog.h"
 #include "logging/database_record_writer.h"
 #include "logging/odbc_library.h"
 #include "recording_operator.h"
@@ -110,12 +110,12 @@ TEST_F(OdbcBinding, MissingLibraryGivesResultOneAndTheLibraryCanBeNamedByEnviron
 
 TEST_F(OdbcBinding, LinkWindowReportsMissingOrIncompleteOdbcAndCloses) {
     setOdbcLibraryNames({"/nonexistent/libodbc.so.2"});
-    EXPECT_FALSE(station().databaseLink.open());
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_FALSE(station().databaseLink().open());
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
 
     setOdbcLibraryNames({QUORNA_FAKE_ODBC_INCOMPLETE_PATH});
-    EXPECT_FALSE(station().databaseLink.open());
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_FALSE(station().databaseLink().open());
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
 
     ASSERT_EQ(op.texts(), (std::vector<std::string>{
                               "Couldn't load ODBC32.DLL.  This usually means that ODBC (required to access "
@@ -128,15 +128,15 @@ TEST_F(OdbcBinding, LinkWindowReportsMissingOrIncompleteOdbcAndCloses) {
 TEST_F(OdbcBinding, LinkWindowReportsEnvironmentFailureAndCloses) {
     useScriptedDriverManager();
     control<void (*)(int)>("fakeOdbcFailAllocEnv")(1);
-    EXPECT_FALSE(station().databaseLink.open());
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_FALSE(station().databaseLink().open());
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Couldn't allocate the ODBC environment"});
 }
 
 TEST_F(OdbcBinding, FailedConnectionIsExplainedFromItsSqlState) {
     useScriptedDriverManager();
     auto setConnect = control<void (*)(int, const char*)>("fakeOdbcSetConnect");
-    DatabaseLinkDialog& dialog = station().databaseLink;
+    DatabaseLinkDialog& dialog = station().databaseLink();
     ASSERT_TRUE(dialog.open());
     dialog.setUser("operator");
     dialog.setPassword("wrong");
@@ -197,14 +197,14 @@ TEST_F(OdbcBinding, AccessDatabaseGetsBracketedNamesUntilAnotherSourceIsChosen) 
     control<void (*)(const char*, int)>("fakeOdbcAddColumn")("Meter", SQL_INTEGER);
     control<void (*)(const char*, int)>("fakeOdbcAddColumn")("Amps1", SQL_FLOAT);
     control<void (*)(const char*)>("fakeOdbcSetDbmsName")("MS ACCESS");
-    DatabaseLinkDialog& dialog = station().databaseLink;
+    DatabaseLinkDialog& dialog = station().databaseLink();
     ASSERT_TRUE(dialog.open());
     dialog.selectDataSource(0);
     dialog.selectTable(0);
     ASSERT_EQ(rowTexts(dialog), (std::vector<std::string>{"Meter\t->\tMeter", "Amps1\t->\tAmps1"}));
     ASSERT_TRUE(dialog.accept());
 
-    const DatabaseSettings& stored = station().settings.database;
+    const DatabaseSettings& stored = station().settings().database;
     EXPECT_EQ(stored.table, "[Readings]");
     EXPECT_EQ(stored.kludgeFlags, 5);
     ASSERT_EQ(stored.links.size(), 2U);
@@ -212,22 +212,22 @@ TEST_F(OdbcBinding, AccessDatabaseGetsBracketedNamesUntilAnotherSourceIsChosen) 
     EXPECT_EQ(stored.links[1].columnName, "[Amps1]");
 
     // The logging moment writes the bracketed form.
-    station().logging.databaseQueue.push(branchRecord(1, 12.34F));
-    DatabaseRecordWriter(station().logging);
+    station().logging().databaseQueue.push(branchRecord(1, 12.34F));
+    DatabaseRecordWriter(station().logging());
     ASSERT_EQ(control<int (*)()>("fakeOdbcStatementCount")(), 1);
     EXPECT_STREQ(control<const char* (*)(int)>("fakeOdbcStatement")(0),
                  "INSERT INTO [Readings] ([Meter], [Amps1])\n  VALUES (1, 12.340);");
 
     // Another data source in the same window stores the names as they are.
-    startNewDatabase(station().logging);
+    startNewDatabase(station().logging());
     control<void (*)(const char*)>("fakeOdbcSetDbmsName")("PostgreSQL");
     ASSERT_TRUE(dialog.open());
     dialog.selectDataSource(0);
     dialog.selectTable(0);
     ASSERT_TRUE(dialog.accept());
-    EXPECT_EQ(station().settings.database.table, "Readings");
-    EXPECT_EQ(station().settings.database.kludgeFlags, 0);
-    EXPECT_EQ(station().settings.database.links[0].columnName, "Meter");
+    EXPECT_EQ(station().settings().database.table, "Readings");
+    EXPECT_EQ(station().settings().database.kludgeFlags, 0);
+    EXPECT_EQ(station().settings().database.links[0].columnName, "Meter");
     EXPECT_TRUE(op.texts().empty());
 }
 
@@ -236,20 +236,20 @@ TEST_F(OdbcBinding, WriterSwitchesDatabaseLoggingOffSilentlyWithoutOdbc) {
     for (const char* library : {"/nonexistent/libodbc.so.2", QUORNA_FAKE_ODBC_INCOMPLETE_PATH}) {
         resetOdbcLibraryForTests();
         setOdbcLibraryNames({library});
-        station().settings.databaseLogging = DatabaseLoggingState::Active;
-        station().settings.database.dsn = "Plant";
-        station().settings.database.table = "Readings";
-        station().settings.database.links.push_back(ColumnLink{0, SQL_INTEGER, "Meter"});
-        station().logging.databaseQueue.push(branchRecord(1, 1.0F));
-        station().logging.databaseQueue.push(branchRecord(2, 2.0F));
+        station().settings().databaseLogging = DatabaseLoggingState::Active;
+        station().settings().database.dsn = "Plant";
+        station().settings().database.table = "Readings";
+        station().settings().database.links.push_back(ColumnLink{0, SQL_INTEGER, "Meter"});
+        station().logging().databaseQueue.push(branchRecord(1, 1.0F));
+        station().logging().databaseQueue.push(branchRecord(2, 2.0F));
 
-        DatabaseRecordWriter(station().logging);
-        EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off) << library;
-        EXPECT_TRUE(station().settings.database.dsn.empty());
-        EXPECT_TRUE(station().settings.database.links.empty());
+        DatabaseRecordWriter(station().logging());
+        EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off) << library;
+        EXPECT_TRUE(station().settings().database.dsn.empty());
+        EXPECT_TRUE(station().settings().database.links.empty());
         // What waits for the database is kept for a run that has the library.
         waiting += 2;
-        EXPECT_EQ(station().logging.databaseQueue.size(), waiting);
+        EXPECT_EQ(station().logging().databaseQueue.size(), waiting);
     }
     EXPECT_TRUE(op.messages.empty());
 }
@@ -257,35 +257,35 @@ TEST_F(OdbcBinding, WriterSwitchesDatabaseLoggingOffSilentlyWithoutOdbc) {
 TEST_F(OdbcBinding, WriterSwitchesOffSilentlyWhenTheEnvironmentCannotBeHad) {
     useScriptedDriverManager();
     control<void (*)(int)>("fakeOdbcFailAllocEnv")(1);
-    station().settings.databaseLogging = DatabaseLoggingState::Active;
-    station().settings.database.dsn = "Plant";
-    station().settings.database.links.push_back(ColumnLink{0, SQL_INTEGER, "Meter"});
-    station().logging.databaseQueue.push(branchRecord(1, 1.0F));
-    DatabaseRecordWriter(station().logging);
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
-    EXPECT_EQ(station().logging.databaseQueue.size(), 1U) << "kept for a run that can write it";
+    station().settings().databaseLogging = DatabaseLoggingState::Active;
+    station().settings().database.dsn = "Plant";
+    station().settings().database.links.push_back(ColumnLink{0, SQL_INTEGER, "Meter"});
+    station().logging().databaseQueue.push(branchRecord(1, 1.0F));
+    DatabaseRecordWriter(station().logging());
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_EQ(station().logging().databaseQueue.size(), 1U) << "kept for a run that can write it";
     EXPECT_TRUE(op.messages.empty());
 }
 
 TEST_F(OdbcBinding, FailedInsertShowsTheDriverTextAndReleasesEveryHandle) {
     useScriptedDriverManager();
     control<void (*)(int)>("fakeOdbcSetExecResult")(SQL_ERROR);
-    station().settings.databaseLogging = DatabaseLoggingState::Active;
-    station().settings.database.dsn = "FakeSource";
-    station().settings.database.table = "Readings";
-    station().settings.database.links.push_back(ColumnLink{0, SQL_INTEGER, "Meter"});
-    station().logging.databaseQueue.push(branchRecord(1, 1.0F));
-    station().logging.databaseQueue.push(branchRecord(2, 2.0F));
-    DatabaseRecordWriter(station().logging);
+    station().settings().databaseLogging = DatabaseLoggingState::Active;
+    station().settings().database.dsn = "FakeSource";
+    station().settings().database.table = "Readings";
+    station().settings().database.links.push_back(ColumnLink{0, SQL_INTEGER, "Meter"});
+    station().logging().databaseQueue.push(branchRecord(1, 1.0F));
+    station().logging().databaseQueue.push(branchRecord(2, 2.0F));
+    DatabaseRecordWriter(station().logging());
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error # -1  [Fake] scripted failure"});
-    EXPECT_EQ(station().logging.databaseQueue.size(), 2U) << "the failing record and the one behind it stay queued";
+    EXPECT_EQ(station().logging().databaseQueue.size(), 2U) << "the failing record and the one behind it stay queued";
     EXPECT_EQ(control<int (*)()>("fakeOdbcStatementCount")(), 1);
     EXPECT_EQ(control<int (*)()>("fakeOdbcOpenHandles")(), 0);
 }
 
 TEST_F(OdbcBinding, AddTableSendsTheStatementBuiltFromTheDriversTypeNames) {
     useScriptedDriverManager();
-    DatabaseLinkDialog& dialog = station().databaseLink;
+    DatabaseLinkDialog& dialog = station().databaseLink();
     ASSERT_TRUE(dialog.open());
     dialog.addTable("Readings", TableColumns::MinimalSet);
     EXPECT_EQ(control<int (*)()>("fakeOdbcStatementCount")(), 0) << "no data source selected: nothing happens";

@@ -14,14 +14,14 @@ using ResetTest = MeterBusTest;
 
 TEST_F(ResetTest, BranchMeterGetsSixClearingWritesAndOneReadBack) {
     auto& sim = startBus({"3:230"});
-    station().meters.recordSlaveId(3, kBranchMeter);
-    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
+    station().meters().recordSlaveId(3, kBranchMeter);
+    station().meters().setSelected(SelectedMeter{3, kBranchMeter});
     sim.set(3, 42, {0x09, 1, 0, 0, 1, 0, 0});
     MeterLamps lamps;
     lamps.breaker[0] = Lamp::Red;
-    station().meters.showLamps(lamps);
+    station().meters().showLamps(lamps);
 
-    resetMeterAlarms(station().meters);
+    resetMeterAlarms(station().meters());
 
     const auto writes = sim.writes();
     ASSERT_EQ(writes.size(), 6U);
@@ -36,7 +36,7 @@ TEST_F(ResetTest, BranchMeterGetsSixClearingWritesAndOneReadBack) {
     EXPECT_EQ(readStartOf(requests[6]), 0);
     EXPECT_EQ(readCountOf(requests[6]), 49);
     EXPECT_EQ(sim.get(3, 43, 6), (std::vector<int>{0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(station().meters.fields().breakerLamp[0], Lamp::Green);
+    EXPECT_EQ(station().meters().fields().breakerLamp[0], Lamp::Green);
     EXPECT_EQ(op.waitCursorShows, 1);
     EXPECT_EQ(op.waitCursorDepth, 0);
     EXPECT_TRUE(op.messages.empty());
@@ -44,14 +44,14 @@ TEST_F(ResetTest, BranchMeterGetsSixClearingWritesAndOneReadBack) {
 
 TEST_F(ResetTest, CircuitMeterClearsItsAlarmRegister) {
     auto& sim = startBus({"7:236"});
-    station().meters.recordSlaveId(7, kCircuitMeter6);
-    station().meters.setSelected(SelectedMeter{7, kCircuitMeter6});
+    station().meters().recordSlaveId(7, kCircuitMeter6);
+    station().meters().setSelected(SelectedMeter{7, kCircuitMeter6});
     sim.set(7, 36, {0x11});
     MeterLamps lamps;
     lamps.overAmps = Lamp::Red;
-    station().meters.showLamps(lamps);
+    station().meters().showLamps(lamps);
 
-    resetMeterAlarms(station().meters);
+    resetMeterAlarms(station().meters());
 
     const auto writes = sim.writes();
     ASSERT_EQ(writes.size(), 1U);
@@ -60,26 +60,26 @@ TEST_F(ResetTest, CircuitMeterClearsItsAlarmRegister) {
     const auto requests = sim.requests();
     ASSERT_EQ(requests.size(), 2U);
     EXPECT_EQ(readCountOf(requests[1]), 37);
-    EXPECT_EQ(station().meters.fields().overAmps, Lamp::Green);
+    EXPECT_EQ(station().meters().fields().overAmps, Lamp::Green);
 }
 
 TEST_F(ResetTest, SilentMeterAfterResetShowsUnknownLamps) {
     auto& sim = startBus({"3:230"});
-    station().meters.recordSlaveId(3, kBranchMeter);
-    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
+    station().meters().recordSlaveId(3, kBranchMeter);
+    station().meters().setSelected(SelectedMeter{3, kBranchMeter});
     sim.fault(3, "badcrc");
     MeterLamps lamps;
     lamps.breaker[5] = Lamp::Yellow;
-    station().meters.showLamps(lamps);
-    resetMeterAlarms(station().meters);
-    for (Lamp lamp : station().meters.fields().breakerLamp) EXPECT_EQ(lamp, Lamp::Unknown);
+    station().meters().showLamps(lamps);
+    resetMeterAlarms(station().meters());
+    for (Lamp lamp : station().meters().fields().breakerLamp) EXPECT_EQ(lamp, Lamp::Unknown);
     EXPECT_TRUE(op.messages.empty());
 }
 
 TEST_F(ResetTest, NoMeterSelectedIsToldAndNothingIsSent) {
     auto& sim = startBus({"3:230"});
-    station().meters.recordSlaveId(3, kBranchMeter);
-    resetMeterAlarms(station().meters);
+    station().meters().recordSlaveId(3, kBranchMeter);
+    resetMeterAlarms(station().meters());
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"There is no valid meter selected to reset!"}));
     EXPECT_EQ(op.messages[0].caption, "");
     EXPECT_TRUE(sim.requests().empty());
@@ -88,9 +88,9 @@ TEST_F(ResetTest, NoMeterSelectedIsToldAndNothingIsSent) {
 
 TEST_F(ResetTest, MeterOfAnotherModelGetsNothing) {
     auto& sim = startBus({"2:600"});
-    station().meters.recordSlaveId(2, kTemperatureMeter);
-    station().meters.setSelected(SelectedMeter{2, kTemperatureMeter});
-    resetMeterAlarms(station().meters);
+    station().meters().recordSlaveId(2, kTemperatureMeter);
+    station().meters().setSelected(SelectedMeter{2, kTemperatureMeter});
+    resetMeterAlarms(station().meters());
     EXPECT_TRUE(sim.requests().empty());
     EXPECT_TRUE(op.messages.empty());
 }

@@ -29,14 +29,14 @@ TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
     sim.command("name 7 MAIN");
     std::vector<std::string> progress;
     op.onRepaint = [&] {
-        const MeterList& list = station().meters.list();
+        const MeterList& list = station().meters().list();
         if (list.searching() && (progress.empty() || progress.back() != progressText(list.progress()))) {
             progress.push_back(progressText(list.progress()));
         }
     };
-    station().meters.setLayout(Layout::CircuitView);
+    station().meters().setLayout(Layout::CircuitView);
 
-    MeterScan(station().meters);
+    MeterScan(station().meters());
 
     // The progress line advanced before every probe, then went away.
     ASSERT_GE(progress.size(), 17U);
@@ -45,8 +45,8 @@ TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
     EXPECT_EQ(progress[16], "Searching: 16 of 16");
     EXPECT_GE(op.repaints, 17);
 
-    EXPECT_FALSE(station().meters.list().searching());
-    const auto& entries = station().meters.list().entries();
+    EXPECT_FALSE(station().meters().list().searching());
+    const auto& entries = station().meters().list().entries();
     ASSERT_EQ(entries.size(), 2U);
     EXPECT_EQ(entries[0].address, 3);
     EXPECT_EQ(entries[0].name, "PNL1");
@@ -55,20 +55,20 @@ TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
     EXPECT_EQ(entryText(entries[0]), "03 - PNL1 [" + entries[0].deviceText + "]");
     EXPECT_EQ(entryText(entries[1]).substr(0, 10), "07 - MAIN ");
     EXPECT_EQ(entries[1].model, kCircuitMeter6);
-    EXPECT_EQ(station().meters.list().selection(), 0);
-    EXPECT_EQ(station().meters.selected().address, 3);
-    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
+    EXPECT_EQ(station().meters().list().selection(), 0);
+    EXPECT_EQ(station().meters().selected().address, 3);
+    EXPECT_EQ(station().meters().selected().model, kBranchMeter);
     EXPECT_EQ(op.layouts, (std::vector<Layout>{Layout::BranchView}));
-    EXPECT_EQ(station().meters.fields().layout, Layout::BranchView);
+    EXPECT_EQ(station().meters().fields().layout, Layout::BranchView);
 
     // The temperature meter answered and is known, but not listed.
-    EXPECT_NE(station().meters.directory()[2], 0);  // its slave ID byte
-    EXPECT_EQ(station().meters.directory()[3], 230);
-    EXPECT_EQ(station().meters.directory()[7], 236);
+    EXPECT_NE(station().meters().directory()[2], 0);  // its slave ID byte
+    EXPECT_EQ(station().meters().directory()[3], 230);
+    EXPECT_EQ(station().meters().directory()[7], 236);
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(op.waitCursorShows, 1);
     EXPECT_EQ(op.waitCursorDepth, 0);
-    EXPECT_FALSE(station().meters.scanning());
+    EXPECT_FALSE(station().meters().scanning());
 
     // Every address up to the depth was asked once for its slave ID, in order.
     std::vector<int> probed;
@@ -79,46 +79,46 @@ TEST_F(MeterScanTest, ListsBranchAndCircuitMetersAndSelectsTheFirst) {
     for (int i = 0; i < 16; ++i) EXPECT_EQ(probed[static_cast<std::size_t>(i)], i + 1);
 
     // The operator picks the Circuit meter, then the Branch meter again.
-    station().meters.list().select(1);
-    station().meters.selectMeter();
-    EXPECT_EQ(station().meters.selected().address, 7);
-    EXPECT_EQ(station().meters.selected().model, kCircuitMeter6);
-    EXPECT_EQ(station().meters.fields().layout, Layout::CircuitView);
-    station().meters.list().select(0);
-    station().meters.selectMeter();
-    EXPECT_EQ(station().meters.selected().address, 3);
-    EXPECT_EQ(station().meters.fields().layout, Layout::BranchView);
+    station().meters().list().select(1);
+    station().meters().selectMeter();
+    EXPECT_EQ(station().meters().selected().address, 7);
+    EXPECT_EQ(station().meters().selected().model, kCircuitMeter6);
+    EXPECT_EQ(station().meters().fields().layout, Layout::CircuitView);
+    station().meters().list().select(0);
+    station().meters().selectMeter();
+    EXPECT_EQ(station().meters().selected().address, 3);
+    EXPECT_EQ(station().meters().fields().layout, Layout::BranchView);
 
     // No selection: nothing is polled any more, the model stays.
-    station().meters.list().select(-1);
-    station().meters.selectMeter();
-    EXPECT_EQ(station().meters.selected().address, -1);
-    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
+    station().meters().list().select(-1);
+    station().meters().selectMeter();
+    EXPECT_EQ(station().meters().selected().address, -1);
+    EXPECT_EQ(station().meters().selected().model, kBranchMeter);
 }
 
 TEST_F(MeterScanTest, FirstCircuitMeterSwitchesToTheCircuitLayout) {
     startBus({"9:235", "12:230"});
-    station().settings.scanDepth = 12;
-    MeterScan(station().meters);
-    ASSERT_EQ(station().meters.list().count(), 2);
-    EXPECT_EQ(station().meters.selected().address, 9);
-    EXPECT_EQ(station().meters.selected().model, kCircuitMeter8);
+    station().settings().scanDepth = 12;
+    MeterScan(station().meters());
+    ASSERT_EQ(station().meters().list().count(), 2);
+    EXPECT_EQ(station().meters().selected().address, 9);
+    EXPECT_EQ(station().meters().selected().model, kCircuitMeter8);
     EXPECT_EQ(op.layouts, (std::vector<Layout>{Layout::CircuitView}));
 }
 
 TEST_F(MeterScanTest, SilentBusLeavesTheSelectionAsItWas) {
     auto& sim = startBus({"200:230"});  // beyond the scan depth: the bus answers nothing
-    station().settings.scanDepth = 3;
-    station().meters.setSelected(SelectedMeter{5, kBranchMeter});
-    station().meters.list().insert(0, MeterEntry{5, kBranchMeter, "OLD", "Tamsa Branch"});
+    station().settings().scanDepth = 3;
+    station().meters().setSelected(SelectedMeter{5, kBranchMeter});
+    station().meters().list().insert(0, MeterEntry{5, kBranchMeter, "OLD", "Tamsa Branch"});
 
-    MeterScan(station().meters);
+    MeterScan(station().meters());
 
-    EXPECT_TRUE(station().meters.list().entries().empty());
-    EXPECT_FALSE(station().meters.list().searching());
-    EXPECT_EQ(station().meters.list().selection(), -1);
-    EXPECT_EQ(station().meters.selected().address, 5);
-    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
+    EXPECT_TRUE(station().meters().list().entries().empty());
+    EXPECT_FALSE(station().meters().list().searching());
+    EXPECT_EQ(station().meters().list().selection(), -1);
+    EXPECT_EQ(station().meters().selected().address, 5);
+    EXPECT_EQ(station().meters().selected().model, kBranchMeter);
     EXPECT_TRUE(op.layouts.empty());
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(sim.requests().size(), 3U);
@@ -126,11 +126,11 @@ TEST_F(MeterScanTest, SilentBusLeavesTheSelectionAsItWas) {
 
 TEST_F(MeterScanTest, ScanDepthIsReadAgainBeforeEveryAddress) {
     auto& sim = startBus({"200:230"});  // beyond the scan depth: the bus answers nothing
-    station().settings.scanDepth = 10;
+    station().settings().scanDepth = 10;
     op.onRepaint = [&] {
-        if (station().meters.list().progress() == SearchProgress{2, 10}) station().settings.scanDepth = 3;
+        if (station().meters().list().progress() == SearchProgress{2, 10}) station().settings().scanDepth = 3;
     };
-    MeterScan(station().meters);
+    MeterScan(station().meters());
     EXPECT_EQ(sim.requests().size(), 3U);
 }
 
@@ -142,23 +142,23 @@ TEST_F(MeterScanTest, AMeterAboveSixtyThreeIsPolledPickedAndLogged) {
     meters.push_back("70:230");
     auto& sim = startBus(meters);
     sim.set(70, 0, {1500});
-    station().settings.scanDepth = 70;
+    station().settings().scanDepth = 70;
 
-    MeterScan(station().meters);
+    MeterScan(station().meters());
 
-    ASSERT_EQ(station().meters.list().count(), 1);
-    EXPECT_EQ(station().meters.list().entries()[0].address, 70);
-    EXPECT_EQ(station().meters.selected().address, 70);
+    ASSERT_EQ(station().meters().list().count(), 1);
+    EXPECT_EQ(station().meters().list().entries()[0].address, 70);
+    EXPECT_EQ(station().meters().selected().address, 70);
 
-    station().meters.list().select(0);
-    station().meters.selectMeter();
-    EXPECT_EQ(station().meters.selected().address, 70);
-    EXPECT_EQ(station().meters.selected().model, kBranchMeter);
+    station().meters().list().select(0);
+    station().meters().selectMeter();
+    EXPECT_EQ(station().meters().selected().address, 70);
+    EXPECT_EQ(station().meters().selected().model, kBranchMeter);
 
     const std::filesystem::path log = std::filesystem::path(sim.tempDir()) / "readings.csv";
-    station().settings.logFilePath = log.string();
-    station().settings.fileLoggingEnabled = true;
-    station().logging.timeSource = [] { return std::time_t{1'700'000'000}; };
+    station().settings().logFilePath = log.string();
+    station().settings().fileLoggingEnabled = true;
+    station().logging().timeSource = [] { return std::time_t{1'700'000'000}; };
     sim.clearRequests();
     station().PollingCycle();
     const auto requests = sim.requests();
@@ -173,45 +173,45 @@ TEST_F(MeterScanTest, AMeterAboveSixtyThreeIsPolledPickedAndLogged) {
 }
 
 TEST_F(MeterScanTest, AnAddressOutsideTheSelectableOnesSelectsNothing) {
-    station().meters.recordSlaveId(3, kBranchMeter);
-    station().meters.setLayout(Layout::CircuitView);
-    station().meters.list().insert(0, MeterEntry{248, kNoModel, "FAR", "Tamsa"});
-    station().meters.list().select(0);
-    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
-    station().meters.selectMeter();
-    EXPECT_EQ(station().meters.selected().address, -1);
-    EXPECT_EQ(station().meters.selected().model, kNoModel);
+    station().meters().recordSlaveId(3, kBranchMeter);
+    station().meters().setLayout(Layout::CircuitView);
+    station().meters().list().insert(0, MeterEntry{248, kNoModel, "FAR", "Tamsa"});
+    station().meters().list().select(0);
+    station().meters().setSelected(SelectedMeter{3, kBranchMeter});
+    station().meters().selectMeter();
+    EXPECT_EQ(station().meters().selected().address, -1);
+    EXPECT_EQ(station().meters().selected().model, kNoModel);
     EXPECT_TRUE(op.layouts.empty());
 }
 
 TEST_F(MeterScanTest, PickingAMeterOfAnotherModelKeepsTheLayout) {
-    station().meters.recordSlaveId(4, kTemperatureMeter);
-    station().meters.setLayout(Layout::CircuitView);
-    station().meters.list().insert(0, MeterEntry{4, kTemperatureMeter, "T1", "Tamsa Temperature"});
-    station().meters.list().select(0);
-    station().meters.selectMeter();
-    EXPECT_EQ(station().meters.selected().address, 4);
+    station().meters().recordSlaveId(4, kTemperatureMeter);
+    station().meters().setLayout(Layout::CircuitView);
+    station().meters().list().insert(0, MeterEntry{4, kTemperatureMeter, "T1", "Tamsa Temperature"});
+    station().meters().list().select(0);
+    station().meters().selectMeter();
+    EXPECT_EQ(station().meters().selected().address, 4);
     EXPECT_TRUE(op.layouts.empty());
-    EXPECT_EQ(station().meters.fields().layout, Layout::CircuitView);
+    EXPECT_EQ(station().meters().fields().layout, Layout::CircuitView);
 }
 
 TEST_F(MeterScanTest, BrokenAnswersAreReportedPerAddressAndTheScanGoesOn) {
     auto& sim = startBus({"2:230", "3:230"});
-    station().settings.scanDepth = 3;
+    station().settings().scanDepth = 3;
     sim.fault(2, "badcrc");
-    MeterScan(station().meters);
+    MeterScan(station().meters());
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Address [2] Returned Error Code [5]."}));
     EXPECT_EQ(op.messages[0].caption, "Com port failure");
-    ASSERT_EQ(station().meters.list().count(), 1);
-    EXPECT_EQ(station().meters.selected().address, 3);
+    ASSERT_EQ(station().meters().list().count(), 1);
+    EXPECT_EQ(station().meters().selected().address, 3);
 }
 
 TEST_F(MeterScanTest, AnAnswerTooShortForASlaveIdNamesThePortAndEndsTheScan) {
     // A Modbus exception reply (5 bytes) to the slave-ID request has the wrong number of bytes.
     auto& sim = startBus({"1:230", "2:230", "3:230"});
-    station().settings.scanDepth = 3;
+    station().settings().scanDepth = 3;
     sim.fault(2, "exception");
-    MeterScan(station().meters);
+    MeterScan(station().meters());
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Comm port COM1: not properly opened."}));
     EXPECT_EQ(op.messages[0].caption, "Com port failure");
     std::vector<int> probed;
@@ -219,24 +219,24 @@ TEST_F(MeterScanTest, AnAnswerTooShortForASlaveIdNamesThePortAndEndsTheScan) {
         if (functionOf(r) == 17) probed.push_back(addressOf(r));
     }
     EXPECT_EQ(probed, (std::vector<int>{1, 2})) << "address 3 is not asked any more";
-    ASSERT_EQ(station().meters.list().count(), 1);
-    EXPECT_EQ(station().meters.list().entries()[0].address, 1);
-    EXPECT_EQ(station().meters.selected().address, 1);
-    EXPECT_FALSE(station().meters.scanning());
+    ASSERT_EQ(station().meters().list().count(), 1);
+    EXPECT_EQ(station().meters().list().entries()[0].address, 1);
+    EXPECT_EQ(station().meters().selected().address, 1);
+    EXPECT_FALSE(station().meters().scanning());
 }
 
 TEST_F(MeterScanTest, ScanWithClosedPortTriesOneOpenThenAsksForAPort) {
     setenv("QUORNA_COM3", "/nonexistent/quorna-no-port", 1);
-    station().bus.link().portName = "COM3:";
-    MeterScan(station().meters);
+    station().bus().link().portName = "COM3:";
+    MeterScan(station().meters());
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Unable to open COM3:", "Please select a COM port"}));
     EXPECT_EQ(op.messages[1].caption, "");
-    EXPECT_FALSE(station().meters.scanning());
+    EXPECT_FALSE(station().meters().scanning());
 
     // After two failed opens the scan tries nothing more.
     op.messages.clear();
-    station().bus.link().openFailures = 2;
-    MeterScan(station().meters);
+    station().bus().link().openFailures = 2;
+    MeterScan(station().meters());
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Please select a COM port"}));
     EXPECT_EQ(op.waitCursorShows, 0);
     unsetenv("QUORNA_COM3");
@@ -244,15 +244,15 @@ TEST_F(MeterScanTest, ScanWithClosedPortTriesOneOpenThenAsksForAPort) {
 
 TEST_F(MeterScanTest, AScanAskedForWhileOneRunsFollowsItAndACancelEndsBoth) {
     auto& sim = startBus({"3:230"});
-    station().settings.scanDepth = 2;
+    station().settings().scanDepth = 2;
     station().scan();
     EXPECT_TRUE(station().scanStep());  // address 1
     station().scan();                   // Find Meters again, between two steps
     while (station().scanStep()) {
     }
     EXPECT_EQ(sim.requests().size(), 4U) << "addresses 1 and 2, then the second scan's 1 and 2";
-    EXPECT_TRUE(station().meters.list().entries().empty()) << "meter 3 lies beyond the depth";
-    EXPECT_FALSE(station().meters.list().searching()) << "the progress line is gone";
+    EXPECT_TRUE(station().meters().list().entries().empty()) << "meter 3 lies beyond the depth";
+    EXPECT_FALSE(station().meters().list().searching()) << "the progress line is gone";
     EXPECT_EQ(op.waitCursorDepth, 0);
 
     station().scan();
@@ -262,8 +262,8 @@ TEST_F(MeterScanTest, AScanAskedForWhileOneRunsFollowsItAndACancelEndsBoth) {
     EXPECT_FALSE(station().scanning());
     EXPECT_FALSE(station().scanStep()) << "the queued scan went with the cancelled one";
     EXPECT_EQ(sim.requests().size(), 5U);
-    EXPECT_TRUE(station().meters.list().entries().empty());
-    EXPECT_FALSE(station().meters.list().searching()) << "no progress line is left behind";
+    EXPECT_TRUE(station().meters().list().entries().empty());
+    EXPECT_FALSE(station().meters().list().searching()) << "no progress line is left behind";
     EXPECT_EQ(op.waitCursorDepth, 0);
 }
 
@@ -282,12 +282,12 @@ TEST_P(SteppedScanTest, NoStepWaitsOutASilentAddressAndTheWireCarriesTheWholeSca
     portKind = GetParam();
     auto& sim = startBus({"3:230"});
     sim.command("name 3 PNL1");
-    station().settings.scanDepth = 4;  // 1, 2 and 4 are silent
+    station().settings().scanDepth = 4;  // 1, 2 and 4 are silent
     int insideProbe = 0;
     int forwarded = 0;
-    station().bus.setBetweenTransactions([&] {
+    station().bus().setBetweenTransactions([&] {
         ++forwarded;
-        if (station().bus.exchangePending()) ++insideProbe;
+        if (station().bus().exchangePending()) ++insideProbe;
     });
 
     using Clock = std::chrono::steady_clock;
@@ -296,7 +296,7 @@ TEST_P(SteppedScanTest, NoStepWaitsOutASilentAddressAndTheWireCarriesTheWholeSca
     int steps = 0;
     const auto begun = Clock::now();
     for (bool more = true; more;) {
-        const int address = station().meters.scan.nextAddress;
+        const int address = station().meters().scanProgress().nextAddress;
         const auto stepBegun = Clock::now();
         more = station().scanStep();
         const double took = std::chrono::duration<double, std::milli>(Clock::now() - stepBegun).count();
@@ -312,7 +312,7 @@ TEST_P(SteppedScanTest, NoStepWaitsOutASilentAddressAndTheWireCarriesTheWholeSca
     EXPECT_GE(forwarded, 4);
 
     const auto stepped = framesOf(sim.requests());
-    const std::vector<std::string> steppedList = station().meters.list.entries;
+    const std::vector<MeterEntry> steppedList = station().meters().list().entries();
     std::vector<int> probed;
     for (const auto& r : sim.requests()) {
         if (functionOf(r) == 17) probed.push_back(addressOf(r));
@@ -320,13 +320,13 @@ TEST_P(SteppedScanTest, NoStepWaitsOutASilentAddressAndTheWireCarriesTheWholeSca
     }
     EXPECT_EQ(probed, (std::vector<int>{1, 2, 3, 4}));
     ASSERT_EQ(steppedList.size(), 1U);
-    EXPECT_EQ(steppedList[0].substr(0, 10), "03 - PNL1 ");
-    EXPECT_EQ(station().meters.selected.address, 3);
+    EXPECT_EQ(entryText(steppedList[0]).substr(0, 10), "03 - PNL1 ");
+    EXPECT_EQ(station().meters().selected().address, 3);
 
     sim.clearRequests();
-    MeterScan(station().meters);
+    MeterScan(station().meters());
     EXPECT_EQ(framesOf(sim.requests()), stepped) << "the whole scan sends the same bytes in the same order";
-    EXPECT_EQ(station().meters.list.entries, steppedList);
+    EXPECT_EQ(station().meters().list().entries(), steppedList);
     EXPECT_EQ(op.waitCursorDepth, 0);
 }
 
@@ -336,33 +336,33 @@ TEST_P(SteppedScanTest, ACancelDuringAProbeLeavesTheLateAnswerToNoOne) {
     portKind = GetParam();
     auto& sim = startBus({"3:230"});
     sim.fault(3, "delay 300");
-    station().settings.scanDepth = 3;
+    station().settings().scanDepth = 3;
     station().scan();
-    while (station().meters.scan.nextAddress != 3 || !station().meters.scan.probing) ASSERT_TRUE(station().scanStep());
+    while (station().meters().scanProgress().nextAddress != 3 || !station().meters().scanProgress().probing) ASSERT_TRUE(station().scanStep());
     station().cancelScan();
     EXPECT_FALSE(station().scanning());
-    EXPECT_TRUE(station().meters.list.entries.empty());
+    EXPECT_TRUE(station().meters().list().entries().empty());
     EXPECT_EQ(op.waitCursorDepth, 0);
 
     sim.fault(3, "none");
     sim.set(3, kWarningLimitRegister, {77, 78});
     std::int32_t limits[2] = {0, 0};
-    EXPECT_EQ(readRegisters(station().bus, 3, kWarningLimitRegister, 2, limits), ModbusError::Ok);
+    EXPECT_EQ(readRegisters(station().bus(), 3, kWarningLimitRegister, 2, limits), ModbusError::Ok);
     EXPECT_EQ(limits[0], 77);
     EXPECT_EQ(limits[1], 78);
-    EXPECT_EQ(readRegisters(station().bus, 3, kWarningLimitRegister, 1, limits), ModbusError::Ok);
+    EXPECT_EQ(readRegisters(station().bus(), 3, kWarningLimitRegister, 1, limits), ModbusError::Ok);
     const auto requests = sim.requests();
     ASSERT_GE(requests.size(), 2U);
     EXPECT_EQ(functionOf(requests[requests.size() - 2]), 3) << "the late answer is waited out, not asked again";
 
     // Given up, then the port changes: nothing is left to wait for on the new one.
     station().scan();
-    while (!station().meters.scan.probing) ASSERT_TRUE(station().scanStep());
+    while (!station().meters().scanProgress().probing) ASSERT_TRUE(station().scanStep());
     station().cancelScan();
-    EXPECT_TRUE(station().bus.exchangePending());
-    const std::string name = station().bus.link().portName;
-    ASSERT_TRUE(selectPort(station().bus, name));
-    EXPECT_FALSE(station().bus.exchangePending());
+    EXPECT_TRUE(station().bus().exchangePending());
+    const std::string name = station().bus().link().portName;
+    ASSERT_TRUE(selectPort(station().bus(), name));
+    EXPECT_FALSE(station().bus().exchangePending());
 }
 
 INSTANTIATE_TEST_SUITE_P(Ports, SteppedScanTest, ::testing::Values(PortKind::Serial, PortKind::ModbusTcp),

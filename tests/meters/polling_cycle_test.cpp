@@ -16,8 +16,8 @@ class PollingCycleTest : public MeterBusTest {
 protected:
     // A listed meter as the scan would have left it: directory entry and selection.
     void selectListed(int address, int model) {
-        station().meters.recordSlaveId(address, model);
-        station().meters.setSelected(SelectedMeter{address, model});
+        station().meters().recordSlaveId(address, model);
+        station().meters().setSelected(SelectedMeter{address, model});
     }
     static MeterLamps redFirstBreaker() {
         MeterLamps lamps;
@@ -27,7 +27,7 @@ protected:
     static std::vector<int> lampIndexes(Lamp lamp) {
         std::vector<int> breakers;
         for (int i = 0; i < 42; ++i) {
-            if (station().meters.fields().breakerLamp[static_cast<std::size_t>(i)] == lamp) breakers.push_back(i + 1);
+            if (station().meters().fields().breakerLamp[static_cast<std::size_t>(i)] == lamp) breakers.push_back(i + 1);
         }
         return breakers;
     }
@@ -42,11 +42,11 @@ TEST_F(PollingCycleTest, BranchMeterShowsEveryBreakerCurrentWithThreeDecimalsAnd
 
     station().PollingCycle();
 
-    for (const auto& text : station().meters.fields().breaker) EXPECT_EQ(text, "1.500");
-    EXPECT_EQ(station().meters.fields().firstName, "PNL1");
+    for (const auto& text : station().meters().fields().breaker) EXPECT_EQ(text, "1.500");
+    EXPECT_EQ(station().meters().fields().firstName, "PNL1");
     EXPECT_EQ(op.transfers, 1);
     EXPECT_TRUE(op.messages.empty());
-    EXPECT_EQ(station().meters.consecutiveFailures(), 0);
+    EXPECT_EQ(station().meters().consecutiveFailures(), 0);
     // The block read, then the name read.
     const auto requests = sim.requests();
     ASSERT_EQ(requests.size(), 2U);
@@ -99,7 +99,7 @@ TEST_F(PollingCycleTest, CircuitMeterScalesCurrentsByItsRangeAndShowsOverLamps) 
 
     station().PollingCycle();
 
-    const auto& f = station().meters.fields();
+    const auto& f = station().meters().fields();
     EXPECT_EQ(f.currentA, "12.34");
     EXPECT_EQ(f.currentB, "11.00");
     EXPECT_EQ(f.currentC, "10.00");
@@ -132,9 +132,9 @@ TEST_F(PollingCycleTest, CircuitMeterScalesCurrentsByItsRangeAndShowsOverLamps) 
     }
     EXPECT_EQ(f.lnAN, "277.00");
     EXPECT_EQ(f.pf, "0.95");
-    EXPECT_EQ(station().meters.currentScale(), 0.0F);
-    EXPECT_EQ(station().meters.fields().overAmps, Lamp::Green);
-    EXPECT_EQ(station().meters.fields().overVolts, Lamp::Green);
+    EXPECT_EQ(station().meters().currentScale(), 0.0F);
+    EXPECT_EQ(station().meters().fields().overAmps, Lamp::Green);
+    EXPECT_EQ(station().meters().fields().overVolts, Lamp::Green);
 }
 
 TEST_F(PollingCycleTest, EightCircuitMeterHasNoNeutralCurrent) {
@@ -142,7 +142,7 @@ TEST_F(PollingCycleTest, EightCircuitMeterHasNoNeutralCurrent) {
     selectListed(9, kCircuitMeter8);
     sim.set(9, 25, {500});
     station().PollingCycle();
-    EXPECT_EQ(station().meters.fields().currentN, "N/A");
+    EXPECT_EQ(station().meters().fields().currentN, "N/A");
 }
 
 TEST_F(PollingCycleTest, FailedCircuitPollShowsTheReadoutUnknownAndKeepsTheScale) {
@@ -153,15 +153,15 @@ TEST_F(PollingCycleTest, FailedCircuitPollShowsTheReadoutUnknownAndKeepsTheScale
     sim.set(7, 36, {0x11});
     sim.command("name 7 MAIN");
     station().PollingCycle();
-    const auto& f = station().meters.fields();
+    const auto& f = station().meters().fields();
     ASSERT_EQ(f.currentA, "12.34");
     ASSERT_EQ(f.overAmps, Lamp::Red);
 
     // A red lamp does not turn green when the meter stops answering, nor does a reading become 0.
     sim.fault(7, "badcrc");
     station().PollingCycle();
-    EXPECT_FLOAT_EQ(station().meters.currentScale(), 0.01F);  // as the last good poll read it
-    EXPECT_EQ(station().meters.currentScaleAddress(), 7);
+    EXPECT_FLOAT_EQ(station().meters().currentScale(), 0.01F);  // as the last good poll read it
+    EXPECT_EQ(station().meters().currentScaleAddress(), 7);
     for (const std::string* text : {&f.currentA, &f.currentB, &f.currentC, &f.currentN, &f.currentAvg, &f.lnAN, &f.lnBN,
                                     &f.lnCN, &f.lnAvg, &f.llAB, &f.llBC, &f.llCA, &f.llAvg, &f.kW, &f.kVAr, &f.kVA, &f.pf}) {
         EXPECT_EQ(*text, "");
@@ -169,9 +169,9 @@ TEST_F(PollingCycleTest, FailedCircuitPollShowsTheReadoutUnknownAndKeepsTheScale
     EXPECT_EQ(f.firstName, "MAIN");  // names are settings, not readings
     EXPECT_EQ(f.overAmps, Lamp::Unknown);
     EXPECT_EQ(f.overVolts, Lamp::Unknown);
-    EXPECT_EQ(station().bus.statistics().badReads, 1);
-    EXPECT_EQ(station().bus.statistics().lastError, ModbusError::CrcError);
-    EXPECT_EQ(station().bus.statistics().goodReads, 0);  // good polls of displayed models are not counted
+    EXPECT_EQ(station().bus().statistics().badReads, 1);
+    EXPECT_EQ(station().bus().statistics().lastError, ModbusError::CrcError);
+    EXPECT_EQ(station().bus().statistics().goodReads, 0);  // good polls of displayed models are not counted
     EXPECT_TRUE(op.messages.empty());
     // The first good poll shows it all again.
     sim.fault(7, "none");
@@ -186,17 +186,17 @@ TEST_F(PollingCycleTest, SilentMeterIsReportedOnceAtTheFifthFailureOfARun) {
     selectListed(3, kBranchMeter);
     sim.set(3, 0, std::vector<int>(42, 2000));
     station().PollingCycle();
-    ASSERT_EQ(station().meters.fields().breaker[0], "2.000");
+    ASSERT_EQ(station().meters().fields().breaker[0], "2.000");
 
     sim.set(3, 42, {0x08});  // breaker 1 in alarm: red
     sim.set(3, 46, {0x01});
     station().PollingCycle();
-    ASSERT_EQ(station().meters.fields().breakerLamp[0], Lamp::Red);
+    ASSERT_EQ(station().meters().fields().breakerLamp[0], Lamp::Red);
     sim.fault(3, "silent");
     for (int i = 1; i <= 4; ++i) {
         station().PollingCycle();
-        EXPECT_EQ(station().meters.fields().breaker[0], "") << "failure " << i;
-        EXPECT_EQ(station().meters.fields().breaker[41], "") << "failure " << i;
+        EXPECT_EQ(station().meters().fields().breaker[0], "") << "failure " << i;
+        EXPECT_EQ(station().meters().fields().breaker[41], "") << "failure " << i;
         EXPECT_EQ(lampIndexes(Lamp::Unknown).size(), 42U) << "failure " << i;
     }
     EXPECT_TRUE(op.messages.empty());
@@ -207,19 +207,19 @@ TEST_F(PollingCycleTest, SilentMeterIsReportedOnceAtTheFifthFailureOfARun) {
     EXPECT_EQ(op.messages[0].text, "Device at address [3] timed out");
     EXPECT_EQ(op.messages[0].caption, "Communication Failure");
     EXPECT_EQ(op.transfers, transfersBefore);  // the fifth keeps the readout unknown, no transfer
-    EXPECT_EQ(station().meters.fields().breaker[0], "");
-    EXPECT_EQ(station().meters.consecutiveFailures(), 5);
+    EXPECT_EQ(station().meters().fields().breaker[0], "");
+    EXPECT_EQ(station().meters().consecutiveFailures(), 5);
 
     station().PollingCycle();
     EXPECT_EQ(op.messages.size(), 1U);
-    EXPECT_EQ(station().bus.statistics().badReads, 6);
-    EXPECT_EQ(station().bus.statistics().lastError, ModbusError::Timeout);
+    EXPECT_EQ(station().bus().statistics().badReads, 6);
+    EXPECT_EQ(station().bus().statistics().lastError, ModbusError::Timeout);
 
     // A good answer ends the run; five more failures tell the operator again.
     sim.fault(3, "none");
     station().PollingCycle();
-    EXPECT_EQ(station().meters.consecutiveFailures(), 0);
-    EXPECT_EQ(station().meters.fields().breaker[0], "2.000");
+    EXPECT_EQ(station().meters().consecutiveFailures(), 0);
+    EXPECT_EQ(station().meters().fields().breaker[0], "2.000");
     sim.fault(3, "badcrc");
     for (int i = 0; i < 5; ++i) station().PollingCycle();
     ASSERT_EQ(op.messages.size(), 2U);
@@ -232,8 +232,8 @@ TEST_F(PollingCycleTest, FailureRunIsSharedByAllMeters) {
     sim.fault(5, "badcrc");
     selectListed(3, kBranchMeter);
     for (int i = 0; i < 3; ++i) station().PollingCycle();
-    station().meters.recordSlaveId(5, kBranchMeter);
-    station().meters.setSelected(SelectedMeter{5, kBranchMeter});
+    station().meters().recordSlaveId(5, kBranchMeter);
+    station().meters().setSelected(SelectedMeter{5, kBranchMeter});
     station().PollingCycle();
     EXPECT_TRUE(op.messages.empty());
     station().PollingCycle();
@@ -249,7 +249,7 @@ TEST_F(PollingCycleTest, TicksWhileTheFailureBoxIsOpenDoNotShowItAgain) {
     for (int i = 0; i < 8; ++i) station().PollingCycle();
     ASSERT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(op.messages[0].caption, "Communication Failure");
-    EXPECT_EQ(station().meters.consecutiveFailures(), 8) << "the ticks went on polling while the box was open";
+    EXPECT_EQ(station().meters().consecutiveFailures(), 8) << "the ticks went on polling while the box was open";
 }
 
 TEST_F(PollingCycleTest, NothingIsPolledWithoutAnOpenPortOrDuringAScan) {
@@ -258,8 +258,8 @@ TEST_F(PollingCycleTest, NothingIsPolledWithoutAnOpenPortOrDuringAScan) {
     station().PollingCycle();
     EXPECT_TRUE(sim.requests().empty());
     EXPECT_EQ(op.transfers, 0);
-    ASSERT_TRUE(selectPort(station().bus, "COM1:"));
-    station().settings.scanDepth = 2;
+    ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
+    station().settings().scanDepth = 2;
     station().scan();  // a scan under way, between two of its steps
     sim.clearRequests();
     station().tick();
@@ -269,15 +269,15 @@ TEST_F(PollingCycleTest, NothingIsPolledWithoutAnOpenPortOrDuringAScan) {
 
 TEST_F(PollingCycleTest, FirstTickOpensThePortTheSettingsNamedAndScans) {
     auto& sim = startBus({"3:230"}, false);
-    station().settings.scanDepth = 3;
-    station().bus.link().portName = "COM1:";
-    station().bus.link().reopenRequested = true;
+    station().settings().scanDepth = 3;
+    station().bus().link().portName = "COM1:";
+    station().bus().link().reopenRequested = true;
 
     station().PollingCycle();
 
-    EXPECT_TRUE(station().bus.link().portOpen);
-    EXPECT_FALSE(station().bus.link().reopenRequested);
-    EXPECT_EQ(station().meters.selected().address, 3);
+    EXPECT_TRUE(station().bus().link().portOpen);
+    EXPECT_FALSE(station().bus().link().reopenRequested);
+    EXPECT_EQ(station().meters().selected().address, 3);
     // The scan's three probes, the name read of the meter found, then this tick's poll.
     const auto requests = sim.requests();
     ASSERT_GE(requests.size(), 5U);
@@ -289,26 +289,26 @@ TEST_F(PollingCycleTest, FirstTickOpensThePortTheSettingsNamedAndScans) {
 
 TEST_F(PollingCycleTest, FailedOpenAtTheFirstTickEndsTheTick) {
     setenv("QUORNA_COM2", "/nonexistent/quorna-no-port", 1);
-    station().bus.link().portName = "COM2:";
-    station().bus.link().reopenRequested = true;
-    station().meters.setSelected(SelectedMeter{3, kBranchMeter});
+    station().bus().link().portName = "COM2:";
+    station().bus().link().reopenRequested = true;
+    station().meters().setSelected(SelectedMeter{3, kBranchMeter});
     station().PollingCycle();
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Unable to open COM2:"}));
-    EXPECT_FALSE(station().bus.link().reopenRequested);
+    EXPECT_FALSE(station().bus().link().reopenRequested);
     station().PollingCycle();  // no second attempt
     EXPECT_EQ(op.messages.size(), 1U);
-    EXPECT_EQ(station().bus.statistics().badReads, 0);
+    EXPECT_EQ(station().bus().statistics().badReads, 0);
     unsetenv("QUORNA_COM2");
 }
 
 TEST_F(PollingCycleTest, MetersThatAreNotDisplayedOnlyCount) {
     auto& sim = startBus({"2:600", "4:8035"});
     selectListed(2, kTemperatureMeter);
-    station().meters.showLamps(redFirstBreaker());
+    station().meters().showLamps(redFirstBreaker());
     station().PollingCycle();
-    EXPECT_EQ(station().bus.statistics().goodReads, 1);
-    EXPECT_EQ(station().meters.fields().breakerLamp[0], Lamp::Green);
-    EXPECT_EQ(station().meters.fields().breaker[0], "0.000");
+    EXPECT_EQ(station().bus().statistics().goodReads, 1);
+    EXPECT_EQ(station().meters().fields().breakerLamp[0], Lamp::Green);
+    EXPECT_EQ(station().meters().fields().breaker[0], "0.000");
     EXPECT_EQ(op.transfers, 1);
     auto requests = sim.requests();
     ASSERT_EQ(requests.size(), 1U);
@@ -318,10 +318,10 @@ TEST_F(PollingCycleTest, MetersThatAreNotDisplayedOnlyCount) {
     sim.clearRequests();
     selectListed(4, kEnergyOnlyMeter);
     sim.fault(4, "badcrc");
-    station().meters.showLamps(redFirstBreaker());
+    station().meters().showLamps(redFirstBreaker());
     station().PollingCycle();
-    EXPECT_EQ(station().bus.statistics().badReads, 1);
-    EXPECT_EQ(station().meters.fields().breakerLamp[0], Lamp::Red);  // this model leaves the lamps alone
+    EXPECT_EQ(station().bus().statistics().badReads, 1);
+    EXPECT_EQ(station().meters().fields().breakerLamp[0], Lamp::Red);  // this model leaves the lamps alone
     requests = sim.requests();
     ASSERT_EQ(requests.size(), 1U);
     EXPECT_EQ(readStartOf(requests[0]), 258);

@@ -56,10 +56,10 @@ class RegisterMapTest : public StationTest {
 protected:
     void SetUp() override {
         startBus({"3:230", "7:236", "2:600"});
-        ASSERT_TRUE(station().bus.link().portOpen);
-        station().meters.recordSlaveId(3, kBranchMeter);
-        station().meters.recordSlaveId(7, kCircuitMeter6);
-        station().meters.recordSlaveId(2, 0x58);
+        ASSERT_TRUE(station().bus().link().portOpen);
+        station().meters().recordSlaveId(3, kBranchMeter);
+        station().meters().recordSlaveId(7, kCircuitMeter6);
+        station().meters().recordSlaveId(2, 0x58);
     }
 };
 
@@ -69,17 +69,17 @@ TEST_F(RegisterMapTest, SerialNumbersAndFirmwareComeFromEachModelsRegisters) {
     sim->set(3, 49, {2, 7});
     sim->set(7, 42, {3, 1});
     char text[32];
-    std::snprintf(text, sizeof text, "Serial Number - %08u", readSerialNumber(station().meters, 3));
+    std::snprintf(text, sizeof text, "Serial Number - %08u", readSerialNumber(station().meters(), 3));
     EXPECT_STREQ(text, "Serial Number - 00100000");
-    EXPECT_EQ(readSerialNumber(station().meters, 7), 42U);
+    EXPECT_EQ(readSerialNumber(station().meters(), 7), 42U);
     sim->clearRequests();
-    EXPECT_EQ(readSerialNumber(station().meters, 2), 0U);
+    EXPECT_EQ(readSerialNumber(station().meters(), 2), 0U);
     EXPECT_TRUE(sim->requests().empty()) << "other models have no serial number to read";
     int major = -1, minor = -1;
-    readFirmwareVersion(station().meters, 3, major, minor);
+    readFirmwareVersion(station().meters(), 3, major, minor);
     EXPECT_EQ(major, 2);
     EXPECT_EQ(minor, 7);
-    readFirmwareVersion(station().meters, 7, major, minor);
+    readFirmwareVersion(station().meters(), 7, major, minor);
     EXPECT_EQ(major, 3);
     EXPECT_EQ(minor, 1);
 }
@@ -87,24 +87,24 @@ TEST_F(RegisterMapTest, SerialNumbersAndFirmwareComeFromEachModelsRegisters) {
 TEST_F(RegisterMapTest, NamesOfBothModels) {
     sim->set(3, 273, {0x504E, 0x4C31});
     sim->set(7, 38, {0x4142, 0x4300, 0x4D41, 0x494E});
-    EXPECT_EQ(readMeterNames(station().meters, 3).first, "PNL1");
-    EXPECT_EQ(readMeterNames(station().meters, 3).second, "");
-    const MeterNames circuit = readMeterNames(station().meters, 7);
+    EXPECT_EQ(readMeterNames(station().meters(), 3).first, "PNL1");
+    EXPECT_EQ(readMeterNames(station().meters(), 3).second, "");
+    const MeterNames circuit = readMeterNames(station().meters(), 7);
     EXPECT_EQ(circuit.first, "ABC");
     EXPECT_EQ(circuit.second, "MAIN");
     sim->clearRequests();
-    EXPECT_EQ(readMeterNames(station().meters, 2).first, "");
+    EXPECT_EQ(readMeterNames(station().meters(), 2).first, "");
     EXPECT_TRUE(sim->requests().empty());
 }
 
 TEST_F(RegisterMapTest, BlockReadsAskTheirRegistersAndMarkFailures) {
     sim->set(3, 135, {85});
     BreakerBlock block{};
-    ASSERT_EQ(readAlarmLimits(station().meters, 3, block), ModbusError::Ok);
+    ASSERT_EQ(readAlarmLimits(station().meters(), 3, block), ModbusError::Ok);
     EXPECT_EQ(block[0], 85);
     sim->set(7, 30, {27700, 20000, 1500, 100, 900, 10, 0, 5});
     BreakerBlock limits{};
-    ASSERT_EQ(readAlarmLimits(station().meters, 7, limits), ModbusError::Ok);
+    ASSERT_EQ(readAlarmLimits(station().meters(), 7, limits), ModbusError::Ok);
     EXPECT_EQ(limits[0], 27700);
     EXPECT_EQ(limits[7], 5);
     const auto requests = sim->requests();
@@ -117,29 +117,29 @@ TEST_F(RegisterMapTest, BlockReadsAskTheirRegistersAndMarkFailures) {
     // Each setup block from its own start register.
     sim->clearRequests();
     BreakerBlock any{};
-    ASSERT_EQ(readPanelSetupBlock(station().meters, 3, any), ModbusError::Ok);
-    ASSERT_EQ(readWarningLimits(station().meters, 3, any), ModbusError::Ok);
-    ASSERT_EQ(readWarningDelays(station().meters, 3, any), ModbusError::Ok);
-    ASSERT_EQ(readAlarmDelays(station().meters, 3, any), ModbusError::Ok);
+    ASSERT_EQ(readPanelSetupBlock(station().meters(), 3, any), ModbusError::Ok);
+    ASSERT_EQ(readWarningLimits(station().meters(), 3, any), ModbusError::Ok);
+    ASSERT_EQ(readWarningDelays(station().meters(), 3, any), ModbusError::Ok);
+    ASSERT_EQ(readAlarmDelays(station().meters(), 3, any), ModbusError::Ok);
     std::int32_t globalFlags = -1;
-    ASSERT_EQ(readGlobalFlags(station().meters, 7, globalFlags), ModbusError::Ok);
+    ASSERT_EQ(readGlobalFlags(station().meters(), 7, globalFlags), ModbusError::Ok);
     std::vector<std::pair<int, int>> asked;
     for (const auto& r : sim->requests()) asked.emplace_back(r.bytes[2] << 8 | r.bytes[3], r.bytes[4] << 8 | r.bytes[5]);
     EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{51, 42}, {93, 42}, {177, 42}, {219, 42}, {73, 1}}));
 
     sim->fault(3, "silent");
     BreakerBlock failed{};
-    EXPECT_EQ(readWarningDelays(station().meters, 3, failed), ModbusError::Timeout);
+    EXPECT_EQ(readWarningDelays(station().meters(), 3, failed), ModbusError::Timeout);
     for (auto v : failed) EXPECT_EQ(v, -1);
     std::int32_t flags = 0;
-    EXPECT_EQ(readGlobalFlags(station().meters, 3, flags), ModbusError::Timeout);
+    EXPECT_EQ(readGlobalFlags(station().meters(), 3, flags), ModbusError::Timeout);
     EXPECT_EQ(flags, 0x01010101);
-    EXPECT_EQ(readSerialNumber(station().meters, 3), 0U);
+    EXPECT_EQ(readSerialNumber(station().meters(), 3), 0U);
     int major = -1, minor = -1;
-    readFirmwareVersion(station().meters, 3, major, minor);
+    readFirmwareVersion(station().meters(), 3, major, minor);
     EXPECT_EQ(major, 0);
     EXPECT_EQ(minor, 0);
-    EXPECT_EQ(readMeterNames(station().meters, 3).first, "");
+    EXPECT_EQ(readMeterNames(station().meters(), 3).first, "");
 }
 
 }  // namespace

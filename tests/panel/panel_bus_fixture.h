@@ -20,12 +20,12 @@ protected:
     // Opens COM1 on the simulator, as the comms dialog's port button would.
     static void connect(const MeterSimulator& sim) {
         sim.useAsComPort(1);
-        ASSERT_TRUE(selectPort(station().bus, "COM1:"));
+        ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
     }
     // The scan found the meter and the operator picked it in the list.
     static void select(int address, int model) {
-        station().meters.recordSlaveId(address, model);
-        station().meters.setSelected(SelectedMeter{address, model});
+        station().meters().recordSlaveId(address, model);
+        station().meters().setSelected(SelectedMeter{address, model});
     }
     static std::vector<ReadRequest> reads(const MeterSimulator& sim) { return readRequests(sim.requests()); }
 };

@@ -1,6 +1,6 @@
 // A Circuit meter's panel window against the simulator: names, CT size and meter enables.
 #include "meters/main_window_fields.h"
-#include "forms/panel/panel_config.h"
+#include "forms/panel/panel_config_dialog.h"
 #include "panel_bus_fixture.h"
 
 namespace quorna::test {
@@ -13,7 +13,7 @@ constexpr BoxState kOn = BoxState::Checked, kOff = BoxState::Unchecked, kGray = 
 class PanelConfigTest : public PanelBusTest {
 protected:
     MeterSimulator sim{{"--meter", "7:236", "--meter", "8:235"}};
-    PanelConfigDialog& window = station().panelConfig;
+    PanelConfigDialog& window = station().panelConfig();
 
     void openFor(int address, int model) {
         connect(sim);
@@ -32,8 +32,8 @@ TEST_F(PanelConfigTest, OpeningShowsNamesCtSizeEnablesFirmwareAndSerial) {
     EXPECT_EQ(window.texts.panelName, "MAIN");
     EXPECT_EQ(window.texts.secondName, "BRD1");
     EXPECT_EQ(window.texts.boardName, "BRD1");
-    EXPECT_EQ(station().meters.fields().firstName, "MAIN");
-    EXPECT_EQ(station().meters.fields().secondName, "BRD1");
+    EXPECT_EQ(station().meters().fields().firstName, "MAIN");
+    EXPECT_EQ(station().meters().fields().secondName, "BRD1");
     EXPECT_EQ(window.texts.ctSize, "100");
     EXPECT_EQ(window.texts.firmwareText, "Firmware V2.7");
     EXPECT_EQ(window.texts.serialText, "Serial Number - 00100000");
@@ -48,7 +48,7 @@ TEST_F(PanelConfigTest, NameSetsWritePaddedCharactersHighByteFirst) {
     EXPECT_EQ(window.setPanelName(), std::nullopt);
     EXPECT_EQ(sim.writes(), (Writes{{7, 38, 0x4142}, {7, 39, 0x2020}}));
     EXPECT_EQ(window.texts.firstName, "AB  ");
-    EXPECT_EQ(station().meters.fields().firstName, "AB  ");
+    EXPECT_EQ(station().meters().fields().firstName, "AB  ");
 
     sim.clearRequests();
     window.texts.boardName = "PNL1";
@@ -56,7 +56,7 @@ TEST_F(PanelConfigTest, NameSetsWritePaddedCharactersHighByteFirst) {
     EXPECT_EQ(sim.writes(), (Writes{{7, 40, 0x504E}, {7, 41, 0x4C31}}));
     EXPECT_EQ(sim.get(7, 38, 4), (std::vector<int>{0x4142, 0x2020, 0x504E, 0x4C31}));
     EXPECT_EQ(window.texts.secondName, "PNL1");
-    EXPECT_EQ(station().meters.fields().secondName, "PNL1");
+    EXPECT_EQ(station().meters().fields().secondName, "PNL1");
 
     sim.clearRequests();
     window.texts.panelName = "";
@@ -159,7 +159,7 @@ TEST_F(PanelConfigTest, FailedReadsShowNothingAsTheMetersAndNothingDerivedFromTh
     sim.set(7, 72, {0x803F});  // a locked meter with meters 1 to 6 enabled
     sim.fault(7, "exception");
     select(7, kCircuitMeter6);
-    station().meters.setFirstName("MAIN");
+    station().meters().setFirstName("MAIN");
     window.open();
     EXPECT_EQ(window.texts.firmwareText, "Firmware V0.0");
     EXPECT_EQ(window.texts.serialText, "Serial Number - 00000000");
@@ -232,7 +232,7 @@ TEST_F(PanelConfigTest, ANameWriteTheMeterRefusesIsTold) {
 
 TEST_F(PanelConfigTest, WindowStaysWithTheMeterAndModelItOpenedFor) {
     openFor(8, kCircuitMeter8);
-    station().meters.setFirstName("OTHR");
+    station().meters().setFirstName("OTHR");
     select(7, kCircuitMeter6);  // picked in the main window while the window is open
     window.clickBox(8);
     window.texts.ctSize = "200";
@@ -243,24 +243,24 @@ TEST_F(PanelConfigTest, WindowStaysWithTheMeterAndModelItOpenedFor) {
     EXPECT_EQ(sim.writes(), (Writes{{8, 29, 200}, {8, 38, 0x4E45}, {8, 39, 0x5720}, {8, 72, 0x87}}));
     for (const auto& r : reads(sim)) EXPECT_EQ(r.address, 8);
     EXPECT_EQ(sim.get(7, 29, 1), (std::vector<int>{100}));
-    EXPECT_EQ(station().meters.fields().firstName, "OTHR");
+    EXPECT_EQ(station().meters().fields().firstName, "OTHR");
 }
 
 TEST_F(PanelConfigTest, OpenerGuardsAndChoosesTheWindowByTheDirectory) {
-    EXPECT_EQ(choosePanelWindow(station().meters), PanelWindow::None);
-    station().meters.setSelected(SelectedMeter{0, station().meters.selected().model});
-    EXPECT_EQ(choosePanelWindow(station().meters), PanelWindow::None);
+    EXPECT_EQ(choosePanelWindow(station().meters()), PanelWindow::None);
+    station().meters().setSelected(SelectedMeter{0, station().meters().selected().model});
+    EXPECT_EQ(choosePanelWindow(station().meters()), PanelWindow::None);
     EXPECT_EQ(op.messages.size(), 2U);
     for (const auto& m : op.messages) {
         EXPECT_EQ(m.text, "You must select a valid meter before attempting to configure it!");
         EXPECT_EQ(m.caption, "");
     }
     select(3, kBranchMeter);
-    EXPECT_EQ(choosePanelWindow(station().meters), PanelWindow::PanelSetup);
+    EXPECT_EQ(choosePanelWindow(station().meters()), PanelWindow::PanelSetup);
     select(7, kCircuitMeter6);
-    EXPECT_EQ(choosePanelWindow(station().meters), PanelWindow::PanelConfig);
+    EXPECT_EQ(choosePanelWindow(station().meters()), PanelWindow::PanelConfig);
     select(9, kNoModel);
-    EXPECT_EQ(choosePanelWindow(station().meters), PanelWindow::PanelConfig);
+    EXPECT_EQ(choosePanelWindow(station().meters()), PanelWindow::PanelConfig);
     EXPECT_EQ(op.messages.size(), 2U);
 }
 

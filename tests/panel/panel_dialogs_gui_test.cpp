@@ -106,7 +106,7 @@ TEST_F(PanelWindowsTest, CommandSitsInTheConfigurationMenuAndGuardsAgainstNoMete
 
 TEST_F(PanelWindowsTest, BranchMeterWindowLayoutAndOk) {
     connect(sim);
-    station().meters.setFirstName("PNL1");
+    station().meters().setFirstName("PNL1");
     select(3, kBranchMeter);
     shell.whileModal = [&](QDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Panel Configuration");
@@ -201,7 +201,7 @@ TEST_F(PanelWindowsTest, GlobalRatingIsKeptBetweenOpenings) {
 TEST_F(PanelWindowsTest, CircuitMeterWindowLayoutWithLockedSelection) {
     connect(sim);
     sim.set(8, 72, {0x8007});
-    station().meters.setNames("MAIN", "BRD1");
+    station().meters().setNames("MAIN", "BRD1");
     select(8, kCircuitMeter8);
     shell.whileModal = [&](QDialog& d) {
         EXPECT_EQ(d.windowTitle(), "Panel Configuration");

@@ -1,7 +1,7 @@
 // The Branch meter's panel window against the simulator: which registers each button writes.
 #include "meters/main_window_fields.h"
 #include "forms/panel/panel_fields.h"
-#include "forms/panel/panel_setup.h"
+#include "forms/panel/panel_setup_dialog.h"
 #include "panel_bus_fixture.h"
 
 namespace quorna::test {
@@ -13,7 +13,7 @@ constexpr std::nullopt_t kNoField = std::nullopt;  // every field passed
 class PanelSetupTest : public PanelBusTest {
 protected:
     MeterSimulator sim{{"--meter", "3:230", "--meter", "4:230"}};
-    PanelSetupDialog& window = station().panelSetup;
+    PanelSetupDialog& window = station().panelSetup();
 
     void openFor(int address) {
         connect(sim);
@@ -42,7 +42,7 @@ TEST_F(PanelSetupTest, OpeningShowsRatingsNameFirmwareAndSerial) {
     connect(sim);
     sim.set(3, 51, {10, 50});
     sim.set(3, 261, {1, 34464});
-    station().meters.setFirstName("PNL1");
+    station().meters().setFirstName("PNL1");
     select(3, kBranchMeter);
     window.open();
     EXPECT_EQ(window.texts.rating[0], "10");
@@ -131,7 +131,7 @@ TEST_F(PanelSetupTest, PanelNameSetWritesFourPaddedCharactersAndReadsThemBack) {
     EXPECT_EQ(sim.get(3, 273, 2), (std::vector<int>{0x4142, 0x2020}));
     EXPECT_EQ(window.texts.firstName, "AB  ");
     EXPECT_EQ(window.texts.panelName, "AB  ");
-    EXPECT_EQ(station().meters.fields().firstName, "AB  ");
+    EXPECT_EQ(station().meters().fields().firstName, "AB  ");
 
     sim.clearRequests();
     window.texts.panelName = "";
@@ -165,7 +165,7 @@ TEST_F(PanelSetupTest, GlobalRatingIsKeptBetweenOpenings) {
 
 TEST_F(PanelSetupTest, WindowStaysWithTheMeterItOpenedFor) {
     openFor(3);
-    station().meters.setFirstName("M4");
+    station().meters().setFirstName("M4");
     select(4, kBranchMeter);  // the operator picks another meter while the window is open
     window.texts.panelName = "XY";
     EXPECT_EQ(window.setPanelName(), kNoField);
@@ -176,7 +176,7 @@ TEST_F(PanelSetupTest, WindowStaysWithTheMeterItOpenedFor) {
     for (const auto& r : reads(sim)) EXPECT_EQ(r.address, 3);
     EXPECT_EQ(sim.get(4, 55, 1), (std::vector<int>{20}));
     EXPECT_EQ(sim.get(4, 273, 2), (std::vector<int>{0x504E, 0x4C31}));  // still "PNL1"
-    EXPECT_EQ(station().meters.fields().firstName, "M4");  // the main window keeps the selected meter's name
+    EXPECT_EQ(station().meters().fields().firstName, "M4");  // the main window keeps the selected meter's name
 }
 
 }  // namespace

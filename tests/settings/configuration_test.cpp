@@ -51,7 +51,7 @@ protected:
     }
     static void read(const std::string& text) {
         writeFile(text);
-        readConfiguration(station().settings, station().bus.link());
+        readConfiguration(station().settings(), station().bus().link());
     }
 
     RecordingOperator op;
@@ -60,20 +60,20 @@ protected:
 };
 
 TEST_F(ConfigurationTest, NoFileOrOnlyCommentsKeepTheDefaults) {
-    readConfiguration(station().settings, station().bus.link());
-    const ConfigurationRecord& cfg = station().settings;
+    readConfiguration(station().settings(), station().bus().link());
+    const ConfigurationRecord& cfg = station().settings();
     EXPECT_EQ(cfg.locationName, "Here");
     EXPECT_EQ(cfg.loggingInterval, 5);
     EXPECT_EQ(cfg.scanDepth, 16);
     EXPECT_EQ(cfg.fileFormat, 1);
     EXPECT_FALSE(cfg.fileLoggingEnabled);
-    EXPECT_EQ(station().bus.link().speed, 2048);
-    EXPECT_EQ(station().bus.link().parity, 0);
-    EXPECT_FALSE(station().bus.link().reopenRequested);
+    EXPECT_EQ(station().bus().link().speed, 2048);
+    EXPECT_EQ(station().bus().link().parity, 0);
+    EXPECT_FALSE(station().bus().link().reopenRequested);
 
     read("# comment\n\n# another\r\n\r\n");
-    EXPECT_EQ(station().settings.locationName, "Here");
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_EQ(station().settings().locationName, "Here");
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
     EXPECT_TRUE(op.messages.empty());
 }
 
@@ -87,14 +87,14 @@ TEST_F(ConfigurationTest, ValuesAreTakenAsTheyStand) {
          "format 2\n"
          "scan 8\n"
          "interval5\n");
-    const ConfigurationRecord& cfg = station().settings;
+    const ConfigurationRecord& cfg = station().settings();
     EXPECT_EQ(cfg.locationName, "North Plant  ") << "inner and trailing blanks stay";
     EXPECT_EQ(cfg.scanDepth, 8) << "the last of several lines wins";
-    EXPECT_EQ(station().bus.link().portName, "COM3:");
-    EXPECT_TRUE(station().bus.link().reopenRequested);
-    EXPECT_FALSE(station().bus.link().portOpen) << "reading never opens the port";
-    EXPECT_EQ(station().bus.link().speed, 8192);
-    EXPECT_EQ(station().bus.link().parity, 1);
+    EXPECT_EQ(station().bus().link().portName, "COM3:");
+    EXPECT_TRUE(station().bus().link().reopenRequested);
+    EXPECT_FALSE(station().bus().link().portOpen) << "reading never opens the port";
+    EXPECT_EQ(station().bus().link().speed, 8192);
+    EXPECT_EQ(station().bus().link().parity, 1);
     EXPECT_EQ(cfg.logFilePath, "/tmp/logs/plant a.csv");
     EXPECT_TRUE(cfg.fileLoggingEnabled);
     EXPECT_EQ(cfg.fileFormat, 2);
@@ -104,24 +104,24 @@ TEST_F(ConfigurationTest, ValuesAreTakenAsTheyStand) {
 TEST_F(ConfigurationTest, MalformedLinesAreIgnored) {
     read("interval\ninterval abc\ninterval 7\nspeed fast\nlocation\nbogus 12\n"
          "interval 0\ninterval -3\nscan 0\nscan 248\nscan -1\n");
-    EXPECT_EQ(station().settings.loggingInterval, 7);
-    EXPECT_EQ(station().settings.scanDepth, 16) << "depths outside 1 to 247 keep the default";
-    EXPECT_EQ(station().bus.link().speed, 2048);
-    EXPECT_EQ(station().settings.locationName, "Here");
+    EXPECT_EQ(station().settings().loggingInterval, 7);
+    EXPECT_EQ(station().settings().scanDepth, 16) << "depths outside 1 to 247 keep the default";
+    EXPECT_EQ(station().bus().link().speed, 2048);
+    EXPECT_EQ(station().settings().locationName, "Here");
 }
 
 TEST_F(ConfigurationTest, TheLastLineCountsWithoutItsLineEnd) {
     // A file written by hand often ends without a line end.
     read("scan 30\nscan 9");
-    EXPECT_EQ(station().settings.scanDepth, 9);
+    EXPECT_EQ(station().settings().scanDepth, 9);
     read("speed 19200\nport COM1:");
-    EXPECT_EQ(station().bus.link().portName, "COM1:");
-    EXPECT_EQ(station().bus.link().speed, 19200);
+    EXPECT_EQ(station().bus().link().portName, "COM1:");
+    EXPECT_EQ(station().bus().link().speed, 19200);
     read("port COM3:\r");
-    EXPECT_EQ(station().bus.link().portName, "COM3:");
+    EXPECT_EQ(station().bus().link().portName, "COM3:");
     // A last piece of a long line is a line of its own too.
     read("location " + std::string(502, 'y') + "scan 12");
-    EXPECT_EQ(station().settings.scanDepth, 12);
+    EXPECT_EQ(station().settings().scanDepth, 12);
 }
 
 TEST_F(ConfigurationTest, LongLinesAreReadInPiecesAndLongValuesAreCut) {
@@ -129,44 +129,44 @@ TEST_F(ConfigurationTest, LongLinesAreReadInPiecesAndLongValuesAreCut) {
     // the name keeps what fits its 255 characters.
     std::string longName(600, 'x');
     read("location " + longName + "\nport " + std::string(40, 'P') + "\n");
-    EXPECT_EQ(station().settings.locationName, std::string(kLocationCapacity, 'x'));
-    EXPECT_EQ(station().bus.link().portName.size(), kPortNameCapacity);
+    EXPECT_EQ(station().settings().locationName, std::string(kLocationCapacity, 'x'));
+    EXPECT_EQ(station().bus().link().portName.size(), kPortNameCapacity);
     // A line cut into pieces: the second piece is a line of its own and is read as one.
     read("location " + std::string(502, 'y') + "scan 12\n");
-    EXPECT_EQ(station().settings.scanDepth, 12);
+    EXPECT_EQ(station().settings().scanDepth, 12);
 }
 
 TEST_F(ConfigurationTest, DatabaseLoggingNeedsASourceATableAndALink) {
     read("dsn Plant\ntable Readings\nlink 3 6 Amps1\n");
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
-    ASSERT_EQ(station().settings.database.links.size(), 1U);
-    EXPECT_EQ(station().settings.database.links[0].variable, 3);
-    EXPECT_EQ(station().settings.database.links[0].sqlType, 6);
-    EXPECT_EQ(station().settings.database.links[0].columnName, "Amps1");
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
+    ASSERT_EQ(station().settings().database.links.size(), 1U);
+    EXPECT_EQ(station().settings().database.links[0].variable, 3);
+    EXPECT_EQ(station().settings().database.links[0].sqlType, 6);
+    EXPECT_EQ(station().settings().database.links[0].columnName, "Amps1");
 
     useFreshStation(op);
     read("dsn Plant\nlink 3 6 Amps1\nuser bob\n");
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off);
-    EXPECT_TRUE(station().settings.database.links.empty());
-    EXPECT_EQ(station().settings.database.dsn, "") << "an incomplete setup is cleared";
-    EXPECT_EQ(station().settings.database.user, "");
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_TRUE(station().settings().database.links.empty());
+    EXPECT_EQ(station().settings().database.dsn, "") << "an incomplete setup is cleared";
+    EXPECT_EQ(station().settings().database.user, "");
 
     useFreshStation(op);
     read("dsn Plant\ntable Readings\nlink 3 6\n");
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Off) << "two items do not make a link";
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off) << "two items do not make a link";
 
     useFreshStation(op);
     read("dsn Plant\ntable [Readings]\nlink 0 -5 [Meter] trailing words\nlink 2 70011 Date_Time\n");
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
-    ASSERT_EQ(station().settings.database.links.size(), 2U);
-    EXPECT_EQ(station().settings.database.links[0].sqlType, -5);
-    EXPECT_EQ(station().settings.database.links[0].columnName, "[Meter]");
-    EXPECT_EQ(station().settings.database.links[1].sqlType, static_cast<std::int16_t>(70011 & 0xFFFF));
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
+    ASSERT_EQ(station().settings().database.links.size(), 2U);
+    EXPECT_EQ(station().settings().database.links[0].sqlType, -5);
+    EXPECT_EQ(station().settings().database.links[0].columnName, "[Meter]");
+    EXPECT_EQ(station().settings().database.links[1].sqlType, static_cast<std::int16_t>(70011 & 0xFFFF));
 }
 
 TEST_F(ConfigurationTest, WrittenFileHasTheExactLinesAndOwnerOnlyAccess) {
-    station().bus.link().portName = "COM1:";
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, {"Here", 4}));
+    station().bus().link().portName = "COM1:";
+    ASSERT_TRUE(writeConfiguration(station().settings(), station().bus().link(), station().op(), {"Here", 4}));
     EXPECT_EQ(readFile(),
               "# Panelboard Metering Configuration setup file\n"
               "# This file is generated automatically\n"
@@ -191,7 +191,7 @@ TEST_F(ConfigurationTest, WrittenFileHasTheExactLinesAndOwnerOnlyAccess) {
 
 TEST_F(ConfigurationTest, QuotedColumnNamesMayHoldBlanks) {
     read("dsn Plant\ntable Readings\nlink 2 93 \"date time\" trailing\nlink 7 8 [Amps 5]\nlink 3 8 Amps1 x\n");
-    const auto& links = station().settings.database.links;
+    const auto& links = station().settings().database.links;
     ASSERT_EQ(links.size(), 3U);
     EXPECT_EQ(links[0].columnName, "\"date time\"");
     EXPECT_EQ(links[1].columnName, "[Amps 5]");
@@ -199,29 +199,29 @@ TEST_F(ConfigurationTest, QuotedColumnNamesMayHoldBlanks) {
 
     useFreshStation(op);
     read("dsn Plant\ntable Readings\nlink 2 93 \"A " + std::string(300, 'x') + "\"\n");
-    ASSERT_EQ(station().settings.database.links.size(), 1U);
-    EXPECT_EQ(station().settings.database.links[0].columnName, "\"A") << "too long to keep whole: one word";
+    ASSERT_EQ(station().settings().database.links.size(), 1U);
+    EXPECT_EQ(station().settings().database.links[0].columnName, "\"A") << "too long to keep whole: one word";
 
     useFreshStation(op);
     read("dsn Plant\ntable Readings\nlink 2 93 \"A\"B x\n");
-    EXPECT_EQ(station().settings.database.links[0].columnName, "\"A\"B") << "a quote inside a word ends no name";
+    EXPECT_EQ(station().settings().database.links[0].columnName, "\"A\"B") << "a quote inside a word ends no name";
 }
 
 TEST_F(ConfigurationTest, ValuesEndingInCarriageReturnsKeepTheirValueThroughASave) {
     read("port COM2:\r\r\r\nlocation Plant\r\n");
-    EXPECT_EQ(station().bus.link().portName, "COM2:\r\r") << "the reader takes off the line end only";
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, SaveRequest{"Plant", 4}));
+    EXPECT_EQ(station().bus().link().portName, "COM2:\r\r") << "the reader takes off the line end only";
+    ASSERT_TRUE(writeConfiguration(station().settings(), station().bus().link(), station().op(), SaveRequest{"Plant", 4}));
     const std::string written = readFile();
     EXPECT_NE(written.find("\nport COM2:\n"), std::string::npos) << written;
-    readConfiguration(station().settings, station().bus.link());
-    EXPECT_EQ(station().bus.link().portName, "COM2:");
+    readConfiguration(station().settings(), station().bus().link());
+    EXPECT_EQ(station().bus().link().portName, "COM2:");
 }
 
 TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
-    ConfigurationRecord& cfg = station().settings;
-    station().bus.link().portName = "COM2:";
-    station().bus.link().speed = 512;
-    station().bus.link().parity = 2;
+    ConfigurationRecord& cfg = station().settings();
+    station().bus().link().portName = "COM2:";
+    station().bus().link().speed = 512;
+    station().bus().link().parity = 2;
     cfg.scanDepth = 33;
     cfg.logFilePath = "/var/log/quorna data.csv";
     cfg.fileFormat = 3;
@@ -231,55 +231,55 @@ TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
     cfg.database.password = "s3cret word";
     cfg.database.kludgeFlags = 5;
     cfg.database.links = {{0, 4, "[Meter]"}, {2, 11, "[Date_Time]"}, {3, -5, "[Amps1]"}};
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, {"Plant 7", 8}));
+    ASSERT_TRUE(writeConfiguration(station().settings(), station().bus().link(), station().op(), {"Plant 7", 8}));
 
     useFreshStation(op);
-    readConfiguration(station().settings, station().bus.link());
-    EXPECT_EQ(station().settings.locationName, "Plant 7");
-    EXPECT_EQ(station().settings.loggingInterval, 15);
-    EXPECT_EQ(station().bus.link().portName, "COM2:");
-    EXPECT_TRUE(station().bus.link().reopenRequested);
-    EXPECT_EQ(station().bus.link().speed, 512);
-    EXPECT_EQ(station().bus.link().parity, 2);
-    EXPECT_EQ(station().settings.scanDepth, 33);
-    EXPECT_EQ(station().settings.logFilePath, "/var/log/quorna data.csv");
-    EXPECT_TRUE(station().settings.fileLoggingEnabled);
-    EXPECT_EQ(station().settings.fileFormat, 3);
-    EXPECT_EQ(station().settings.database.dsn, "Plant DSN");
-    EXPECT_EQ(station().settings.database.table, "[Readings]");
-    EXPECT_EQ(station().settings.database.user, "operator");
-    EXPECT_EQ(station().settings.database.password, "s3cret word");
-    EXPECT_EQ(station().settings.database.kludgeFlags, 5);
-    ASSERT_EQ(station().settings.database.links.size(), 3U);
-    EXPECT_EQ(station().settings.database.links[2].sqlType, -5);
+    readConfiguration(station().settings(), station().bus().link());
+    EXPECT_EQ(station().settings().locationName, "Plant 7");
+    EXPECT_EQ(station().settings().loggingInterval, 15);
+    EXPECT_EQ(station().bus().link().portName, "COM2:");
+    EXPECT_TRUE(station().bus().link().reopenRequested);
+    EXPECT_EQ(station().bus().link().speed, 512);
+    EXPECT_EQ(station().bus().link().parity, 2);
+    EXPECT_EQ(station().settings().scanDepth, 33);
+    EXPECT_EQ(station().settings().logFilePath, "/var/log/quorna data.csv");
+    EXPECT_TRUE(station().settings().fileLoggingEnabled);
+    EXPECT_EQ(station().settings().fileFormat, 3);
+    EXPECT_EQ(station().settings().database.dsn, "Plant DSN");
+    EXPECT_EQ(station().settings().database.table, "[Readings]");
+    EXPECT_EQ(station().settings().database.user, "operator");
+    EXPECT_EQ(station().settings().database.password, "s3cret word");
+    EXPECT_EQ(station().settings().database.kludgeFlags, 5);
+    ASSERT_EQ(station().settings().database.links.size(), 3U);
+    EXPECT_EQ(station().settings().database.links[2].sqlType, -5);
     EXPECT_NE(readFile().find("link 3 -5 [Amps1]\n"), std::string::npos);
-    EXPECT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
 }
 
 // The logger's gateway lines are settings of their own: a save by the window program keeps them,
 // and "gateway_writers" and "gateway_read_only" are not taken for "gateway".
 TEST_F(ConfigurationTest, TheGatewayLinesSurviveASave) {
     read("port COM2:\ngateway_writers 10.0.4.0/24 fd00::/8\ngateway 0.0.0.0:1502\ngateway_read_only on\n");
-    EXPECT_EQ(station().settings.gateway, "0.0.0.0:1502");
-    EXPECT_EQ(station().settings.gatewayWriters, "10.0.4.0/24 fd00::/8");
-    EXPECT_TRUE(station().settings.gatewayReadOnly);
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, {"Plant 7", 4}));
+    EXPECT_EQ(station().settings().gateway, "0.0.0.0:1502");
+    EXPECT_EQ(station().settings().gatewayWriters, "10.0.4.0/24 fd00::/8");
+    EXPECT_TRUE(station().settings().gatewayReadOnly);
+    ASSERT_TRUE(writeConfiguration(station().settings(), station().bus().link(), station().op(), {"Plant 7", 4}));
     const std::string text = readFile();
     EXPECT_NE(text.find("\ngateway 0.0.0.0:1502\ngateway_writers 10.0.4.0/24 fd00::/8\ngateway_read_only on\n"),
               std::string::npos)
         << text;
     useFreshStation(op);
     read("gateway :1502\ngateway_read_only off\n");
-    EXPECT_EQ(station().settings.gateway, ":1502");
-    EXPECT_TRUE(station().settings.gatewayWriters.empty());
-    EXPECT_FALSE(station().settings.gatewayReadOnly);
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, {"", 4}));
+    EXPECT_EQ(station().settings().gateway, ":1502");
+    EXPECT_TRUE(station().settings().gatewayWriters.empty());
+    EXPECT_FALSE(station().settings().gatewayReadOnly);
+    ASSERT_TRUE(writeConfiguration(station().settings(), station().bus().link(), station().op(), {"", 4}));
     EXPECT_EQ(readFile().find("gateway_"), std::string::npos);
 }
 
 TEST_F(ConfigurationTest, EmptyValuesAreNotWritten) {
-    station().settings.fileFormat = 3;
-    ASSERT_TRUE(writeConfiguration(station().settings, station().bus.link(), station().op, {"", 0}));
+    station().settings().fileFormat = 3;
+    ASSERT_TRUE(writeConfiguration(station().settings(), station().bus().link(), station().op(), {"", 0}));
     const std::string text = readFile();
     EXPECT_EQ(text.find("location"), std::string::npos);
     EXPECT_EQ(text.find("port"), std::string::npos);
@@ -289,15 +289,15 @@ TEST_F(ConfigurationTest, EmptyValuesAreNotWritten) {
     EXPECT_NE(text.find("interval 1\n"), std::string::npos);
 
     useFreshStation(op);
-    readConfiguration(station().settings, station().bus.link());
-    EXPECT_FALSE(station().bus.link().reopenRequested) << "no port line, no automatic open at the next start";
+    readConfiguration(station().settings(), station().bus().link());
+    EXPECT_FALSE(station().bus().link().reopenRequested) << "no port line, no automatic open at the next start";
 }
 
 TEST_F(ConfigurationTest, AFailedSaveSaysSoAndLeavesTheOldFile) {
     writeFile("scan 12\n");
     fs::permissions(m_dir, fs::perms::owner_read | fs::perms::owner_exec);
     if (::access(m_dir.c_str(), W_OK) == 0) GTEST_SKIP() << "running with rights that ignore directory permissions";
-    EXPECT_FALSE(writeConfiguration(station().settings, station().bus.link(), station().op, {"Here", 4}));
+    EXPECT_FALSE(writeConfiguration(station().settings(), station().bus().link(), station().op(), {"Here", 4}));
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Couldn't write file \"Quorna.cfg\""});
     EXPECT_EQ(readFile(), "scan 12\n");
 }
@@ -311,7 +311,7 @@ TEST_F(ConfigurationTest, ADiskThatFillsUpPartWayLeavesTheOldFile) {
     struct rlimit small = previous;
     small.rlim_cur = 40;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = writeConfiguration(station().settings, station().bus.link(), station().op, {"Here", 4});
+    const bool written = writeConfiguration(station().settings(), station().bus().link(), station().op(), {"Here", 4});
     ::setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(written);

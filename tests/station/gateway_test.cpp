@@ -84,13 +84,13 @@ bool accepts(int port) {
 // Settings that name the port (opened at the first tick), scan up to the depth and log every
 // moment to the file, at a clock that stands still.
 void nameThePortAndLog(Station& s, const std::string& port, int depth, const std::filesystem::path& log) {
-    s.bus.link().portName = port;
-    s.bus.link().reopenRequested = true;
-    s.settings.scanDepth = depth;
-    s.settings.logFilePath = log.string();
-    s.settings.fileLoggingEnabled = true;
-    s.settings.loggingInterval = 1;
-    s.logging.timeSource = [] { return std::time_t{1'700'000'000}; };
+    s.bus().link().portName = port;
+    s.bus().link().reopenRequested = true;
+    s.settings().scanDepth = depth;
+    s.settings().logFilePath = log.string();
+    s.settings().fileLoggingEnabled = true;
+    s.settings().loggingInterval = 1;
+    s.logging().timeSource = [] { return std::time_t{1'700'000'000}; };
 }
 
 class GatewayTest : public StationTest, public ::testing::WithParamInterface<PortKind> {
@@ -113,22 +113,22 @@ TEST_P(GatewayTest, ScanPollSetpointAndLoggingMomentGiveTheSameResultsOnEveryPor
     s.PollingCycle();
 
     EXPECT_TRUE(op.messages.empty()) << op.messages.front().text;
-    EXPECT_EQ(s.meters.directory()[1], kBranchMeter);
-    EXPECT_EQ(s.meters.directory()[2], kCircuitMeter6);
-    EXPECT_EQ(s.meters.selected().address, 1);
-    EXPECT_EQ(s.meters.fields().breaker[0], "1.234");
-    EXPECT_EQ(s.meters.fields().breaker[1], "2.500");
-    EXPECT_EQ(s.meters.fields().firstName, "PNL1");
+    EXPECT_EQ(s.meters().directory()[1], kBranchMeter);
+    EXPECT_EQ(s.meters().directory()[2], kCircuitMeter6);
+    EXPECT_EQ(s.meters().selected().address, 1);
+    EXPECT_EQ(s.meters().fields().breaker[0], "1.234");
+    EXPECT_EQ(s.meters().fields().breaker[1], "2.500");
+    EXPECT_EQ(s.meters().fields().firstName, "PNL1");
     const auto logged = lines(log);
     ASSERT_EQ(logged.size(), 1U);
     EXPECT_NE(logged[0].find(",1,1.234,2.500,"), std::string::npos) << logged[0];
 
-    ASSERT_EQ(s.alarms.openAlarmSetup(), AlarmSetupWindow::BreakerAlarms);
+    ASSERT_EQ(s.alarms().openAlarmSetup(), AlarmSetupWindow::BreakerAlarms);
     sim->clearRequests();
-    auto texts = s.alarms.breakerAlarms.showFields();
+    auto texts = s.alarms().breakerAlarms.showFields();
     texts[BreakerAlarmDialog::kFirstAlarmField + 6] = "85";
-    EXPECT_FALSE(s.alarms.breakerAlarms.takeFields(texts));
-    EXPECT_FALSE(s.alarms.breakerAlarms.ok());
+    EXPECT_FALSE(s.alarms().breakerAlarms.takeFields(texts));
+    EXPECT_FALSE(s.alarms().breakerAlarms.ok());
     const auto writes = sim->writes();
     ASSERT_EQ(writes.size(), 1U);
     EXPECT_EQ(writes[0].address, 1);
@@ -143,13 +143,13 @@ TEST_P(GatewayTest, TheTraceShowsTheFramesOfThePortAndTheMetersReceiveRtu) {
     startBus({"3:230"});
     sim->set(3, 0, {0x1234});
     std::array<std::int32_t, 1> value{};
-    ASSERT_EQ(readRegisters(station().bus, 3, 0, 1, value.data()), ModbusError::Ok);
+    ASSERT_EQ(readRegisters(station().bus(), 3, 0, 1, value.data()), ModbusError::Ok);
     EXPECT_EQ(value[0], 0x1234);
     const auto requests = sim->requests();
     ASSERT_EQ(requests.size(), 1U);
     const std::string request = hex(withCrc({3, 3, 0, 0, 0, 1}));
     EXPECT_EQ(hex(requests[0].bytes), request);
-    const std::string& entry = station().bus.trace().entries[static_cast<std::size_t>(station().bus.trace().newest)];
+    const std::string& entry = station().bus().trace().entries[static_cast<std::size_t>(station().bus().trace().newest)];
     if (portKind == PortKind::ModbusTcp) {
         // Transaction 1, protocol 0, six bytes follow, unit 3; the answer: five bytes, no CRC.
         EXPECT_EQ(entry, "Send->00 01 00 00 00 06 03 03 00 00 00 01\rRecv->00 01 00 00 00 05 03 03 02 12 34\r\n");
@@ -158,7 +158,7 @@ TEST_P(GatewayTest, TheTraceShowsTheFramesOfThePortAndTheMetersReceiveRtu) {
     }
     // A silent meter behind a gateway costs the same time-out as on the line.
     sim->fault(3, "silent");
-    EXPECT_EQ(readRegisters(station().bus, 3, 0, 1, value.data()), ModbusError::Timeout);
+    EXPECT_EQ(readRegisters(station().bus(), 3, 0, 1, value.data()), ModbusError::Timeout);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ports, GatewayTest,
@@ -173,10 +173,10 @@ TEST_P(GatewayRestartTest, MetersComeBackWithoutRestartingTheProgram) {
     startBus({"3:230"});
     sim->set(3, 0, {1111});
     Station& s = station();
-    s.meters.recordSlaveId(3, kBranchMeter);
-    s.meters.setSelected(SelectedMeter{3, kBranchMeter});
+    s.meters().recordSlaveId(3, kBranchMeter);
+    s.meters().setSelected(SelectedMeter{3, kBranchMeter});
     s.PollingCycle();
-    ASSERT_EQ(s.meters.fields().breaker[0], "1.111");
+    ASSERT_EQ(s.meters().fields().breaker[0], "1.111");
 
     const std::string scheme = portKind == PortKind::ModbusTcp ? "tcp://" : "rtu+tcp://";
     const std::string name = sim->gatewayName(scheme);
@@ -186,20 +186,20 @@ TEST_P(GatewayRestartTest, MetersComeBackWithoutRestartingTheProgram) {
     for (int i = 0; i < 3; ++i) s.PollingCycle();
     EXPECT_LT(std::chrono::steady_clock::now() - down, std::chrono::seconds(1))
         << "a gateway that refuses must neither freeze the window nor cost a time-out each";
-    EXPECT_EQ(s.meters.consecutiveFailures(), 3);
-    EXPECT_EQ(s.meters.fields().breaker[0], "");  // not known while the meter looks silent
+    EXPECT_EQ(s.meters().consecutiveFailures(), 3);
+    EXPECT_EQ(s.meters().fields().breaker[0], "");  // not known while the meter looks silent
 
     sim = std::make_unique<MeterSimulator>(
         std::vector<std::string>{"--meter", "3:230", portKind == PortKind::ModbusTcp ? "--tcp" : "--rtu-tcp", port});
     sim->set(3, 0, {2222});
     const auto back = std::chrono::steady_clock::now();
-    while (s.meters.fields().breaker[0] != "2.222" && std::chrono::steady_clock::now() - back < std::chrono::seconds(5)) {
+    while (s.meters().fields().breaker[0] != "2.222" && std::chrono::steady_clock::now() - back < std::chrono::seconds(5)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
         s.PollingCycle();
     }
-    EXPECT_EQ(s.meters.fields().breaker[0], "2.222");
-    EXPECT_TRUE(s.bus.link().portOpen);
-    EXPECT_EQ(s.bus.link().portName, "COM1:");
+    EXPECT_EQ(s.meters().fields().breaker[0], "2.222");
+    EXPECT_TRUE(s.bus().link().portOpen);
+    EXPECT_EQ(s.bus().link().portName, "COM1:");
     for (const auto& m : op.messages) EXPECT_EQ(m.text.find("Unable to open"), std::string::npos) << m.text;
 }
 
@@ -236,12 +236,12 @@ TEST(GatewayInterop, APymodbusServerIsScannedPolledAndLogged) {
 
         s.PollingCycle();
 
-        EXPECT_EQ(s.meters.directory()[3], kBranchMeter);
-        EXPECT_EQ(s.meters.selected().address, 3);
-        EXPECT_EQ(s.meters.fields().breaker[0], "1.500");
-        EXPECT_EQ(s.meters.fields().breaker[41], "1.500");
-        EXPECT_EQ(s.meters.fields().firstName, "PNL7");
-        EXPECT_EQ(s.bus.statistics().goodReads, 1) << "the logging moment's read";
+        EXPECT_EQ(s.meters().directory()[3], kBranchMeter);
+        EXPECT_EQ(s.meters().selected().address, 3);
+        EXPECT_EQ(s.meters().fields().breaker[0], "1.500");
+        EXPECT_EQ(s.meters().fields().breaker[41], "1.500");
+        EXPECT_EQ(s.meters().fields().firstName, "PNL7");
+        EXPECT_EQ(s.bus().statistics().goodReads, 1) << "the logging moment's read";
         endStation();
     }
     ::kill(server, SIGTERM);
@@ -269,10 +269,10 @@ TEST_F(GatewayNameTest, ARefusedOrUnknownGatewayIsUnableToOpenByItsAddress) {
     ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
     const std::string refused = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
 
-    EXPECT_FALSE(openPort(station().bus, refused, false));
+    EXPECT_FALSE(openPort(station().bus(), refused, false));
     const std::string unknown = "rtu+tcp://no-such-gateway.invalid:4001";
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(selectPort(station().bus, unknown));
+    EXPECT_FALSE(selectPort(station().bus(), unknown));
     EXPECT_LE(std::chrono::steady_clock::now() - start, kConnectTimeout + std::chrono::milliseconds(500));
     ::close(fd);
 
@@ -281,8 +281,8 @@ TEST_F(GatewayNameTest, ARefusedOrUnknownGatewayIsUnableToOpenByItsAddress) {
     EXPECT_EQ(op.messages[0].caption, "Comm Port Open Failure");
     EXPECT_EQ(op.messages[1].text, "Unable to open " + unknown);
     EXPECT_EQ(op.messages[1].caption, "");
-    EXPECT_FALSE(station().bus.link().portOpen);
-    EXPECT_EQ(station().bus.link().openFailures, 1);
+    EXPECT_FALSE(station().bus().link().portOpen);
+    EXPECT_EQ(station().bus().link().openFailures, 1);
 }
 
 TEST(GatewayNames, SchemesHostsAndPortsAndHowMuchOfANameTheSettingsKeep) {

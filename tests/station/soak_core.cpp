@@ -37,9 +37,9 @@ int main(int argc, char** argv) {
     signal(SIGTERM, stop);
     SilentOperator op;
     Station station(op);
-    Logging& logging = station.logging;
+    Logging& logging = station.logging();
     logging.stateDirectory = std::string(argv[1]) + "/";
-    ConfigurationRecord& settings = station.settings;
+    ConfigurationRecord& settings = station.settings();
     settings.scanDepth = 3;
     settings.loggingInterval = 1;
     settings.fileLoggingEnabled = true;
@@ -61,19 +61,19 @@ int main(int argc, char** argv) {
         };
     }
 
-    if (!openPort(station.bus, "COM1:", false)) return 3;
-    MeterScan(station.meters);
+    if (!openPort(station.bus(), "COM1:", false)) return 3;
+    MeterScan(station.meters());
 
     while (g_stop == 0) {
         const std::time_t next = logging.clock.nextMoment;
-        const int goodBefore = station.bus.statistics().goodReads;
+        const int goodBefore = station.bus().statistics().goodReads;
         LoggingSampler(logging);
         while (g_stop == 0 && catchUpLogging(logging)) {
         }
         if (logging.clock.nextMoment != next) {
             if (std::FILE* witness = std::fopen(argv[9], "a")) {
                 std::fprintf(witness, "%lld %d\n", static_cast<long long>(logging.clock.sampleTime),
-                             station.bus.statistics().goodReads - goodBefore);
+                             station.bus().statistics().goodReads - goodBefore);
                 std::fclose(witness);
             }
         }

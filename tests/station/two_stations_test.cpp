@@ -27,17 +27,17 @@ struct StationOnBus {
         sim.set(kMeterAddress, 0, {milliamps});
         // What "Quorna.cfg" would hold: the port (opened by the first tick), one address to scan,
         // and a log file written every minute.
-        station.bus.link().portName = "COM" + std::to_string(comPort) + ":";
-        station.bus.link().reopenRequested = true;
-        station.settings.scanDepth = kMeterAddress;
-        station.settings.logFilePath = logFile.string();
-        station.settings.fileLoggingEnabled = true;
-        station.settings.loggingInterval = 1;
-        station.logging.timeSource = [this] { return now; };
+        station.bus().link().portName = "COM" + std::to_string(comPort) + ":";
+        station.bus().link().reopenRequested = true;
+        station.settings().scanDepth = kMeterAddress;
+        station.settings().logFilePath = logFile.string();
+        station.settings().fileLoggingEnabled = true;
+        station.settings().loggingInterval = 1;
+        station.logging().timeSource = [this] { return now; };
         // Each keeps its spool in a folder of its own, as two programs with their own settings do.
         const std::filesystem::path state = logFile.parent_path() / logFile.stem();
         std::filesystem::create_directories(state);
-        station.logging.stateDirectory = state.string() + "/";
+        station.logging().stateDirectory = state.string() + "/";
     }
 
     MeterSimulator sim;
@@ -69,12 +69,12 @@ TEST(TwoStations, EachShowsWritesAndLogsOnlyItsOwnMeters) {
 
     for (StationOnBus* s : {&a, &b}) {
         EXPECT_TRUE(s->op.messages.empty()) << s->op.messages.front().text;
-        EXPECT_EQ(s->station.meters.selected().address, kMeterAddress);
-        EXPECT_EQ(s->station.meters.directory()[kMeterAddress], kBranchMeter);
-        EXPECT_EQ(s->station.bus.statistics().goodReads, 3) << "one read per logging moment";
+        EXPECT_EQ(s->station.meters().selected().address, kMeterAddress);
+        EXPECT_EQ(s->station.meters().directory()[kMeterAddress], kBranchMeter);
+        EXPECT_EQ(s->station.bus().statistics().goodReads, 3) << "one read per logging moment";
     }
-    EXPECT_EQ(a.station.meters.fields().breaker[0], "1.234");
-    EXPECT_EQ(b.station.meters.fields().breaker[0], "5.678");
+    EXPECT_EQ(a.station.meters().fields().breaker[0], "1.234");
+    EXPECT_EQ(b.station.meters().fields().breaker[0], "5.678");
 
     // Each log holds one line per moment, with its own meter's current.
     for (const auto& [file, current] : {std::pair{dir / "a.csv", ",1,1.234,"}, std::pair{dir / "b.csv", ",1,5.678,"}}) {
@@ -86,14 +86,14 @@ TEST(TwoStations, EachShowsWritesAndLogsOnlyItsOwnMeters) {
     // A reset on one station writes to its own meter only.
     a.sim.clearRequests();
     b.sim.clearRequests();
-    resetMeterAlarms(a.station.meters);
+    resetMeterAlarms(a.station.meters());
     EXPECT_EQ(a.sim.writes().size(), 6U);
     EXPECT_TRUE(b.sim.writes().empty());
     EXPECT_TRUE(b.sim.requests().empty());
 
     // The trace of each bus holds its own exchanges.
-    EXPECT_NE(a.station.bus.trace().text().find("Send->01 03 00 00 00 31"), std::string::npos);
-    EXPECT_EQ(b.station.bus.trace().text().find("Send->01 06"), std::string::npos);
+    EXPECT_NE(a.station.bus().trace().text().find("Send->01 03 00 00 00 31"), std::string::npos);
+    EXPECT_EQ(b.station.bus().trace().text().find("Send->01 06"), std::string::npos);
 
     std::filesystem::remove_all(dir);
 }

@@ -38,7 +38,7 @@ MeterSimulator& StationTest::startBus(const std::vector<std::string>& meters, bo
         setenv("QUORNA_COM1", name.c_str(), 1);
     }
     if (open) {
-        EXPECT_TRUE(selectPort(station().bus, "COM1:"));
+        EXPECT_TRUE(selectPort(station().bus(), "COM1:"));
         sim->clearRequests();
     }
     return *sim;

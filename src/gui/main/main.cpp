@@ -2,7 +2,7 @@
 #include <csignal>
 #include <iostream>
 
-#include "gui/main/monitor_app_qt.h"
+#include "gui/main/monitor_app.h"
 
 int main(int argc, char** argv) {
     // A file-size limit makes a log write fail with EFBIG, and the lines wait, rather than end the program.

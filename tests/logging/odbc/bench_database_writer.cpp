@@ -31,7 +31,7 @@ int main() {
     for (int n = 1; n <= 42; ++n) columns += ", Amps" + std::to_string(n) + " FLOAT";
     if (!test::execSql(*source, "CREATE TABLE bench_readings (" + columns + ")")) return 1;
 
-    ConfigurationRecord& config = station.settings;
+    ConfigurationRecord& config = station.settings();
     config.databaseLogging = DatabaseLoggingState::Active;
     config.database.dsn = source->dsn;
     config.database.table = "bench_readings";
@@ -47,9 +47,9 @@ int main() {
             r->address = a;
             r->time = 1015510500 + m * 300;
             for (int i = 0; i < 42; ++i) r->current[i] = static_cast<float>(i) * 1.5F;
-            station.logging.databaseQueue.push(r);
+            station.logging().databaseQueue.push(r);
         }
-        DatabaseRecordWriter(station.logging);
+        DatabaseRecordWriter(station.logging());
     };
     for (int m = 0; m < 20; ++m) moment(m);  // warm-up: driver, caches
     const long before = test::residentKilobytes();

@@ -135,18 +135,18 @@ void databaseDrain(const char* name, const std::string& dsn = {}, int count = kR
     Station station(op);
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("quorna-bench-drain-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
-    station.logging.stateDirectory = dir.string() + "/";
-    (void)station.logging.spool.open(spoolPath(station.logging));
+    station.logging().stateDirectory = dir.string() + "/";
+    (void)station.logging().spool.open(spoolPath(station.logging()));
     (void)test::execSql(*source, "DROP TABLE IF EXISTS bench_drain");
     if (!test::execSql(*source, "CREATE TABLE bench_drain (" + tableColumns() + ")")) return;
-    ConfigurationRecord& config = station.settings;
+    ConfigurationRecord& config = station.settings();
     config.databaseLogging = DatabaseLoggingState::Active;
     config.database = benchLinks(*source, dsn.empty() ? source->dsn : dsn);
-    fillSpool(station.logging, false, true, count);
-    station.logging.databaseRowByRow = rowByRow;
+    fillSpool(station.logging(), false, true, count);
+    station.logging().databaseRowByRow = rowByRow;
     const std::string title = std::string("database, ") + name + (dsn.empty() ? "" : " through the 20 ms proxy") +
                               (rowByRow ? ", one INSERT per row" : "");
-    drain(title.c_str(), station.logging, [](Logging& logging) { DatabaseRecordWriter(logging); }, op, count);
+    drain(title.c_str(), station.logging(), [](Logging& logging) { DatabaseRecordWriter(logging); }, op, count);
     if (proxy) std::printf("  connections through the proxy: %d\n", proxy->connectionsAccepted());
     const auto rows = test::querySql(*source, "SELECT count(*) FROM bench_drain", 1);
     std::printf("  rows in the table: %s\n", rows.empty() ? "?" : rows[0][0].c_str());
@@ -158,12 +158,12 @@ void fileDrain() {
     Station station(op);
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("quorna-bench-file-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
-    station.logging.stateDirectory = dir.string() + "/";
-    (void)station.logging.spool.open(spoolPath(station.logging));
-    station.settings.fileLoggingEnabled = true;
-    station.settings.logFilePath = (dir / "plant.csv").string();
-    fillSpool(station.logging, true, false);
-    drain("log file", station.logging, FileLogWriter, op);
+    station.logging().stateDirectory = dir.string() + "/";
+    (void)station.logging().spool.open(spoolPath(station.logging()));
+    station.settings().fileLoggingEnabled = true;
+    station.settings().logFilePath = (dir / "plant.csv").string();
+    fillSpool(station.logging(), true, false);
+    drain("log file", station.logging(), FileLogWriter, op);
     std::printf("  file size: %ju bytes\n", static_cast<std::uintmax_t>(std::filesystem::file_size(dir / "plant.csv")));
     std::filesystem::remove_all(dir);
 }

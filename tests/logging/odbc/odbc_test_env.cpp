@@ -122,7 +122,7 @@ void bringDatabaseBack(const TestDataSource& source) {
 
 }  // namespace quorna::test
 
-#include "forms/database_link.h"
+#include "forms/database_link_dialog.h"
 #include "recording_operator.h"
 #include "test_station.h"
 
@@ -145,7 +145,7 @@ void RealDatabaseTest::freshTable(const std::string& table, const std::string& c
 }
 
 void RealDatabaseTest::linkTable(const std::string& table, int expectedLinks) {
-    DatabaseLinkDialog& dialog = station().databaseLink;
+    DatabaseLinkDialog& dialog = station().databaseLink();
     ASSERT_TRUE(dialog.open());
     dialog.setUser(source.user);
     dialog.setPassword(source.password);
@@ -157,7 +157,7 @@ void RealDatabaseTest::linkTable(const std::string& table, int expectedLinks) {
     dialog.selectTable(static_cast<int>(found - tables.begin()));
     ASSERT_EQ(dialog.linkedCount(), expectedLinks);
     ASSERT_TRUE(dialog.accept());
-    ASSERT_EQ(station().settings.databaseLogging, DatabaseLoggingState::Active);
+    ASSERT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
 }
 
 }  // namespace quorna::test
