@@ -99,13 +99,13 @@ std::string DatabaseLinkDialog::selectedTableName() const {
 }
 
 bool DatabaseLinkDialog::open() {
-    ConfigurationRecord& config = m_logging.settings;
+    ConfigurationRecord& config = m_logging.settings();
     config.databaseLogging = DatabaseLoggingState::SettingUp;
     OdbcLibrary& lib = odbcLibrary();
     if (lib.handle == nullptr) {
         const int result = loadOdbcLibrary();
         if (result != kOdbcLoaded) {
-            m_logging.op.error(result == kOdbcLibraryMissing ? kOdbcLibraryMissingText : kOdbcFunctionsMissingText);
+            m_logging.op().error(result == kOdbcLibraryMissing ? kOdbcLibraryMissingText : kOdbcFunctionsMissingText);
             cancel();
             return false;
         }
@@ -118,7 +118,7 @@ bool DatabaseLinkDialog::open() {
     m_selectedDataSource = m_selectedTable = m_selectedVariable = m_selectedRow = -1;
     m_kludgeFlags = 0;
     if (!ensureOdbcEnvironment()) {
-        m_logging.op.error(kOdbcEnvironmentText);
+        m_logging.op().error(kOdbcEnvironmentText);
         cancel();
         return false;
     }
@@ -135,7 +135,7 @@ bool DatabaseLinkDialog::open() {
         m_dataSources.emplace_back(reinterpret_cast<const char*>(name));
     }
     sortNames(m_dataSources);
-    if (m_dataSources.empty()) m_logging.op.warning(kNoDataSourcesText);
+    if (m_dataSources.empty()) m_logging.op().warning(kNoDataSourcesText);
 
     m_variables.assign(VariableTable.begin(), VariableTable.end());
     m_selectedVariable = kMeterVariable;
@@ -160,7 +160,7 @@ void DatabaseLinkDialog::selectDataSource(int index) {
 
     OdbcLibrary& lib = odbcLibrary();
     OdbcSession session;
-    if (!openSession(session, m_dataSources[m_selectedDataSource], m_user, m_password, m_logging.op,
+    if (!openSession(session, m_dataSources[m_selectedDataSource], m_user, m_password, m_logging.op(),
                      kSetupSessionTexts))
         return;
 
@@ -190,14 +190,14 @@ void DatabaseLinkDialog::selectDataSource(int index) {
 
     if (!odbcSucceeded(lib.SQLTables(session.statement(), nullptr, 0, nullptr, 0, sqlText("%"), SQL_NTS,
                                      sqlText("'TABLE'"), SQL_NTS))) {
-        m_logging.op.error(kTableListText);
+        m_logging.op().error(kTableListText);
         return;
     }
     SQLCHAR tableName[kCatalogNameBytes] = {};
     SQLLEN tableIndicator = 0;
     if (!odbcSucceeded(lib.SQLBindCol(session.statement(), kTablesTableNameColumn, SQL_C_CHAR, tableName,
                                       sizeof tableName, &tableIndicator))) {
-        m_logging.op.error(kOdbcBindColumnText);
+        m_logging.op().error(kOdbcBindColumnText);
         return;
     }
     while (odbcSucceeded(lib.SQLFetch(session.statement()))) m_tables.push_back(boundText(tableName, tableIndicator));
@@ -216,13 +216,13 @@ void DatabaseLinkDialog::selectTable(int index) {
 
     OdbcLibrary& lib = odbcLibrary();
     OdbcSession session;
-    if (!openSession(session, m_dataSources[m_selectedDataSource], m_user, m_password, m_logging.op,
+    if (!openSession(session, m_dataSources[m_selectedDataSource], m_user, m_password, m_logging.op(),
                      kSetupSessionTexts))
         return;
     std::string table = m_tables[m_selectedTable];
     if (!odbcSucceeded(lib.SQLColumns(session.statement(), nullptr, 0, nullptr, 0, sqlText(table.c_str()), SQL_NTS,
                                       sqlText("%"), SQL_NTS))) {
-        m_logging.op.error(kColumnListText);
+        m_logging.op().error(kColumnListText);
         return;
     }
     SQLCHAR columnName[kCatalogNameBytes] = {};
@@ -233,7 +233,7 @@ void DatabaseLinkDialog::selectTable(int index) {
                                       sizeof columnName, &nameIndicator)) ||
         !odbcSucceeded(lib.SQLBindCol(session.statement(), kColumnsDataTypeColumn, SQL_C_SSHORT, &dataType, 0,
                                       &typeIndicator))) {
-        m_logging.op.error(kOdbcBindColumnText);
+        m_logging.op().error(kOdbcBindColumnText);
         return;
     }
     while (odbcSucceeded(lib.SQLFetch(session.statement()))) {
@@ -307,23 +307,23 @@ void DatabaseLinkDialog::unlink() {
 
 void DatabaseLinkDialog::addTable(const std::string& name, TableColumns columns) {
     if (m_selectedDataSource < 0) return;
-    if (createDatabaseTable(m_dataSources[m_selectedDataSource], m_user, m_password, name, columns, m_logging.op)) refreshTables();
+    if (createDatabaseTable(m_dataSources[m_selectedDataSource], m_user, m_password, name, columns, m_logging.op())) refreshTables();
 }
 
-void DatabaseLinkDialog::addColumn() { m_logging.op.info(kAddColumnText); }
+void DatabaseLinkDialog::addColumn() { m_logging.op().info(kAddColumnText); }
 
 bool DatabaseLinkDialog::accept() {
-    DatabaseSettings& settings = m_logging.settings.database;
+    DatabaseSettings& settings = m_logging.settings().database;
     settings.links.clear();
     settings.user = m_user.substr(0, kUserCapacity);
     settings.password = m_password.substr(0, kPasswordCapacity);
     if (m_selectedDataSource < 0) {
-        m_logging.op.error(kStoreDsnText);
+        m_logging.op().error(kStoreDsnText);
         return false;
     }
     settings.dsn = m_dataSources[m_selectedDataSource];
     if (m_selectedTable < 0) {
-        m_logging.op.error(kStoreTableText);
+        m_logging.op().error(kStoreTableText);
         return false;
     }
     settings.table = nameInStatement(m_tables[m_selectedTable], m_kludgeFlags, m_identifierQuote, m_identifierCase);
@@ -339,19 +339,17 @@ bool DatabaseLinkDialog::accept() {
                                             nameInStatement(row.substr(at + kLinkedSeparator.size()),
                                                             m_kludgeFlags, m_identifierQuote, m_identifierCase)});
     }
-    m_logging.settings.databaseLogging = DatabaseLoggingState::Active;
+    m_logging.settings().databaseLogging = DatabaseLoggingState::Active;
     return true;
 }
 
-void DatabaseLinkDialog::cancel() { m_logging.settings.databaseLogging = DatabaseLoggingState::Off; }
+void DatabaseLinkDialog::cancel() { m_logging.settings().databaseLogging = DatabaseLoggingState::Off; }
 
 void startNewDatabase(Logging& logging) {
-    ConfigurationRecord& config = logging.settings;
+    ConfigurationRecord& config = logging.settings();
     config.databaseLogging = DatabaseLoggingState::Off;
     config.database.clear();
-    logging.databaseQueue.clear();
-    (void)logging.spool.removeAll(Sink::Database);
-    logging.databaseBehind = false;
+    logging.discardDatabaseRecords();
 }
 
 }  // namespace quorna

@@ -24,8 +24,8 @@ Station::Station(Operator& op)
 
 bool Station::readSettings() {
     const std::string::size_type slash = configFile.rfind('/');
-    logging.stateDirectory = slash == std::string::npos ? std::string() : configFile.substr(0, slash + 1);
-    logging.spoolFileName = spoolFileNameFor(configFile);
+    logging.useStateDirectory(slash == std::string::npos ? std::string() : configFile.substr(0, slash + 1),
+                              spoolFileNameFor(configFile));
     return readConfiguration(settings, bus.link, configFile.c_str());
 }
 
@@ -42,11 +42,11 @@ void Station::tick() {
 
     // The poll counts against the time the logging writers may take in this tick, so that a
     // backlog adds little to it; the rest goes in slices between the ticks.
-    logging.sliceStart = std::chrono::steady_clock::now();
+    logging.startSlice();
     if (m_pollSelected) pollSelectedMeter(meters);
 
     if (settings.fileLoggingEnabled || settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(logging, ConnectWait::None);
-    logging.sliceStart = {};
+    logging.endSlice();
 }
 
 void Station::scan() { startScan(meters); }

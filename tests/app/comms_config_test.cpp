@@ -94,14 +94,13 @@ TEST_F(CommsTest, SaveWritesTheNearestIntervalWhetherTheDialogThenEndsWithOkOrCa
 
 TEST_F(CommsTest, OkRecomputesTheNextLoggingMomentWithTheNewInterval) {
     station().settings.loggingInterval = 7;
-    station().logging.clock.sampleTime = 3600 * 24 * 365;  // a sample already taken
-    station().logging.clock.nextMoment = 1;
+    station().logging.setClock(3600 * 24 * 365, 1);  // a sample already taken, the next moment due
     CommsConfigDialog dialog(station().bus, station().logging);
     dialog.stepInterval(1);  // 6 -> 10 minutes
     EXPECT_EQ(dialog.intervalText(), "10 min");
     ASSERT_TRUE(dialog.ok());
     EXPECT_EQ(station().settings.loggingInterval, 10);
-    EXPECT_EQ(station().logging.clock.nextMoment, nextLoggingMoment(station().logging.clock.sampleTime, 10));
+    EXPECT_EQ(station().logging.nextMoment(), nextLoggingMoment(station().logging.sampleTime(), 10));
 }
 
 TEST_F(CommsTest, TheIntervalArrowsWrapAndATypedNumberPicksTheNearestChoice) {
