@@ -309,7 +309,7 @@ void insertQueuedRecords(WriterParts& logging, OdbcSession& session, DateLiteral
 
 }  // namespace
 
-// The writer's connection, kept while the database is behind (Logging::databaseConnection).
+// The writer's connection, kept while the database is behind (kept in the Logging between slices).
 struct DatabaseConnection {
     OdbcSession session;
     std::string dsn;
