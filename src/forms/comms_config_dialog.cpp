@@ -34,24 +34,24 @@ bool hasQuote(const std::string& text) { return text.find_first_of("'\"") != std
 CommsConfigDialog::CommsConfigDialog(Bus& bus, Logging& logging)
     : m_bus(bus),
       m_logging(logging),
-      m_savedInterval(logging.settings.loggingInterval),
+      m_savedInterval(logging.settings().loggingInterval),
       m_savedPortName(bus.link().portName),
       m_savedSpeed(bus.link().speed),
       m_savedParity(bus.link().parity),
-      m_savedLogPath(logging.settings.logFilePath),
-      m_savedLocation(logging.settings.locationName),
-      m_intervalChoice(nearestInterval(logging.settings.loggingInterval)),
+      m_savedLogPath(logging.settings().logFilePath),
+      m_savedLocation(logging.settings().locationName),
+      m_intervalChoice(nearestInterval(logging.settings().loggingInterval)),
       m_portText(bus.link().portName),
-      m_logPathText(logging.settings.logFilePath),
-      m_dsnText(logging.settings.database.dsn),
-      m_tableText(logging.settings.database.table),
-      m_locationText(logging.settings.locationName),
+      m_logPathText(logging.settings().logFilePath),
+      m_dsnText(logging.settings().database.dsn),
+      m_tableText(logging.settings().database.table),
+      m_locationText(logging.settings().locationName),
       m_markedPort(markedPortFor(bus.link().portName)),
       m_markedSpeed(indexOf(kSpeedButtonCodes, bus.link().speed)),
       m_markedParity(indexOf(kParityButtonCodes, bus.link().parity)) {}
 
 std::string CommsConfigDialog::depthText() const {
-    return std::to_string(m_logging.settings.scanDepth) + " devices";
+    return std::to_string(m_logging.settings().scanDepth) + " devices";
 }
 
 std::string CommsConfigDialog::intervalText() const {
@@ -76,7 +76,7 @@ void CommsConfigDialog::clickParity(int index) {
 }
 
 void CommsConfigDialog::stepDepth(int steps) {
-    int& depth = m_logging.settings.scanDepth;
+    int& depth = m_logging.settings().scanDepth;
     depth += steps;
     if (depth < kMinScanDepth) depth = kMaxDialogScanDepth;
     if (depth > kMaxDialogScanDepth) depth = kMinScanDepth;
@@ -93,7 +93,7 @@ void CommsConfigDialog::intervalEdited(const std::string& text) {
     if (end != start && !std::isnan(minutes)) m_intervalChoice = nearestInterval(minutes);
 }
 
-bool CommsConfigDialog::save() { return writeConfiguration(m_logging.settings, m_bus.link(), m_bus.op(), SaveRequest{m_locationText, m_intervalChoice}); }
+bool CommsConfigDialog::save() { return writeConfiguration(m_logging.settings(), m_bus.link(), m_bus.op(), SaveRequest{m_locationText, m_intervalChoice}); }
 
 bool CommsConfigDialog::ok() {
     // Only a location the operator changed is checked: one that came from the file passes as it
@@ -109,19 +109,19 @@ bool CommsConfigDialog::ok() {
         m_bus.op().warning(kLocationQuoteMessage);
         return false;
     }
-    m_logging.settings.locationName = m_locationText;
-    m_logging.settings.loggingInterval = IntervalChoices[static_cast<std::size_t>(m_intervalChoice)];
+    m_logging.settings().locationName = m_locationText;
+    m_logging.settings().loggingInterval = IntervalChoices[static_cast<std::size_t>(m_intervalChoice)];
     computeNextLoggingMoment(m_logging);
     return true;
 }
 
 void CommsConfigDialog::cancel() {
-    m_logging.settings.loggingInterval = m_savedInterval;
+    m_logging.settings().loggingInterval = m_savedInterval;
     m_bus.link().portName = m_savedPortName;
     m_bus.link().speed = m_savedSpeed;
     m_bus.link().parity = m_savedParity;
-    m_logging.settings.logFilePath = m_savedLogPath;
-    m_logging.settings.locationName = m_savedLocation;
+    m_logging.settings().logFilePath = m_savedLogPath;
+    m_logging.settings().locationName = m_savedLocation;
 }
 
 void CommsCommand(Meters& meters, const std::function<bool()>& runDialog) {

@@ -82,9 +82,9 @@ std::string DatabaseLinkDialog::selectedTableName() const {
 }
 
 bool DatabaseLinkDialog::open() {
-    ConfigurationRecord& config = m_logging.settings;
+    ConfigurationRecord& config = m_logging.settings();
     config.databaseLogging = DatabaseLoggingState::SettingUp;
-    OdbcCatalog catalog(m_logging.op);
+    OdbcCatalog catalog(m_logging.op());
     if (!catalog.prepare()) {
         cancel();
         return false;
@@ -96,7 +96,7 @@ bool DatabaseLinkDialog::open() {
     m_selectedDataSource = m_selectedTable = m_selectedVariable = m_selectedRow = -1;
     m_kludgeFlags = 0;
     sortNames(m_dataSources);
-    if (m_dataSources.empty()) m_logging.op.warning(kNoDataSourcesText);
+    if (m_dataSources.empty()) m_logging.op().warning(kNoDataSourcesText);
 
     m_variables.assign(VariableTable.begin(), VariableTable.end());
     m_selectedVariable = kMeterVariable;
@@ -118,7 +118,7 @@ void DatabaseLinkDialog::selectDataSource(int index) {
     m_selectedDataSource = (index >= 0 && index < static_cast<int>(m_dataSources.size())) ? index : -1;
     if (m_selectedDataSource < 0) return;
 
-    OdbcCatalog catalog(m_logging.op);
+    OdbcCatalog catalog(m_logging.op());
     if (!catalog.connect(m_dataSources[m_selectedDataSource], m_user, m_password)) return;
     const DataSourceTraits traits = catalog.traits();
     m_kludgeFlags = traits.dbmsName.find(kBracketDbmsMarker) != std::string::npos ? kKludgeBrackets : 0;
@@ -139,7 +139,7 @@ void DatabaseLinkDialog::selectTable(int index) {
     m_selectedTable = (index >= 0 && index < static_cast<int>(m_tables.size())) ? index : -1;
     if (m_selectedDataSource < 0 || m_selectedTable < 0) return;
 
-    OdbcCatalog catalog(m_logging.op);
+    OdbcCatalog catalog(m_logging.op());
     if (!catalog.connect(m_dataSources[m_selectedDataSource], m_user, m_password)) return;
     const std::optional<std::vector<CatalogColumn>> columns = catalog.columns(m_tables[m_selectedTable]);
     if (!columns) return;
@@ -205,23 +205,23 @@ void DatabaseLinkDialog::unlink() {
 
 void DatabaseLinkDialog::addTable(const std::string& name, TableColumns columns) {
     if (m_selectedDataSource < 0) return;
-    if (createDatabaseTable(m_dataSources[m_selectedDataSource], m_user, m_password, name, columns, m_logging.op)) refreshTables();
+    if (createDatabaseTable(m_dataSources[m_selectedDataSource], m_user, m_password, name, columns, m_logging.op())) refreshTables();
 }
 
-void DatabaseLinkDialog::addColumn() { m_logging.op.info(kAddColumnText); }
+void DatabaseLinkDialog::addColumn() { m_logging.op().info(kAddColumnText); }
 
 bool DatabaseLinkDialog::accept() {
-    DatabaseSettings& settings = m_logging.settings.database;
+    DatabaseSettings& settings = m_logging.settings().database;
     settings.links.clear();
     settings.user = m_user.substr(0, kUserCapacity);
     settings.password = m_password.substr(0, kPasswordCapacity);
     if (m_selectedDataSource < 0) {
-        m_logging.op.error(kStoreDsnText);
+        m_logging.op().error(kStoreDsnText);
         return false;
     }
     settings.dsn = m_dataSources[m_selectedDataSource];
     if (m_selectedTable < 0) {
-        m_logging.op.error(kStoreTableText);
+        m_logging.op().error(kStoreTableText);
         return false;
     }
     settings.table = nameInStatement(m_tables[m_selectedTable], m_kludgeFlags, m_identifierQuote, m_identifierCase);
@@ -231,19 +231,17 @@ bool DatabaseLinkDialog::accept() {
         settings.links.push_back(ColumnLink{row.variable, row.sqlType,
                                             nameInStatement(row.column, m_kludgeFlags, m_identifierQuote, m_identifierCase)});
     }
-    m_logging.settings.databaseLogging = DatabaseLoggingState::Active;
+    m_logging.settings().databaseLogging = DatabaseLoggingState::Active;
     return true;
 }
 
-void DatabaseLinkDialog::cancel() { m_logging.settings.databaseLogging = DatabaseLoggingState::Off; }
+void DatabaseLinkDialog::cancel() { m_logging.settings().databaseLogging = DatabaseLoggingState::Off; }
 
 void startNewDatabase(Logging& logging) {
-    ConfigurationRecord& config = logging.settings;
+    ConfigurationRecord& config = logging.settings();
     config.databaseLogging = DatabaseLoggingState::Off;
     config.database.clear();
-    logging.databaseQueue.clear();
-    (void)logging.spool.removeAll(Sink::Database);
-    logging.databaseBehind = false;
+    logging.discardDatabaseRecords();
 }
 
 }  // namespace quorna

@@ -87,12 +87,12 @@ bool LivePoller::pollNext(Station& station, int* waitMs) {
 
 void LivePoller::afterTick(Station& station) {
     followList(station);
-    const std::time_t next = station.logging().clock.nextMoment;
+    const std::time_t next = station.logging().nextMoment();
     if (next != m_lastNextMoment) {
         ++m_moments;
         m_lastNextMoment = next;
     }
-    const Spool& spool = station.logging().spool;
+    const Spool& spool = station.logging().spool();
     m_spoolFile = spool.isOpen() ? spool.count(Sink::File) : 0;
     m_spoolDatabase = spool.isOpen() ? spool.count(Sink::Database) : 0;
 }

@@ -98,10 +98,10 @@ std::string logFileProblem(const std::string& path) {
 // The records of the log file still waiting once a moment's writers are done.
 std::size_t fileRecordsWaiting(const Logging& logging) {
     std::size_t waiting = 0;
-    for (const RecordPtr& record : logging.fileQueue.records()) {
+    for (const RecordPtr& record : logging.fileQueue().records()) {
         if (record->model == kBranchMeter) ++waiting;
     }
-    if (logging.spool.isOpen()) waiting += logging.spool.count(Sink::File);
+    if (logging.spool().isOpen()) waiting += logging.spool().count(Sink::File);
     return waiting;
 }
 
@@ -110,8 +110,8 @@ std::size_t fileRecordsWaiting(const Logging& logging) {
 // every moment: once when it starts, once when it ends. The reason found when it started stays
 // until it ends (`reason`), so that the line is one message however the cause moves.
 void reportLogFile(StderrOperator& op, const Logging& logging, std::string& reason) {
-    const ConfigurationRecord& settings = logging.settings;
-    if (!settings.fileLoggingEnabled || settings.logFilePath.empty() || logging.fileBehind ||
+    const ConfigurationRecord& settings = logging.settings();
+    if (!settings.fileLoggingEnabled || settings.logFilePath.empty() || logging.fileBehind() ||
         fileRecordsWaiting(logging) == 0) {
         reason.clear();
         return;
@@ -260,8 +260,8 @@ void reportScan(StderrOperator& op, const Station& station, ScanState& scans) {
 
 // Whether the logging sampler takes a moment when it runs now.
 bool momentDue(const Logging& logging) {
-    const std::time_t now = logging.timeSource ? logging.timeSource() : std::time(nullptr);
-    return logging.clock.nextMoment == 0 || now >= logging.clock.nextMoment;
+    const std::time_t now = logging.now();
+    return logging.nextMoment() == 0 || now >= logging.nextMoment();
 }
 
 // Runs the scan under way to its end, a step (one address) at a time, pinging the watchdog between
@@ -313,9 +313,9 @@ bool loggerRound(Station& station, StderrOperator& op, ScanState& scans, Service
         reportScan(op, station, scans);
         if (!link.portOpen || stopRequested()) return true;
     }
-    const std::time_t before = station.logging().clock.nextMoment;
+    const std::time_t before = station.logging().nextMoment();
     station.tick();
-    if (station.logging().clock.nextMoment == before) return worked;
+    if (station.logging().nextMoment() == before) return worked;
     // The spool's first opening runs beside the tick: the moment's lines meet the file once it is done.
     while (spoolOpening(station.logging()) && !stopRequested() && station.catchUp()) notifier.ping();
     reportLogFile(op, station.logging(), logFileTrouble);
@@ -529,7 +529,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
     }
     // One process per spool: a second logger (or a window) on the same settings would double lines.
     const std::string spool = spoolPath(station.logging());
-    if (station.logging().spool.lock(spool) == SpoolLock::Busy) {
+    if (station.logging().spool().lock(spool) == SpoolLock::Busy) {
         op.write(MessageLevel::Error, "the spool " + spool + " is in use by another program logging with these settings");
         return kLoggerExitUnusable;
     }
@@ -546,7 +546,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         op.write(MessageLevel::Error, "the HTTP address " + httpText + " is not ADDRESS:PORT or :PORT");
         return kLoggerExitUnusable;
     }
-    LivePoller live(op, station.logging().stateDirectory + kEventsFileName, options.live || settings.livePolling);
+    LivePoller live(op, station.logging().stateDirectory() + kEventsFileName, options.live || settings.livePolling);
     SnapshotBoard board;
     HttpEndpoint http(board);
     if (httpAddress) {
@@ -562,7 +562,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
     }
 
     TickClock clock(parseTestClock(std::getenv(kTestClockVariable)));
-    if (clock.simulated()) station.logging().timeSource = [&clock] { return clock.now(); };
+    if (clock.simulated()) station.logging().useClock([&clock] { return clock.now(); });
     ServiceNotifier notifier;
     station.pollSelectedMeterEachTick(false);
 
@@ -620,8 +620,8 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
         }
         if (options.once) {
             const std::size_t waiting = recordsWaiting(station.logging());
-            const std::size_t unkept = station.logging().fileQueue.size() + station.logging().databaseQueue.size();
-            if (unkept > 0 && !station.logging().spool.isOpen()) {
+            const std::size_t unkept = station.logging().fileQueue().size() + station.logging().databaseQueue().size();
+            if (unkept > 0 && !station.logging().spool().isOpen()) {
                 // Neither written nor spooled: they would be gone with the process.
                 op.write(MessageLevel::Error, std::to_string(unkept) + (unkept == 1 ? " record" : " records") +
                                                   " could not be written, and the spool beside the settings file "
@@ -637,7 +637,7 @@ int runLogger(const LoggerOptions& options, std::ostream& err) {
             }
             break;
         }
-        const std::time_t moment = station.logging().clock.nextMoment;
+        const std::time_t moment = station.logging().nextMoment();
         const Wake wake = live.polling() ? waitPolling(live, station, board, gateway, clock.periodMs(),
                                                        moment == 0 || clock.nextNow() >= moment)
                                          : waitBetweenTicks(clock.periodMs(), gateway);

@@ -16,6 +16,19 @@
 namespace quorna {
 namespace {
 
+// What the writer's steps work on: the logging's parts, handed over by DatabaseRecordWriter.
+struct WriterParts {
+    Operator& op;
+    ConfigurationRecord& settings;
+    Spool& spool;
+    RecordQueue& databaseQueue;
+    std::vector<std::int64_t>& refusedAtThisMoment;
+    bool& rejectionShown;  // a refused record went to the rejected file in this run
+    bool& databaseBehind;
+    std::shared_ptr<PendingConnect>& databaseConnecting;
+    const std::string& stateDirectory;
+};
+
 constexpr SessionFailureTexts kWriterSessionTexts{"Error alloc connection", "Error connecting", "Error alloc stmt"};
 
 // A Temperature meter's reading goes to this variable (Amps27).
@@ -85,7 +98,7 @@ std::optional<RowText> rowText(const ReadingsRecord& record, const DatabaseSetti
 // Without the ODBC library or an environment nothing can be written in this run: database
 // logging ends and its settings are cleared as for a new database. What waits for the database
 // stays in the spool for a run that has the library; only the operator's discards drop it.
-void switchOffSilently(Logging& logging) {
+void switchOffSilently(WriterParts& logging) {
     ConfigurationRecord& config = logging.settings;
     config.databaseLogging = DatabaseLoggingState::Off;
     config.database.clear();
@@ -116,7 +129,7 @@ bool refusedForGood(const StatementError& error) {
 }
 
 // Appends a refused record's statement and the driver's message to the rejected records' file.
-bool writeRejected(const Logging& logging, const ReadingsRecord& record, const std::string& statement,
+bool writeRejected(const WriterParts& logging, const ReadingsRecord& record, const std::string& statement,
                    const std::string& message) {
     const std::string path = logging.stateDirectory + kRejectedFileName;
     std::FILE* file = std::fopen(path.c_str(), "ab");
@@ -163,7 +176,7 @@ enum class MomentOutcome { Written, Retry, Stopped };
 // record the database refuses for its data or a constraint is counted and left for the next
 // moment, and after its third try put aside; the moment is then tried again without it. Any
 // other failure is shown and ends the writing.
-MomentOutcome writeSpooledMoment(Logging& logging, OdbcSession& session, Transactions& transactions,
+MomentOutcome writeSpooledMoment(WriterParts& logging, OdbcSession& session, Transactions& transactions,
                                  const std::vector<SpooledRecord>& moment, DateLiterals dates) {
     OdbcLibrary& lib = odbcLibrary();
     Spool& spool = logging.spool;
@@ -223,7 +236,7 @@ std::string dbmsName(const OdbcSession& session) {
 }
 
 // The oldest spooled records but those refused at this moment.
-std::vector<SpooledRecord> nextBatch(const Logging& logging, std::size_t records = kSpoolBatchRecords) {
+std::vector<SpooledRecord> nextBatch(const WriterParts& logging, std::size_t records = kSpoolBatchRecords) {
     const std::vector<std::int64_t>& refused = logging.refusedAtThisMoment;
     std::vector<SpooledRecord> batch = logging.spool.oldest(Sink::Database, records + refused.size());
     std::erase_if(batch, [&refused](const SpooledRecord& r) {
@@ -234,7 +247,7 @@ std::vector<SpooledRecord> nextBatch(const Logging& logging, std::size_t records
 
 // Sends the spooled records, a moment per transaction, oldest first, until none is left, one
 // fails or the slice is over. False when something failed.
-bool insertSpooledRecords(Logging& logging, OdbcSession& session, DateLiterals dates, Clock::time_point deadline) {
+bool insertSpooledRecords(WriterParts& logging, OdbcSession& session, DateLiterals dates, Clock::time_point deadline) {
     std::vector<SpooledRecord> batch = nextBatch(logging);
     if (batch.empty()) return true;
     Transactions transactions(session);
@@ -273,7 +286,7 @@ bool insertSpooledRecords(Logging& logging, OdbcSession& session, DateLiterals d
 // Writes the records kept in memory through one statement handle, oldest first, each committed by
 // itself; stops at the first failure, which is shown and leaves that record and the ones behind
 // it queued.
-void insertQueuedRecords(Logging& logging, OdbcSession& session, DateLiterals dates) {
+void insertQueuedRecords(WriterParts& logging, OdbcSession& session, DateLiterals dates) {
     OdbcLibrary& lib = odbcLibrary();
     RecordQueue& queue = logging.databaseQueue;
     while (!queue.empty()) {
@@ -296,7 +309,7 @@ void insertQueuedRecords(Logging& logging, OdbcSession& session, DateLiterals da
 
 }  // namespace
 
-// The writer's connection, kept while the database is behind (Logging::databaseConnection).
+// The writer's connection, kept while the database is behind (kept in the Logging between slices).
 struct DatabaseConnection {
     OdbcSession session;
     std::string dsn;
@@ -372,7 +385,7 @@ enum class ListsOutcome {
 // the transaction; the moments that hold its rows are then written as writeSpooledMoment writes
 // them, a row at a time in a transaction per moment, which counts the refused row and writes the
 // others.
-ListsOutcome insertSpooledLists(Logging& logging, DatabaseConnection& connection, Clock::time_point deadline,
+ListsOutcome insertSpooledLists(WriterParts& logging, DatabaseConnection& connection, Clock::time_point deadline,
                                 bool keptConnection) {
     OdbcLibrary& lib = odbcLibrary();
     Spool& spool = logging.spool;
@@ -619,7 +632,7 @@ enum class Connected { Yes, Pending, Failed };
 // taken once done. A connect begun for another data source (the link changed meanwhile) is let
 // go unheard, and one for this data source begun. A failure is told to the operator as the
 // connect's step gave it.
-Connected takeConnection(Logging& logging, const DatabaseSettings& settings, ConnectWait wait,
+Connected takeConnection(WriterParts& logging, const DatabaseSettings& settings, ConnectWait wait,
                          std::shared_ptr<DatabaseConnection>& connection) {
     for (;;) {
         if (!logging.databaseConnecting) {
@@ -654,41 +667,44 @@ Connected takeConnection(Logging& logging, const DatabaseSettings& settings, Con
 
 }  // namespace
 
-bool databaseConnecting(const Logging& logging) { return logging.databaseConnecting != nullptr; }
+bool databaseConnecting(const Logging& logging) { return logging.m_databaseConnecting != nullptr; }
 
 void DatabaseRecordWriter(Logging& logging, ConnectWait wait) {
-    const auto deadline = sliceDeadline(logging);
-    logging.databaseBehind = false;
-    if (logging.settings.databaseLogging == DatabaseLoggingState::Active && logging.spoolCheck.valid()) {
-        logging.databaseBehind = true;  // the spool's backlog goes first, once the spool is open
+    const auto deadline = logging.sliceDeadline();
+    WriterParts parts{logging.m_op,           logging.m_settings,       logging.m_spool,
+                      logging.m_databaseQueue, logging.m_refusedAtThisMoment, logging.m_rejectionShown,
+                      logging.m_databaseBehind, logging.m_databaseConnecting, logging.m_stateDirectory};
+    logging.m_databaseBehind = false;
+    if (logging.m_settings.databaseLogging == DatabaseLoggingState::Active && logging.spoolOpening()) {
+        logging.m_databaseBehind = true;  // the spool's backlog goes first, once the spool is open
         return;
     }
-    if (logging.settings.databaseLogging != DatabaseLoggingState::Active ||
-        (logging.databaseQueue.empty() && logging.spool.count(Sink::Database) == 0)) {
-        logging.databaseConnection.reset();
+    if (logging.m_settings.databaseLogging != DatabaseLoggingState::Active ||
+        (logging.m_databaseQueue.empty() && logging.m_spool.count(Sink::Database) == 0)) {
+        logging.m_databaseConnection.reset();
         // A connect that ended meanwhile is let go; one under way ends by itself and is let go then.
-        if (logging.databaseConnecting && connectDone(*logging.databaseConnecting)) logging.databaseConnecting.reset();
+        if (logging.m_databaseConnecting && connectDone(*logging.m_databaseConnecting)) logging.m_databaseConnecting.reset();
         return;
     }
     if (odbcLibrary().handle == nullptr && loadOdbcLibrary() != kOdbcLoaded) {
-        switchOffSilently(logging);
+        switchOffSilently(parts);
         return;
     }
     if (!ensureOdbcEnvironment()) {
-        switchOffSilently(logging);
+        switchOffSilently(parts);
         return;
     }
-    const DatabaseSettings settings = logging.settings.database;
-    std::shared_ptr<DatabaseConnection> connection = logging.databaseConnection;
+    const DatabaseSettings settings = logging.m_settings.database;
+    std::shared_ptr<DatabaseConnection> connection = logging.m_databaseConnection;
     if (connection && !sameSource(*connection, settings)) connection.reset();  // linked to another data source meanwhile
-    logging.databaseConnection.reset();  // given back only when the slice ends behind
+    logging.m_databaseConnection.reset();  // given back only when the slice ends behind
     // False when the writer stops here: the connect failed (told), or it is under way and the
     // records wait for a later slice, as when the database is behind.
     const auto connect = [&]() -> bool {
         connection.reset();
-        switch (takeConnection(logging, settings, wait, connection)) {
+        switch (takeConnection(parts, settings, wait, connection)) {
             case Connected::Yes: return true;
-            case Connected::Pending: logging.databaseBehind = true; return false;
+            case Connected::Pending: logging.m_databaseBehind = true; return false;
             case Connected::Failed: return false;
         }
         return false;
@@ -697,12 +713,12 @@ void DatabaseRecordWriter(Logging& logging, ConnectWait wait) {
     if (!kept && !connect()) return;
     // What the spool holds is older than anything in memory: it goes first.
     bool written = true;
-    if (connection->rowLists && !logging.databaseRowByRow) {
-        ListsOutcome outcome = insertSpooledLists(logging, *connection, deadline, kept);
+    if (connection->rowLists && !logging.m_databaseRowByRow) {
+        ListsOutcome outcome = insertSpooledLists(parts, *connection, deadline, kept);
         if (outcome == ListsOutcome::Lost) {
             // The kept connection died between slices: once more on a fresh one.
             if (!connect()) return;
-            outcome = connection->rowLists ? insertSpooledLists(logging, *connection, deadline, false)
+            outcome = connection->rowLists ? insertSpooledLists(parts, *connection, deadline, false)
                                            : ListsOutcome::NoLists;
         }
         switch (outcome) {
@@ -711,18 +727,18 @@ void DatabaseRecordWriter(Logging& logging, ConnectWait wait) {
             case ListsOutcome::Lost: written = false; break;
             case ListsOutcome::NoLists:  // the probe failed: a row at a time on this connection
                 connection->rowLists = false;
-                written = insertSpooledRecords(logging, connection->session, connection->dates, deadline);
+                written = insertSpooledRecords(parts, connection->session, connection->dates, deadline);
                 break;
         }
     } else {
-        written = insertSpooledRecords(logging, connection->session, connection->dates, deadline);
+        written = insertSpooledRecords(parts, connection->session, connection->dates, deadline);
     }
     if (!written) return;  // the connection goes: the next moment connects afresh
-    if (logging.databaseBehind) {
-        logging.databaseConnection = connection;  // kept for the next slice
+    if (logging.m_databaseBehind) {
+        logging.m_databaseConnection = connection;  // kept for the next slice
         return;
     }
-    insertQueuedRecords(logging, connection->session, connection->dates);
+    insertQueuedRecords(parts, connection->session, connection->dates);
 }
 
 }  // namespace quorna

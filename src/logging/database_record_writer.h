@@ -16,7 +16,7 @@ namespace quorna {
 // Runs only while database logging is Active and the database queue holds records. Records that
 // cannot be written stay queued, in order, for the next logging moment; a missing ODBC library or
 // environment switches database logging off without a message. When the slice ends with records
-// still spooled (Logging::databaseBehind) the connection stays open in Logging::databaseConnection
+// still spooled (Logging::databaseBehind()) the Logging keeps the connection open
 // for the next call; otherwise, and after any failure, it is closed. The connect runs on a thread
 // of its own; a writer that does not wait for it (`wait`) leaves the records waiting, says it is
 // behind, and takes the connection (or tells the connect's failure) in a later call.

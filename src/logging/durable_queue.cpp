@@ -12,30 +12,7 @@
 namespace quorna {
 namespace {
 
-enum class SpoolState { Open, Opening, Failed };
-
 constexpr std::chrono::milliseconds kOpeningPollWait{50};
-
-SpoolState ensureSpool(Logging& logging, ConnectWait wait) {
-    if (logging.spool.isOpen()) return SpoolState::Open;
-    const std::string path = spoolPath(logging);
-    std::optional<Spool::Check> checked;
-    if (wait != ConnectWait::Whole || logging.spoolCheck.valid()) {
-        if (!logging.spoolCheck.valid()) {
-            logging.spoolCheckPath = path;
-            logging.spoolCheck = std::async(std::launch::async, [path] { return Spool::checkAhead(path); });
-        }
-        if (wait == ConnectWait::Whole) logging.spoolCheck.wait();
-        // A catch-up slice gives the checks a moment (the logger runs its slices back to back).
-        const auto moment = wait == ConnectWait::Briefly ? kOpeningPollWait : std::chrono::milliseconds(0);
-        if (logging.spoolCheck.wait_for(moment) != std::future_status::ready) return SpoolState::Opening;
-        checked = logging.spoolCheck.get();
-        if (logging.spoolCheckPath != path) checked.reset();  // another file meanwhile: open checks it itself
-    }
-    const bool opened = logging.spool.open(path, checked);
-    tellSpoolNotices(logging);
-    return opened ? SpoolState::Open : SpoolState::Failed;
-}
 
 // The moment's records of both sinks enter the spool in one transaction: a stop leaves all of
 // them there or none.
@@ -48,56 +25,73 @@ bool moveIntoSpool(Spool& spool, RecordQueue& fileQueue, RecordQueue& databaseQu
     return true;
 }
 
-void spoolFailed(Logging& logging) {
-    const bool busy = logging.spool.busy();
-    logging.spool.close();
-    if (logging.spoolFailureShown) return;
-    logging.spoolFailureShown = true;
-    if (busy) {
-        logging.op.warning(kSpoolBusyText + logging.spoolFileName + kSpoolBusyDetail);
-    } else {
-        logging.op.error(kSpoolFailureText);
-    }
-}
-
 }  // namespace
 
-std::size_t recordsWaiting(const Logging& logging) {
-    return logging.fileQueue.size() + logging.databaseQueue.size() + logging.spool.count(Sink::File) +
-           logging.spool.count(Sink::Database);
+Logging::SpoolState Logging::ensureSpool(ConnectWait wait) {
+    if (m_spool.isOpen()) return SpoolState::Open;
+    const std::string path = spoolPath();
+    std::optional<Spool::Check> checked;
+    if (wait != ConnectWait::Whole || m_spoolCheck.valid()) {
+        if (!m_spoolCheck.valid()) {
+            m_spoolCheckPath = path;
+            m_spoolCheck = std::async(std::launch::async, [path] { return Spool::checkAhead(path); });
+        }
+        if (wait == ConnectWait::Whole) m_spoolCheck.wait();
+        // A catch-up slice gives the checks a moment (the logger runs its slices back to back).
+        const auto moment = wait == ConnectWait::Briefly ? kOpeningPollWait : std::chrono::milliseconds(0);
+        if (m_spoolCheck.wait_for(moment) != std::future_status::ready) return SpoolState::Opening;
+        checked = m_spoolCheck.get();
+        if (m_spoolCheckPath != path) checked.reset();  // another file meanwhile: open checks it itself
+    }
+    const bool opened = m_spool.open(path, checked);
+    tellSpoolNotices();
+    return opened ? SpoolState::Open : SpoolState::Failed;
+}
+
+void Logging::spoolFailed() {
+    const bool busy = m_spool.busy();
+    m_spool.close();
+    if (m_spoolFailureShown) return;
+    m_spoolFailureShown = true;
+    if (busy) {
+        m_op.warning(kSpoolBusyText + m_spoolFileName + kSpoolBusyDetail);
+    } else {
+        m_op.error(kSpoolFailureText);
+    }
 }
 
 void keepWaitingRecords(Logging& logging, ConnectWait wait) {
-    const SpoolState spool = ensureSpool(logging, wait);  // what an earlier run left is sent all the same
-    if (logging.fileQueue.empty() && logging.databaseQueue.empty()) return;
+    using SpoolState = Logging::SpoolState;
+    const SpoolState spool = logging.ensureSpool(wait);  // what an earlier run left is sent all the same
+    if (logging.m_fileQueue.empty() && logging.m_databaseQueue.empty()) return;
     if (spool == SpoolState::Opening) return;  // the records wait in memory for the spool
-    if (spool == SpoolState::Failed || !moveIntoSpool(logging.spool, logging.fileQueue, logging.databaseQueue)) {
-        spoolFailed(logging);
+    if (spool == SpoolState::Failed || !moveIntoSpool(logging.m_spool, logging.m_fileQueue, logging.m_databaseQueue)) {
+        logging.spoolFailed();
         return;
     }
-    logging.spoolFailureShown = false;
+    logging.m_spoolFailureShown = false;
 }
 
 bool catchUpLogging(Logging& logging, ConnectWait wait) {
-    if (spoolOpening(logging)) keepWaitingRecords(logging, wait);
-    const bool file = logging.fileBehind;
-    const bool database = logging.databaseBehind;
+    if (logging.spoolOpening()) keepWaitingRecords(logging, wait);
+    const bool file = logging.m_fileBehind;
+    const bool database = logging.m_databaseBehind;
     if (!file && !database) return false;
-    logging.sliceStart = std::chrono::steady_clock::now();
+    logging.startSlice();
     if (file) FileLogWriter(logging);
     if (database) DatabaseRecordWriter(logging, wait);
-    logging.sliceStart = {};
-    return logging.fileBehind || logging.databaseBehind;
+    logging.endSlice();
+    return logging.m_fileBehind || logging.m_databaseBehind;
 }
 
 void finishLoggingWork(Logging& logging) {
-    const bool opening = spoolOpening(logging);
+    const bool opening = logging.spoolOpening();
     if (!opening && !databaseConnecting(logging)) return;
     if (opening) keepWaitingRecords(logging);
-    logging.sliceStart = std::chrono::steady_clock::now();
-    if (logging.fileBehind) FileLogWriter(logging);
-    if (logging.databaseBehind || databaseConnecting(logging)) DatabaseRecordWriter(logging);
-    logging.sliceStart = {};
+    logging.startSlice();
+    if (logging.m_fileBehind) FileLogWriter(logging);
+    if (logging.m_databaseBehind || databaseConnecting(logging)) DatabaseRecordWriter(logging);
+    logging.endSlice();
 }
 
 }  // namespace quorna

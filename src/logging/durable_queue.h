@@ -14,7 +14,7 @@ namespace quorna {
 void keepWaitingRecords(Logging& logging, ConnectWait wait = ConnectWait::Whole);
 
 // Whether the spool's first opening is under way: the writers wait for it, as if behind.
-[[nodiscard]] inline bool spoolOpening(const Logging& logging) { return logging.spoolCheck.valid(); }
+[[nodiscard]] inline bool spoolOpening(const Logging& logging) { return logging.spoolOpening(); }
 
 // Waits for what a tick left under way (the spool's opening, a connect to the database), then
 // sends the records as the tick would have: a tick run to its end.
@@ -28,6 +28,6 @@ void finishLoggingWork(Logging& logging);
 bool catchUpLogging(Logging& logging, ConnectWait wait = ConnectWait::Whole);
 
 // Whether a writer stopped at the end of its time slice with records still waiting.
-[[nodiscard]] inline bool loggingBehind(const Logging& logging) { return logging.fileBehind || logging.databaseBehind; }
+[[nodiscard]] inline bool loggingBehind(const Logging& logging) { return logging.behind(); }
 
 }  // namespace quorna

@@ -65,9 +65,8 @@ using Clock = std::chrono::steady_clock;
 // Appends one block to the log file. When the open, a write or the close fails, the file is cut
 // back to the length it had before, so that it never holds half a block. `noteStart` runs once
 // the file's length before the append is known; false from it stops the append before it begins.
-bool appendBlock(const Logging& logging, const std::string& block, bool sync,
+bool appendBlock(const std::string& path, const FileWriteFunction& fileWrite, const std::string& block, bool sync,
                  const std::function<bool(const struct stat& before)>& noteStart) {
-    const std::string& path = logging.settings.logFilePath;
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
     if (fd < 0) return false;  // missing directory, no permission: the records wait for a later moment
     struct stat before{};
@@ -75,7 +74,7 @@ bool appendBlock(const Logging& logging, const std::string& block, bool sync,
         ::close(fd);
         return false;
     }
-    if (!writeAll(logging.fileWrite, fd, block) || (sync && ::fsync(fd) != 0)) {
+    if (!writeAll(fileWrite, fd, block) || (sync && ::fsync(fd) != 0)) {
         // Nothing of this block may stay behind: the records are written again next time.
         (void)::ftruncate(fd, before.st_size);
         ::close(fd);
@@ -107,14 +106,16 @@ constexpr std::size_t kSpoolBlockRecords = 200;
 // Sends the spooled records, oldest first, a block at a time, until none is left or the slice
 // is over. Each block is noted in the spool before it is appended and leaves the spool with its
 // note once it is on disk. False when something failed: the rest waits for the next moment.
-bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
-    Spool& spool = logging.spool;
-    const char delimiter = delimiterForFormat(logging.settings.fileFormat);
+// `behind` is set when the slice ended first.
+bool writeSpooledBlocks(Logging& logging, const FileWriteFunction& fileWrite, Clock::time_point deadline, bool& behind) {
+    Spool& spool = logging.spool();
+    const std::string& path = logging.settings().logFilePath;
+    const char delimiter = delimiterForFormat(logging.settings().fileFormat);
     Clock::duration longestBlock{};
     bool first = true;  // one block at least, however late, so that every slice gets on
     // An append a stop interrupted is undone first; while its file cannot be reached, all waits.
-    const bool settled = spool.settlePendingAppend(logging.settings.logFilePath);
-    tellSpoolNotices(logging);
+    const bool settled = spool.settlePendingAppend(path);
+    logging.tellSpoolNotices();
     if (!settled) return false;
     for (;;) {
         const std::vector<SpooledRecord> records = spool.oldest(Sink::File, kSpoolBlockRecords);
@@ -123,7 +124,7 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
         // a block's syncs take their time unevenly.
         const auto blockStart = Clock::now();
         if (!first && blockStart + longestBlock >= deadline) {
-            logging.fileBehind = true;
+            behind = true;
             return true;
         }
         const std::int64_t lastId = records.back().id;
@@ -131,9 +132,9 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
             return *r.record;
         });
         off_t sizeBefore = 0;
-        const bool appended = appendBlock(logging, block, true, [&](const struct stat& before) {
+        const bool appended = appendBlock(path, fileWrite, block, true, [&](const struct stat& before) {
             sizeBefore = before.st_size;
-            return spool.notePendingAppend({logging.settings.logFilePath, before.st_size, lastId,
+            return spool.notePendingAppend({path, before.st_size, lastId,
                                             static_cast<std::int64_t>(before.st_dev),
                                             static_cast<std::int64_t>(before.st_ino)});
         });
@@ -144,7 +145,7 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
         if (!spool.finishPendingAppend(lastId)) {
             // The spool could not let the block go: take it out of the file again, or it would
             // be written twice. (If even that fails, the note cuts it at the next start.)
-            if (::truncate(logging.settings.logFilePath.c_str(), sizeBefore) == 0) (void)spool.clearPendingAppend();
+            if (::truncate(path.c_str(), sizeBefore) == 0) (void)spool.clearPendingAppend();
             return false;
         }
         longestBlock = std::max(longestBlock, Clock::now() - blockStart);
@@ -155,18 +156,20 @@ bool writeSpooledBlocks(Logging& logging, Clock::time_point deadline) {
 }  // namespace
 
 void FileLogWriter(Logging& logging) {
-    const auto deadline = sliceDeadline(logging);
-    logging.fileBehind = false;
-    const ConfigurationRecord& cfg = logging.settings;
-    RecordQueue& queue = logging.fileQueue;
+    const auto deadline = logging.sliceDeadline();
+    logging.m_fileBehind = false;
+    const ConfigurationRecord& cfg = logging.m_settings;
+    RecordQueue& queue = logging.m_fileQueue;
     if (!cfg.fileLoggingEnabled || cfg.logFilePath.empty()) return;
-    if (logging.spoolCheck.valid()) {
-        logging.fileBehind = true;  // the spool's backlog goes first, once the spool is open
+    if (logging.spoolOpening()) {
+        logging.m_fileBehind = true;  // the spool's backlog goes first, once the spool is open
         return;
     }
 
     // What the spool holds is older than anything in memory: it goes first.
-    if (logging.spool.isOpen() && (!writeSpooledBlocks(logging, deadline) || logging.fileBehind)) return;
+    if (logging.m_spool.isOpen() &&
+        (!writeSpooledBlocks(logging, logging.m_fileWrite, deadline, logging.m_fileBehind) || logging.m_fileBehind))
+        return;
     if (queue.empty()) return;
 
     // The records in memory (the spool could not take them) form one block, so that a failure
@@ -175,7 +178,7 @@ void FileLogWriter(Logging& logging) {
         blockOf(queue.records(), delimiterForFormat(cfg.fileFormat), [](const RecordPtr& r) -> const ReadingsRecord& {
             return *r;
         });
-    if (appendBlock(logging, block, false, {})) queue.clear();
+    if (appendBlock(cfg.logFilePath, logging.m_fileWrite, block, false, {})) queue.clear();
 }
 
 }  // namespace quorna

@@ -33,7 +33,7 @@ inline constexpr int kFormatSpace = 3;
 // address, then the 42 currents "%.3f", separated by the delimiter.
 [[nodiscard]] std::string logLine(const ReadingsRecord& record, char delimiter);
 
-// How the writer writes to the open file (Logging::fileWrite): ::write unless a test stands in a
+// How the writer writes to the open file (Logging::useFileWrite): ::write unless a test stands in a
 // failing device.
 using FileWriteFunction = std::function<ssize_t(int fd, const void* bytes, std::size_t count)>;
 

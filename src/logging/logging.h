@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "logging/file_log_writer.h"
@@ -40,51 +41,132 @@ struct PendingConnect;
 // moment, a writer called alone until it is done.
 enum class ConnectWait { None, Briefly, Whole };
 
-struct Logging {
-    Logging(Meters& meters, ConfigurationRecord& settings) : meters(meters), op(meters.op()), settings(settings) {}
+class Logging {
+public:
+    Logging(Meters& meters, ConfigurationRecord& settings) : m_meters(meters), m_op(meters.op()), m_settings(settings) {}
     Logging(const Logging&) = delete;
     Logging& operator=(const Logging&) = delete;
 
-    Meters& meters;                 // the listed meters are read at every logging moment
-    Operator& op;
-    ConfigurationRecord& settings;  // what is logged where; the database writer may switch it off
-    LoggingClock clock;
-    TimeSource timeSource;
-    // The records of the moment being logged, and all records while the spool cannot be written.
-    RecordQueue fileQueue;          // records waiting for the log file
-    RecordQueue databaseQueue;      // records waiting for the database
-    // Every other waiting record, on disk beside the settings file (see spool.h). Opened at the
-    // first logging moment, and again at each moment while it cannot be written.
-    Spool spool;
-    // The first opening's checks of a spool file, while they run on a thread of their own (a long
-    // spool is read whole); the file's path they check. The records wait in memory meanwhile.
-    std::future<std::optional<Spool::Check>> spoolCheck;
-    std::string spoolCheckPath;
-    bool spoolFailureShown = false;  // the spool's failure was said; said again after it works
-    bool rejectionShown = false;     // a refused record went to the rejected file in this run
-    std::vector<std::int64_t> refusedAtThisMoment;  // spooled records the database refused since the moment began
-    // Set when a writer stopped at the end of its time slice with records still waiting: the
-    // caller runs catchUpLogging between its ticks until both are clear.
-    bool fileBehind = false;
-    bool databaseBehind = false;
-    // Open while the database is behind, so that the slices of a backlog share one connection;
-    // let go when the backlog is written or the writer fails.
-    std::shared_ptr<DatabaseConnection> databaseConnection;
-    // The connect under way, if any; its end is waited for when the logging goes (at most the
-    // login time-out).
-    std::shared_ptr<PendingConnect> databaseConnecting;
+    // What the logging works on: the station's meters, operator and settings (the database
+    // writer may switch database logging off; the dialogs change what is logged where).
+    [[nodiscard]] Meters& meters() const { return m_meters; }
+    [[nodiscard]] Operator& op() const { return m_op; }
+    [[nodiscard]] ConfigurationRecord& settings() const { return m_settings; }
+
+    // Where the sampler reads the current time from now on; empty: the system clock.
+    void useClock(TimeSource source) { m_timeSource = std::move(source); }
+    // How the log file is written from now on; empty: ::write.
+    void useFileWrite(FileWriteFunction write) { m_fileWrite = std::move(write); }
+    // The folder of the spool and the rejected records' file, with its closing '/' (empty: the
+    // working directory), and the spool's file name in it (spoolFileNameFor).
+    void useStateDirectory(std::string directory) { m_stateDirectory = std::move(directory); }
+    void useStateDirectory(std::string directory, std::string spoolFileName) {
+        m_stateDirectory = std::move(directory);
+        m_spoolFileName = std::move(spoolFileName);
+    }
     // For tests: every spooled row goes in by its own INSERT, as for a driver that takes no list
     // of rows, whatever the database takes.
-    bool databaseRowByRow = false;
+    void insertRowByRow(bool rowByRow) { m_databaseRowByRow = rowByRow; }
+    // For tests: sets the sampler's clock (a sample taken at sampleTime, the next moment due).
+    void setClock(std::time_t sampleTime, std::time_t nextMoment) { m_clock = {nextMoment, sampleTime}; }
+    // Queues a record for the log file or the database, as the sampler does at a moment.
+    void queueForFile(RecordPtr record) { m_fileQueue.push(std::move(record)); }
+    void queueForDatabase(RecordPtr record) { m_databaseQueue.push(std::move(record)); }
+    // Starts a new logging moment for the database writer: records it refused are tried again.
+    void startMoment() { m_refusedAtThisMoment.clear(); }
+    // Drops every record waiting for the log file (or the database), in memory and spooled: the
+    // operator chose another file (or database).
+    void discardFileRecords();
+    void discardDatabaseRecords();
+
+    // A time slice of the caller (its tick) begins or ends: the writers it runs share one budget.
+    void startSlice() { m_sliceStart = std::chrono::steady_clock::now(); }
+    void endSlice() { m_sliceStart = {}; }
+    // The end of the time budget of the writer that starts now.
+    [[nodiscard]] std::chrono::steady_clock::time_point sliceDeadline() const;
+
+    // The current time, from the clock in use.
+    [[nodiscard]] std::time_t now() const { return m_timeSource ? m_timeSource() : std::time(nullptr); }
+    [[nodiscard]] const LoggingClock& clock() const { return m_clock; }
+    [[nodiscard]] std::time_t nextMoment() const { return m_clock.nextMoment; }
+    [[nodiscard]] std::time_t sampleTime() const { return m_clock.sampleTime; }
+    // The records of the moment being logged, and all records while the spool cannot be written.
+    [[nodiscard]] const RecordQueue& fileQueue() const { return m_fileQueue; }
+    [[nodiscard]] const RecordQueue& databaseQueue() const { return m_databaseQueue; }
+    // Every other waiting record, on disk beside the settings file (see spool.h).
+    [[nodiscard]] Spool& spool() { return m_spool; }
+    [[nodiscard]] const Spool& spool() const { return m_spool; }
+    // How many records are still waiting for the log file or the database, in memory and spooled.
+    [[nodiscard]] std::size_t recordsWaiting() const;
+    // Whether a writer stopped at the end of its time slice with records still waiting.
+    [[nodiscard]] bool fileBehind() const { return m_fileBehind; }
+    [[nodiscard]] bool databaseBehind() const { return m_databaseBehind; }
+    [[nodiscard]] bool behind() const { return m_fileBehind || m_databaseBehind; }
+    // Whether the spool's first opening is under way: the writers wait for it, as if behind.
+    [[nodiscard]] bool spoolOpening() const { return m_spoolCheck.valid(); }
+    // Whether the database writer keeps its connection open for the next slice.
+    [[nodiscard]] bool keepsDatabaseConnection() const { return m_databaseConnection != nullptr; }
+    // The spooled records the database refused since the moment began.
+    [[nodiscard]] const std::vector<std::int64_t>& refusedAtThisMoment() const { return m_refusedAtThisMoment; }
+    [[nodiscard]] const std::string& stateDirectory() const { return m_stateDirectory; }
+    [[nodiscard]] const std::string& spoolFileName() const { return m_spoolFileName; }
+    // The folder's spool file.
+    [[nodiscard]] std::string spoolPath() const { return m_stateDirectory + m_spoolFileName; }
+    // Tells the operator what the spool set aside since it was last asked, each as an error.
+    void tellSpoolNotices();
+
+private:
+    // The logging layer's writers work on the queues, the spool and the flags below.
+    friend void LoggingSampler(Logging& logging, ConnectWait wait);
+    friend void computeNextLoggingMoment(Logging& logging);
+    friend void FileLogWriter(Logging& logging);
+    friend void DatabaseRecordWriter(Logging& logging, ConnectWait wait);
+    friend bool databaseConnecting(const Logging& logging);
+    friend void keepWaitingRecords(Logging& logging, ConnectWait wait);
+    friend bool catchUpLogging(Logging& logging, ConnectWait wait);
+    friend void finishLoggingWork(Logging& logging);
+
+    // Whether the spool is open, its first opening under way, or failed.
+    enum class SpoolState { Open, Opening, Failed };
+    // Opens the spool unless it is open: its first opening checks the file on a thread of its own
+    // unless `wait` is Whole.
+    SpoolState ensureSpool(ConnectWait wait);
+    // Closes the spool that failed and tells the operator, once until it works again.
+    void spoolFailed();
+
+    Meters& m_meters;                 // the listed meters are read at every logging moment
+    Operator& m_op;
+    ConfigurationRecord& m_settings;  // what is logged where; the database writer may switch it off
+    LoggingClock m_clock;
+    TimeSource m_timeSource;
+    RecordQueue m_fileQueue;          // records waiting for the log file
+    RecordQueue m_databaseQueue;      // records waiting for the database
+    // Opened at the first logging moment, and again at each moment while it cannot be written.
+    Spool m_spool;
+    // The first opening's checks of a spool file, while they run on a thread of their own (a long
+    // spool is read whole); the file's path they check. The records wait in memory meanwhile.
+    std::future<std::optional<Spool::Check>> m_spoolCheck;
+    std::string m_spoolCheckPath;
+    bool m_spoolFailureShown = false;  // the spool's failure was said; said again after it works
+    bool m_rejectionShown = false;     // a refused record went to the rejected file in this run
+    std::vector<std::int64_t> m_refusedAtThisMoment;  // spooled records the database refused since the moment began
+    // Set when a writer stopped at the end of its time slice with records still waiting: the
+    // caller runs catchUpLogging between its ticks until both are clear.
+    bool m_fileBehind = false;
+    bool m_databaseBehind = false;
+    // Open while the database is behind, so that the slices of a backlog share one connection;
+    // let go when the backlog is written or the writer fails.
+    std::shared_ptr<DatabaseConnection> m_databaseConnection;
+    // The connect under way, if any; its end is waited for when the logging goes (at most the
+    // login time-out).
+    std::shared_ptr<PendingConnect> m_databaseConnecting;
+    bool m_databaseRowByRow = false;
     // When the running logging cycle or catch-up slice began: its writers share one time budget.
     // Empty outside them (a writer called alone takes its own).
-    std::chrono::steady_clock::time_point sliceStart{};
-    FileWriteFunction fileWrite;    // how the log file is written: ::write when empty
-    // The folder of the settings file, with its closing '/', or empty for the working directory:
-    // the spool and "Quorna-rejected.txt" are kept there.
-    std::string stateDirectory;
-    // The spool's file name in that folder: named after the settings file (spoolFileNameFor).
-    std::string spoolFileName = kSpoolFileName;
+    std::chrono::steady_clock::time_point m_sliceStart{};
+    FileWriteFunction m_fileWrite;    // how the log file is written: ::write when empty
+    std::string m_stateDirectory;
+    std::string m_spoolFileName = kSpoolFileName;
 };
 
 // The longest a writer works before it gives the window back; what is left waits for the next
@@ -105,23 +187,12 @@ inline constexpr const char* kSpoolNoticeCaption = "Spool Failure";
 inline constexpr const char* kRejectedText =
     "The database refused a reading three times\nIt was moved to \"Quorna-rejected.txt\" and logging goes on";
 
-// The end of the time budget of the writer that starts now.
-[[nodiscard]] inline std::chrono::steady_clock::time_point sliceDeadline(const Logging& logging) {
-    const auto start = logging.sliceStart == std::chrono::steady_clock::time_point{} ? std::chrono::steady_clock::now()
-                                                                                     : logging.sliceStart;
-    return start + kSliceBudget;
-}
+// The folder's spool file.
+[[nodiscard]] inline std::string spoolPath(const Logging& logging) { return logging.spoolPath(); }
 
-// The folder's spool file and rejected records' file.
-[[nodiscard]] inline std::string spoolPath(const Logging& logging) { return logging.stateDirectory + logging.spoolFileName; }
-
-// Tells the operator what the spool set aside since it was last asked, each as an error.
-inline void tellSpoolNotices(Logging& logging) {
-    for (const std::string& notice : logging.spool.takeNotices()) logging.op.error(notice, kSpoolNoticeCaption);
-}
 inline constexpr const char* kRejectedFileName = "Quorna-rejected.txt";
 
 // How many records are still waiting for the log file or the database, in memory and spooled.
-[[nodiscard]] std::size_t recordsWaiting(const Logging& logging);
+[[nodiscard]] inline std::size_t recordsWaiting(const Logging& logging) { return logging.recordsWaiting(); }
 
 }  // namespace quorna

@@ -17,7 +17,6 @@ namespace quorna {
 namespace {
 
 constexpr int kSecondsPerMinute = 60;
-std::time_t timeNow(const Logging& logging) { return logging.timeSource ? logging.timeSource() : std::time(nullptr); }
 
 // Where a model's logged values lie: start register, register count. Count 0: the model is not read.
 struct ModelReads {
@@ -70,10 +69,10 @@ void readMeter(Bus& bus, ReadingsRecord& record, int model) {
     for (int i = 0; i + 1 < reads.count; i += 2) record.values.push_back(single(i));
 }
 
-// One record per listed meter, queued for each sink that logs. Allocation failure ends the list.
-void readListedMeters(Logging& logging, bool toFile, bool toDatabase) {
+// One record per listed meter, queued for each sink that logs (a queue given). Allocation failure ends the list.
+void readListedMeters(Meters& meters, std::time_t sampleTime, RecordQueue* fileQueue, RecordQueue* databaseQueue) {
     // A copy: the list belongs to the main window and must not change under the loop.
-    const std::vector<MeterEntry> entries = logging.meters.list().entries();
+    const std::vector<MeterEntry> entries = meters.list().entries();
     for (const MeterEntry& entry : entries) {
         const int address = entry.address;
         // Every address the scan may list, as the operator can select it.
@@ -87,12 +86,12 @@ void readListedMeters(Logging& logging, bool toFile, bool toDatabase) {
             break;
         }
         record->address = address;
-        record->time = logging.clock.sampleTime;
-        readMeter(logging.meters.bus(), *record, model);
+        record->time = sampleTime;
+        readMeter(meters.bus(), *record, model);
 
         // A record that no queue takes is freed here, when the last pointer goes.
-        if (toFile) logging.fileQueue.push(record);
-        if (toDatabase) logging.databaseQueue.push(record);
+        if (fileQueue != nullptr) fileQueue->push(record);
+        if (databaseQueue != nullptr) databaseQueue->push(record);
     }
 }
 
@@ -111,33 +110,34 @@ std::time_t nextLoggingMoment(std::time_t sampleTime, int intervalMinutes) {
 }
 
 void computeNextLoggingMoment(Logging& logging) {
-    logging.clock.nextMoment = nextLoggingMoment(logging.clock.sampleTime, logging.settings.loggingInterval);
+    logging.m_clock.nextMoment = nextLoggingMoment(logging.m_clock.sampleTime, logging.m_settings.loggingInterval);
 }
 
 void LoggingSampler(Logging& logging, ConnectWait wait) {
-    LoggingClock& clock = logging.clock;
-    clock.sampleTime = timeNow(logging);
+    LoggingClock& clock = logging.m_clock;
+    clock.sampleTime = logging.now();
     if (clock.nextMoment != 0 && clock.sampleTime < clock.nextMoment) return;
     computeNextLoggingMoment(logging);
-    logging.refusedAtThisMoment.clear();
+    logging.startMoment();
 
-    const ConfigurationRecord& cfg = logging.settings;
+    const ConfigurationRecord& cfg = logging.m_settings;
     const bool toFile = cfg.fileLoggingEnabled;
     const bool toDatabase = cfg.databaseLogging == DatabaseLoggingState::Active;
     // A meter the start-up scan could not make out is asked again before the meters are read.
-    logging.meters.reprobeGarbledAddresses();
-    readListedMeters(logging, toFile, toDatabase);
+    logging.m_meters.reprobeGarbledAddresses();
+    readListedMeters(logging.m_meters, clock.sampleTime, toFile ? &logging.m_fileQueue : nullptr,
+                     toDatabase ? &logging.m_databaseQueue : nullptr);
     // The moment's records are on disk before anything is written.
     keepWaitingRecords(logging, wait);
 
     // The file first, then the database, in one time budget: what does not fit is sent in slices
     // between the ticks.
     // (The caller's tick may have begun the budget already, with its poll.)
-    const bool ownSlice = logging.sliceStart == std::chrono::steady_clock::time_point{};
-    if (ownSlice) logging.sliceStart = std::chrono::steady_clock::now();
+    const bool ownSlice = logging.m_sliceStart == std::chrono::steady_clock::time_point{};
+    if (ownSlice) logging.startSlice();
     if (cfg.fileLoggingEnabled) FileLogWriter(logging);
     if (cfg.databaseLogging == DatabaseLoggingState::Active) DatabaseRecordWriter(logging, wait);
-    if (ownSlice) logging.sliceStart = {};
+    if (ownSlice) logging.endSlice();
 }
 
 }  // namespace quorna

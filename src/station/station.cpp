@@ -24,8 +24,8 @@ Station::Station(Operator& op)
 
 bool Station::readSettings() {
     const std::string::size_type slash = m_configFile.rfind('/');
-    m_logging.stateDirectory = slash == std::string::npos ? std::string() : m_configFile.substr(0, slash + 1);
-    m_logging.spoolFileName = spoolFileNameFor(m_configFile);
+    m_logging.useStateDirectory(slash == std::string::npos ? std::string() : m_configFile.substr(0, slash + 1),
+                                spoolFileNameFor(m_configFile));
     return readConfiguration(m_settings, m_bus.link(), m_configFile.c_str());
 }
 
@@ -42,11 +42,11 @@ void Station::tick() {
 
     // The poll counts against the time the logging writers may take in this tick, so that a
     // backlog adds little to it; the rest goes in slices between the ticks.
-    m_logging.sliceStart = std::chrono::steady_clock::now();
+    m_logging.startSlice();
     if (m_pollSelected) m_meters.pollSelectedMeter();
 
     if (m_settings.fileLoggingEnabled || m_settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(m_logging, ConnectWait::None);
-    m_logging.sliceStart = {};
+    m_logging.endSlice();
 }
 
 void Station::scan() { m_meters.startScan(); }

@@ -208,7 +208,7 @@ void benchBacklog(int records) {
     StallMeter stalls;
     stalls.start();
     const auto start = Clock::now();
-    runUntil([&station] { return station.logging().spool.isOpen() && quorna::recordsWaiting(station.logging()) == 0; }, 600);
+    runUntil([&station] { return station.logging().spool().isOpen() && quorna::recordsWaiting(station.logging()) == 0; }, 600);
     std::printf("backlog of %d spooled log-file records: longest stall %.0f ms, drained in %.1f s\n", records,
                 stalls.stop(), msBetween(start, Clock::now()) / 1000.0);
     window.close();

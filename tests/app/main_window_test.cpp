@@ -473,7 +473,7 @@ TEST_F(MainWindowTest, ABacklogDrainsInSlicesWhilePollingGoesOn) {
     startBus({"3:230"});
     sim->set(3, 0, std::vector<int>(42, 1500));
     Logging& logging = station().logging();
-    ASSERT_TRUE(logging.spool.open(spoolPath(logging)));
+    ASSERT_TRUE(logging.spool().open(spoolPath(logging)));
     constexpr int kMoments = 1000;
     constexpr int kMeters = 40;
     for (int m = 0; m < kMoments; ++m) {
@@ -485,7 +485,7 @@ TEST_F(MainWindowTest, ABacklogDrainsInSlicesWhilePollingGoesOn) {
             r->time = 1'700'000'000 + m * 60;
             records.push_back(r);
         }
-        ASSERT_TRUE(logging.spool.append(records, true, false));
+        ASSERT_TRUE(logging.spool().append(records, true, false));
     }
     station().settings().logFilePath = (m_workDir / "plant.csv").string();
     station().settings().fileLoggingEnabled = true;

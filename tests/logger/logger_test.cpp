@@ -116,7 +116,7 @@ TEST_P(LoggerAgainstWindow, SameLinesAndRowsSignalsAndTheHeldPort) {
     station().useConfigFile(settingsIn(dir / "window", settingsText(windowLog, &source)));
     ASSERT_TRUE(station().readSettings());
     std::time_t now = firstMoment();
-    station().logging().timeSource = [&now] { return now; };
+    station().logging().useClock([&now] { return now; });
     for (int k = 0; k < 3; ++k, now += 60) station().PollingCycle();
     test::endStation();
     const std::string windowLines = readWholeFile(windowLog);
@@ -330,12 +330,12 @@ TEST(LoggerSpool, EachSettingsFileHasItsOwnSpoolAndASecondProcessOnOneIsRefused)
         record->model = 230;
         record->address = 1;
         record->time = firstMoment();
-        window.logging().fileQueue.push(record);
+        window.logging().queueForFile(record);
         keepWaitingRecords(window.logging());
     }
     EXPECT_EQ(windowOp.texts(), std::vector<std::string>{"The spool file is in use by another program: a-spool.db\n"
                                                          "Readings are kept in memory until it is free"});
-    EXPECT_EQ(window.logging().fileQueue.size(), 2U);
+    EXPECT_EQ(window.logging().fileQueue().size(), 2U);
     first.signal(SIGTERM);
     EXPECT_EQ(first.wait(5000), kLoggerExitOk) << first.errText();
 }

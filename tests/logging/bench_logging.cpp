@@ -69,7 +69,7 @@ Figures measure(int meters, int baud, int speedCode, int moments, const std::str
     station.settings().loggingInterval = 1;
 
     std::time_t now = std::time(nullptr);
-    station.logging().timeSource = [&now] { return now; };
+    station.logging().useClock([&now] { return now; });
     Figures figures;
     figures.best = 1e9;
     double total = 0;
@@ -84,7 +84,7 @@ Figures measure(int meters, int baud, int speedCode, int moments, const std::str
     figures.mean = total / moments;
     figures.lines = station.bus().statistics().goodReads;
     closePort(station.bus().link());
-    station.logging().timeSource = nullptr;
+    station.logging().useClock(nullptr);
     return figures;
 }
 

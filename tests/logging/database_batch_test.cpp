@@ -123,31 +123,31 @@ protected:
         linkTable("batch_readings", 6);
         if (HasFatalFailure()) return {};
         Logging& logging = station().logging();
-        logging.databaseRowByRow = rowByRow;
+        logging.insertRowByRow(rowByRow);
         for (int m = 0; m < kMoments; ++m) {
             const std::time_t time = march7(m);
             for (int a = 1; a <= 26; ++a) {
                 auto r = branch(a, time);
                 if (m == kRefusedMoment && a == kRefusedMeter) r->current[0] = 450.5F;  // breaks the CHECK
-                logging.databaseQueue.push(r);
+                logging.queueForDatabase(r);
             }
             auto energy = record(8035, 27, time);
             energy->values = {3.5F + static_cast<float>(m), 4.25F};
-            logging.databaseQueue.push(energy);
+            logging.queueForDatabase(energy);
             auto temperature = record(600, 28, time);
             temperature->values = {21.5F};
-            logging.databaseQueue.push(temperature);
-            logging.databaseQueue.push(record(0, 29, time));  // a failed read: no row
+            logging.queueForDatabase(temperature);
+            logging.queueForDatabase(record(0, 29, time));  // a failed read: no row
             auto odd = branch(30, time);
             odd->current[1] = std::numeric_limits<float>::quiet_NaN();
-            logging.databaseQueue.push(odd);
+            logging.queueForDatabase(odd);
             keepWaitingRecords(logging);
         }
         EXPECT_EQ(recordsWaiting(logging), static_cast<std::size_t>(kMoments * 29)) << "the failed reads are not kept";
         EXPECT_GE(drain(logging, 200), 0) << "the backlog drains";
         EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
         EXPECT_EQ(recordsWaiting(logging), 1U) << "the refused record waits for the next moment";
-        EXPECT_EQ(logging.refusedAtThisMoment.size(), 1U);
+        EXPECT_EQ(logging.refusedAtThisMoment().size(), 1U);
         return test::querySql(source, "SELECT Meter, Location, Date_Time, Amps1, Amps2, Amps27 FROM batch_readings ORDER BY n", 6);
     }
 
@@ -191,12 +191,12 @@ TEST_P(BatchedBacklog, AServerRestartBetweenSlicesIsBridgedByAFreshConnectionWit
     linkTable("batch_readings", 6);
     Logging& logging = station().logging();
     for (int m = 0; m < 150; ++m) {
-        for (int a = 1; a <= 63; ++a) logging.databaseQueue.push(branch(a, march7(m)));
+        for (int a = 1; a <= 63; ++a) logging.queueForDatabase(branch(a, march7(m)));
         keepWaitingRecords(logging);
     }
     DatabaseRecordWriter(logging);
-    ASSERT_TRUE(logging.databaseBehind);
-    ASSERT_TRUE(logging.databaseConnection) << "kept for the next slice";
+    ASSERT_TRUE(logging.databaseBehind());
+    ASSERT_TRUE(logging.keepsDatabaseConnection()) << "kept for the next slice";
     const std::size_t left = recordsWaiting(logging);
 
     test::takeDatabaseAway(source);  // the server stops and starts again: the kept connection is dead
@@ -243,7 +243,7 @@ TEST(DatabaseBacklogThroughASlowLink, TenThousandRowsDrainInSlicesWithinTheBudge
     constexpr int kRecords = 10000;
     Logging& logging = station().logging();
     for (int done = 0, m = 0; done < kRecords; ++m) {
-        for (int a = 1; a <= 63 && done < kRecords; ++a, ++done) logging.databaseQueue.push(branch(a, march7(m)));
+        for (int a = 1; a <= 63 && done < kRecords; ++a, ++done) logging.queueForDatabase(branch(a, march7(m)));
         keepWaitingRecords(logging);
     }
     ASSERT_EQ(recordsWaiting(logging), static_cast<std::size_t>(kRecords));
@@ -267,7 +267,7 @@ TEST(DatabaseBacklogThroughASlowLink, TenThousandRowsDrainInSlicesWithinTheBudge
     EXPECT_LE(slices[slices.size() / 2], 250.0) << "the typical slice keeps to the budget";
     EXPECT_LE(longest, 1000.0) << "no slice runs far past the budget";
     EXPECT_EQ(proxy.connectionsAccepted(), 1) << "one connection for the whole backlog";
-    EXPECT_FALSE(logging.databaseConnection) << "closed once the backlog is written";
+    EXPECT_FALSE(logging.keepsDatabaseConnection()) << "closed once the backlog is written";
     RecordProperty("rows_per_second", static_cast<int>(kRecords / seconds));
     std::printf("10,000 rows through the 20 ms link in %.1f s (%.0f rows/s); first slice %.0f ms, longest after it %.0f ms\n",
                 seconds, kRecords / seconds, firstSlice, longest);

@@ -228,7 +228,7 @@ TEST_P(DatabaseWindows, AddTableFromTheLinkWindowListsTheNewTable) {
 TEST_P(DatabaseWindows, NewDatabaseWhileLoggingDropsTheLinkAndOpensTheLinkWindow) {
     station().settings().databaseLogging = DatabaseLoggingState::Active;
     station().settings().database = DatabaseSettings{source.dsn, "gui_readings", "", "", 0, {ColumnLink{0, 4, "Meter"}}};
-    station().logging().databaseQueue.push(std::make_shared<ReadingsRecord>());
+    station().logging().queueForDatabase(std::make_shared<ReadingsRecord>());
     QString shownDsn;
     QString shownTable;
     shell.answer = [&](QDialog& dialog) {
@@ -245,7 +245,7 @@ TEST_P(DatabaseWindows, NewDatabaseWhileLoggingDropsTheLinkAndOpensTheLinkWindow
     EXPECT_EQ(shell.modalTitles, std::vector<QString>{"Database Setup"});
     EXPECT_EQ(shownDsn.toStdString(), source.dsn);
     EXPECT_EQ(shownTable, "gui_readings");
-    EXPECT_TRUE(station().logging().databaseQueue.empty());
+    EXPECT_TRUE(station().logging().databaseQueue().empty());
     EXPECT_TRUE(station().settings().database.links.empty());
     ASSERT_NE(linkWindow(), nullptr);
     EXPECT_TRUE(linkWindow()->isVisible());

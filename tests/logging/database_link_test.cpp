@@ -72,7 +72,7 @@ TEST(DatabaseSetup, NewDatabaseStopsLoggingAndDropsWaitingRecords) {
     useFreshStation(op);
     station().settings().databaseLogging = DatabaseLoggingState::Active;
     station().settings().database = DatabaseSettings{"Plant", "[Readings]", "op", "pw", 5, {ColumnLink{0, 4, "[Meter]"}}};
-    station().logging().databaseQueue.push(std::make_shared<ReadingsRecord>());
+    station().logging().queueForDatabase(std::make_shared<ReadingsRecord>());
     startNewDatabase(station().logging());
     EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
     EXPECT_TRUE(station().settings().database.dsn.empty());
@@ -81,7 +81,7 @@ TEST(DatabaseSetup, NewDatabaseStopsLoggingAndDropsWaitingRecords) {
     EXPECT_TRUE(station().settings().database.password.empty());
     EXPECT_EQ(station().settings().database.kludgeFlags, 0);
     EXPECT_TRUE(station().settings().database.links.empty());
-    EXPECT_TRUE(station().logging().databaseQueue.empty());
+    EXPECT_TRUE(station().logging().databaseQueue().empty());
 }
 
 // The order the lists promise: by name, letter case not counted.
@@ -262,10 +262,10 @@ TEST_P(DatabaseLink, ARecordReachesColumnsWhoseNamesHoldABlank) {
     record->address = 4;
     record->time = 1015510500;
     record->current[0] = 9.5F;
-    station().logging().databaseQueue.push(record);
+    station().logging().queueForDatabase(record);
     DatabaseRecordWriter(station().logging());
     EXPECT_TRUE(op.messages.empty()) << op.messages.front().text;
-    EXPECT_TRUE(station().logging().databaseQueue.empty());
+    EXPECT_TRUE(station().logging().databaseQueue().empty());
     const auto rows = test::querySql(source, "SELECT meter, \"Amps 1\", \"date time\" FROM spaced", 3);
     ASSERT_EQ(rows.size(), 1U);
     EXPECT_EQ(rows[0][0], "4");

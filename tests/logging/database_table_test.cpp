@@ -169,7 +169,7 @@ TEST_P(AddTable, CurrentsKeepTheirDecimalsInATableItMade) {
     record->address = 12;
     record->time = 1015510500;
     record->current[0] = 12.345F;
-    station().logging().databaseQueue.push(record);
+    station().logging().queueForDatabase(record);
     DatabaseRecordWriter(station().logging());
     ASSERT_TRUE(op.messages.empty()) << op.messages[0].text;
 

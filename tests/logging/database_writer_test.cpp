@@ -173,15 +173,15 @@ protected:
     // One logging moment: a Branch meter at 1 and 5, an Energy-Only meter at 7, a Temperature
     // meter at 9 and a failed read at 11, then the writer.
     void loggingMoment(std::time_t time) {
-        station().logging().databaseQueue.push(branch(1, time));
-        station().logging().databaseQueue.push(branch(5, time));
+        station().logging().queueForDatabase(branch(1, time));
+        station().logging().queueForDatabase(branch(5, time));
         auto energy = record(8035, 7, time);
         energy->values = {3.5F, 4.25F};
-        station().logging().databaseQueue.push(energy);
+        station().logging().queueForDatabase(energy);
         auto temperature = record(600, 9, time);
         temperature->values = {21.5F};
-        station().logging().databaseQueue.push(temperature);
-        station().logging().databaseQueue.push(record(0, 11, time));
+        station().logging().queueForDatabase(temperature);
+        station().logging().queueForDatabase(record(0, 11, time));
         DatabaseRecordWriter(station().logging());
     }
 
@@ -226,7 +226,7 @@ protected:
 TEST_P(DatabaseWriter, ALoggingMomentInsertsOneRowPerMeterWithReadings) {
     loggingMoment(march7(14, 15));
     EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
-    EXPECT_TRUE(station().logging().databaseQueue.empty());
+    EXPECT_TRUE(station().logging().databaseQueue().empty());
     const auto rows = storedRows();
     ASSERT_EQ(rows.size(), 4U) << "the failed read at address 11 adds no row";
     expectMoment(rows, 0, storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"));
@@ -238,14 +238,14 @@ TEST_P(DatabaseWriter, NothingIsLostWhileTheDatabaseIsAway) {
     loggingMoment(march7(14, 15));
     loggingMoment(march7(14, 20));
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Error connecting", "Error connecting"}));
-    EXPECT_EQ(station().logging().databaseQueue.size(), 10U);
+    EXPECT_EQ(station().logging().databaseQueue().size(), 10U);
     EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
 
     test::bringDatabaseBack(source);
     databaseAway = false;
     loggingMoment(march7(14, 25));
     EXPECT_EQ(op.messages.size(), 2U);
-    EXPECT_TRUE(station().logging().databaseQueue.empty());
+    EXPECT_TRUE(station().logging().databaseQueue().empty());
     const auto rows = storedRows();
     ASSERT_EQ(rows.size(), 12U) << "three moments of four rows each, none lost or doubled";
     expectMoment(rows, 0, storedTime("2002-03-07 14:15:00", "03/07/2002 14:15:00"));
@@ -258,7 +258,7 @@ TEST_P(DatabaseWriter, AFailingInsertHoldsTheQueueUntilItSucceeds) {
     loggingMoment(march7(14, 15));
     ASSERT_EQ(op.messages.size(), 1U);
     EXPECT_EQ(op.messages[0].text.rfind("Error # -1  ", 0), 0U) << op.messages[0].text;
-    EXPECT_EQ(station().logging().databaseQueue.size(), 5U) << "the failing record and every one behind it wait";
+    EXPECT_EQ(station().logging().databaseQueue().size(), 5U) << "the failing record and every one behind it wait";
 
     loggingMoment(march7(14, 20));
     EXPECT_EQ(op.messages.size(), 2U) << "every moment retries and tells again";
@@ -291,14 +291,14 @@ TEST_P(DatabaseWriter, ARecordRefusedForItsDataIsPutAsideAtItsThirdMomentAndTheR
     // Meter 5's first current (501.25 A) breaks the table's rule; the others keep it.
     freshTable("readings", key + ", Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, "
                                  "Amps1 FLOAT CHECK (Amps1 < 400), Amps2 FLOAT, Amps27 FLOAT");
-    const std::string state = station().logging().stateDirectory;
+    const std::string state = station().logging().stateDirectory();
     const auto spooledMoment = [&](std::time_t time) {
-        station().logging().refusedAtThisMoment.clear();  // a new moment, as the sampler starts one
-        station().logging().databaseQueue.push(branch(1, time));
-        station().logging().databaseQueue.push(branch(5, time));
+        station().logging().startMoment();  // a new moment, as the sampler starts one
+        station().logging().queueForDatabase(branch(1, time));
+        station().logging().queueForDatabase(branch(5, time));
         auto temperature = record(600, 9, time);
         temperature->values = {21.5F};
-        station().logging().databaseQueue.push(temperature);
+        station().logging().queueForDatabase(temperature);
         keepWaitingRecords(station().logging());
         DatabaseRecordWriter(station().logging());
     };
@@ -329,11 +329,11 @@ TEST_P(DatabaseWriter, RowsSpooledWhileTheDatabaseWasAwayAreWrittenFirstByTheNex
     std::string state = (std::filesystem::temp_directory_path() / "quorna-db-spool.XXXXXX").string();
     ASSERT_NE(::mkdtemp(state.data()), nullptr);
     state += "/";
-    station().logging().stateDirectory = state;
+    station().logging().useStateDirectory(state);
     const DatabaseSettings linked = station().settings().database;
     const auto spooledMoment = [&](std::time_t time) {
-        station().logging().databaseQueue.push(branch(1, time));
-        station().logging().databaseQueue.push(branch(5, time));
+        station().logging().queueForDatabase(branch(1, time));
+        station().logging().queueForDatabase(branch(5, time));
         keepWaitingRecords(station().logging());
         DatabaseRecordWriter(station().logging());
     };
@@ -345,7 +345,7 @@ TEST_P(DatabaseWriter, RowsSpooledWhileTheDatabaseWasAwayAreWrittenFirstByTheNex
 
     // The program stops and starts again on the same spool; the database is back.
     useFreshStation(op);
-    station().logging().stateDirectory = state;
+    station().logging().useStateDirectory(state);
     station().settings().database = linked;
     station().settings().databaseLogging = DatabaseLoggingState::Active;
     test::bringDatabaseBack(source);
@@ -394,7 +394,7 @@ TEST_P(DatabaseWriter, TheMomentStoredIsTheMomentReadWhateverTheServersDateOrder
         loggingMoment(december2026(13));  // 12/13: a day that cannot
         EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
         EXPECT_EQ(recordsWaiting(station().logging()), 0U);
-        EXPECT_FALSE(std::filesystem::exists(station().logging().stateDirectory + kRejectedFileName));
+        EXPECT_FALSE(std::filesystem::exists(station().logging().stateDirectory() + kRejectedFileName));
         const auto rows = storedRows();
         ASSERT_EQ(rows.size(), 8U);
         expectMoment(rows, 0, storedTime("2026-12-09 15:42:38", "12/09/2026 15:42:38"));
@@ -460,7 +460,7 @@ TEST_P(DatabaseWriter, MomentsGoOnWhileTheErrorConnectingBoxStaysOpen) {
     ASSERT_TRUE(station().readSettings());
     ASSERT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
     std::time_t now = march7(14, 15);
-    station().logging().timeSource = [&now] { return now; };
+    station().logging().useClock([&now] { return now; });
     const auto lines = [&logPath] {
         std::ifstream in(logPath);
         const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -483,7 +483,7 @@ TEST_P(DatabaseWriter, MomentsGoOnWhileTheErrorConnectingBoxStaysOpen) {
     EXPECT_EQ(linesWhileOpen, 6U) << "14:15, 14:16 and 14:17 reach the file while the box is open";
     EXPECT_EQ(waitingWhileOpen, 6U) << "and wait in the spool for the database";
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"}) << "the open box is not shown again";
-    EXPECT_EQ(station().logging().clock.nextMoment, march7(14, 18));
+    EXPECT_EQ(station().logging().nextMoment(), march7(14, 18));
 
     // Answered, and the database is back: the next moment writes everything, oldest first.
     op.answerBoxes();
@@ -522,7 +522,7 @@ TEST_P(DatabaseWriter, TheTickDoesNotWaitForTheConnectAndTheRowsArriveByTheSlice
     station().settings().database.clear();
     ASSERT_TRUE(station().readSettings());
     std::time_t now = march7(14, 15);
-    station().logging().timeSource = [&now] { return now; };
+    station().logging().useClock([&now] { return now; });
     station().tick();  // opens the port and begins the scan
     while (station().scanStep()) {
     }
@@ -573,7 +573,7 @@ TEST(DatabaseWriterSilentServer, TheTickAndTheSlicesReturnAtOnceAndTheFailureIsT
     station().useConfigFile(dir + "Quorna.cfg");
     ASSERT_TRUE(station().readSettings());
     std::time_t now = march7(14, 15);
-    station().logging().timeSource = [&now] { return now; };
+    station().logging().useClock([&now] { return now; });
     station().tick();  // opens the port and begins the scan
     while (station().scanStep()) {
     }

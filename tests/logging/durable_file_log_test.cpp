@@ -27,19 +27,19 @@ protected:
         FileLoggingTest::SetUp();
         state = dir + "/spool/";
         std::filesystem::create_directory(state);
-        station().logging().stateDirectory = state;
+        station().logging().useStateDirectory(state);
     }
     // A moment of two Branch meters at the time, handed to the spool and written.
     void moment(std::time_t time, float first) {
-        station().logging().fileQueue.push(branchRecord(1, time, first));
-        station().logging().fileQueue.push(branchRecord(5, time, first + 1.0F));
+        station().logging().queueForFile(branchRecord(1, time, first));
+        station().logging().queueForFile(branchRecord(5, time, first + 1.0F));
         keepWaitingRecords(station().logging());
         FileLogWriter(station().logging());
     }
     // A new run of the program on the same spool: the station of the last one is gone.
     void restart() {
         useFreshStation(op);
-        station().logging().stateDirectory = state;
+        station().logging().useStateDirectory(state);
         enableFileLogging(logPath);
     }
     std::time_t at(int minute) const { return localTime(2025, 1, 15, 10, minute, 0); }
@@ -49,11 +49,11 @@ protected:
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            station().logging().fileWrite = [](int fd, const void* bytes, std::size_t count) {
+            station().logging().useFileWrite([](int fd, const void* bytes, std::size_t count) {
                 (void)::write(fd, bytes, count / 2);
                 ::raise(SIGKILL);
                 return static_cast<ssize_t>(-1);
-            };
+            });
             moment(at(minute), static_cast<float>(minute));
             ::_exit(0);
         }
@@ -93,7 +93,7 @@ TEST_F(DurableFileLog, WhatOneRunSpooledTheNextWritesFirstInTimeOrder) {
     moment(at(0), 1.0F);
     moment(at(1), 2.0F);
     EXPECT_EQ(recordsWaiting(station().logging()), 4U);
-    EXPECT_TRUE(station().logging().fileQueue.empty()) << "waiting records live on disk, not in memory";
+    EXPECT_TRUE(station().logging().fileQueue().empty()) << "waiting records live on disk, not in memory";
 
     restart();
     moment(at(2), 3.0F);
@@ -121,11 +121,11 @@ TEST_F(DurableFileLog, ALongSpoolOpensBesideTheTickAndItsBacklogStillGoesFirst) 
         ASSERT_TRUE(spool.append(backlog, true, false));
     }
     restart();
-    station().logging().fileQueue.push(branchRecord(5, at(40), 40.0F));
+    station().logging().queueForFile(branchRecord(5, at(40), 40.0F));
     keepWaitingRecords(station().logging(), ConnectWait::None);
     FileLogWriter(station().logging());
-    EXPECT_FALSE(station().logging().spool.isOpen()) << "the tick does not wait for the spool's checks";
-    EXPECT_EQ(station().logging().fileQueue.size(), 1U) << "the moment waits in memory";
+    EXPECT_FALSE(station().logging().spool().isOpen()) << "the tick does not wait for the spool's checks";
+    EXPECT_EQ(station().logging().fileQueue().size(), 1U) << "the moment waits in memory";
     EXPECT_FALSE(std::filesystem::exists(logPath)) << "nothing goes ahead of the backlog";
     EXPECT_TRUE(loggingBehind(station().logging()));
     for (int slice = 0; slice < 1000 && station().catchUp(); ++slice) {
@@ -152,11 +152,11 @@ TEST_F(DurableFileLog, AnAppendKilledHalfWayIsWrittenWholeAndOnceByTheNextRun) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        station().logging().fileWrite = [](int fd, const void* bytes, std::size_t count) {
+        station().logging().useFileWrite([](int fd, const void* bytes, std::size_t count) {
             (void)::write(fd, bytes, count / 2);
             ::raise(SIGKILL);
             return static_cast<ssize_t>(-1);
-        };
+        });
         moment(at(1), 2.0F);
         ::_exit(0);
     }
@@ -181,7 +181,7 @@ TEST_F(DurableFileLog, AnAppendKilledHalfWayIsWrittenWholeAndOnceByTheNextRun) {
 TEST_F(DurableFileLog, ASpoolThatCannotBeWrittenIsSaidOnceAndTheLinesStillReachTheFile) {
     enableFileLogging(logPath);
     state = dir + "/state/";
-    station().logging().stateDirectory = state;  // a folder that is not there yet
+    station().logging().useStateDirectory(state);  // a folder that is not there yet
     moment(at(0), 1.0F);
     moment(at(1), 2.0F);
     EXPECT_EQ(op.texts(), std::vector<std::string>{kSpoolFailureText});
@@ -203,10 +203,10 @@ TEST_F(DurableFileLog, AMomentsRecordsForBothSinksEnterTheSpoolInOneCommit) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         Logging& logging = station().logging();
-        logging.spool.afterCommit = [] { ::raise(SIGKILL); };
-        for (RecordQueue* queue : {&logging.fileQueue, &logging.databaseQueue}) {
-            queue->push(branchRecord(1, at(0), 1.0F));
-            queue->push(branchRecord(5, at(0), 2.0F));
+        logging.spool().afterCommit = [] { ::raise(SIGKILL); };
+        for (const auto queue : {&Logging::queueForFile, &Logging::queueForDatabase}) {
+            (logging.*queue)(branchRecord(1, at(0), 1.0F));
+            (logging.*queue)(branchRecord(5, at(0), 2.0F));
         }
         keepWaitingRecords(logging);
         ::_exit(0);
@@ -218,7 +218,7 @@ TEST_F(DurableFileLog, AMomentsRecordsForBothSinksEnterTheSpoolInOneCommit) {
     restart();
     enableFileLogging(dir + "/away/plant.csv");
     keepWaitingRecords(station().logging());
-    Spool& spool = station().logging().spool;
+    Spool& spool = station().logging().spool();
     ASSERT_TRUE(spool.isOpen());
     EXPECT_EQ(spool.count(Sink::File), 2U);
     const auto rows = spool.oldest(Sink::Database, 10);
@@ -241,7 +241,7 @@ TEST_F(DurableFileLog, ALogFolderAwayAtTheRestartKeepsTheNoteUntilItIsBack) {
     restart();
     moment(at(2), 2.0F);
     EXPECT_EQ(recordsWaiting(station().logging()), 4U);
-    ASSERT_TRUE(station().logging().spool.pendingAppend().has_value()) << "the note is kept";
+    ASSERT_TRUE(station().logging().spool().pendingAppend().has_value()) << "the note is kept";
 
     std::filesystem::rename(dir + "/logs-away", logs);
     moment(at(3), 3.0F);
@@ -308,8 +308,8 @@ TEST_F(DurableFileLog, ADamagedSpoolIsMovedAsideAndWhatCanBeReadIsTakenOver) {
     moment(at(0), 0.0F);  // two lines wait
     // Three hundred rows wait for the database, on pages after the file's.
     for (int n = 0; n < 150; ++n) {
-        station().logging().databaseQueue.push(branchRecord(1, at(1), static_cast<float>(n)));
-        station().logging().databaseQueue.push(branchRecord(5, at(1), static_cast<float>(n)));
+        station().logging().queueForDatabase(branchRecord(1, at(1), static_cast<float>(n)));
+        station().logging().queueForDatabase(branchRecord(5, at(1), static_cast<float>(n)));
     }
     keepWaitingRecords(station().logging());
     useFreshStation(op);  // a clean stop: everything is in the spool file itself
@@ -333,7 +333,7 @@ TEST_F(DurableFileLog, ADamagedSpoolIsMovedAsideAndWhatCanBeReadIsTakenOver) {
     EXPECT_EQ(op.messages[0].caption, kSpoolNoticeCaption);
     EXPECT_NE(op.messages[0].text.find("The spool file \"Quorna-spool.db\" was damaged\nIt was moved aside as \"" + aside[0] +
                                        "\" and a new spool started with the "), std::string::npos) << op.messages[0].text;
-    const Spool& fresh = station().logging().spool;
+    const Spool& fresh = station().logging().spool();
     ASSERT_TRUE(fresh.isOpen());
     EXPECT_EQ(fresh.count(Sink::File), 4U) << "the file's records were taken over";
     EXPECT_GT(fresh.count(Sink::Database), 0U);

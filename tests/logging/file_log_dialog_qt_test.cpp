@@ -79,12 +79,12 @@ TEST_F(LogFileWindowTest, LoggingActiveNeedsAFileChosenThroughSelectOutputFile) 
         }
         child<QPushButton>(dialog, "ok")->click();
     };
-    station().logging().fileQueue.push(branchRecord(1, clock, 1.0F));
+    station().logging().queueForFile(branchRecord(1, clock, 1.0F));
     shell.dispatch(kCmdLogFileSetup);
     EXPECT_TRUE(ran);
     EXPECT_EQ(station().settings().logFilePath, dir + "/DATA.TXT");
     EXPECT_TRUE(station().settings().fileLoggingEnabled);
-    EXPECT_TRUE(station().logging().fileQueue.empty());  // "OK" discards what waited for the file
+    EXPECT_TRUE(station().logging().fileQueue().empty());  // "OK" discards what waited for the file
 }
 
 TEST_F(LogFileWindowTest, CancelPutsPathFlagAndFormatBack) {
@@ -99,12 +99,12 @@ TEST_F(LogFileWindowTest, CancelPutsPathFlagAndFormatBack) {
         child<QCheckBox>(dialog, "loggingActive")->click();
         child<QPushButton>(dialog, "cancel")->click();
     };
-    station().logging().fileQueue.push(branchRecord(1, clock, 1.0F));
+    station().logging().queueForFile(branchRecord(1, clock, 1.0F));
     shell.dispatch(kCmdLogFileSetup);
     EXPECT_EQ(station().settings().logFilePath, logPath);
     EXPECT_EQ(station().settings().fileFormat, 3);
     EXPECT_TRUE(station().settings().fileLoggingEnabled);
-    EXPECT_EQ(station().logging().fileQueue.size(), 1U);
+    EXPECT_EQ(station().logging().fileQueue().size(), 1U);
 }
 
 }  // namespace

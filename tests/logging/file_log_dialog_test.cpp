@@ -59,13 +59,13 @@ TEST_F(FileLoggingTest, LogFileDialogCancelAfterANewFileAndFormatLeavesTheOldOne
 
 TEST_F(FileLoggingTest, LogFileDialogOkDiscardsTheRecordsWaitingForTheFile) {
     enableFileLogging(dir + "/missing/plant.csv");
-    station().logging().fileQueue.push(branchRecord(1, clock, 1.0F));
-    station().logging().databaseQueue.push(station().logging().fileQueue.front());
+    station().logging().queueForFile(branchRecord(1, clock, 1.0F));
+    station().logging().queueForDatabase(station().logging().fileQueue().front());
     LogFileDialog dialog(station().logging());
     dialog.chooseFile(logPath);
     dialog.ok();
-    EXPECT_TRUE(station().logging().fileQueue.empty());
-    EXPECT_EQ(station().logging().databaseQueue.size(), 1U);  // the database keeps its own
+    EXPECT_TRUE(station().logging().fileQueue().empty());
+    EXPECT_EQ(station().logging().databaseQueue().size(), 1U);  // the database keeps its own
     EXPECT_EQ(station().settings().logFilePath, logPath);
 }
 

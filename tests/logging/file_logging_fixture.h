@@ -35,7 +35,7 @@ inline std::time_t localTime(int year, int month, int day, int hour, int minute,
 class FileLoggingTest : public StationTest {
 protected:
     void SetUp() override {
-        station().logging().timeSource = [this] { return clock; };
+        station().logging().useClock([this] { return clock; });
         char pattern[] = "/tmp/quorna-filelog-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;

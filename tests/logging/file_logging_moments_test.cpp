@@ -62,19 +62,19 @@ TEST_F(FileLoggingTest, TheFirstTickWithLoggingOnIsAMomentAndTheNextTicksWaitFor
     clock = localTime(2025, 1, 15, 10, 14, 59);
 
     LoggingSampler(station().logging());
-    EXPECT_EQ(station().logging().clock.sampleTime, clock);
-    EXPECT_EQ(station().logging().clock.nextMoment, localTime(2025, 1, 15, 10, 15, 0));
+    EXPECT_EQ(station().logging().sampleTime(), clock);
+    EXPECT_EQ(station().logging().nextMoment(), localTime(2025, 1, 15, 10, 15, 0));
 
     // A second later it is the next moment; the one after is 10:30.
     clock += 1;
     LoggingSampler(station().logging());
-    EXPECT_EQ(station().logging().clock.nextMoment, localTime(2025, 1, 15, 10, 30, 0));
+    EXPECT_EQ(station().logging().nextMoment(), localTime(2025, 1, 15, 10, 30, 0));
 
     // Ticks before 10:30 read the time but change nothing else.
     clock = localTime(2025, 1, 15, 10, 29, 59);
     LoggingSampler(station().logging());
-    EXPECT_EQ(station().logging().clock.sampleTime, clock);
-    EXPECT_EQ(station().logging().clock.nextMoment, localTime(2025, 1, 15, 10, 30, 0));
+    EXPECT_EQ(station().logging().sampleTime(), clock);
+    EXPECT_EQ(station().logging().nextMoment(), localTime(2025, 1, 15, 10, 30, 0));
 }
 
 TEST_F(FileLoggingTest, TheCommsDialogsRecomputationUsesTheLatestSampleAndTheNewInterval) {
@@ -82,11 +82,11 @@ TEST_F(FileLoggingTest, TheCommsDialogsRecomputationUsesTheLatestSampleAndTheNew
     enableFileLogging(logPath);
     clock = localTime(2025, 1, 15, 10, 7, 30);
     LoggingSampler(station().logging());
-    EXPECT_EQ(station().logging().clock.nextMoment, localTime(2025, 1, 15, 10, 10, 0));
+    EXPECT_EQ(station().logging().nextMoment(), localTime(2025, 1, 15, 10, 10, 0));
 
     station().settings().loggingInterval = 60;
     computeNextLoggingMoment(station().logging());
-    EXPECT_EQ(station().logging().clock.nextMoment, localTime(2025, 1, 15, 11, 0, 0));
+    EXPECT_EQ(station().logging().nextMoment(), localTime(2025, 1, 15, 11, 0, 0));
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ TEST_F(SamplerTest, ABranchMetersLineHoldsExactlyItsCurrents) {
               "7.250,7.500,7.750,8.000,8.250,8.500,8.750,9.000,9.250,9.500,9.750,10.000,10.250,10.500\r\n");
     EXPECT_EQ(reads(*sim), (std::vector<ReadRequest>{{1, 0, 49}}));
     EXPECT_EQ(station().bus().statistics().goodReads, 1);
-    EXPECT_TRUE(station().logging().fileQueue.empty());
+    EXPECT_TRUE(station().logging().fileQueue().empty());
 }
 
 TEST_F(SamplerTest, TwoBranchMetersGiveTwoLinesWithOneTimeInListOrderEachWithItsOwnCurrents) {
@@ -113,7 +113,7 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
     // The file cannot be opened yet, and the spool cannot be written either, so the records stay
     // in memory where the test can see them.
     enableFileLogging(dir + "/later/plant.csv");
-    station().logging().stateDirectory = dir + "/no-folder/";
+    station().logging().useStateDirectory(dir + "/no-folder/");
 
     LoggingSampler(station().logging());
 
@@ -123,7 +123,7 @@ TEST_F(SamplerTest, TemperatureEnergyAndFullDataMetersAreReadButWriteNoLineCircu
     EXPECT_EQ(station().bus().statistics().badReads, 0);
 
     // One record per logged entry with a valid address: the Circuit meter's record carries no readings.
-    const auto& records = station().logging().fileQueue.records();
+    const auto& records = station().logging().fileQueue().records();
     ASSERT_EQ(records.size(), 5U);
     EXPECT_EQ(records[1]->model, 600);
     EXPECT_EQ(records[1]->values, std::vector<float>{21.5F});

@@ -212,7 +212,7 @@ TEST_F(OdbcBinding, AccessDatabaseGetsBracketedNamesUntilAnotherSourceIsChosen) 
     EXPECT_EQ(stored.links[1].columnName, "[Amps1]");
 
     // The logging moment writes the bracketed form.
-    station().logging().databaseQueue.push(branchRecord(1, 12.34F));
+    station().logging().queueForDatabase(branchRecord(1, 12.34F));
     DatabaseRecordWriter(station().logging());
     ASSERT_EQ(control<int (*)()>("fakeOdbcStatementCount")(), 1);
     EXPECT_STREQ(control<const char* (*)(int)>("fakeOdbcStatement")(0),
@@ -240,8 +240,8 @@ TEST_F(OdbcBinding, WriterSwitchesDatabaseLoggingOffSilentlyWithoutOdbc) {
         station().settings().database.dsn = "Plant";
         station().settings().database.table = "Readings";
         station().settings().database.links.push_back(ColumnLink{0, SQL_INTEGER, "Meter"});
-        station().logging().databaseQueue.push(branchRecord(1, 1.0F));
-        station().logging().databaseQueue.push(branchRecord(2, 2.0F));
+        station().logging().queueForDatabase(branchRecord(1, 1.0F));
+        station().logging().queueForDatabase(branchRecord(2, 2.0F));
 
         DatabaseRecordWriter(station().logging());
         EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off) << library;
@@ -249,7 +249,7 @@ TEST_F(OdbcBinding, WriterSwitchesDatabaseLoggingOffSilentlyWithoutOdbc) {
         EXPECT_TRUE(station().settings().database.links.empty());
         // What waits for the database is kept for a run that has the library.
         waiting += 2;
-        EXPECT_EQ(station().logging().databaseQueue.size(), waiting);
+        EXPECT_EQ(station().logging().databaseQueue().size(), waiting);
     }
     EXPECT_TRUE(op.messages.empty());
 }
@@ -260,10 +260,10 @@ TEST_F(OdbcBinding, WriterSwitchesOffSilentlyWhenTheEnvironmentCannotBeHad) {
     station().settings().databaseLogging = DatabaseLoggingState::Active;
     station().settings().database.dsn = "Plant";
     station().settings().database.links.push_back(ColumnLink{0, SQL_INTEGER, "Meter"});
-    station().logging().databaseQueue.push(branchRecord(1, 1.0F));
+    station().logging().queueForDatabase(branchRecord(1, 1.0F));
     DatabaseRecordWriter(station().logging());
     EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
-    EXPECT_EQ(station().logging().databaseQueue.size(), 1U) << "kept for a run that can write it";
+    EXPECT_EQ(station().logging().databaseQueue().size(), 1U) << "kept for a run that can write it";
     EXPECT_TRUE(op.messages.empty());
 }
 
@@ -274,11 +274,11 @@ TEST_F(OdbcBinding, FailedInsertShowsTheDriverTextAndReleasesEveryHandle) {
     station().settings().database.dsn = "FakeSource";
     station().settings().database.table = "Readings";
     station().settings().database.links.push_back(ColumnLink{0, SQL_INTEGER, "Meter"});
-    station().logging().databaseQueue.push(branchRecord(1, 1.0F));
-    station().logging().databaseQueue.push(branchRecord(2, 2.0F));
+    station().logging().queueForDatabase(branchRecord(1, 1.0F));
+    station().logging().queueForDatabase(branchRecord(2, 2.0F));
     DatabaseRecordWriter(station().logging());
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error # -1  [Fake] scripted failure"});
-    EXPECT_EQ(station().logging().databaseQueue.size(), 2U) << "the failing record and the one behind it stay queued";
+    EXPECT_EQ(station().logging().databaseQueue().size(), 2U) << "the failing record and the one behind it stay queued";
     EXPECT_EQ(control<int (*)()>("fakeOdbcStatementCount")(), 1);
     EXPECT_EQ(control<int (*)()>("fakeOdbcOpenHandles")(), 0);
 }

@@ -158,7 +158,7 @@ TEST_F(MeterScanTest, AMeterAboveSixtyThreeIsPolledPickedAndLogged) {
     const std::filesystem::path log = std::filesystem::path(sim.tempDir()) / "readings.csv";
     station().settings().logFilePath = log.string();
     station().settings().fileLoggingEnabled = true;
-    station().logging().timeSource = [] { return std::time_t{1'700'000'000}; };
+    station().logging().useClock([] { return std::time_t{1'700'000'000}; });
     sim.clearRequests();
     station().PollingCycle();
     const auto requests = sim.requests();

@@ -90,7 +90,7 @@ void nameThePortAndLog(Station& s, const std::string& port, int depth, const std
     s.settings().logFilePath = log.string();
     s.settings().fileLoggingEnabled = true;
     s.settings().loggingInterval = 1;
-    s.logging().timeSource = [] { return std::time_t{1'700'000'000}; };
+    s.logging().useClock([] { return std::time_t{1'700'000'000}; });
 }
 
 class GatewayTest : public StationTest, public ::testing::WithParamInterface<PortKind> {

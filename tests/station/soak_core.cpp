@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     SilentOperator op;
     Station station(op);
     Logging& logging = station.logging();
-    logging.stateDirectory = std::string(argv[1]) + "/";
+    logging.useStateDirectory(std::string(argv[1]) + "/");
     ConfigurationRecord& settings = station.settings();
     settings.scanDepth = 3;
     settings.loggingInterval = 1;
@@ -53,10 +53,10 @@ int main(int argc, char** argv) {
     for (int n = 1; n <= 42; ++n) settings.database.links.push_back({n + 2, SQL_FLOAT, "Amps" + std::to_string(n)});
     const std::time_t base = std::atoll(argv[7]);
     const std::time_t wallStart = std::atoll(argv[8]);
-    logging.timeSource = [base, wallStart] { return base + 60 * (std::time(nullptr) - wallStart); };
+    logging.useClock([base, wallStart] { return base + 60 * (std::time(nullptr) - wallStart); });
 
     if (const char* at = std::getenv("QUORNA_SOAK_KILL_AT_COMMIT"); at != nullptr && std::atoi(at) > 0) {
-        logging.spool.afterCommit = [n = std::atoi(at), commits = 0]() mutable {
+        logging.spool().afterCommit = [n = std::atoi(at), commits = 0]() mutable {
             if (++commits == n) ::raise(SIGKILL);
         };
     }
@@ -65,14 +65,14 @@ int main(int argc, char** argv) {
     MeterScan(station.meters());
 
     while (g_stop == 0) {
-        const std::time_t next = logging.clock.nextMoment;
+        const std::time_t next = logging.nextMoment();
         const int goodBefore = station.bus().statistics().goodReads;
         LoggingSampler(logging);
         while (g_stop == 0 && catchUpLogging(logging)) {
         }
-        if (logging.clock.nextMoment != next) {
+        if (logging.nextMoment() != next) {
             if (std::FILE* witness = std::fopen(argv[9], "a")) {
-                std::fprintf(witness, "%lld %d\n", static_cast<long long>(logging.clock.sampleTime),
+                std::fprintf(witness, "%lld %d\n", static_cast<long long>(logging.sampleTime()),
                              station.bus().statistics().goodReads - goodBefore);
                 std::fclose(witness);
             }

@@ -33,11 +33,11 @@ struct StationOnBus {
         station.settings().logFilePath = logFile.string();
         station.settings().fileLoggingEnabled = true;
         station.settings().loggingInterval = 1;
-        station.logging().timeSource = [this] { return now; };
+        station.logging().useClock([this] { return now; });
         // Each keeps its spool in a folder of its own, as two programs with their own settings do.
         const std::filesystem::path state = logFile.parent_path() / logFile.stem();
         std::filesystem::create_directories(state);
-        station.logging().stateDirectory = state.string() + "/";
+        station.logging().useStateDirectory(state.string() + "/");
     }
 
     MeterSimulator sim;

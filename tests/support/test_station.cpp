@@ -36,7 +36,7 @@ Station& useFreshStation(Operator& op) {
     std::string folder = (std::filesystem::temp_directory_path() / "quorna-spool.XXXXXX").string();
     if (::mkdtemp(folder.data()) != nullptr) {
         stateFolder() = folder;
-        current()->logging().stateDirectory = folder + "/";
+        current()->logging().useStateDirectory(folder + "/");
     }
     return *current();
 }

@@ -47,7 +47,7 @@ int main() {
             r->address = a;
             r->time = 1015510500 + m * 300;
             for (int i = 0; i < 42; ++i) r->current[i] = static_cast<float>(i) * 1.5F;
-            station.logging().databaseQueue.push(r);
+            station.logging().queueForDatabase(r);
         }
         DatabaseRecordWriter(station.logging());
     };

@@ -60,7 +60,7 @@ std::vector<std::vector<RecordPtr>> backlog(int count) {
 
 // A week-long outage's worth of moments, straight into the spool.
 void fillSpool(Logging& logging, bool toFile, bool toDatabase, int count = kRecords) {
-    for (const std::vector<RecordPtr>& records : backlog(count)) (void)logging.spool.append(records, toFile, toDatabase);
+    for (const std::vector<RecordPtr>& records : backlog(count)) (void)logging.spool().append(records, toFile, toDatabase);
 }
 
 // Drains as the window does: the writer once, then a slice at a time while it is behind.
@@ -135,15 +135,15 @@ void databaseDrain(const char* name, const std::string& dsn = {}, int count = kR
     Station station(op);
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("quorna-bench-drain-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
-    station.logging().stateDirectory = dir.string() + "/";
-    (void)station.logging().spool.open(spoolPath(station.logging()));
+    station.logging().useStateDirectory(dir.string() + "/");
+    (void)station.logging().spool().open(spoolPath(station.logging()));
     (void)test::execSql(*source, "DROP TABLE IF EXISTS bench_drain");
     if (!test::execSql(*source, "CREATE TABLE bench_drain (" + tableColumns() + ")")) return;
     ConfigurationRecord& config = station.settings();
     config.databaseLogging = DatabaseLoggingState::Active;
     config.database = benchLinks(*source, dsn.empty() ? source->dsn : dsn);
     fillSpool(station.logging(), false, true, count);
-    station.logging().databaseRowByRow = rowByRow;
+    station.logging().insertRowByRow(rowByRow);
     const std::string title = std::string("database, ") + name + (dsn.empty() ? "" : " through the 20 ms proxy") +
                               (rowByRow ? ", one INSERT per row" : "");
     drain(title.c_str(), station.logging(), [](Logging& logging) { DatabaseRecordWriter(logging); }, op, count);
@@ -158,8 +158,8 @@ void fileDrain() {
     Station station(op);
     const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("quorna-bench-file-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
-    station.logging().stateDirectory = dir.string() + "/";
-    (void)station.logging().spool.open(spoolPath(station.logging()));
+    station.logging().useStateDirectory(dir.string() + "/");
+    (void)station.logging().spool().open(spoolPath(station.logging()));
     station.settings().fileLoggingEnabled = true;
     station.settings().logFilePath = (dir / "plant.csv").string();
     fillSpool(station.logging(), true, false);
