@@ -12,21 +12,13 @@
 #include "logging/variable_table.h"
 #include "odbc_test_env.h"
 #include "recording_operator.h"
+#include "link_row_views.h"
 
 namespace quorna {
 namespace {
 
-// The mapping list's texts and column types, as the window shows them.
-[[maybe_unused]] std::vector<std::string> rowTexts(const quorna::DatabaseLinkDialog& dialog) {
-    std::vector<std::string> texts;
-    for (const quorna::LinkRow& row : dialog.rows()) texts.push_back(quorna::linkRowText(row));
-    return texts;
-}
-[[maybe_unused]] std::vector<std::int16_t> rowTypes(const quorna::DatabaseLinkDialog& dialog) {
-    std::vector<std::int16_t> types;
-    for (const quorna::LinkRow& row : dialog.rows()) types.push_back(row.sqlType);
-    return types;
-}
+using test::rowTexts;
+using test::rowTypes;
 
 using test::RecordingOperator;
 using test::station;
