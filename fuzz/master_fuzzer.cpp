@@ -56,9 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quorna::SilentOperator op;
     quorna::Bus bus(op);
     const quorna::Framing framing = (data[0] / 3) % 2 == 0 ? quorna::Framing::Rtu : quorna::Framing::ModbusTcp;
-    bus.opener = [data, size, framing](const std::string&) {
+    bus.setPortOpener([data, size, framing](const std::string&) {
         return std::make_unique<AnswerPort>(data + 3, size - 3, framing);
-    };
+    });
     if (!quorna::selectPort(bus, "COM1:")) return 0;
 
     const int address = data[1];
@@ -95,6 +95,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
     }
-    (void)bus.trace.text();
+    (void)bus.trace().text();
     return 0;
 }

@@ -12,7 +12,7 @@
 
 namespace quorna {
 
-struct Logging;
+class Logging;
 
 // Runs only while file logging is enabled, a path is chosen and the file queue holds records.
 // The queue is emptied only when every line reached the file and the file closed cleanly. When
