@@ -47,6 +47,47 @@ void ownTransactionStarts(Bus& bus) {
 
 bool portUsable(const SerialLink& link) { return link.portOpen && link.handle && !link.handle->lost(); }
 
+bool readParametersValid(int address, int start, int count) {
+    return address >= 0 && address <= 255 && count >= 1 && count <= kMaxReadCount && start >= 0 && start + count <= 65535;
+}
+
+// The request of a read, framed for the port, with the next transaction id.
+struct ReadRequest {
+    std::array<std::uint8_t, kRequestCapacity> frame{};
+    int length = 0;
+    std::uint16_t id = 0;
+    int maxResponse = 0;
+};
+
+ReadRequest readRequest(Bus& bus, int address, int start, int count) {
+    const AduFormat format(bus.link().framing);
+    ReadRequest r;
+    r.id = ++bus.link().transactionId;
+    std::uint8_t* pdu = r.frame.data() + format.headerLength();
+    pdu[0] = kReadHoldingRegisters;
+    pdu[1] = static_cast<std::uint8_t>(start >> 8);
+    pdu[2] = static_cast<std::uint8_t>(start & 0xFF);
+    pdu[3] = static_cast<std::uint8_t>(count >> 8);
+    pdu[4] = static_cast<std::uint8_t>(count & 0xFF);
+    r.length = format.wrap(r.frame.data(), address, 5, r.id);
+    r.maxResponse = receiveSize(format, 2 * count + kReadSlack);
+    return r;
+}
+
+// The registers an answer of n bytes carries, checked against the request it answers.
+ModbusError decodeRead(const AduFormat& format, const std::uint8_t* response, int n, std::uint16_t id, int address,
+                       int count, std::int32_t* out) {
+    const std::uint8_t* reply = response + format.headerLength();
+    if (n != 2 * count + 2 + format.overhead()) return ModbusError::WrongByteCount;
+    if (!format.intact(response, n, id)) return ModbusError::CrcError;
+    if (format.address(response) != address) return ModbusError::WrongAddress;
+    if (reply[0] == (kReadHoldingRegisters | kExceptionBit)) return ModbusError::ExceptionResponse;
+    if (reply[0] != kReadHoldingRegisters) return ModbusError::WrongFunction;
+    if (reply[1] != ((2 * count) & 0xFF)) return ModbusError::WrongDataLength;
+    for (int i = 0; i < count; ++i) out[i] = reply[2 + 2 * i] * 256 + reply[3 + 2 * i];
+    return ModbusError::Ok;
+}
+
 }  // namespace
 
 namespace {
@@ -102,6 +143,23 @@ std::optional<ModbusError> awaitReportSlaveId(Bus& bus, std::chrono::millisecond
 
 void abandonTransaction(Bus& bus) { bus.abandonPendingExchange(); }
 
+ModbusError beginReadRegisters(Bus& bus, int address, int start, int count) {
+    if (!readParametersValid(address, start, count)) return counted(bus, ModbusError::InvalidParameter);
+    ownTransactionStarts(bus);
+    const ReadRequest request = readRequest(bus, address, start, count);
+    bus.beginSlicedExchange(request.frame.data(), request.length, request.maxResponse, address, request.id);
+    return ModbusError::Ok;
+}
+
+std::optional<ModbusError> awaitReadRegisters(Bus& bus, std::chrono::milliseconds slice, int count, std::int32_t* out) {
+    const std::optional<ReadOutcome> outcome = bus.awaitAnswer(slice);
+    if (!outcome) return std::nullopt;
+    if (*outcome != ReadOutcome::Data) return counted(bus, static_cast<ModbusError>(*outcome));
+    const SlicedExchange& pending = bus.pendingExchange();
+    return counted(bus, decodeRead(AduFormat(bus.link().framing), pending.response(), pending.received(),
+                                   pending.transactionId(), pending.address(), count, out));
+}
+
 const char* errorText(ModbusError code) {
     switch (code) {
         case ModbusError::Ok: return "Ok";
@@ -122,38 +180,15 @@ const char* errorText(ModbusError code) {
 namespace {
 
 ModbusError readRegistersOnce(Bus& bus, int address, int start, int count, std::int32_t* out) {
-    if (address < 0 || address > 255 || count < 1 || count > kMaxReadCount || start < 0 || start + count > 65535) {
-        return ModbusError::InvalidParameter;
-    }
+    if (!readParametersValid(address, start, count)) return ModbusError::InvalidParameter;
     ownTransactionStarts(bus);
-    const AduFormat format(bus.link().framing);
-    const std::uint16_t id = ++bus.link().transactionId;
-    std::array<std::uint8_t, kRequestCapacity> frame{};
-    std::uint8_t* request = frame.data();
-    std::uint8_t* pdu = request + format.headerLength();
-    pdu[0] = kReadHoldingRegisters;
-    pdu[1] = static_cast<std::uint8_t>(start >> 8);
-    pdu[2] = static_cast<std::uint8_t>(start & 0xFF);
-    pdu[3] = static_cast<std::uint8_t>(count >> 8);
-    pdu[4] = static_cast<std::uint8_t>(count & 0xFF);
-    const int requestLength = format.wrap(request, address, 5, id);
-
-    const int maxResponse = receiveSize(format, 2 * count + kReadSlack);
+    ReadRequest request = readRequest(bus, address, start, count);
     std::array<std::uint8_t, 2 * kMaxReadCount + kReadSlack + kRequestCapacity> answer{};
-    std::uint8_t* response = answer.data();
     int n = 0;
-    const ReadOutcome outcome = exchange(bus, request, requestLength, response, maxResponse, n);
+    const ReadOutcome outcome =
+        exchange(bus, request.frame.data(), request.length, answer.data(), request.maxResponse, n);
     if (outcome != ReadOutcome::Data) return static_cast<ModbusError>(outcome);
-
-    const std::uint8_t* reply = response + format.headerLength();
-    if (n != 2 * count + 2 + format.overhead()) return ModbusError::WrongByteCount;
-    if (!format.intact(response, n, id)) return ModbusError::CrcError;
-    if (format.address(response) != address) return ModbusError::WrongAddress;
-    if (reply[0] == (kReadHoldingRegisters | kExceptionBit)) return ModbusError::ExceptionResponse;
-    if (reply[0] != kReadHoldingRegisters) return ModbusError::WrongFunction;
-    if (reply[1] != ((2 * count) & 0xFF)) return ModbusError::WrongDataLength;
-    for (int i = 0; i < count; ++i) out[i] = reply[2 + 2 * i] * 256 + reply[3 + 2 * i];
-    return ModbusError::Ok;
+    return decodeRead(AduFormat(bus.link().framing), answer.data(), n, request.id, address, count, out);
 }
 
 ModbusError writeRegisterOnce(Bus& bus, int address, int reg, int value) {

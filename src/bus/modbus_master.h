@@ -40,6 +40,14 @@ inline constexpr int kDeviceTextCapacity = 94;
                                                             std::string& deviceText);
 void abandonTransaction(Bus& bus);
 
+// readRegisters in the same two halves: beginReadRegisters sends the request (Ok) or nothing
+// (InvalidParameter); awaitReadRegisters waits at most `slice` for the answer to a read of count
+// registers: nothing while it is still to come, then what readRegisters would have returned, with
+// out filled on success. The same bytes go out and the same answers are taken as by readRegisters.
+[[nodiscard]] ModbusError beginReadRegisters(Bus& bus, int address, int start, int count);
+[[nodiscard]] std::optional<ModbusError> awaitReadRegisters(Bus& bus, std::chrono::milliseconds slice, int count,
+                                                            std::int32_t* out);
+
 // A request forwarded for a client of the logger's Modbus TCP gateway: the PDU as the client sent
 // it (function 3, 6 or 17), to the meter at address, in the port's framing, with the time-outs and
 // the trace of the program's own transactions. It does not run betweenTransactions.

@@ -20,9 +20,9 @@ class Bus;
 
 class SlicedExchange {
 public:
-    // Room for the largest answer a sliced exchange may ask for, and for a driver that hands
-    // over a little more than asked.
-    static constexpr int kMaxResponse = 256;
+    // Room for the largest answer a sliced exchange may ask for (a read of 509 registers in
+    // Modbus TCP framing), and for a driver that hands over a little more than asked.
+    static constexpr int kMaxResponse = 1056;
 
     // Traces the request, purges stale input and sends the request to the meter at address (with
     // the Modbus TCP transaction id id); at most maxResponse bytes (no more than kMaxResponse) of

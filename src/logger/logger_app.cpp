@@ -278,6 +278,16 @@ bool runScan(Station& station, ServiceNotifier& notifier) {
     return true;
 }
 
+// The station's tick with its steps, run to its end: the logger has no window to keep answering,
+// only the watchdog to ping while a meter's answer is awaited.
+void runTick(Station& station, ServiceNotifier& notifier) {
+    station.tick();
+    while (station.tickUnderWay()) {
+        (void)station.step();
+        notifier.ping();
+    }
+}
+
 // One round of the logger around the station's tick, which the window runs too (with the poll of
 // a selected meter switched off: it only feeds the window), adding what only the logger says. The tick that opens the port begins a
 // scan, run here to its end; then the logging moment is taken if one is due. True when it opened
@@ -288,7 +298,7 @@ bool loggerRound(Station& station, StderrOperator& op, ScanState& scans, Service
     bool worked = false;
     bool scanned = false;
     if (link.reopenRequested) {
-        station.tick();  // opens the port; when it opened, a scan has begun
+        runTick(station, notifier);  // opens the port; when it opened, a scan has begun
         worked = true;
         if (station.scanning()) {
             if (!runScan(station, notifier)) return worked;
@@ -314,7 +324,7 @@ bool loggerRound(Station& station, StderrOperator& op, ScanState& scans, Service
         if (!link.portOpen || stopRequested()) return true;
     }
     const std::time_t before = station.logging().nextMoment();
-    station.tick();
+    runTick(station, notifier);
     if (station.logging().nextMoment() == before) return worked;
     // The spool's first opening runs beside the tick: the moment's lines meet the file once it is done.
     while (spoolOpening(station.logging()) && !stopRequested() && station.catchUp()) notifier.ping();

@@ -118,15 +118,15 @@ bool writeSpooledBlocks(Logging& logging, const FileWriteFunction& fileWrite, Cl
     logging.tellSpoolNotices();
     if (!settled) return false;
     for (;;) {
-        const std::vector<SpooledRecord> records = spool.oldest(Sink::File, kSpoolBlockRecords);
-        if (records.empty()) return true;
-        // Stop before a block that would run past the slice, judged by the longest one so far:
-        // a block's syncs take their time unevenly.
+        // Stop before a block that would run past the slice, judged by the longest one so far,
+        // its read from the spool included: a block's syncs take their time unevenly.
         const auto blockStart = Clock::now();
         if (!first && blockStart + longestBlock >= deadline) {
-            behind = true;
+            behind = true;  // a slice that finds nothing left clears it
             return true;
         }
+        const std::vector<SpooledRecord> records = spool.oldest(Sink::File, kSpoolBlockRecords);
+        if (records.empty()) return true;
         const std::int64_t lastId = records.back().id;
         const std::string block = blockOf(records, delimiter, [](const SpooledRecord& r) -> const ReadingsRecord& {
             return *r.record;

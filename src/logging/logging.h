@@ -2,6 +2,7 @@
 // The logging of one station: the sampler's clock and re-entrance guards, the queues of records
 // waiting for the log file and for the database, and what the sinks use. A station owns one.
 
+#include <array>
 #include <chrono>
 #include <ctime>
 #include <functional>
@@ -104,6 +105,8 @@ public:
     [[nodiscard]] bool behind() const { return m_fileBehind || m_databaseBehind; }
     // Whether the spool's first opening is under way: the writers wait for it, as if behind.
     [[nodiscard]] bool spoolOpening() const { return m_spoolCheck.valid(); }
+    // A logging moment is reading its meters (beginLoggingMoment).
+    [[nodiscard]] bool momentUnderWay() const { return m_moment.underWay; }
     // Whether the database writer keeps its connection open for the next slice.
     [[nodiscard]] bool keepsDatabaseConnection() const { return m_databaseConnection != nullptr; }
     // The spooled records the database refused since the moment began.
@@ -118,6 +121,8 @@ public:
 private:
     // The logging layer's writers work on the queues, the spool and the flags below.
     friend void LoggingSampler(Logging& logging, ConnectWait wait);
+    friend bool beginLoggingMoment(Logging& logging, ConnectWait wait);
+    friend bool loggingMomentStep(Logging& logging, std::chrono::milliseconds slice);
     friend void computeNextLoggingMoment(Logging& logging);
     friend void FileLogWriter(Logging& logging);
     friend void DatabaseRecordWriter(Logging& logging, ConnectWait wait);
@@ -127,6 +132,22 @@ private:
     friend void finishLoggingWork(Logging& logging);
 
     // Whether the spool is open, its first opening under way, or failed.
+    // A logging moment whose meters are being read: the list as the moment found it, the entry
+    // read next (or whose answer is awaited), the registers it brings, and the records read so far,
+    // which go to the sinks together once every meter has been read.
+    struct MomentReads {
+        bool underWay = false;
+        ConnectWait wait = ConnectWait::Whole;
+        bool toFile = false;
+        bool toDatabase = false;
+        std::vector<MeterEntry> entries;
+        std::size_t next = 0;
+        bool awaiting = false;
+        int count = 0;  // registers the read under way asks for
+        std::array<std::int32_t, 64> registers{};
+        std::vector<RecordPtr> records;
+    };
+
     enum class SpoolState { Open, Opening, Failed };
     // Opens the spool unless it is open: its first opening checks the file on a thread of its own
     // unless `wait` is Whole.
@@ -138,6 +159,7 @@ private:
     Operator& m_op;
     ConfigurationRecord& m_settings;  // what is logged where; the database writer may switch it off
     LoggingClock m_clock;
+    MomentReads m_moment;
     TimeSource m_timeSource;
     RecordQueue m_fileQueue;          // records waiting for the log file
     RecordQueue m_databaseQueue;      // records waiting for the database
@@ -170,8 +192,9 @@ private:
 };
 
 // The longest a writer works before it gives the window back; what is left waits for the next
-// slice (catchUpLogging) or the next moment.
-inline constexpr std::chrono::milliseconds kSliceBudget{200};
+// slice (catchUpLogging) or the next moment. With the block that ends a slice and the window's
+// own events around it, the window waits a quarter of a second at most.
+inline constexpr std::chrono::milliseconds kSliceBudget{150};
 
 // What the operator is told, once, when the spool cannot be opened or written.
 inline constexpr const char* kSpoolFailureText =

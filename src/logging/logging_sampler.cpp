@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,65 +35,25 @@ ModelReads readsFor(int model) {
     }
 }
 
-// Reads one meter into the record. The record keeps model 0 unless the read succeeded.
-void readMeter(Bus& bus, ReadingsRecord& record, int model) {
+// Fills the record of a meter whose read of its model's registers succeeded.
+void fillRecord(ReadingsRecord& record, int model, const std::int32_t* registers) {
     const ModelReads reads = readsFor(model);
-    if (reads.count == 0) return;
-
-    std::array<std::int32_t, kFullDataCount> registers{};
-    static_assert(kFullDataCount >= kBranchPollCount && kFullDataCount >= kTemperatureCount &&
-                  kFullDataCount >= kEnergyOnlyCount);
-    const ModbusError code = readRegisters(bus, record.address, reads.start, reads.count, registers.data());
-    if (code != ModbusError::Ok) {
-        bus.countBadRead(code);
-        return;
-    }
-    bus.countGoodRead();
     record.model = model;
     if (model == kBranchMeter) {
         for (int i = 0; i < kBreakerCount; ++i) {
             record.current[static_cast<std::size_t>(i)] =
-                static_cast<float>(registers[static_cast<std::size_t>(i)]) * static_cast<float>(kBreakerAmpsPerCount);
+                static_cast<float>(registers[i]) * static_cast<float>(kBreakerAmpsPerCount);
         }
         return;
     }
     // Temperature, Energy-Only and Full-Data meters: their single-precision values, in register
     // order. Of a Full-Data meter's block only three pairs hold values; the rest means nothing here.
-    const auto single = [&registers](int offset) {
-        return floatFromRegisters(registers[static_cast<std::size_t>(offset)],
-                                  registers[static_cast<std::size_t>(offset + 1)]);
-    };
+    const auto single = [registers](int offset) { return floatFromRegisters(registers[offset], registers[offset + 1]); };
     if (model == kFullDataMeter) {
         for (const int reg : kFullDataValueRegisters) record.values.push_back(single(reg - kFullDataStart));
         return;
     }
     for (int i = 0; i + 1 < reads.count; i += 2) record.values.push_back(single(i));
-}
-
-// One record per listed meter, queued for each sink that logs (a queue given). Allocation failure ends the list.
-void readListedMeters(Meters& meters, std::time_t sampleTime, RecordQueue* fileQueue, RecordQueue* databaseQueue) {
-    // A copy: the list belongs to the main window and must not change under the loop.
-    const std::vector<MeterEntry> entries = meters.list().entries();
-    for (const MeterEntry& entry : entries) {
-        const int address = entry.address;
-        // Every address the scan may list, as the operator can select it.
-        if (address < kFirstSelectableAddress || address > kLastSelectableAddress) continue;
-        const int model = entry.model;
-
-        std::shared_ptr<ReadingsRecord> record;
-        try {
-            record = std::make_shared<ReadingsRecord>();
-        } catch (const std::bad_alloc&) {
-            break;
-        }
-        record->address = address;
-        record->time = sampleTime;
-        readMeter(meters.bus(), *record, model);
-
-        // A record that no queue takes is freed here, when the last pointer goes.
-        if (fileQueue != nullptr) fileQueue->push(record);
-        if (databaseQueue != nullptr) databaseQueue->push(record);
-    }
 }
 
 }  // namespace
@@ -113,31 +74,108 @@ void computeNextLoggingMoment(Logging& logging) {
     logging.m_clock.nextMoment = nextLoggingMoment(logging.m_clock.sampleTime, logging.m_settings.loggingInterval);
 }
 
-void LoggingSampler(Logging& logging, ConnectWait wait) {
+bool beginLoggingMoment(Logging& logging, ConnectWait wait) {
+    if (logging.m_moment.underWay) return true;
     LoggingClock& clock = logging.m_clock;
     clock.sampleTime = logging.now();
-    if (clock.nextMoment != 0 && clock.sampleTime < clock.nextMoment) return;
+    if (clock.nextMoment != 0 && clock.sampleTime < clock.nextMoment) return false;
     computeNextLoggingMoment(logging);
     logging.startMoment();
 
     const ConfigurationRecord& cfg = logging.m_settings;
-    const bool toFile = cfg.fileLoggingEnabled;
-    const bool toDatabase = cfg.databaseLogging == DatabaseLoggingState::Active;
+    Logging::MomentReads& moment = logging.m_moment;
+    moment = {};
+    moment.underWay = true;
+    moment.wait = wait;
+    moment.toFile = cfg.fileLoggingEnabled;
+    moment.toDatabase = cfg.databaseLogging == DatabaseLoggingState::Active;
     // A meter the start-up scan could not make out is asked again before the meters are read.
     logging.m_meters.reprobeGarbledAddresses();
-    readListedMeters(logging.m_meters, clock.sampleTime, toFile ? &logging.m_fileQueue : nullptr,
-                     toDatabase ? &logging.m_databaseQueue : nullptr);
+    // A copy: the list belongs to the main window and may change while the meters are read.
+    moment.entries = logging.m_meters.list().entries();
+    return true;
+}
+
+bool loggingMomentStep(Logging& logging, std::chrono::milliseconds slice) {
+    Logging::MomentReads& moment = logging.m_moment;
+    if (!moment.underWay) return false;
+    Bus& bus = logging.m_meters.bus();
+    while (moment.next < moment.entries.size()) {
+        const MeterEntry& entry = moment.entries[moment.next];
+        // Every address the scan may list, as the operator can select it.
+        if (entry.address < kFirstSelectableAddress || entry.address > kLastSelectableAddress) {
+            ++moment.next;
+            continue;
+        }
+        const ModelReads reads = readsFor(entry.model);
+        std::optional<ModbusError> answer;
+        if (reads.count > 0 && !moment.awaiting) {
+            static_assert(kFullDataCount <= std::tuple_size_v<decltype(moment.registers)> &&
+                          kBranchPollCount <= kFullDataCount && kTemperatureCount <= kFullDataCount &&
+                          kEnergyOnlyCount <= kFullDataCount);
+            moment.count = reads.count;
+            const ModbusError begun = beginReadRegisters(bus, entry.address, reads.start, reads.count);
+            if (begun == ModbusError::Ok) {
+                moment.awaiting = true;
+            } else {
+                answer = begun;
+            }
+        }
+        if (moment.awaiting) {
+            answer = awaitReadRegisters(bus, slice, moment.count, moment.registers.data());
+            if (!answer) return true;
+            moment.awaiting = false;
+        }
+        std::shared_ptr<ReadingsRecord> record;
+        try {
+            record = std::make_shared<ReadingsRecord>();
+        } catch (const std::bad_alloc&) {
+            moment.entries.clear();  // allocation failure ends the list
+            break;
+        }
+        record->address = entry.address;
+        record->time = logging.m_clock.sampleTime;
+        // The record keeps model 0 unless the read succeeded; a model not read keeps it too.
+        if (answer) {
+            if (*answer == ModbusError::Ok) {
+                bus.countGoodRead();
+                fillRecord(*record, entry.model, moment.registers.data());
+            } else {
+                bus.countBadRead(*answer);
+            }
+        }
+        moment.records.push_back(std::move(record));
+        ++moment.next;
+        // Each meter read in a step of its own: the caller runs between them.
+        if (answer && moment.next < moment.entries.size()) return true;
+    }
+
+    // The moment's records go to each sink that logs, are kept on disk, and are written: the
+    // file first, then the database, in one time budget; what does not fit is sent in slices
+    // between the ticks. A sink switched off while the meters were read takes none of them.
+    const ConfigurationRecord& cfg = logging.m_settings;
+    const bool toFile = moment.toFile && cfg.fileLoggingEnabled;
+    const bool toDatabase = moment.toDatabase && cfg.databaseLogging == DatabaseLoggingState::Active;
+    for (const RecordPtr& record : moment.records) {
+        if (toFile) logging.m_fileQueue.push(record);
+        if (toDatabase) logging.m_databaseQueue.push(record);
+    }
+    const ConnectWait wait = moment.wait;
+    moment = {};
     // The moment's records are on disk before anything is written.
     keepWaitingRecords(logging, wait);
-
-    // The file first, then the database, in one time budget: what does not fit is sent in slices
-    // between the ticks.
-    // (The caller's tick may have begun the budget already, with its poll.)
     const bool ownSlice = logging.m_sliceStart == std::chrono::steady_clock::time_point{};
     if (ownSlice) logging.startSlice();
     if (cfg.fileLoggingEnabled) FileLogWriter(logging);
     if (cfg.databaseLogging == DatabaseLoggingState::Active) DatabaseRecordWriter(logging, wait);
     if (ownSlice) logging.endSlice();
+    return false;
+}
+
+void LoggingSampler(Logging& logging, ConnectWait wait) {
+    if (!beginLoggingMoment(logging, wait)) return;
+    while (loggingMomentStep(logging, std::chrono::hours(1))) {
+    }
 }
 
 }  // namespace quorna

@@ -2,6 +2,7 @@
 // The logging cycle: at every logging moment, read every listed meter and hand the readings to
 // the file writer and the database writer.
 
+#include <chrono>
 #include <ctime>
 
 #include "logging/logging.h"
@@ -15,6 +16,14 @@ namespace quorna {
 // again, and its records wait in the spool.
 // The database writer waits for a connect as `wait` says.
 void LoggingSampler(Logging& logging, ConnectWait wait = ConnectWait::Whole);
+
+// The same cycle in steps, so that the window runs while a meter's answer is awaited:
+// beginLoggingMoment decides whether a moment has come and, when it has, begins it (true); each
+// loggingMomentStep waits at most `slice` for the meter being read, or reads the next one, and
+// says whether the moment goes on. The step that has read the last meter hands the moment's
+// records to the sinks and writes them. LoggingSampler is beginLoggingMoment, then every step.
+bool beginLoggingMoment(Logging& logging, ConnectWait wait);
+bool loggingMomentStep(Logging& logging, std::chrono::milliseconds slice);
 
 // The logging moment that follows a sample taken at sampleTime: sampleTime plus the interval,
 // in local time with the seconds cleared and the minutes rounded down to a multiple of the

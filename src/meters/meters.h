@@ -4,6 +4,8 @@
 // scanning. A station owns one; the polling cycle, the scan, the commands and every setup window
 // work on it through its commands, and read its state through its views.
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -88,6 +90,14 @@ public:
 
     // Polls the selected meter once, when the port is open and no scan runs.
     void pollSelectedMeter();
+    // The same poll in steps, so that the window runs while an answer is awaited: beginPoll sends
+    // the poll's first request, or does at once what needs no answer, and says whether an answer
+    // is awaited; each pollStep waits at most `slice` for it and says whether the poll goes on (a
+    // good poll of a Branch or Circuit meter goes on to read its names). pollSelectedMeter is
+    // beginPoll, then every step.
+    bool beginPoll();
+    bool pollStep(std::chrono::milliseconds slice);
+    [[nodiscard]] bool polling() const { return m_poll.stage != PollStage::None; }
     // Failed polls since the last good one, shared by all meters.
     [[nodiscard]] int consecutiveFailures() const { return m_consecutiveFailures; }
 
@@ -104,11 +114,26 @@ public:
 private:
     // The polling cycle's steps (polling_cycle.cpp).
     void setAllLamps(Lamp lamp);
-    void showBranch(int address, const std::int32_t* block);
-    void showCircuit(int address, int model, const std::int32_t* block);
+    void showBranch(const std::int32_t* block, const std::string& name);
+    void showCircuit(int address, int model, const std::int32_t* block, const std::string& first,
+                     const std::string& second);
     void showUnknown(int model);
-    void pollDisplayedMeter(int address, int model);
-    void pollCountedMeter(int address, int start, int count, bool lampsGreen);
+    // The poll under way: the meter, the read whose answer is awaited, and what it has read so far.
+    enum class PollStage { None, Displayed, Names, Counted };
+    static constexpr int kPollBlockCapacity = 64;
+    struct PollUnderWay {
+        PollStage stage = PollStage::None;
+        int address = 0;
+        int model = kNoModel;
+        int count = 0;            // registers the read under way asks for
+        bool lampsGreen = false;  // a counted model's lamps go green after its poll
+        std::array<std::int32_t, kPollBlockCapacity> block{};
+        std::array<std::int32_t, 4> names{};
+    };
+    bool sendPollRead(PollStage stage, int start, int count);
+    bool pollAnswered(ModbusError code);
+    bool displayedAnswered(ModbusError code);
+    void showDisplayed(const std::string& first, const std::string& second);
     // The scan's steps (meter_scan.cpp).
     bool probeAnswered(int address, ModbusError code, int slaveId, const std::string& deviceText, bool& found);
     void beginScan();
@@ -126,6 +151,7 @@ private:
     bool m_scanning = false;
     ScanProgress m_scan;
     int m_consecutiveFailures = 0;
+    PollUnderWay m_poll;
     std::vector<int> m_garbledAddresses;
 };
 

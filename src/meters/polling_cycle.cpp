@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "bus/modbus_master.h"
@@ -28,7 +29,6 @@ constexpr int kCircuitLlAB = 16, kCircuitLlBC = 17, kCircuitLlCA = 18;
 constexpr int kCircuitLnAN = 19, kCircuitLnBN = 20, kCircuitLnCN = 21;
 constexpr int kCircuitCurrentA = 22, kCircuitCurrentB = 23, kCircuitCurrentC = 24, kCircuitCurrentN = 25;
 
-using PollBlock = std::array<std::int32_t, kBranchPollCount>;
 
 std::string formatted(const char* format, double value) {
     char text[64];
@@ -51,18 +51,19 @@ std::string failureText(int address, ModbusError code) {
 
 }  // namespace
 
-void Meters::showBranch(int address, const std::int32_t* block) {
+void Meters::showBranch(const std::int32_t* block, const std::string& name) {
     MainWindowFields& fields = m_fields;
     const MeterReadout readout = readoutFromBlock(kBranchMeter, block);
     for (std::size_t i = 0; i < readout.breakerAmps.size(); ++i) {
         fields.breaker[i] = formatted("%.3f", readout.breakerAmps[i]);
     }
     showLamps(readout.lamps);
-    fields.firstName = readMeterNames(*this, address).first;
+    fields.firstName = name;
     m_op.transferFields();
 }
 
-void Meters::showCircuit(int address, int model, const std::int32_t* block) {
+void Meters::showCircuit(int address, int model, const std::int32_t* block, const std::string& first,
+                         const std::string& second) {
     MainWindowFields& fields = m_fields;
     const MeterReadout r = readoutFromBlock(model, block);
     fields.lnAN = twoDecimals(r.lnAN);
@@ -89,9 +90,8 @@ void Meters::showCircuit(int address, int model, const std::int32_t* block) {
     fields.pf = twoDecimals(r.pf);
 
     showLamps(r.lamps);
-    const MeterNames names = readMeterNames(*this, address);
-    fields.firstName = names.first;
-    fields.secondName = names.second;
+    fields.firstName = first;
+    fields.secondName = second;
     m_op.transferFields();
 }
 
@@ -113,43 +113,93 @@ void Meters::showUnknown(int model) {
     m_op.transferFields();
 }
 
-// Polls a Branch or Circuit meter. A failed read shows the readout as unknown, except at the fifth
-// failure in a row, which tells the operator once and leaves the screen as it was.
-void Meters::pollDisplayedMeter(int address, int model) {
-    const bool branch = model == kBranchMeter;
-    PollBlock block{};
-    const ModbusError code =
-        readRegisters(m_bus, address, 0, branch ? kBranchPollCount : kCircuitPollCount, block.data());
-    if (code == ModbusError::Ok) {
-        m_consecutiveFailures = 0;
-    } else {
+// Sends a read of the poll under way; false when it could not go out (the failure is then
+// handled as its answer).
+bool Meters::sendPollRead(PollStage stage, int start, int count) {
+    m_poll.stage = stage;
+    m_poll.count = count;
+    const ModbusError code = beginReadRegisters(m_bus, m_poll.address, start, count);
+    if (code == ModbusError::Ok) return true;
+    return pollAnswered(code);
+}
+
+bool Meters::pollStep(std::chrono::milliseconds slice) {
+    if (m_poll.stage == PollStage::None) return false;
+    std::int32_t* into = m_poll.stage == PollStage::Names ? m_poll.names.data() : m_poll.block.data();
+    const std::optional<ModbusError> answer = awaitReadRegisters(m_bus, slice, m_poll.count, into);
+    if (!answer) return true;
+    return pollAnswered(*answer);
+}
+
+// What a read of the poll under way brought; true while the poll goes on.
+bool Meters::pollAnswered(ModbusError code) {
+    switch (m_poll.stage) {
+        case PollStage::Displayed:
+            return displayedAnswered(code);
+        case PollStage::Names: {
+            m_poll.stage = PollStage::None;
+            if (m_selected.address != m_poll.address || m_selected.model != m_poll.model || m_scanning) return false;
+            const int model = directoryModel(m_directory, m_poll.address);
+            const MeterNames names =
+                code == ModbusError::Ok ? namesFromSpan(model, m_poll.names.data()) : MeterNames{};
+            showDisplayed(names.first, names.second);
+            return false;
+        }
+        case PollStage::Counted:
+            m_poll.stage = PollStage::None;
+            if (code == ModbusError::Ok) {
+                m_bus.countGoodRead();
+            } else {
+                m_bus.countBadRead(code);
+            }
+            if (m_poll.lampsGreen) setAllLampsGreen();
+            m_op.transferFields();
+            return false;
+        case PollStage::None:
+            break;
+    }
+    return false;
+}
+
+// A Branch or Circuit meter's poll block. A failed read shows the readout as unknown, except at
+// the fifth failure in a row, which tells the operator once and leaves the screen as it was. A
+// good one goes on to read the meter's names, which the readout shows with it.
+bool Meters::displayedAnswered(ModbusError code) {
+    // The operator picked another meter, or began a scan, while the answer was awaited: the
+    // readout is no longer this meter's.
+    if (m_selected.address != m_poll.address || m_selected.model != m_poll.model || m_scanning) {
+        m_poll.stage = PollStage::None;
+        if (code != ModbusError::Ok) m_bus.countBadRead(code);
+        return false;
+    }
+    if (code != ModbusError::Ok) {
+        m_poll.stage = PollStage::None;
         m_bus.countBadRead(code);
         ++m_consecutiveFailures;
         if (m_consecutiveFailures == kFailuresBeforeMessage) {
-            m_op.error(failureText(address, code), kFailureCaption);
-            return;
+            m_op.error(failureText(m_poll.address, code), kFailureCaption);
+            return false;
         }
-        showUnknown(model);
-        return;
+        showUnknown(m_poll.model);
+        return false;
     }
-    if (branch) {
-        showBranch(address, block.data());
-    } else {
-        showCircuit(address, model, block.data());
+    m_consecutiveFailures = 0;
+    const RegisterSpan names = namesSpanOf(directoryModel(m_directory, m_poll.address));
+    if (names.count == 0) {
+        m_poll.stage = PollStage::None;
+        showDisplayed({}, {});
+        return false;
     }
+    m_poll.names.fill(0);
+    return sendPollRead(PollStage::Names, names.start, names.count);
 }
 
-// Models the window does not display: only the counters change.
-void Meters::pollCountedMeter(int address, int start, int count, bool lampsGreen) {
-    std::array<std::int32_t, kFullDataCount> values{};
-    const ModbusError code = readRegisters(m_bus, address, start, count, values.data());
-    if (code == ModbusError::Ok) {
-        m_bus.countGoodRead();
+void Meters::showDisplayed(const std::string& first, const std::string& second) {
+    if (m_poll.model == kBranchMeter) {
+        showBranch(m_poll.block.data(), first);
     } else {
-        m_bus.countBadRead(code);
+        showCircuit(m_poll.address, m_poll.model, m_poll.block.data(), first, second);
     }
-    if (lampsGreen) setAllLampsGreen();
-    m_op.transferFields();
 }
 
 void Meters::setAllLamps(Lamp lamp) {
@@ -228,28 +278,38 @@ MeterReadout readoutFromBlock(int model, const std::int32_t* block) {
 }
 
 void Meters::pollSelectedMeter() {
-    if (!m_bus.link().portOpen || m_scanning) return;
+    if (!beginPoll()) return;
+    while (pollStep(std::chrono::hours(1))) {
+    }
+}
+
+bool Meters::beginPoll() {
+    static_assert(kBranchPollCount <= kPollBlockCapacity && kCircuitPollCount <= kPollBlockCapacity &&
+                  kFullDataCount <= kPollBlockCapacity);
+    if (!m_bus.link().portOpen || m_scanning || polling()) return false;
     const SelectedMeter meter = m_selected;
+    m_poll.address = meter.address;
+    m_poll.model = meter.model;
+    m_poll.block.fill(0);
     switch (meter.model) {
         case kNoModel:
             setAllLampsGreen();
-            break;
+            return false;
         case kBranchMeter:
         case kCircuitMeter8:
         case kCircuitMeter6:
-            pollDisplayedMeter(meter.address, meter.model);
-            break;
+            return sendPollRead(PollStage::Displayed, 0, meter.model == kBranchMeter ? kBranchPollCount : kCircuitPollCount);
         case kTemperatureMeter:
-            pollCountedMeter(meter.address, kTemperatureStart, kTemperatureCount, true);
-            break;
+            m_poll.lampsGreen = true;
+            return sendPollRead(PollStage::Counted, kTemperatureStart, kTemperatureCount);
         case kEnergyOnlyMeter:
-            pollCountedMeter(meter.address, kEnergyOnlyStart, kEnergyOnlyCount, false);
-            break;
+            m_poll.lampsGreen = false;
+            return sendPollRead(PollStage::Counted, kEnergyOnlyStart, kEnergyOnlyCount);
         case kFullDataMeter:
-            pollCountedMeter(meter.address, kFullDataStart, kFullDataCount, true);
-            break;
+            m_poll.lampsGreen = true;
+            return sendPollRead(PollStage::Counted, kFullDataStart, kFullDataCount);
         default:
-            break;
+            return false;
     }
 }
 

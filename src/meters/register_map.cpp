@@ -100,22 +100,28 @@ ModbusError readGlobalFlags(Meters& meters, int address, std::int32_t& flags) {
     return result;
 }
 
-MeterNames readMeterNames(Meters& meters, int address) {
+RegisterSpan namesSpanOf(int model) {
+    if (model == kBranchMeter) return {kBranchNameRegister, 2};
+    if (isCircuitModel(model)) return {kCircuitNameRegister, 4};
+    return {};
+}
+
+MeterNames namesFromSpan(int model, const std::int32_t* registers) {
     MeterNames names;
-    const int model = directoryModel(meters.directory(), address);
-    if (model == kBranchMeter) {
-        std::int32_t regs[2] = {0, 0};
-        if (readRegisters(meters.bus(), address, kBranchNameRegister, 2, regs) == ModbusError::Ok) {
-            names.first = namesFromRegisters(regs, 2);
-        }
-    } else if (isCircuitModel(model)) {
-        std::int32_t regs[4] = {0, 0, 0, 0};
-        if (readRegisters(meters.bus(), address, kCircuitNameRegister, 4, regs) == ModbusError::Ok) {
-            names.first = namesFromRegisters(regs, 2);
-            names.second = namesFromRegisters(regs + 2, 2);
-        }
-    }
+    if (namesSpanOf(model).count == 0) return names;
+    names.first = namesFromRegisters(registers, 2);
+    if (isCircuitModel(model)) names.second = namesFromRegisters(registers + 2, 2);
     return names;
+}
+
+MeterNames readMeterNames(Meters& meters, int address) {
+    const int model = directoryModel(meters.directory(), address);
+    const RegisterSpan span = namesSpanOf(model);
+    std::int32_t regs[4] = {0, 0, 0, 0};
+    if (span.count == 0 || readRegisters(meters.bus(), address, span.start, span.count, regs) != ModbusError::Ok) {
+        return {};
+    }
+    return namesFromSpan(model, regs);
 }
 
 }  // namespace quorna

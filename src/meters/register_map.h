@@ -71,6 +71,14 @@ struct MeterNames {
 };
 // Branch: 273, 2 registers; Circuit: 38, 4 registers; other models: no read. Empty names on failure.
 MeterNames readMeterNames(Meters& meters, int address);
+// Where the names of a model lie: first register and count (count 0: the model has none).
+struct RegisterSpan {
+    int start = 0;
+    int count = 0;
+};
+[[nodiscard]] RegisterSpan namesSpanOf(int model);
+// The names in the registers of a model's names span.
+[[nodiscard]] MeterNames namesFromSpan(int model, const std::int32_t* registers);
 
 // Four characters from two registers, high byte first; a zero byte ends the text.
 std::string namesFromRegisters(const std::int32_t* registers, int registerCount);

@@ -30,6 +30,7 @@ bool Station::readSettings() {
 }
 
 void Station::tick() {
+    if (tickUnderWay()) return;  // the tick before still awaits an answer: this one is skipped
     SerialLink& link = m_bus.link();
     if (link.reopenRequested) {
         link.reopenRequested = false;
@@ -40,26 +41,61 @@ void Station::tick() {
     }
     if (!link.portOpen || m_meters.scanning()) return;
 
-    // The poll counts against the time the logging writers may take in this tick, so that a
-    // backlog adds little to it; the rest goes in slices between the ticks.
-    m_logging.startSlice();
-    if (m_pollSelected) m_meters.pollSelectedMeter();
+    if (m_pollSelected && m_meters.beginPoll()) {
+        m_tickStage = TickStage::Poll;
+        return;
+    }
+    beginMoment();
+}
 
-    if (m_settings.fileLoggingEnabled || m_settings.databaseLogging == DatabaseLoggingState::Active) LoggingSampler(m_logging, ConnectWait::None);
-    m_logging.endSlice();
+void Station::beginMoment() {
+    m_tickStage = TickStage::Idle;
+    if (!m_settings.fileLoggingEnabled && m_settings.databaseLogging != DatabaseLoggingState::Active) return;
+    if (beginLoggingMoment(m_logging, ConnectWait::None)) m_tickStage = TickStage::Moment;
+}
+
+bool Station::step() {
+    switch (m_tickStage) {
+        case TickStage::Poll:
+            if (m_meters.pollStep(kAnswerSlice)) return true;
+            beginMoment();
+            return busy();
+        case TickStage::Moment:
+            if (loggingMomentStep(m_logging, kAnswerSlice)) return true;
+            m_tickStage = TickStage::Idle;
+            return busy();
+        case TickStage::Idle:
+            break;
+    }
+    return m_meters.scanning() && m_meters.scanStep();
+}
+
+void Station::finishTick() {
+    while (tickUnderWay()) (void)step();
 }
 
 void Station::scan() { m_meters.startScan(); }
-bool Station::scanStep() { return m_meters.scanStep(); }
+bool Station::scanStep() {
+    // A tick under way awaits its answers first: no probe goes out in the middle of them.
+    if (tickUnderWay()) {
+        (void)step();
+        return true;
+    }
+    return m_meters.scanStep();
+}
 void Station::cancelScan() { m_meters.cancelScan(); }
 
 void Station::PollingCycle() {
     const bool opening = m_bus.link().reopenRequested;
     tick();
+    finishTick();
     if (m_meters.scanning()) {
         while (scanStep()) {
         }
-        if (opening) tick();
+        if (opening) {
+            tick();
+            finishTick();
+        }
     }
     // The spool's opening and a connect the tick began are waited for, and the records go as the
     // tick would have sent them.

@@ -3,6 +3,7 @@
 // every window that lives as long as the program. The window program owns one; the tests build
 // as many as they like, and two stations in one process share nothing.
 
+#include <chrono>
 #include <string>
 #include <utility>
 
@@ -57,14 +58,23 @@ public:
 
     // One tick of the one-second timer. Opens the port the settings named (and begins a scan of
     // the bus when it opened), polls the selected meter, then runs the logging cycle when file
-    // logging is on or database logging is Active. Nothing is done while a scan runs. What the
-    // operator must hear goes out as notices; nothing in a tick waits for an answer, so a tick
-    // never runs inside another. A database connect runs on its own thread: the records wait for
-    // a catch-up slice that finds it done. The window and the logger run the same tick.
+    // logging is on or database logging is Active. Nothing is done while a scan runs, nor while
+    // the tick before is still under way. What the operator must hear goes out as notices. The
+    // tick only begins its work: each meter's answer is awaited by the steps that follow it
+    // (`step`), so that nothing in a tick holds the caller for a meter's whole read time-out. A
+    // database connect runs on its own thread: the records wait for a catch-up slice that finds
+    // it done. The window and the logger run the same tick.
     void tick();
+    // The next step of the work under way: of the tick (a slice of waiting for a meter's answer,
+    // or the next meter, or the moment's writing) and then of a scan (an address). True while
+    // more is to come; the caller runs it again soon, after its own events.
+    bool step();
+    [[nodiscard]] bool tickUnderWay() const { return m_tickStage != TickStage::Idle; }
+    [[nodiscard]] bool busy() const { return tickUnderWay() || scanning(); }
 
     // A scan of the bus runs a step (one address) at a time, so that the caller repaints, answers
-    // and stops between them: `scan` begins one (or queues one after the scan under way),
+    // and stops between them: `scan` begins one (or queues one after the scan under way; a tick
+    // under way finishes first, in `step`),
     // `scanStep` asks the next address and says whether more steps are to come, `cancelScan`
     // ends it at once (the port changes, the program ends).
     void scan();
@@ -72,7 +82,7 @@ public:
     void cancelScan();
     [[nodiscard]] bool scanning() const;
 
-    // A tick run to its end: a scan it begins runs whole, and then the tick goes on to poll and
+    // A tick run to its end: its steps run whole, a scan it begins runs whole, and then the tick goes on to poll and
     // log as if the scan had taken no time; a connect to the database it begins is waited for
     // (tick leaves it under way and the records waiting), and the records then sent.
     void PollingCycle();
@@ -85,7 +95,14 @@ public:
     // while it says true) so that the window answers between slices.
     bool catchUp();
 
+    // How long a step waits for a meter's answer at most.
+    static constexpr std::chrono::milliseconds kAnswerSlice{50};
+
 private:
+    enum class TickStage { Idle, Poll, Moment };
+    void beginMoment();
+    void finishTick();
+
     Operator& m_op;
     ConfigurationRecord m_settings;
     Bus m_bus;
@@ -98,6 +115,7 @@ private:
     DatabaseLinkDialog m_databaseLink;  // keeps the typed user name and password between openings
     std::string m_configFile = kConfigurationFileName;
     bool m_pollSelected = true;
+    TickStage m_tickStage = TickStage::Idle;
 };
 
 }  // namespace quorna

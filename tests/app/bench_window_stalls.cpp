@@ -4,7 +4,8 @@
 //      address from the event loop), and for reference the whole scan in one handler;
 //   2. a logging moment to a database server that accepts connections and never answers (needs
 //      the test ODBC environment of scripts/odbc-test-env.sh; skipped without it);
-//   3. a backlog of 100,000 spooled log-file records draining in slices.
+//   3. a logging moment with four silent meters of five, the first one selected and polled;
+//   4. a backlog of 100,000 spooled log-file records draining in slices.
 // Runs the real main window offscreen against the simulator. Figures, not a test: it prints and
 // exits 0. `bench-window-stalls quick` scans to address 16 instead of 63 (and drains 10,000 records).
 
@@ -176,6 +177,47 @@ void benchSilentDatabase() {
     window.close();
 }
 
+// A Branch meter selected and polled at every tick, and a logging moment that reads it and four
+// listed meters that have fallen silent; for reference, the same tick and moment run whole in
+// one event, as the window ran them before.
+void benchSilentMeters() {
+    quorna::test::MeterSimulator sim({"--meter", "1:230", "--meter", "2:230", "--meter", "3:230", "--meter", "4:230",
+                                      "--meter", "5:230"});
+    sim.useAsComPort(1);
+    const Workspace work;
+    std::ofstream(work.path / "Quorna.cfg") << "port COM1:\nscan 5\ninterval 1\nsave_file "
+                                            << (work.path / "readings.csv").string() << "\nformat 1\n";
+    quorna::QtOperator op;
+    quorna::Station station(op);
+    quorna::MainWindow window(station, op);
+    window.show();
+    // The first tick opens the port and scans; then meters 2 to 5 fall silent.
+    runUntil([&station] { return station.scanning(); }, 5);
+    runUntil([&station] { return !station.busy(); }, 60);
+    for (int address = 2; address <= 5; ++address) sim.fault(address, "silent");
+    station.logging().setClock(0, 0);  // the next tick is a logging moment
+    StallMeter stalls;
+    stalls.start();
+    const auto start = Clock::now();
+    runUntil([&station] { return station.tickUnderWay(); }, 5);
+    runUntil([&station] { return !station.tickUnderWay(); }, 60);
+    const double took = msBetween(start, Clock::now()) / 1000.0;
+    std::printf("logging moment with 4 of 5 meters silent, the first selected: longest stall %.0f ms, moment %.1f s\n",
+                stalls.stop(), took);
+
+    double whole = 0;
+    station.logging().setClock(0, 0);
+    QTimer::singleShot(0, [&station, &whole] {
+        const auto begun = Clock::now();
+        station.tick();
+        while (station.tickUnderWay()) (void)station.step();
+        whole = msBetween(begun, Clock::now());
+    });
+    runUntil([&whole] { return whole > 0; }, 60);
+    std::printf("  reference, the same tick in one event: the event loop waits %.0f ms\n", whole);
+    window.close();
+}
+
 void benchBacklog(int records) {
     quorna::test::MeterSimulator sim({"--meter", "1:230"});
     sim.useAsComPort(1);
@@ -219,11 +261,12 @@ void benchBacklog(int records) {
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const bool quick = argc > 1 && std::string(argv[1]) == "quick";
-    // `bench-window-stalls scan|database|backlog` runs that part alone.
+    // `bench-window-stalls scan|database|meters|backlog` runs that part alone.
     const std::string only = argc > 1 && !quick ? argv[1] : "";
     QApplication app(argc, argv);
     if (only.empty() || only == "scan") benchScan(quick ? 16 : 63);
     if (only.empty() || only == "database") benchSilentDatabase();
+    if (only.empty() || only == "meters") benchSilentMeters();
     if (only.empty() || only == "backlog") benchBacklog(quick ? 10000 : 100000);
     return 0;
 }

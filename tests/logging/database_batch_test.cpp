@@ -260,7 +260,7 @@ TEST(DatabaseBacklogThroughASlowLink, TenThousandRowsDrainInSlicesWithinTheBudge
     EXPECT_GE(longest, 0) << "drained within 400 slices";
     EXPECT_TRUE(op.messages.empty()) << op.messages[0].text;
     EXPECT_EQ(recordsWaiting(logging), 0U);
-    // The budget is 200 ms; a slice ends before a list its predecessors say would overrun it. The
+    // The budget is 150 ms; a slice ends before a list its predecessors say would overrun it. The
     // machine's load moves single slices, so the typical slice is held to the budget and the
     // longest to well below what one moment's rows a row at a time take through this link (~3 s).
     ASSERT_FALSE(slices.empty());

@@ -160,6 +160,49 @@ TEST_F(SamplerTest, ASilentMeterCountsAsABadReadAndTheOthersAreStillLogged) {
     EXPECT_TRUE(op.messages.empty());
 }
 
+// The station's tick begins the moment and its steps read one meter at a time, a silent one over
+// many short steps; the lines reach the file together, once the last meter has been read, and are
+// the lines of a moment run whole.
+TEST_F(SamplerTest, ATicksMomentReadsItsMetersInStepsAndWritesItsLinesOnceAllAreRead) {
+    openSimulator({"--meter", "1:230", "--meter", "5:230", "--meter", "9:230"});
+    sim->set(1, 0, std::vector<int>(42, 1250));
+    sim->set(9, 0, std::vector<int>(42, 2500));
+    sim->fault(5, "silent");
+    station().meters().list().insert(0, entry(1, "PNL1", kBranchText));
+    station().meters().list().insert(1, entry(5, "PNL5", kBranchText));
+    station().meters().list().insert(2, entry(9, "PNL9", kBranchText));
+    enableFileLogging(logPath);
+    // A moment run whole, which also opens the spool.
+    LoggingSampler(station().logging());
+    const std::string whole = fileText(logPath);
+    const auto wholeLines = linesOf(whole);
+    ASSERT_EQ(wholeLines.size(), 2U);
+    EXPECT_EQ(wholeLines[0].substr(20, 2), "1,");
+    EXPECT_EQ(wholeLines[1].substr(20, 2), "9,");
+
+    sim->clearRequests();
+    clock += 2 * 3600;
+    station().tick();
+    ASSERT_TRUE(station().tickUnderWay());
+    int steps = 0;
+    while (station().step()) {
+        ++steps;
+        if (station().tickUnderWay()) {
+            EXPECT_EQ(fileText(logPath), whole) << "step " << steps;
+        }
+    }
+    EXPECT_GE(steps, 10);
+    const auto lines = linesOf(fileText(logPath).substr(whole.size()));
+    ASSERT_EQ(lines.size(), 2U);
+    for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].substr(19), wholeLines[i].substr(19));
+    const auto asked = reads(*sim);
+    ASSERT_EQ(asked.size(), 3U);
+    EXPECT_EQ(asked[0].address, 1);
+    EXPECT_EQ(asked[1].address, 5);
+    EXPECT_EQ(asked[2].address, 9);
+    EXPECT_EQ(station().bus().statistics().badReads, 2);
+}
+
 TEST_F(SamplerTest, AFileUnwritableForThreeMomentsGetsFourBlocksInTimeOrderAtTheFourth) {
     openSimulator({"--meter", "1:230", "--meter", "5:230"});
     station().meters().list().insert(0, entry(1, "PNL1", kBranchText));

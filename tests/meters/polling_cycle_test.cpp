@@ -226,6 +226,56 @@ TEST_F(PollingCycleTest, SilentMeterIsReportedOnceAtTheFifthFailureOfARun) {
     EXPECT_EQ(op.messages[1].text, "Device at address [3] read failure - error code [5]");
 }
 
+// The tick sends the poll and returns; its steps await the answer a slice at a time. The same
+// reads go out as in a poll run whole, and the readout changes only once the answers are in. An
+// answer that comes after the operator picked another meter is not shown as that meter's.
+TEST_F(PollingCycleTest, ATickAwaitsThePollsAnswersInStepsAndShowsOnlyTheMeterStillSelected) {
+    auto& sim = startBus({"3:230", "7:236"});
+    sim.set(3, 0, std::vector<int>(42, 1500));
+    sim.command("name 3 PNL1");
+    selectListed(3, kBranchMeter);
+    station().meters().recordSlaveId(7, kCircuitMeter6);
+
+    const std::string before = station().meters().fields().breaker[0];
+    station().tick();
+    ASSERT_TRUE(station().tickUnderWay());
+    EXPECT_EQ(station().meters().fields().breaker[0], before) << "nothing is shown before the answer";
+    int steps = 0;
+    while (station().step()) ++steps;
+    EXPECT_FALSE(station().tickUnderWay());
+    EXPECT_EQ(station().meters().fields().breaker[0], "1.500");
+    EXPECT_EQ(station().meters().fields().firstName, "PNL1");
+    auto requests = sim.requests();
+    ASSERT_EQ(requests.size(), 2U);
+    EXPECT_EQ(readStartOf(requests[0]), 0);
+    EXPECT_EQ(readCountOf(requests[0]), 49);
+    EXPECT_EQ(readStartOf(requests[1]), 273);
+    EXPECT_EQ(readCountOf(requests[1]), 2);
+
+    // A silent meter's read time-out is awaited in many short steps, and a tick meanwhile is skipped.
+    sim.fault(3, "silent");
+    sim.clearRequests();
+    station().tick();
+    station().tick();
+    steps = 0;
+    while (station().step()) ++steps;
+    EXPECT_GE(steps, 10);
+    EXPECT_EQ(sim.requests().size(), 1U);
+    EXPECT_EQ(station().meters().consecutiveFailures(), 1);
+    EXPECT_EQ(station().meters().fields().breaker[0], "");
+
+    // The operator picks the Circuit meter at 7 while the Branch meter's answer is awaited.
+    sim.fault(3, "none");
+    sim.set(3, 0, std::vector<int>(42, 2500));
+    station().tick();
+    ASSERT_TRUE(station().tickUnderWay());
+    station().meters().setSelected(SelectedMeter{7, kCircuitMeter6});
+    while (station().step()) {
+    }
+    EXPECT_EQ(station().meters().fields().breaker[0], "") << "the Branch meter's answer is not shown";
+    EXPECT_EQ(station().meters().consecutiveFailures(), 1);
+}
+
 TEST_F(PollingCycleTest, FailureRunIsSharedByAllMeters) {
     auto& sim = startBus({"3:230", "5:230"});
     sim.fault(3, "badcrc");

@@ -211,7 +211,7 @@ void MainWindow::dispatch(int id) {
     // The handler may rebind commands; run a copy.
     const std::function<void()> handler = it->second.handler;
     handler();
-    scheduleScanStep();  // a command that began a scan (Find Meters, a new port) leaves it to the event loop
+    scheduleStep();  // a command that began a scan (Find Meters, a new port) leaves it to the event loop
 }
 
 int MainWindow::runModal(QDialog& dialog) {
@@ -313,22 +313,25 @@ void MainWindow::operatorPickedMeter() {
 void MainWindow::timerEvent(QTimerEvent* event) {
     if (event->timerId() == m_timerId) {
         m_station.tick();
-        scheduleScanStep();
+        scheduleStep();
         scheduleCatchUp();
         return;
     }
     QMainWindow::timerEvent(event);
 }
 
-void MainWindow::scheduleScanStep() {
-    if (m_scanStepScheduled || !m_station.scanning() || m_shutDown) return;
-    // One address at a time from the event loop, so that the window repaints and answers between
-    // the probes; the polling ticks do nothing until the scan has ended. A timer of 1 ms rather
-    // than a posted call: the timers and paints that fell due during a probe come first.
-    m_scanStepScheduled = true;
+void MainWindow::scheduleStep() {
+    if (m_stepScheduled || !m_station.busy() || m_shutDown) return;
+    // The tick's awaited answers and the scan's addresses go a step at a time from the event loop,
+    // so that the window repaints and answers between them; the polling ticks that fall due
+    // meanwhile are skipped. A timer of 1 ms rather than a posted call: the timers and paints that
+    // fell due during a step come first.
+    m_stepScheduled = true;
     QTimer::singleShot(1, this, [this] {
-        m_scanStepScheduled = false;
-        if (!m_shutDown && m_station.scanStep()) scheduleScanStep();
+        m_stepScheduled = false;
+        if (m_shutDown) return;
+        if (m_station.step()) scheduleStep();
+        scheduleCatchUp();  // the step that wrote a moment may have left records for later slices
     });
 }
 
@@ -368,6 +371,8 @@ void MainWindow::shutdown() {
     if (m_timerId != 0) killTimer(m_timerId);
     m_timerId = 0;
     m_station.cancelScan();
+    // A logging moment under way reads its last meters and keeps its records before the port closes.
+    while (m_station.tickUnderWay()) (void)m_station.step();
     if (m_station.bus().link().portOpen) closePort(m_station.bus().link());
 }
 

@@ -66,8 +66,8 @@ private:
     // Runs the logging backlog's next slice from the event loop while a writer is behind.
     void scheduleCatchUp();
     bool m_catchUpScheduled = false;
-    void scheduleScanStep();
-    bool m_scanStepScheduled = false;
+    void scheduleStep();
+    bool m_stepScheduled = false;
 
     void initialise();
     void buildMenu();
