@@ -96,9 +96,11 @@ std::string createTableStatement(const std::string& table, TableColumns columns,
 }
 
 bool createDatabaseTable(const std::string& dsn, const std::string& user, const std::string& password,
-                         const std::string& table, TableColumns columns, Operator& op) {
+                         const std::string& table, TableColumns columns, Operator& op,
+                         const std::function<void()>& waitHook) {
     if (dsn.empty()) return false;
     OdbcCatalog catalog(op);
+    catalog.setWaitHook(waitHook);
     if (!catalog.connect(dsn, user, password)) return false;
     const std::optional<std::vector<SqlTypeName>> rows = catalog.typeNames();
     if (!rows) return false;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,10 @@ struct TableTypeNames {
                                                const TableTypeNames& types);
 
 // Connects to the data source, asks the driver for its type names and creates the table,
-// reporting every failure to the operator. True when the table was created.
+// reporting every failure to the operator. True when the table was created. The wait hook runs
+// while the data source keeps the call waiting (OdbcCatalog::setWaitHook).
 bool createDatabaseTable(const std::string& dsn, const std::string& user, const std::string& password,
-                         const std::string& table, TableColumns columns, Operator& op);
+                         const std::string& table, TableColumns columns, Operator& op,
+                         const std::function<void()>& waitHook = {});
 
 }  // namespace quorna

@@ -119,6 +119,7 @@ void DatabaseLinkDialog::selectDataSource(int index) {
     if (m_selectedDataSource < 0) return;
 
     OdbcCatalog catalog(m_logging.op());
+    catalog.setWaitHook(m_waitHook);
     if (!catalog.connect(m_dataSources[m_selectedDataSource], m_user, m_password)) return;
     const DataSourceTraits traits = catalog.traits();
     m_kludgeFlags = traits.dbmsName.find(kBracketDbmsMarker) != std::string::npos ? kKludgeBrackets : 0;
@@ -140,6 +141,7 @@ void DatabaseLinkDialog::selectTable(int index) {
     if (m_selectedDataSource < 0 || m_selectedTable < 0) return;
 
     OdbcCatalog catalog(m_logging.op());
+    catalog.setWaitHook(m_waitHook);
     if (!catalog.connect(m_dataSources[m_selectedDataSource], m_user, m_password)) return;
     const std::optional<std::vector<CatalogColumn>> columns = catalog.columns(m_tables[m_selectedTable]);
     if (!columns) return;
@@ -205,7 +207,9 @@ void DatabaseLinkDialog::unlink() {
 
 void DatabaseLinkDialog::addTable(const std::string& name, TableColumns columns) {
     if (m_selectedDataSource < 0) return;
-    if (createDatabaseTable(m_dataSources[m_selectedDataSource], m_user, m_password, name, columns, m_logging.op())) refreshTables();
+    if (createDatabaseTable(m_dataSources[m_selectedDataSource], m_user, m_password, name, columns, m_logging.op(),
+                            m_waitHook))
+        refreshTables();
 }
 
 void DatabaseLinkDialog::addColumn() { m_logging.op().info(kAddColumnText); }

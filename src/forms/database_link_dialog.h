@@ -4,8 +4,10 @@
 // window that shows the link in force. The Qt windows only mirror what this holds.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "forms/add_table.h"
@@ -58,6 +60,10 @@ public:
     // selected data source.
     void addTable(const std::string& name, TableColumns columns);
 
+    // What the window runs while a data source keeps the logic waiting (OdbcCatalog::setWaitHook):
+    // it must not call back into this logic. Empty: the logic just waits.
+    void setWaitHook(std::function<void()> hook) { m_waitHook = std::move(hook); }
+
     // "OK": stores the link and makes database logging Active. False when the window stays open.
     [[nodiscard]] bool accept();
     // "Cancel" or closing: database logging Off, stored settings untouched.
@@ -95,6 +101,7 @@ private:
     [[nodiscard]] bool rowSelectionValid() const;
 
     Logging& m_logging;  // the settings it stores the link in, the operator it tells
+    std::function<void()> m_waitHook;
     std::string m_user;
     std::string m_password;
     std::vector<std::string> m_dataSources;

@@ -1,6 +1,7 @@
 // The database windows on the offscreen platform, driven through their controls: the Database
 // command, "Save-to-Database Setup" against the SQLite data source, "Add Database Table" and
-// "Database Setup". Screenshots go to the build tree's screenshots folder.
+// "Database Setup", and the link window against a database server that never answers.
+// Screenshots go to the build tree's screenshots folder.
 
 #include <QApplication>
 #include <QDialog>
@@ -11,12 +12,20 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
+#include <string>
 
 #include "gui/main/app_shell.h"
 #include "gui/logging/add_table_window.h"
@@ -28,6 +37,7 @@
 #include "odbc_test_env.h"
 #include "recording_operator.h"
 #include "settings/configuration.h"
+#include "silent_server.h"
 #include "stub_app_shell.h"
 
 namespace quorna {
@@ -267,6 +277,82 @@ TEST_P(DatabaseWindows, CancelInDatabaseSetupKeepsLogging) {
     EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
     EXPECT_EQ(station().settings().database.links.size(), 1U);
     EXPECT_EQ(linkWindow(), nullptr);
+}
+
+// A database server that accepts the connection and never answers: picking its data source holds
+// the connect until the login time-out. Meanwhile the program goes on running (a 10 ms timer
+// keeps firing, the wait cursor is shown); then the window tells the failure as it always has and
+// lists no tables.
+TEST(DatabaseLinkWindowSilentServer, PickingItsDataSourceKeepsTheProgramRunningAndTellsTheFailure) {
+    namespace fs = std::filesystem;
+    using Clock = std::chrono::steady_clock;
+    if (!fs::exists("/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"))
+        GTEST_SKIP() << "the PostgreSQL ODBC driver is not installed";
+    test::useTestOdbcEnvironment();
+    test::SilentServer server;
+    ASSERT_NE(server.port(), 0);
+    const fs::path dir = fs::temp_directory_path() / ("quorna-silent-link-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream((dir / "odbc.ini").string()) << "[QuornaSilent]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort="
+                                               << server.port() << "\nDatabase=quorna\n";
+    const char* previousIni = std::getenv("ODBCINI");
+    const std::string oldIni = previousIni != nullptr ? previousIni : "";
+    setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
+
+    RecordingOperator op;
+    useFreshStation(op);
+    test::StubAppShell shell;
+    installDatabaseCommands(shell);
+    shell.dispatch(32778);
+    auto* window = shell.window.findChild<DatabaseLinkWindow*>();
+    ASSERT_NE(window, nullptr);
+    const int silentRow = rowOf(window->dataSourceList(), "QuornaSilent");
+    ASSERT_GE(silentRow, 0);
+    window->userEdit()->setText("quorna");
+    window->passwordEdit()->setText("quorna");
+
+    double longestGap = 0;
+    int firings = 0;
+    auto last = Clock::now();
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        longestGap = std::max(longestGap, std::chrono::duration<double, std::milli>(now - last).count());
+        last = now;
+        ++firings;
+    });
+    timer.start();
+    const auto picked = Clock::now();
+    window->dataSourceList()->setCurrentRow(silentRow);
+    const auto returned = Clock::now();
+    timer.stop();
+    const double callMs = std::chrono::duration<double, std::milli>(returned - picked).count();
+    longestGap = std::max(longestGap, std::chrono::duration<double, std::milli>(returned - last).count());
+    std::cout << "[ figures  ] the pick took " << callMs << " ms; the timer fired " << firings
+              << " times, its longest gap " << longestGap << " ms\n";
+
+    EXPECT_GE(callMs, kOdbcLoginTimeoutSeconds * 1000.0 - 500.0) << "the connect waited out the login time-out";
+    EXPECT_GT(firings, 0);
+    EXPECT_LT(longestGap, 1000.0) << "the event loop went on during the connect";
+    EXPECT_EQ(op.texts(),
+              std::vector<std::string>{"Can't connect to this database, Unable to make a connection to the data source"});
+    EXPECT_EQ(op.waitCursorShows, 1);
+    EXPECT_EQ(op.waitCursorDepth, 0);
+    EXPECT_EQ(station().databaseLink().selectedDataSource(), silentRow);
+    EXPECT_EQ(window->dataSourceList()->currentRow(), silentRow);
+    EXPECT_EQ(window->tableList()->count(), 0);
+    EXPECT_FALSE(window->addTableButton()->isEnabled());
+    EXPECT_FALSE(window->okButton()->isEnabled());
+    window->cancelButton()->click();
+    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
+
+    if (oldIni.empty()) {
+        unsetenv("ODBCINI");
+    } else {
+        setenv("ODBCINI", oldIni.c_str(), 1);
+    }
+    fs::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(RealDatabases, DatabaseWindows, ::testing::Values("SQLite", "PostgreSQL"), test::DataSourceName());

@@ -1,5 +1,7 @@
 #include "gui/logging/database_link_window.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -134,14 +136,10 @@ DatabaseLinkWindow::DatabaseLinkWindow(AppShell& shell, DatabaseLinkDialog& logi
 
     // A pick is a selection the operator made. A list that takes the focus makes its first row
     // current without selecting it; that picks nothing (and connects to no data source).
-    connect(m_dataSources, &QListWidget::itemSelectionChanged, this, [this] {
-        m_logic.selectDataSource(selectedRow(m_dataSources));
-        showLogic();
-    });
-    connect(m_tables, &QListWidget::itemSelectionChanged, this, [this] {
-        m_logic.selectTable(selectedRow(m_tables));
-        showLogic();
-    });
+    connect(m_dataSources, &QListWidget::itemSelectionChanged, this,
+            [this] { runLogic([this, row = selectedRow(m_dataSources)] { m_logic.selectDataSource(row); }); });
+    connect(m_tables, &QListWidget::itemSelectionChanged, this,
+            [this] { runLogic([this, row = selectedRow(m_tables)] { m_logic.selectTable(row); }); });
     connect(m_variables, &QListWidget::itemSelectionChanged, this, [this] {
         m_logic.selectVariable(selectedRow(m_variables));
         showLogic();
@@ -171,6 +169,21 @@ DatabaseLinkWindow::DatabaseLinkWindow(AppShell& shell, DatabaseLinkDialog& logi
     connect(m_cancel, &QPushButton::clicked, this, &DatabaseLinkWindow::reject);
     connect(m_help, &QPushButton::clicked, this,
             [this] { m_shell.showHelpAt(QString::fromLatin1(help::kDatabaseLink)); });
+}
+
+void DatabaseLinkWindow::runLogic(const std::function<void()>& step) {
+    // While a data source keeps the logic waiting (a server that does not answer holds a connect
+    // for the login time-out), the program goes on: the main window's tick, repaints, the boxes
+    // of notices raised before. It takes no input meanwhile: the operator's clicks and keys wait
+    // until the step is done, so neither this window nor its logic is used again during the step.
+    // The hook is the logic's for this step alone: the window may go before the logic does.
+    const QPointer<DatabaseLinkWindow> alive(this);
+    DatabaseLinkDialog& logic = m_logic;
+    logic.setWaitHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    step();
+    logic.setWaitHook({});
+    // A window closed meanwhile is only hidden; one destroyed is not touched again.
+    if (alive) showLogic();
 }
 
 void DatabaseLinkWindow::openWindow() {
@@ -207,8 +220,7 @@ void DatabaseLinkWindow::showLogic() {
 void DatabaseLinkWindow::addTable() {
     AddTableWindow dialog(m_shell.station().op(), this);
     if (m_shell.runModal(dialog) != QDialog::Accepted) return;
-    m_logic.addTable(dialog.tableName(), dialog.columns());
-    showLogic();
+    runLogic([this, name = dialog.tableName(), columns = dialog.columns()] { m_logic.addTable(name, columns); });
 }
 
 void DatabaseLinkWindow::accept() {

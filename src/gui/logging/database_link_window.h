@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 #include "forms/database_link_dialog.h"
 
 class QLineEdit;
@@ -43,6 +45,9 @@ public:
 private:
     void accept() override;
     void addTable();
+    // Runs a step of the logic that may wait on a data source, keeping the program running
+    // meanwhile, then shows the logic again unless the window went meanwhile.
+    void runLogic(const std::function<void()>& step);
     // Shows what the logic holds now.
     void showLogic();
 
