@@ -137,6 +137,7 @@ private:
     // which go to the sinks together once every meter has been read.
     struct MomentReads {
         bool underWay = false;
+        bool reprobing = false;  // garbled addresses of the last scan are asked first
         ConnectWait wait = ConnectWait::Whole;
         bool toFile = false;
         bool toDatabase = false;

@@ -90,9 +90,9 @@ bool beginLoggingMoment(Logging& logging, ConnectWait wait) {
     moment.toFile = cfg.fileLoggingEnabled;
     moment.toDatabase = cfg.databaseLogging == DatabaseLoggingState::Active;
     // A meter the start-up scan could not make out is asked again before the meters are read.
-    logging.m_meters.reprobeGarbledAddresses();
+    moment.reprobing = logging.m_meters.beginReprobe();
     // A copy: the list belongs to the main window and may change while the meters are read.
-    moment.entries = logging.m_meters.list().entries();
+    if (!moment.reprobing) moment.entries = logging.m_meters.list().entries();
     return true;
 }
 
@@ -100,6 +100,12 @@ bool loggingMomentStep(Logging& logging, std::chrono::milliseconds slice) {
     Logging::MomentReads& moment = logging.m_moment;
     if (!moment.underWay) return false;
     Bus& bus = logging.m_meters.bus();
+    if (moment.reprobing) {
+        if (logging.m_meters.reprobeStep(slice)) return true;
+        moment.reprobing = false;
+        moment.entries = logging.m_meters.list().entries();
+        if (!moment.entries.empty()) return true;
+    }
     while (moment.next < moment.entries.size()) {
         const MeterEntry& entry = moment.entries[moment.next];
         // Every address the scan may list, as the operator can select it.

@@ -177,24 +177,50 @@ void MeterScan(Meters& meters) {
 }
 
 void Meters::reprobeGarbledAddresses() {
-    if (m_scanning || !m_bus.link().portOpen) return;
-    std::vector<int> stillGarbled;
-    for (const int address : m_garbledAddresses) {
-        int slaveId = 0;
-        std::string deviceText;
-        const ModbusError code = reportSlaveId(m_bus, address, slaveId, deviceText);
-        if (isGarbled(code)) {
-            stillGarbled.push_back(address);
-            continue;
-        }
-        if (code != ModbusError::Ok) continue;
+    if (!beginReprobe()) return;
+    while (reprobeStep(std::chrono::hours(1))) {
+    }
+}
+
+bool Meters::beginReprobe() {
+    if (m_scanning || !m_bus.link().portOpen || m_garbledAddresses.empty()) return false;
+    m_reprobe = ReprobeProgress{};
+    m_reprobe.underWay = true;
+    m_reprobe.addresses = m_garbledAddresses;
+    return true;
+}
+
+bool Meters::reprobeStep(std::chrono::milliseconds slice) {
+    if (!m_reprobe.underWay) return false;
+    const int address = m_reprobe.addresses[m_reprobe.next];
+    int slaveId = 0;
+    std::string deviceText;
+    ModbusError code = ModbusError::Ok;
+    if (!m_reprobe.probing) {
+        code = beginReportSlaveId(m_bus, address);
+        m_reprobe.probing = code == ModbusError::Ok;
+    }
+    if (m_reprobe.probing) {
+        const std::optional<ModbusError> answer = awaitReportSlaveId(m_bus, slice, slaveId, deviceText);
+        if (!answer) return true;
+        code = *answer;
+        m_reprobe.probing = false;
+    }
+    if (isGarbled(code)) {
+        m_reprobe.stillGarbled.push_back(address);
+    } else if (code == ModbusError::Ok && !m_scanning) {  // a scan begun meanwhile lists it itself
         recordSlaveId(address, slaveId);
         const MeterModel model = modelFromDeviceText(deviceText);
-        if (!isListedModel(model)) continue;
-        const MeterNames names = readMeterNames(*this, address);
-        m_list.insertInAddressOrder(MeterEntry{address, model, names.first, deviceText});
+        if (isListedModel(model)) {
+            const MeterNames names = readMeterNames(*this, address);
+            m_list.insertInAddressOrder(MeterEntry{address, model, names.first, deviceText});
+        }
     }
-    m_garbledAddresses = std::move(stillGarbled);
+    if (++m_reprobe.next < m_reprobe.addresses.size()) return true;
+    // A scan begun meanwhile keeps the garbled addresses it finds itself.
+    if (!m_scanning) m_garbledAddresses = std::move(m_reprobe.stillGarbled);
+    m_reprobe = ReprobeProgress{};
+    return false;
 }
 
 void Meters::selectMeter() {

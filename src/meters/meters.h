@@ -110,6 +110,11 @@ public:
     // Addresses probed in the last scan with a garbled answer; asked again by reprobeGarbledAddresses.
     [[nodiscard]] const std::vector<int>& garbledAddresses() const { return m_garbledAddresses; }
     void reprobeGarbledAddresses();
+    // The same in steps, as a scan runs: beginReprobe says whether any address is to be asked;
+    // each reprobeStep waits at most `slice` for the answer, or asks the next address, and says
+    // whether more is to come.
+    bool beginReprobe();
+    bool reprobeStep(std::chrono::milliseconds slice);
 
 private:
     // The polling cycle's steps (polling_cycle.cpp).
@@ -134,6 +139,15 @@ private:
     bool pollAnswered(ModbusError code);
     bool displayedAnswered(ModbusError code);
     void showDisplayed(const std::string& first, const std::string& second);
+    // Where the reprobe under way stands: the garbled address it asks, whether its probe is out,
+    // and the addresses still garbled so far.
+    struct ReprobeProgress {
+        bool underWay = false;
+        std::vector<int> addresses;
+        std::size_t next = 0;
+        bool probing = false;
+        std::vector<int> stillGarbled;
+    };
     // The scan's steps (meter_scan.cpp).
     bool probeAnswered(int address, ModbusError code, int slaveId, const std::string& deviceText, bool& found);
     void beginScan();
@@ -153,6 +167,7 @@ private:
     int m_consecutiveFailures = 0;
     PollUnderWay m_poll;
     std::vector<int> m_garbledAddresses;
+    ReprobeProgress m_reprobe;
 };
 
 }  // namespace quorna
