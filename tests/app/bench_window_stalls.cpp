@@ -156,19 +156,28 @@ void benchScan(int depth) {
     window.close();
 }
 
-void benchSilentDatabase() {
-    if (std::getenv("ODBCSYSINI") == nullptr || !fs::exists("/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so")) {
-        std::printf("silent database: skipped (no test ODBC environment: source the env.sh of scripts/odbc-test-env.sh)\n");
-        return;
-    }
-    quorna::test::SilentServer server;
-    quorna::test::MeterSimulator sim({"--meter", "1:230"});
-    sim.useAsComPort(1);
-    const Workspace work;
+// Whether the test ODBC environment is at hand; says the part is skipped when it is not.
+bool odbcEnvironment(const char* part) {
+    if (std::getenv("ODBCSYSINI") != nullptr && fs::exists("/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so")) return true;
+    std::printf("%s: skipped (no test ODBC environment: source the env.sh of scripts/odbc-test-env.sh)\n", part);
+    return false;
+}
+
+// The data source QuornaSilent, on a server that accepts connections and never answers.
+void useSilentDataSource(const Workspace& work, const quorna::test::SilentServer& server) {
     const std::string ini = (work.path / "odbc.ini").string();
     std::ofstream(ini) << "[QuornaSilent]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << server.port()
                        << "\nDatabase=quorna\n";
     setenv("ODBCINI", ini.c_str(), 1);
+}
+
+void benchSilentDatabase() {
+    if (!odbcEnvironment("silent database")) return;
+    quorna::test::SilentServer server;
+    quorna::test::MeterSimulator sim({"--meter", "1:230"});
+    sim.useAsComPort(1);
+    const Workspace work;
+    useSilentDataSource(work, server);
     std::ofstream(work.path / "Quorna.cfg") << "port COM1:\nscan 1\ninterval 1\ndsn QuornaSilent\ntable readings\n"
                                                "user quorna\npasswd quorna\nlink 0 4 Meter\nlink 2 11 Date_Time\n";
     quorna::QtOperator op;
@@ -264,19 +273,12 @@ void benchBacklog(int records) {
 }
 
 void benchLinkWindow() {
-    if (std::getenv("ODBCSYSINI") == nullptr || !fs::exists("/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so")) {
-        std::printf("database link window: skipped (no test ODBC environment: source the env.sh of "
-                    "scripts/odbc-test-env.sh)\n");
-        return;
-    }
+    if (!odbcEnvironment("database link window")) return;
     quorna::test::SilentServer server;
     quorna::test::MeterSimulator sim({"--meter", "1:230"});
     sim.useAsComPort(1);
     const Workspace work;
-    const std::string ini = (work.path / "odbc.ini").string();
-    std::ofstream(ini) << "[QuornaSilent]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << server.port()
-                       << "\nDatabase=quorna\n";
-    setenv("ODBCINI", ini.c_str(), 1);
+    useSilentDataSource(work, server);
     std::ofstream(work.path / "Quorna.cfg") << "port COM1:\nscan 1\ninterval 1\n";
     quorna::QtOperator op;
     quorna::Station station(op);
