@@ -106,7 +106,7 @@ protected:
         return all;
     }
 
-    StubAppShell shell;
+    StubAppShell shell{[this]() -> Station& { return station(); }};
 };
 
 TEST_F(AlarmWindowsGuiTest, CommandsAreBoundWithoutMenuEntriesOfTheirOwn) {

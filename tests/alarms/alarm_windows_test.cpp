@@ -69,7 +69,7 @@ TEST_F(AlarmOpenerTest, ANewStationStartsWithTheGlobalFieldsAndMarksAtTheirDefau
     auto texts = station().alarms().breakerAlarms.showFields();
     texts[BreakerAlarmDialog::kWarningPercentField] = "50";
     EXPECT_FALSE(station().alarms().breakerAlarms.takeFields(texts));
-    useFreshStation(op);
+    freshStation();
     EXPECT_FALSE(station().alarms().marks.alarmWindowOpen);
     EXPECT_EQ(station().alarms().breakerAlarms.warningPercent(), 70);
     EXPECT_EQ(station().alarms().breakerAlarms.alarmPercent(), 80);

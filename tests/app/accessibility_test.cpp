@@ -30,6 +30,7 @@
 #include "gui/panel/panel_config_window.h"
 #include "gui/panel/panel_setup_window.h"
 #include "recording_operator.h"
+#include "spooled_station.h"
 #include "stub_app_shell.h"
 
 namespace quorna::test {
@@ -67,8 +68,11 @@ std::vector<std::string> namelessControls(QWidget& window) {
 
 class AccessibilityTest : public ::testing::Test {
 protected:
-    void SetUp() override { useFreshStation(op); }
-    void TearDown() override { endStation(); }
+    void SetUp() override { m_station.fresh(); }
+    void TearDown() override { m_station.drop(); }
+
+    // The test's station, made in SetUp.
+    Station& station() { return m_station.get(); }
 
     // Builds the window, shows it and lists its nameless controls; the window goes afterwards.
     std::vector<std::string> check(const std::function<QWidget*()>& build) {
@@ -78,7 +82,10 @@ protected:
     }
 
     RecordingOperator op;
-    StubAppShell shell;
+    StubAppShell shell{[this]() -> Station& { return station(); }};
+
+private:
+    HeldStation m_station{op};
 };
 
 TEST_F(AccessibilityTest, EveryControlOfTheMainWindowHasAName) {

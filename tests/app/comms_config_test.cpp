@@ -14,10 +14,10 @@ namespace {
 
 const char* const kSavedMessage = "Current settings saved to \"Quorna.cfg\"\nThis file will be read when the program is restarted";
 
-// Reads one register of a meter on the open port: Ok when the meter answered.
-ModbusError probe(int address) {
+// Reads one register of a meter on the station's open port: Ok when the meter answered.
+ModbusError probe(Station& station, int address) {
     std::int32_t value = 0;
-    return readRegisters(station().bus(), address, 0, 1, &value);
+    return readRegisters(station.bus(), address, 0, 1, &value);
 }
 
 TEST_F(CommsTest, OpeningMarksThePortSpeedAndParityOfTheSettings) {
@@ -173,7 +173,7 @@ TEST_F(CommsTest, APortButtonOpensItsPortAtOnceWithoutScanning) {
     EXPECT_EQ(dialog.portText(), "COM2:");
     EXPECT_TRUE(op.messages.empty());
     EXPECT_TRUE(bus.requests().empty());  // no scan from here
-    EXPECT_EQ(probe(1), ModbusError::Ok);
+    EXPECT_EQ(probe(station(), 1), ModbusError::Ok);
 }
 
 TEST_F(CommsTest, APortThatCannotBeOpenedLeavesNoPortOpenAndTheNameUnchanged) {
@@ -215,7 +215,7 @@ TEST_F(CommsTest, SaveThenCancelLeavesTheClickedSettingsInTheFileAndTheOldOnesRu
     EXPECT_EQ(station().bus().link().parity, 0);
     // The link stays on the port the operator clicked last.
     EXPECT_TRUE(station().bus().link().portOpen);
-    EXPECT_EQ(probe(2), ModbusError::Ok);
+    EXPECT_EQ(probe(station(), 2), ModbusError::Ok);
     EXPECT_TRUE(settingsHas("port COM2:"));
 }
 
@@ -227,11 +227,11 @@ TEST_F(CommsTest, ANewSpeedReachesTheLineOnlyWhenAPortIsOpenedAgain) {
     dialog.clickSpeed(3);
     ASSERT_TRUE(dialog.ok());
     EXPECT_EQ(station().bus().link().speed, 8192);
-    EXPECT_EQ(probe(1), ModbusError::Ok);  // still at 9600
+    EXPECT_EQ(probe(station(), 1), ModbusError::Ok);  // still at 9600
 
     CommsConfigDialog again(station().bus(), station().logging());
     ASSERT_TRUE(again.clickPort(0));       // reopened at 19200
-    EXPECT_EQ(probe(1), ModbusError::Timeout);
+    EXPECT_EQ(probe(station(), 1), ModbusError::Timeout);
 }
 
 TEST_F(CommsTest, OkAfterChoosingAnotherPortReopensItByName) {
@@ -256,7 +256,7 @@ TEST_F(CommsTest, OkAfterChoosingAnotherPortReopensItByName) {
         if (r.bytes.size() > 1 && r.bytes[1] == 17) probed.push_back(r.bytes[0]);
     EXPECT_EQ(probed, (std::vector<int>{1, 2, 1, 2})) << "two scans of two addresses, one after the other";
     EXPECT_EQ(station().meters().list().entries().size(), 1U);
-    EXPECT_EQ(probe(2), ModbusError::Ok);
+    EXPECT_EQ(probe(station(), 2), ModbusError::Ok);
 }
 
 // A port button stands for a gateway when its QUORNA_COMn names one; a gateway named in the
@@ -269,7 +269,7 @@ TEST_F(CommsTest, APortButtonCanStandForAGatewayAndAGatewaysNameIsShownAndSavedW
         CommsConfigDialog dialog(station().bus(), station().logging());
         EXPECT_TRUE(dialog.clickPort(1));
         EXPECT_EQ(dialog.portText(), "COM2:");
-        EXPECT_EQ(probe(1), ModbusError::Ok);
+        EXPECT_EQ(probe(station(), 1), ModbusError::Ok);
         EXPECT_TRUE(dialog.save());
         EXPECT_TRUE(settingsHas("port COM2:"));
         dialog.cancel();

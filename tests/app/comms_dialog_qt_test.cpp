@@ -31,7 +31,7 @@ protected:
         CommsTest::SetUp();
         installCommsCommands(shell);
     }
-    StubAppShell shell;
+    StubAppShell shell{[this]() -> Station& { return station(); }};
 };
 
 TEST_F(CommsWindowTest, TheCommandSitsInTheConfigurationMenu) {

@@ -32,7 +32,7 @@ protected:
         std::filesystem::current_path(m_dir);
     }
     void TearDown() override {
-        endStation();  // its port closes before the buses go
+        dropStation();  // its port closes before the buses go
         m_buses.clear();
         for (int n = 1; n <= 4; ++n) unsetenv(("QUORNA_COM" + std::to_string(n)).c_str());
         std::filesystem::current_path(m_oldDir);

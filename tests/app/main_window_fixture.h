@@ -20,6 +20,7 @@
 #include "gui/main/main_window.h"
 #include "metersim_harness.h"
 #include "recording_operator.h"
+#include "spooled_station.h"
 
 namespace quorna::test {
 
@@ -71,7 +72,7 @@ private:
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        useFreshStation(qtOperator);
+        m_station.fresh();
         char pattern[] = "/tmp/quorna-window-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_workDir = pattern;
@@ -80,7 +81,7 @@ protected:
     }
     void TearDown() override {
         window.reset();
-        endStation();
+        m_station.drop();
         sim.reset();
         std::filesystem::current_path(m_oldDir);
         std::filesystem::remove_all(m_workDir);
@@ -96,6 +97,9 @@ protected:
         sim->useAsComPort(1);
     }
 
+    // The test's station, made in SetUp.
+    Station& station() { return m_station.get(); }
+
     void openWindow() {
         window = std::make_unique<MainWindow>(station(), qtOperator);
         window->show();
@@ -106,6 +110,9 @@ protected:
     std::unique_ptr<MainWindow> window;
     std::filesystem::path m_workDir;
     std::filesystem::path m_oldDir;
+
+private:
+    HeldStation m_station{qtOperator};
 };
 
 }  // namespace quorna::test

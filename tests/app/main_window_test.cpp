@@ -266,7 +266,7 @@ TEST_F(MainWindowTest, AMeterPickedWhileTheScanRunsIsTheOneUnderTheClick) {
     list->setCurrentRow(0);  // the progress line is no meter
     EXPECT_EQ(station().meters().selected().address, -1);
     EXPECT_EQ(station().meters().list().selection(), -1);
-    ASSERT_TRUE(waitUntil([] { return !station().scanning(); }, 10000));
+    ASSERT_TRUE(waitUntil([this] { return !station().scanning(); }, 10000));
     ASSERT_EQ(list->count(), 2);
     EXPECT_TRUE(list->item(1)->text().startsWith("03 - "));
 }
@@ -438,7 +438,7 @@ TEST_F(MainWindowTest, SettingsNamingAPortOpenItAtTheFirstTickAndScan) {
     openWindow();
     EXPECT_FALSE(station().bus().link().portOpen);  // not at start
     EXPECT_EQ(station().settings().scanDepth, 3);
-    ASSERT_TRUE(waitUntil([] { return station().bus().link().portOpen && !station().meters().scanning() && station().meters().selected().address == 3; }, 6000));
+    ASSERT_TRUE(waitUntil([this] { return station().bus().link().portOpen && !station().meters().scanning() && station().meters().selected().address == 3; }, 6000));
     EXPECT_EQ(window->controls().meterList->count(), 1);
 }
 

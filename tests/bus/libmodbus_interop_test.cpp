@@ -79,7 +79,7 @@ protected:
         ASSERT_TRUE(selectPort(station().bus(), "COM4:"));
     }
     void TearDown() override {
-        endStation();
+        dropStation();
         unsetenv("QUORNA_COM4");
     }
     LibmodbusSlave slave;

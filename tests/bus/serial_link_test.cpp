@@ -36,7 +36,7 @@ double secondsSince(Clock::time_point start) {
 class SerialLinkTest : public StationTest {
 protected:
     void TearDown() override {
-        endStation();
+        dropStation();
         for (int n = 1; n <= 4; ++n) unsetenv(("QUORNA_COM" + std::to_string(n)).c_str());
     }
 };
@@ -152,7 +152,7 @@ TEST_F(SerialLinkTest, TheExclusiveModeEndsWithThePort) {
     // Opened and closed once more (a reopen), the same.
     ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
     ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
-    endStation();
+    dropStation();
     EXPECT_EQ(openAsNobody(terminal), 0);
 }
 

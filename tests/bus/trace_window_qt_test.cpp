@@ -22,6 +22,7 @@
 #include "metersim_harness.h"
 #include "recording_operator.h"
 #include "settings/configuration.h"
+#include "spooled_station.h"
 #include "stub_app_shell.h"
 
 namespace quorna::test {
@@ -40,7 +41,7 @@ public:
 class TraceWindowQtTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        useFreshStation(op);
+        m_station.fresh();
         installTraceCommands(shell);
         op.forward = [this] {
             if (shell.traceRepaint) shell.traceRepaint();
@@ -49,7 +50,7 @@ protected:
     void TearDown() override {
         if (ProtocolTraceWindow* window = protocolTraceWindow(shell.mainWindow())) window->done(QDialog::Accepted);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        endStation();
+        m_station.drop();
         sim.reset();
         unsetenv("QUORNA_COM1");
     }
@@ -58,6 +59,8 @@ protected:
         sim->useAsComPort(1);
         ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
     }
+    // The test's station, made in SetUp.
+    Station& station() { return m_station.get(); }
     ProtocolTraceWindow& window() {
         ProtocolTraceWindow* w = protocolTraceWindow(shell.mainWindow());
         EXPECT_NE(w, nullptr);
@@ -72,8 +75,11 @@ protected:
     }
 
     ForwardingOperator op;
-    StubAppShell shell;
+    StubAppShell shell{[this]() -> Station& { return station(); }};
     std::unique_ptr<MeterSimulator> sim;
+
+private:
+    HeldStation m_station{op};
 };
 
 TEST_F(TraceWindowQtTest, TheCommandSitsInTheConfigurationMenuWithControlT) {

@@ -19,7 +19,6 @@
 #include "metersim_harness.h"
 #include "odbc_test_env.h"
 #include "recording_operator.h"
-#include "test_station.h"
 
 namespace quorna {
 namespace {
@@ -34,7 +33,6 @@ using test::firstMoment;
 using test::linesWith;
 using test::settingsIn;
 using test::testClockAt;
-using test::station;
 
 
 // The logger's clock for a run of `ticks` one-minute ticks 20 ms apart, from the first moment.
@@ -118,7 +116,7 @@ TEST_P(LoggerAgainstWindow, SameLinesAndRowsSignalsAndTheHeldPort) {
     std::time_t now = firstMoment();
     station().logging().useClock([&now] { return now; });
     for (int k = 0; k < 3; ++k, now += 60) station().PollingCycle();
-    test::endStation();
+    dropStation();
     const std::string windowLines = readWholeFile(windowLog);
     ASSERT_EQ(lineCount(windowLog), 6U) << windowLines;
     EXPECT_EQ(windowLines.substr(0, 31), "03/07/2002 14:15:00,1,10.000,10");

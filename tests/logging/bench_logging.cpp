@@ -21,6 +21,7 @@
 #include "meters/meters.h"
 #include "metersim_harness.h"
 #include "recording_operator.h"
+#include "spooled_station.h"
 #include "settings/configuration.h"
 
 namespace {
@@ -47,7 +48,7 @@ struct Figures {
 
 Figures measure(int meters, int baud, int speedCode, int moments, const std::string& logPath) {
     test::RecordingOperator op;
-    Station& station = test::useFreshStation(op);
+    test::SpooledStation station(op);
     std::vector<std::string> args{"--baud", std::to_string(baud), "--turnaround", std::to_string(kTurnaroundMs)};
     for (int address = 1; address <= meters; ++address) {
         args.push_back("--meter");

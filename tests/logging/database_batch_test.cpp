@@ -19,13 +19,12 @@
 #include "delay_proxy.h"
 #include "odbc_test_env.h"
 #include "recording_operator.h"
+#include "spooled_station.h"
 #include "settings/configuration.h"
 
 namespace quorna {
 namespace {
 
-using test::station;
-using test::useFreshStation;
 using Clock = std::chrono::steady_clock;
 
 // 7 March 2002 at 14:00 local time, plus the minutes.
@@ -114,7 +113,7 @@ protected:
     // A fresh station and table, 40 spooled moments of 30 meters, drained one way or the other;
     // the table's rows in the order written (without the key, which a refused insert may use up).
     std::vector<std::vector<std::string>> writeBacklog(bool rowByRow) {
-        useFreshStation(op);
+        freshStation();
         const std::string key = source.postgres ? "n SERIAL PRIMARY KEY" : "n INTEGER PRIMARY KEY AUTOINCREMENT";
         freshTable("batch_readings", key + ", Meter INTEGER, Location VARCHAR(32), Date_Time TIMESTAMP, "
                                            "Amps1 FLOAT CHECK (Amps1 < 400), Amps2 FLOAT, Amps27 FLOAT");
@@ -228,8 +227,8 @@ TEST(DatabaseBacklogThroughASlowLink, TenThousandRowsDrainInSlicesWithinTheBudge
     ASSERT_TRUE(test::execSql(*direct, "CREATE TABLE slow_readings (" + columns + ")"));
 
     test::RecordingOperator op;
-    useFreshStation(op);
-    ConfigurationRecord& config = station().settings();
+    test::SpooledStation station(op);
+    ConfigurationRecord& config = station.settings();
     config.databaseLogging = DatabaseLoggingState::Active;
     config.database.dsn = "QuornaPostgresSlow";
     config.database.user = direct->user;
@@ -241,7 +240,7 @@ TEST(DatabaseBacklogThroughASlowLink, TenThousandRowsDrainInSlicesWithinTheBudge
 
     // 10,000 records of 63 Branch meters, a moment a minute, spooled while the link was down.
     constexpr int kRecords = 10000;
-    Logging& logging = station().logging();
+    Logging& logging = station.logging();
     for (int done = 0, m = 0; done < kRecords; ++m) {
         for (int a = 1; a <= 63 && done < kRecords; ++a, ++done) logging.queueForDatabase(branch(a, march7(m)));
         keepWaitingRecords(logging);
@@ -280,7 +279,6 @@ TEST(DatabaseBacklogThroughASlowLink, TenThousandRowsDrainInSlicesWithinTheBudge
     EXPECT_EQ(test::querySql(*direct, "SELECT Location, Amps42 FROM slow_readings WHERE Meter = 63 ORDER BY Date_Time LIMIT 1", 2),
               (std::vector<std::vector<std::string>>{{"Site 'B'", "104.25"}}));
     ASSERT_TRUE(test::execSql(*direct, "DROP TABLE slow_readings"));
-    test::endStation();
 }
 
 }  // namespace

@@ -38,6 +38,7 @@
 #include "recording_operator.h"
 #include "settings/configuration.h"
 #include "silent_server.h"
+#include "spooled_station.h"
 #include "stub_app_shell.h"
 
 namespace quorna {
@@ -47,8 +48,6 @@ void installDatabaseCommands(AppShell& shell);
 namespace {
 
 using test::RecordingOperator;
-using test::station;
-using test::useFreshStation;
 
 // Saves the window's picture and checks that it shows something.
 void screenshot(QWidget& widget, const QString& name) {
@@ -117,9 +116,9 @@ TEST(AddTableWindow, RefusesBadNamesAndLimitsTheLength) {
 
 TEST(DatabaseLinkWindow, HelpOpensTheHelpAtTheWindowsSection) {
     RecordingOperator op;
-    useFreshStation(op);
-    test::StubAppShell shell;
-    DatabaseLinkWindow window(shell, station().databaseLink(), &shell.window);
+    test::SpooledStation station(op);
+    test::StubAppShell shell(station);
+    DatabaseLinkWindow window(shell, station.databaseLink(), &shell.window);
     ASSERT_NE(window.helpButton(), nullptr);
     EXPECT_EQ(window.helpButton()->text(), "Help");
     window.show();
@@ -140,7 +139,7 @@ protected:
 
     DatabaseLinkWindow* linkWindow() { return shell.window.findChild<DatabaseLinkWindow*>(); }
 
-    test::StubAppShell shell;
+    test::StubAppShell shell{[this]() -> Station& { return station(); }};
 };
 
 TEST_P(DatabaseWindows, OpeningPicksNoDataSourceEvenWhenTheListTakesTheFocus) {
@@ -300,8 +299,8 @@ TEST(DatabaseLinkWindowSilentServer, PickingItsDataSourceKeepsTheProgramRunningA
     setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
 
     RecordingOperator op;
-    useFreshStation(op);
-    test::StubAppShell shell;
+    test::SpooledStation station(op);
+    test::StubAppShell shell(station);
     installDatabaseCommands(shell);
     shell.dispatch(32778);
     auto* window = shell.window.findChild<DatabaseLinkWindow*>();
@@ -339,13 +338,13 @@ TEST(DatabaseLinkWindowSilentServer, PickingItsDataSourceKeepsTheProgramRunningA
               std::vector<std::string>{"Can't connect to this database, Unable to make a connection to the data source"});
     EXPECT_EQ(op.waitCursorShows, 1);
     EXPECT_EQ(op.waitCursorDepth, 0);
-    EXPECT_EQ(station().databaseLink().selectedDataSource(), silentRow);
+    EXPECT_EQ(station.databaseLink().selectedDataSource(), silentRow);
     EXPECT_EQ(window->dataSourceList()->currentRow(), silentRow);
     EXPECT_EQ(window->tableList()->count(), 0);
     EXPECT_FALSE(window->addTableButton()->isEnabled());
     EXPECT_FALSE(window->okButton()->isEnabled());
     window->cancelButton()->click();
-    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_EQ(station.settings().databaseLogging, DatabaseLoggingState::Off);
 
     if (oldIni.empty()) {
         unsetenv("ODBCINI");

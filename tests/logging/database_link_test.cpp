@@ -13,6 +13,7 @@
 #include "logging/variable_table.h"
 #include "odbc_test_env.h"
 #include "recording_operator.h"
+#include "spooled_station.h"
 #include "settings/configuration.h"
 #include "link_row_views.h"
 
@@ -23,8 +24,6 @@ using test::rowTexts;
 using test::rowTypes;
 
 using test::RecordingOperator;
-using test::station;
-using test::useFreshStation;
 
 TEST(VariableLinking, ColumnTypesDecideWhichVariablesMayBeLinked) {
     EXPECT_EQ(VariableTable.size(), 45U);
@@ -61,19 +60,19 @@ TEST(VariableLinking, NamesMatchIgnoringCaseWithSpaceForUnderscore) {
 
 TEST(DatabaseSetup, NewDatabaseStopsLoggingAndDropsWaitingRecords) {
     RecordingOperator op;
-    useFreshStation(op);
-    station().settings().databaseLogging = DatabaseLoggingState::Active;
-    station().settings().database = DatabaseSettings{"Plant", "[Readings]", "op", "pw", 5, {ColumnLink{0, 4, "[Meter]"}}};
-    station().logging().queueForDatabase(std::make_shared<ReadingsRecord>());
-    startNewDatabase(station().logging());
-    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
-    EXPECT_TRUE(station().settings().database.dsn.empty());
-    EXPECT_TRUE(station().settings().database.table.empty());
-    EXPECT_TRUE(station().settings().database.user.empty());
-    EXPECT_TRUE(station().settings().database.password.empty());
-    EXPECT_EQ(station().settings().database.kludgeFlags, 0);
-    EXPECT_TRUE(station().settings().database.links.empty());
-    EXPECT_TRUE(station().logging().databaseQueue().empty());
+    test::SpooledStation station(op);
+    station.settings().databaseLogging = DatabaseLoggingState::Active;
+    station.settings().database = DatabaseSettings{"Plant", "[Readings]", "op", "pw", 5, {ColumnLink{0, 4, "[Meter]"}}};
+    station.logging().queueForDatabase(std::make_shared<ReadingsRecord>());
+    startNewDatabase(station.logging());
+    EXPECT_EQ(station.settings().databaseLogging, DatabaseLoggingState::Off);
+    EXPECT_TRUE(station.settings().database.dsn.empty());
+    EXPECT_TRUE(station.settings().database.table.empty());
+    EXPECT_TRUE(station.settings().database.user.empty());
+    EXPECT_TRUE(station.settings().database.password.empty());
+    EXPECT_EQ(station.settings().database.kludgeFlags, 0);
+    EXPECT_TRUE(station.settings().database.links.empty());
+    EXPECT_TRUE(station.logging().databaseQueue().empty());
 }
 
 // The order the lists promise: by name, letter case not counted.

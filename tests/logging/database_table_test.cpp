@@ -21,8 +21,6 @@ using test::rowTexts;
 using test::rowTypes;
 
 using test::RecordingOperator;
-using test::station;
-using test::useFreshStation;
 
 TEST(NewTableName, OnlyLettersDigitsAndUnderscoreAreAccepted) {
     RecordingOperator op;

@@ -26,14 +26,13 @@
 #include "odbc_test_env.h"
 #include "recording_operator.h"
 #include "silent_server.h"
+#include "spooled_station.h"
 #include "settings/configuration.h"
 
 namespace quorna {
 namespace {
 
 using test::RecordingOperator;
-using test::station;
-using test::useFreshStation;
 
 // 7 March 2002 at the given local time.
 std::time_t march7(int hour, int minute) {
@@ -344,7 +343,7 @@ TEST_P(DatabaseWriter, RowsSpooledWhileTheDatabaseWasAwayAreWrittenFirstByTheNex
     EXPECT_EQ(op.texts(), (std::vector<std::string>{"Error connecting", "Error connecting"}));
 
     // The program stops and starts again on the same spool; the database is back.
-    useFreshStation(op);
+    freshStation();
     station().logging().useStateDirectory(state);
     station().settings().database = linked;
     station().settings().databaseLogging = DatabaseLoggingState::Active;
@@ -573,28 +572,28 @@ TEST(DatabaseWriterSilentServer, TheTickAndTheSlicesReturnAtOnceAndTheFailureIsT
     std::ofstream(dir + "Quorna.cfg") << "interval 1\nport COM2:\nspeed 2048\nparity 0\nscan 1\ndsn QuornaSilent\n"
                                          "table readings\nuser quorna\npasswd quorna\nlink 0 4 Meter\nlink 2 11 Date_Time\n";
     RecordingOperator op;
-    useFreshStation(op);
-    station().useConfigFile(dir + "Quorna.cfg");
-    ASSERT_TRUE(station().readSettings());
+    auto station = std::make_unique<test::SpooledStation>(op);
+    station->useConfigFile(dir + "Quorna.cfg");
+    ASSERT_TRUE(station->readSettings());
     std::time_t now = march7(14, 15);
-    station().logging().useClock([&now] { return now; });
-    station().tick();  // opens the port and begins the scan
-    while (station().scanStep()) {
+    station->logging().useClock([&now] { return now; });
+    station->tick();  // opens the port and begins the scan
+    while (station->scanStep()) {
     }
     const auto moment = Clock::now();
-    station().tick();  // the moment: the meter is read in its steps, the connect begins
-    while (station().step()) {
+    station->tick();  // the moment: the meter is read in its steps, the connect begins
+    while (station->step()) {
     }
     const double tickMs = msSince(moment);
     EXPECT_LT(tickMs, 1000.0) << "the tick does not wait for the server";
-    EXPECT_EQ(recordsWaiting(station().logging()), 1U);
+    EXPECT_EQ(recordsWaiting(station->logging()), 1U);
     EXPECT_TRUE(op.messages.empty());
 
     double longestSlice = 0;
     int slices = 0;
     for (bool more = true; more && msSince(moment) < (kOdbcLoginTimeoutSeconds + 10) * 1000.0; ++slices) {
         const auto slice = Clock::now();
-        more = station().catchUp();
+        more = station->catchUp();
         longestSlice = std::max(longestSlice, msSince(slice));
     }
     const double failedAfter = msSince(moment);
@@ -604,18 +603,18 @@ TEST(DatabaseWriterSilentServer, TheTickAndTheSlicesReturnAtOnceAndTheFailureIsT
     EXPECT_GE(failedAfter, kOdbcLoginTimeoutSeconds * 1000.0 - 500.0) << "the connect ended by the time-out";
     ASSERT_EQ(op.texts(), std::vector<std::string>{"Error connecting"});
     EXPECT_EQ(op.messages[0].severity, Severity::Error);
-    EXPECT_EQ(recordsWaiting(station().logging()), 1U) << "the row waits in the spool for a later moment";
-    EXPECT_FALSE(loggingBehind(station().logging()));
-    EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
+    EXPECT_EQ(recordsWaiting(station->logging()), 1U) << "the row waits in the spool for a later moment";
+    EXPECT_FALSE(loggingBehind(station->logging()));
+    EXPECT_EQ(station->settings().databaseLogging, DatabaseLoggingState::Active);
 
     // The next moment connects again; the station ends while that connect waits.
     now += 60;
-    station().tick();
-    while (station().step()) {
+    station->tick();
+    while (station->step()) {
     }
-    EXPECT_EQ(recordsWaiting(station().logging()), 2U);
+    EXPECT_EQ(recordsWaiting(station->logging()), 2U);
     const auto ending = Clock::now();
-    test::endStation();
+    station.reset();
     EXPECT_LT(msSince(ending), (kOdbcLoginTimeoutSeconds + 2) * 1000.0);
     EXPECT_EQ(op.texts(), std::vector<std::string>{"Error connecting"}) << "nothing is told after the end";
     if (oldIni.empty()) {

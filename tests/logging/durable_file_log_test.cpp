@@ -38,7 +38,7 @@ protected:
     }
     // A new run of the program on the same spool: the station of the last one is gone.
     void restart() {
-        useFreshStation(op);
+        freshStation();
         station().logging().useStateDirectory(state);
         enableFileLogging(logPath);
     }
@@ -312,7 +312,7 @@ TEST_F(DurableFileLog, ADamagedSpoolIsMovedAsideAndWhatCanBeReadIsTakenOver) {
         station().logging().queueForDatabase(branchRecord(5, at(1), static_cast<float>(n)));
     }
     keepWaitingRecords(station().logging());
-    useFreshStation(op);  // a clean stop: everything is in the spool file itself
+    freshStation();  // a clean stop: everything is in the spool file itself
     const std::string spool = state + kSpoolFileName;
     ASSERT_FALSE(std::filesystem::exists(spool + "-wal"));
     // The last page is overwritten.
@@ -346,7 +346,7 @@ TEST_F(DurableFileLog, ADamagedSpoolIsMovedAsideAndWhatCanBeReadIsTakenOver) {
     EXPECT_EQ(op.messages.size(), 1U);
 
     // A spool overwritten whole: moved aside as well, and a fresh one works.
-    useFreshStation(op);
+    freshStation();
     { std::ofstream(spool, std::ios::binary | std::ios::trunc) << std::string(10000, 'Q'); }
     restart();
     moment(at(4), 4.0F);

@@ -31,7 +31,7 @@ protected:
         FileLoggingTest::SetUp();
         installLogFileCommands(shell);
     }
-    StubAppShell shell;
+    StubAppShell shell{[this]() -> Station& { return station(); }};
 };
 
 TEST_F(LogFileWindowTest, TheCommandSitsInTheConfigurationMenuWithControlL) {

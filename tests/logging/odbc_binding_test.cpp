@@ -13,6 +13,7 @@
 #include "logging/odbc_library.h"
 #include "recording_operator.h"
 #include "settings/configuration.h"
+#include "spooled_station.h"
 #include "link_row_views.h"
 
 namespace quorna {
@@ -22,16 +23,17 @@ using test::rowTexts;
 using test::rowTypes;
 
 using test::RecordingOperator;
-using test::station;
-using test::useFreshStation;
 
 class OdbcBinding : public ::testing::Test {
 protected:
     void SetUp() override { startOver(); }
     void TearDown() override { startOver(); }
 
+    // The test's station: a fresh one at the start and again at the end.
+    Station& station() { return m_station.get(); }
+
     void startOver() {
-        useFreshStation(op);
+        m_station.fresh();
         resetOdbcLibraryForTests();
         unsetenv("QUORNA_ODBC_LIBRARY");
     }
@@ -62,6 +64,9 @@ protected:
     }
 
     RecordingOperator op;
+
+private:
+    test::HeldStation m_station{op};
 };
 
 TEST_F(OdbcBinding, CompleteDriverManagerLoadsWithAllSeventeenEntryPoints) {

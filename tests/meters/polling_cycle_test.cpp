@@ -24,7 +24,7 @@ protected:
         lamps.breaker[0] = Lamp::Red;
         return lamps;
     }
-    static std::vector<int> lampIndexes(Lamp lamp) {
+    std::vector<int> lampIndexes(Lamp lamp) {
         std::vector<int> breakers;
         for (int i = 0; i < 42; ++i) {
             if (station().meters().fields().breakerLamp[static_cast<std::size_t>(i)] == lamp) breakers.push_back(i + 1);

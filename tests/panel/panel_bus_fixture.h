@@ -18,12 +18,12 @@ namespace quorna::test {
 class PanelBusTest : public StationTest {
 protected:
     // Opens COM1 on the simulator, as the comms dialog's port button would.
-    static void connect(const MeterSimulator& sim) {
+    void connect(const MeterSimulator& sim) {
         sim.useAsComPort(1);
         ASSERT_TRUE(selectPort(station().bus(), "COM1:"));
     }
     // The scan found the meter and the operator picked it in the list.
-    static void select(int address, int model) {
+    void select(int address, int model) {
         station().meters().recordSlaveId(address, model);
         station().meters().setSelected(SelectedMeter{address, model});
     }

@@ -89,7 +89,7 @@ protected:
         installPanelCommands(shell);
     }
     MeterSimulator sim{{"--meter", "3:230", "--meter", "7:236", "--meter", "8:235"}};
-    StubAppShell shell;
+    StubAppShell shell{[this]() -> Station& { return station(); }};
 };
 
 TEST_F(PanelWindowsTest, CommandSitsInTheConfigurationMenuAndGuardsAgainstNoMeter) {

@@ -14,6 +14,7 @@
 
 #include "bus/serial_link.h"
 #include "recording_operator.h"
+#include "spooled_station.h"
 #include "settings/configuration.h"
 
 namespace quorna::test {
@@ -24,7 +25,7 @@ namespace fs = std::filesystem;
 class ConfigurationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        useFreshStation(op);
+        m_station.fresh();
         m_previous = fs::current_path();
         m_dir = fs::temp_directory_path() / ("quorna-cfg-" + std::to_string(::getpid()) + "-" +
                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -36,8 +37,13 @@ protected:
         fs::current_path(m_previous);
         fs::permissions(m_dir, fs::perms::owner_all);
         fs::remove_all(m_dir);
-        endStation();
+        m_station.drop();
     }
+
+    // The test's station, made in SetUp.
+    Station& station() { return m_station.get(); }
+    // A restart: the station so far is destroyed first, then a fresh one is made on op.
+    Station& freshStation() { return m_station.fresh(); }
 
     static void writeFile(const std::string& text) {
         std::ofstream out("Quorna.cfg", std::ios::binary);
@@ -49,7 +55,7 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    static void read(const std::string& text) {
+    void read(const std::string& text) {
         writeFile(text);
         readConfiguration(station().settings(), station().bus().link());
     }
@@ -57,6 +63,9 @@ protected:
     RecordingOperator op;
     fs::path m_dir;
     fs::path m_previous;
+
+private:
+    HeldStation m_station{op};
 };
 
 TEST_F(ConfigurationTest, NoFileOrOnlyCommentsKeepTheDefaults) {
@@ -144,18 +153,18 @@ TEST_F(ConfigurationTest, DatabaseLoggingNeedsASourceATableAndALink) {
     EXPECT_EQ(station().settings().database.links[0].sqlType, 6);
     EXPECT_EQ(station().settings().database.links[0].columnName, "Amps1");
 
-    useFreshStation(op);
+    freshStation();
     read("dsn Plant\nlink 3 6 Amps1\nuser bob\n");
     EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off);
     EXPECT_TRUE(station().settings().database.links.empty());
     EXPECT_EQ(station().settings().database.dsn, "") << "an incomplete setup is cleared";
     EXPECT_EQ(station().settings().database.user, "");
 
-    useFreshStation(op);
+    freshStation();
     read("dsn Plant\ntable Readings\nlink 3 6\n");
     EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Off) << "two items do not make a link";
 
-    useFreshStation(op);
+    freshStation();
     read("dsn Plant\ntable [Readings]\nlink 0 -5 [Meter] trailing words\nlink 2 70011 Date_Time\n");
     EXPECT_EQ(station().settings().databaseLogging, DatabaseLoggingState::Active);
     ASSERT_EQ(station().settings().database.links.size(), 2U);
@@ -197,12 +206,12 @@ TEST_F(ConfigurationTest, QuotedColumnNamesMayHoldBlanks) {
     EXPECT_EQ(links[1].columnName, "[Amps 5]");
     EXPECT_EQ(links[2].columnName, "Amps1");
 
-    useFreshStation(op);
+    freshStation();
     read("dsn Plant\ntable Readings\nlink 2 93 \"A " + std::string(300, 'x') + "\"\n");
     ASSERT_EQ(station().settings().database.links.size(), 1U);
     EXPECT_EQ(station().settings().database.links[0].columnName, "\"A") << "too long to keep whole: one word";
 
-    useFreshStation(op);
+    freshStation();
     read("dsn Plant\ntable Readings\nlink 2 93 \"A\"B x\n");
     EXPECT_EQ(station().settings().database.links[0].columnName, "\"A\"B") << "a quote inside a word ends no name";
 }
@@ -233,7 +242,7 @@ TEST_F(ConfigurationTest, RoundTripKeepsEverySetting) {
     cfg.database.links = {{0, 4, "[Meter]"}, {2, 11, "[Date_Time]"}, {3, -5, "[Amps1]"}};
     ASSERT_TRUE(writeConfiguration(station().settings(), station().bus().link(), station().op(), {"Plant 7", 8}));
 
-    useFreshStation(op);
+    freshStation();
     readConfiguration(station().settings(), station().bus().link());
     EXPECT_EQ(station().settings().locationName, "Plant 7");
     EXPECT_EQ(station().settings().loggingInterval, 15);
@@ -268,7 +277,7 @@ TEST_F(ConfigurationTest, TheGatewayLinesSurviveASave) {
     EXPECT_NE(text.find("\ngateway 0.0.0.0:1502\ngateway_writers 10.0.4.0/24 fd00::/8\ngateway_read_only on\n"),
               std::string::npos)
         << text;
-    useFreshStation(op);
+    freshStation();
     read("gateway :1502\ngateway_read_only off\n");
     EXPECT_EQ(station().settings().gateway, ":1502");
     EXPECT_TRUE(station().settings().gatewayWriters.empty());
@@ -288,7 +297,7 @@ TEST_F(ConfigurationTest, EmptyValuesAreNotWritten) {
     EXPECT_EQ(text.find("kludge_flags"), std::string::npos);
     EXPECT_NE(text.find("interval 1\n"), std::string::npos);
 
-    useFreshStation(op);
+    freshStation();
     readConfiguration(station().settings(), station().bus().link());
     EXPECT_FALSE(station().bus().link().reopenRequested) << "no port line, no automatic open at the next start";
 }

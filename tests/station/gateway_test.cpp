@@ -26,6 +26,7 @@
 #include "meters/meter_model.h"
 #include "settings/configuration.h"
 #include "recording_operator.h"
+#include "spooled_station.h"
 #include "station/station.h"
 #include "station_fixture.h"
 
@@ -231,7 +232,7 @@ TEST(GatewayInterop, APymodbusServerIsScannedPolledAndLogged) {
     std::filesystem::remove(log);
     RecordingOperator op;
     {
-        Station& s = useFreshStation(op);
+        SpooledStation s(op);
         nameThePortAndLog(s, "tcp://127.0.0.1:" + std::to_string(port), 3, log);
 
         s.PollingCycle();
@@ -242,7 +243,6 @@ TEST(GatewayInterop, APymodbusServerIsScannedPolledAndLogged) {
         EXPECT_EQ(s.meters().fields().breaker[41], "1.500");
         EXPECT_EQ(s.meters().fields().firstName, "PNL7");
         EXPECT_EQ(s.bus().statistics().goodReads, 1) << "the logging moment's read";
-        endStation();
     }
     ::kill(server, SIGTERM);
     ::waitpid(server, nullptr, 0);

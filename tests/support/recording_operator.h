@@ -7,7 +7,6 @@
 
 #include "core/notice_queue.h"
 #include "core/operator.h"
-#include "test_station.h"
 
 namespace quorna::test {
 

@@ -14,7 +14,7 @@ const char* portKindName(PortKind kind) {
 }
 
 StationTest::~StationTest() {
-    endStation();
+    m_station.drop();
     sim.reset();
     unsetenv("QUORNA_COM1");
 }

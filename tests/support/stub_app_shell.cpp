@@ -6,6 +6,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "gui/main/command_ids.h"
 
 namespace quorna::test {
@@ -25,12 +27,16 @@ void StubAppShell::dispatch(int id) {
     }
 }
 
+StubAppShell::StubAppShell()
+    : m_station([]() -> Station& {
+          ADD_FAILURE() << "the test made no station";
+          std::abort();
+      }) {}
+
 StubAppShell::~StubAppShell() {
     if ((answer || whileModal) && handedToTest == 0)
         ADD_FAILURE() << "a modal window was expected, and none ran: the test's checks inside were never made";
 }
-
-Station& StubAppShell::station() { return test::station(); }
 
 int StubAppShell::runModal(QDialog& dialog) {
     ++modalRuns;

@@ -12,12 +12,19 @@
 #include <vector>
 
 #include "gui/main/app_shell.h"
-#include "test_station.h"
+#include "station/station.h"
 
 namespace quorna::test {
 
 class StubAppShell : public AppShell {
 public:
+    // The shell's station is the one `station` returns at each call, so that a test which makes a
+    // fresh station midway is followed; or the one given, for a test that keeps one throughout.
+    explicit StubAppShell(std::function<Station&()> station) : m_station(std::move(station)) {}
+    explicit StubAppShell(Station& station) : m_station([&station]() -> Station& { return station; }) {}
+    // A shell for a test that makes no station: asking the shell for one fails the test.
+    StubAppShell();
+
     // A test that gave a whileModal or an answer, which then never ran, fails here: its checks
     // inside were never made.
     ~StubAppShell() override;
@@ -30,8 +37,8 @@ public:
     };
 
     QWidget* mainWindow() override { return &window; }
-    // The test's station (test_station.h).
-    Station& station() override;
+    // The test's station.
+    Station& station() override { return m_station(); }
     void setTraceRepaint(std::function<void()> repaint) override { traceRepaint = std::move(repaint); }
     void addCommand(int id, std::function<void()> handler, const QString& menu, const QString& entry,
                     const QKeySequence& shortcut) override;
@@ -56,6 +63,9 @@ public:
     std::vector<QString> modalTitles;  // the title of every dialog run modally, in order
     int modalRuns = 0;
     int handedToTest = 0;  // modal runs that reached answer or whileModal
+
+private:
+    std::function<Station&()> m_station;
 };
 
 // Saves the widget's picture to <build>/screenshots/<name>.png and checks that it shows something.

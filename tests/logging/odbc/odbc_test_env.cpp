@@ -124,7 +124,6 @@ void bringDatabaseBack(const TestDataSource& source) {
 
 #include "forms/database_link_dialog.h"
 #include "recording_operator.h"
-#include "test_station.h"
 
 namespace quorna::test {
 
@@ -136,7 +135,7 @@ void RealDatabaseTest::SetUp() {
     useTestOdbcEnvironment();
 }
 
-void RealDatabaseTest::TearDown() { endStation(); }
+void RealDatabaseTest::TearDown() { dropStation(); }
 
 void RealDatabaseTest::freshTable(const std::string& table, const std::string& columns) {
     std::string error;

@@ -40,6 +40,7 @@ void bringDatabaseBack(const TestDataSource& source);
 #include <gtest/gtest.h>
 
 #include "recording_operator.h"
+#include "spooled_station.h"
 
 namespace quorna::test {
 
@@ -48,9 +49,18 @@ namespace quorna::test {
 class RealDatabaseTest : public ::testing::TestWithParam<std::string> {
 protected:
     // The test's station exists from construction, so that members may refer to its parts.
-    RealDatabaseTest() { useFreshStation(op); }
+    RealDatabaseTest() { m_station.fresh(); }
     void SetUp() override;
     void TearDown() override;
+
+    // The test's station. A test that dropped it and made none since fails here.
+    Station& station() { return m_station.get(); }
+    // A restart: the station so far is destroyed first (its port closed), then a fresh one is
+    // made on op and becomes the test's station.
+    Station& freshStation() { return m_station.fresh(); }
+    // Destroys the test's station: its port is closed.
+    void dropStation() { m_station.drop(); }
+
     // Drops the table if it exists, then creates it with the given column definitions.
     void freshTable(const std::string& table, const std::string& columns);
     // The operator picks the test's data source and the table in the setup window, finds
@@ -59,6 +69,9 @@ protected:
 
     RecordingOperator op;
     TestDataSource source;
+
+private:
+    HeldStation m_station{op};
 };
 
 // Names the parameterised cases after their data source.
