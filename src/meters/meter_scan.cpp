@@ -176,12 +176,6 @@ void MeterScan(Meters& meters) {
     }
 }
 
-void Meters::reprobeGarbledAddresses() {
-    if (!beginReprobe()) return;
-    while (reprobeStep(std::chrono::hours(1))) {
-    }
-}
-
 bool Meters::beginReprobe() {
     if (m_scanning || !m_bus.link().portOpen || m_garbledAddresses.empty()) return false;
     m_reprobe = ReprobeProgress{};

@@ -20,11 +20,11 @@ inline constexpr int kLastSelectableAddress = 247;
 // no scan is under way or waiting). Meters::cancelScan ends the scan under way after the address
 // last asked, and drops the queued ones: the list keeps what was found so far.
 //
-// Meters::reprobeGarbledAddresses asks again, quietly, every address whose probe in the last scan
+// Meters::beginReprobe and its steps ask again, quietly, every address whose probe in the last scan
 // got a garbled answer (a bad CRC, another address, a split frame) rather than silence: another
 // master's answer may still have been on the line. A meter that now answers is listed in address
 // order; an address that falls silent, or answers as something that is not listed, is asked no
-// more. The logging cycle calls it at every logging moment until none is left.
+// more. The logging cycle does it at every logging moment until none is left.
 
 // A whole scan at once: startScan, then every step.
 void MeterScan(Meters& meters);

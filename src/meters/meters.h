@@ -88,13 +88,11 @@ public:
     [[nodiscard]] int currentScaleAddress() const { return m_currentScaleAddress; }
     void setCurrentScale(int address, float scale);
 
-    // Polls the selected meter once, when the port is open and no scan runs.
-    void pollSelectedMeter();
-    // The same poll in steps, so that the window runs while an answer is awaited: beginPoll sends
-    // the poll's first request, or does at once what needs no answer, and says whether an answer
-    // is awaited; each pollStep waits at most `slice` for it and says whether the poll goes on (a
-    // good poll of a Branch or Circuit meter goes on to read its names). pollSelectedMeter is
-    // beginPoll, then every step.
+    // Polls the selected meter once, when the port is open and no scan runs, in steps, so that
+    // the window runs while an answer is awaited: beginPoll sends the poll's first request, or does
+    // at once what needs no answer, and says whether an answer is awaited; each pollStep waits at
+    // most `slice` for it and says whether the poll goes on (a good poll of a Branch or Circuit
+    // meter goes on to read its names).
     bool beginPoll();
     bool pollStep(std::chrono::milliseconds slice);
     [[nodiscard]] bool polling() const { return m_poll.stage != PollStage::None; }
@@ -107,12 +105,10 @@ public:
     void startScan();
     bool scanStep();
     void cancelScan();
-    // Addresses probed in the last scan with a garbled answer; asked again by reprobeGarbledAddresses.
+    // Addresses probed in the last scan with a garbled answer, asked again (meter_scan.h) in steps
+    // as a scan runs: beginReprobe says whether any address is to be asked; each reprobeStep waits
+    // at most `slice` for the answer, or asks the next address, and says whether more is to come.
     [[nodiscard]] const std::vector<int>& garbledAddresses() const { return m_garbledAddresses; }
-    void reprobeGarbledAddresses();
-    // The same in steps, as a scan runs: beginReprobe says whether any address is to be asked;
-    // each reprobeStep waits at most `slice` for the answer, or asks the next address, and says
-    // whether more is to come.
     bool beginReprobe();
     bool reprobeStep(std::chrono::milliseconds slice);
 

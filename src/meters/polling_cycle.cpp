@@ -277,12 +277,6 @@ MeterReadout readoutFromBlock(int model, const std::int32_t* block) {
     return r;
 }
 
-void Meters::pollSelectedMeter() {
-    if (!beginPoll()) return;
-    while (pollStep(std::chrono::hours(1))) {
-    }
-}
-
 bool Meters::beginPoll() {
     static_assert(kBranchPollCount <= kPollBlockCapacity && kCircuitPollCount <= kPollBlockCapacity &&
                   kFullDataCount <= kPollBlockCapacity);

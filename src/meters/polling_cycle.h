@@ -17,7 +17,7 @@ inline constexpr int kFailuresBeforeMessage = 5;
 
 static_assert(std::tuple_size_v<decltype(MeterLamps::breaker)> == kBreakerCount);
 
-// The polling itself is Meters::pollSelectedMeter and the lamps' commands of Meters.
+// The polling itself is Meters::beginPoll and its steps, and the lamps' commands of Meters.
 
 // Every lamp of a model from its poll block: registers 42 to 48 of a Branch meter, 36 of a Circuit
 // meter; other models: every lamp green.
